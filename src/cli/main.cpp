@@ -1,0 +1,48 @@
+#include "cli/Console.h"
+#include "cli/EncodeCommand.h"
+#include "cli/InfoCommand.h"
+
+#include <QCoreApplication>
+
+namespace {
+
+const char Usage[] = R"(Usage: brindle-cli COMMAND [options] FILE...
+
+Commands:
+  encode [options] FILE...   WAV (or raw PCM) to MP3
+    -o, --output-dir DIR     write outputs there (default: beside each source)
+    -b, --bitrate KBPS       constant bitrate, or VBR minimum: 32 40 48 56 64 80 96
+                             112 128 160 192 224 256 320
+    -B, --max-bitrate KBPS   VBR maximum, from the same table
+    -m, --mode MODE          stereo, joint, dual or mono
+    -q, --quality QUALITY    normal, low, high or voice
+        --vbr QUALITY        variable bitrate at quality 0 (best) to 9, with its header
+    -y, --overwrite          replace existing outputs (otherwise they are skipped)
+  info [--json] FILE...      show the format and length of WAV files
+
+Defaults come from Brindle's saved settings; options apply to this run only.
+Exit status: 0 when every file succeeded, 1 when any failed, 2 for a usage error.
+)";
+
+} // namespace
+
+int main(int argc, char **argv) {
+    QCoreApplication app(argc, argv);
+    QCoreApplication::setApplicationName(QStringLiteral("brindle-cli"));
+    QStringList args = QCoreApplication::arguments().mid(1);
+    const QString command = args.isEmpty() ? QString() : args.takeFirst();
+
+    if (command == QLatin1String("encode"))
+        return cli::RunEncode(args);
+    if (command == QLatin1String("info"))
+        return cli::RunInfo(args);
+    if (command == QLatin1String("-h") || command == QLatin1String("--help") ||
+        command == QLatin1String("help")) {
+        cli::out() << Usage;
+        return cli::ExitOk;
+    }
+    if (!command.isEmpty())
+        cli::err() << "brindle-cli: unknown command '" << command << "'\n";
+    cli::err() << Usage;
+    return cli::ExitUsage;
+}

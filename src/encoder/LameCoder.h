@@ -1,0 +1,137 @@
+#pragma once
+
+#include "encoder/Lame_dll.h"
+#include "platform/Exception.h"
+
+#include <QObject>
+#include <QStringList>
+
+#include <cstdint>
+#include <functional>
+#include <vector>
+
+class QFile;
+struct TWaveHeader;
+
+enum MPEG_QUALITY { NORMAL_QUALITY, LOW_QUALITY, HIGH_QUALITY, VOICE_QUALITY };
+enum TLameMode { STEREO, JSTEREO, DUALCHANNEL, MONO };
+
+// Raised for every failure of an encoding run; carries only its message.
+class ELameError : public Exception {
+public:
+    using Exception::Exception;
+};
+
+// Why a WAV header describes audio the encoder cannot take, or empty when it can.
+QString UnsupportedWaveFormat(const TWaveHeader &Header);
+
+// The encoder library's version, as read once when an encoder is created.
+struct TLameVersion {
+    uint8_t DLLMajorVersion = 0;
+    uint8_t DLLMinorVersion = 0;
+    uint8_t MajorVersion = 0;
+    uint8_t MinorVersion = 0;
+};
+
+class TLameCoder;
+using TNotifyEvent = std::function<void(TLameCoder &Sender)>;
+using TProcessFileEvent =
+    std::function<void(TLameCoder &Sender, uint16_t Num, const QString &FileName)>;
+using TProgressEvent = std::function<void(TLameCoder &Sender, uint16_t PercentComplete)>;
+
+// Encodes PCM files (canonical WAV or raw 16-bit PCM) into MP3 files through the encoder
+// library, one output per input, on the calling thread. It processes pending events after
+// every chunk so that the owner's abort button stays live; the owner's handlers may only
+// call Abort() from there.
+class TLameCoder : public QObject {
+public:
+    explicit TLameCoder(QObject *Owner = nullptr);
+    ~TLameCoder() override;
+
+    uint32_t SampleRate() const { return FSampleRate; }
+    void SetSampleRate(uint32_t Value) { FSampleRate = Value; }
+    uint32_t Bitrate() const { return FBitrate; }
+    void SetBitrate(uint32_t Value) { FBitrate = Value; }
+    uint32_t MaxBitrate() const { return FMaxBitrate; }
+    void SetMaxBitrate(uint32_t Value) { FMaxBitrate = Value; }
+    MPEG_QUALITY Quality() const { return FQuality; }
+    void SetQuality(MPEG_QUALITY Value) { FQuality = Value; }
+    bool Private() const { return FPrivate; }
+    void SetPrivate(bool Value) { FPrivate = Value; }
+    bool CRC() const { return FCRC; }
+    void SetCRC(bool Value) { FCRC = Value; }
+    TLameMode Mode() const { return FMode; }
+    void SetMode(TLameMode Value) { FMode = Value; }
+    bool Copyright() const { return FCopyright; }
+    void SetCopyright(bool Value) { FCopyright = Value; }
+    bool Original() const { return FOriginal; }
+    void SetOriginal(bool Value) { FOriginal = Value; }
+    bool WriteVBRHeader() const { return FWriteVBRHeader; }
+    void SetWriteVBRHeader(bool Value) { FWriteVBRHeader = Value; }
+    bool EnableVBR() const { return FEnableVBR; }
+    // Turning VBR on or off turns its header frame on or off with it.
+    void SetEnableVBR(bool Value) { FEnableVBR = FWriteVBRHeader = Value; }
+    int VBRQuality() const { return FVBRQuality; }
+    void SetVBRQuality(int Value) { FVBRQuality = Value; }
+
+    const QStringList &InputFiles() const { return FInputFiles; }
+    // Also rebuilds OutputFiles: each input with its extension replaced by DefaultExt.
+    void SetInputFiles(const QStringList &Value);
+    const QStringList &OutputFiles() const { return FOutputFiles; }
+    void SetOutputFiles(const QStringList &Value) { FOutputFiles = Value; }
+    const QString &DefaultExt() const { return FDefaultExt; }
+    void SetDefaultExt(const QString &Value) { FDefaultExt = Value; }
+    const TLameVersion &LameVersion() const { return FLameVersion; }
+
+    TNotifyEvent OnBeginProcess;
+    TProcessFileEvent OnBeginFile;
+    TProcessFileEvent OnEndFile;
+    TNotifyEvent OnEndProcess;
+    TProgressEvent OnProgress;
+
+    // Copies every encoder setting (SampleRate to VBRQuality), not the files or events.
+    void Assign(const TLameCoder &Source);
+
+    // Opens a library stream with the current settings; 0 on success, else the library's code.
+    BE_ERR InitStream();
+    void CloseStream();
+    // Encodes InputFiles[i] into OutputFiles[i] for every i. Throws ELameError, or
+    // EFOpenError/EFCreateError when a file cannot be opened.
+    void Encode();
+    // Asks a running Encode to stop after its current chunk.
+    void Abort() { FAborted = true; }
+
+    // The configuration record InitStream hands to the library.
+    BE_CONFIG Config() const;
+
+private:
+    void EncodeFile(int Index);
+    void WriteOutput(QFile &Output, uint32_t Bytes, const char *ShortWriteMessage);
+    void ReleaseFile();
+
+    uint32_t FSampleRate = 44100;
+    uint32_t FBitrate = 128;
+    uint32_t FMaxBitrate = 320;
+    MPEG_QUALITY FQuality = NORMAL_QUALITY;
+    bool FPrivate = false;
+    bool FCRC = true;
+    TLameMode FMode = STEREO;
+    bool FCopyright = false;
+    bool FOriginal = false;
+    bool FWriteVBRHeader = false;
+    bool FEnableVBR = false;
+    int FVBRQuality = 4;
+    QStringList FInputFiles;
+    QStringList FOutputFiles;
+    QString FDefaultExt = QStringLiteral(".mp3");
+    TLameVersion FLameVersion;
+
+    HBE_STREAM FStream = 0;
+    bool FStreamOpen = false;
+    uint32_t FSamplesPerChunk = 0;
+    uint32_t FOutputBufferSize = 0;
+    std::vector<uint8_t> FOutputBuffer;
+    std::vector<int16_t> FInputBuffer;
+    std::vector<int16_t> FChannelBuffer;
+    bool FAborted = false;
+};

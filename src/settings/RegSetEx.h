@@ -1,0 +1,70 @@
+#pragma once
+
+#include "platform/Exception.h"
+
+#include <QSettings>
+#include <QString>
+#include <cstdint>
+
+// A stored value whose type is not the one asked for.
+class ERegistryError : public Exception {
+public:
+    using Exception::Exception;
+};
+
+// Maps (section, value name) pairs onto a per-product settings store: QSettings in native
+// format, organisation = company name (product name when the use-company flag is off),
+// application = product name, group = section. On Linux that is the file
+// $XDG_CONFIG_HOME/<company>/<product>.conf; on Windows the registry key BasePath + section.
+// Every read and write opens the store, accesses one value and closes it again.
+class TRegSetEx {
+public:
+    TRegSetEx();
+
+    // 1 = the current user (QSettings::UserScope); any other value = the whole system.
+    int32_t RootKind() const { return FRootKind; }
+    void SetRootKind(int32_t Kind);
+    QString CompanyName() const { return FCompanyName; }
+    void SetCompanyName(const QString &Name);
+    QString ProductName() const { return FProductName; }
+    void SetProductName(const QString &Name);
+    // Writes may create a store file or section that does not exist yet.
+    bool CreateKeys() const { return FCreateKeys; }
+    void SetCreateKeys(bool Flag) { FCreateKeys = Flag; }
+    bool UseCompanyKey() const { return FUseCompanyKey; }
+    void SetUseCompanyKey(bool Flag);
+    // The identifying key path, "SOFTWARE\<company>\<product>\" with the trailing backslash.
+    QString BasePath() const { return FBasePath; }
+
+    // NativeFormat unless a caller picks another, such as a format registered by a test.
+    QSettings::Format Format() const { return FFormat; }
+    void SetFormat(QSettings::Format Format) { FFormat = Format; }
+    // The file (or registry path) that holds the values.
+    QString FileName() const;
+
+    // The stored value, or Default when the store or the value does not exist. A value of
+    // another type throws ERegistryError "Invalid data type for '<Name>'".
+    QString ReadString(const QString &Section, const QString &Name, const QString &Default) const;
+    int32_t ReadInteger(const QString &Section, const QString &Name, int32_t Default) const;
+    // Reads a number: any non-zero number is true.
+    bool ReadBool(const QString &Section, const QString &Name, bool Default) const;
+
+    // Store the value (booleans as 0 or 1); a store that cannot be written is skipped
+    // without a report.
+    void WriteString(const QString &Section, const QString &Name, const QString &Value);
+    void WriteInteger(const QString &Section, const QString &Name, int32_t Value);
+    void WriteBool(const QString &Section, const QString &Name, bool Value);
+
+private:
+    void BuildBasePath();
+    QVariant ReadValue(const QString &Section, const QString &Name) const;
+    void WriteValue(const QString &Section, const QString &Name, const QVariant &Value);
+
+    int32_t FRootKind = 0;
+    QString FCompanyName;
+    QString FProductName;
+    bool FCreateKeys = true;
+    bool FUseCompanyKey = true;
+    QString FBasePath;
+    QSettings::Format FFormat = QSettings::NativeFormat;
+};

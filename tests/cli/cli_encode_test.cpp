@@ -1,0 +1,109 @@
+#include "cli/CliRunner.h"
+#include "support/TestMedia.h"
+
+#include <QFileInfo>
+
+using namespace testmedia;
+
+TEST_F(CliTest, EncodesBesideTheSourceWithTheStoredDefaults) {
+    WriteSineWav(path("song.wav"), 2, 44100, 3.0, 440, 880);
+    const Result r = Run({"encode", path("song.wav")});
+    EXPECT_EQ(r.exitCode, 0) << r.err.toStdString();
+    const DecodedAudio out = DecodeMpeg(path("song.MP3"));
+    ASSERT_TRUE(out.ok) << out.error.toStdString();
+    EXPECT_EQ(out.channels, 2);
+    EXPECT_NEAR(out.seconds(), 3.0, 0.1);
+    EXPECT_NEAR(DominantFrequency(out, 0), 440, 4.4);
+    EXPECT_NEAR(DominantFrequency(out, 1), 880, 8.8);
+    // 128 kbit/s is the stored default.
+    EXPECT_NEAR(QFileInfo(path("song.MP3")).size(), 3.0 * 128000 / 8, 3000);
+    EXPECT_FALSE(QFile::exists(settingsFile())) << "a run must not save settings";
+}
+
+TEST_F(CliTest, StoredSettingsApplyAndOptionsOverrideThemForOneRun) {
+    WriteSettings("BitRate=0\nMode=3\n");
+    WriteSineWav(path("a.wav"), 2, 44100, 4.0, 440);
+    Result r = Run({"encode", "-o", path("out"), path("a.wav")});
+    ASSERT_EQ(r.exitCode, 0) << r.err.toStdString();
+    DecodedAudio out = DecodeMpeg(path("out/a.MP3"));
+    ASSERT_TRUE(out.ok);
+    EXPECT_EQ(out.channels, 1);
+    EXPECT_NEAR(QFileInfo(path("out/a.MP3")).size(), 4.0 * 32000 / 8, 2000);
+
+    r = Run({"encode", "-y", "-o", path("out"), "-b", "320", "-m", "joint", "-q", "high",
+             path("a.wav")});
+    ASSERT_EQ(r.exitCode, 0) << r.err.toStdString();
+    out = DecodeMpeg(path("out/a.MP3"));
+    EXPECT_EQ(out.channels, 2);
+    EXPECT_NEAR(QFileInfo(path("out/a.MP3")).size(), 4.0 * 320000 / 8, 6000);
+
+    QFile settings(settingsFile());
+    ASSERT_TRUE(settings.open(QIODevice::ReadOnly));
+    EXPECT_EQ(settings.readAll(), "[1.27]\nBitRate=0\nMode=3\n");
+}
+
+TEST_F(CliTest, VbrOptionWritesAVbrFileWithItsHeader) {
+    WriteSineWav(path("a.wav"), 1, 44100, 3.0, 600);
+    const Result r = Run({"encode", "--vbr", "2", path("a.wav")});
+    ASSERT_EQ(r.exitCode, 0) << r.err.toStdString();
+    EXPECT_TRUE(ReadFile(path("a.MP3")).left(64).contains("Xing"));
+    const DecodedAudio out = DecodeMpeg(path("a.MP3"));
+    EXPECT_NEAR(out.seconds(), 3.0, 0.1);
+    EXPECT_NEAR(DominantFrequency(out, 0), 600, 6);
+}
+
+TEST_F(CliTest, ExistingOutputIsSkippedUnlessOverwriteIsGiven) {
+    WriteSineWav(path("a.wav"), 2, 44100, 1.0, 440);
+    WriteFile(path("a.MP3"), "keep me");
+    Result r = Run({"encode", path("a.wav")});
+    EXPECT_EQ(r.exitCode, 0);
+    EXPECT_TRUE(r.err.contains("a.wav")) << r.err.toStdString();
+    EXPECT_EQ(ReadFile(path("a.MP3")), "keep me");
+
+    r = Run({"encode", "--overwrite", path("a.wav")});
+    EXPECT_EQ(r.exitCode, 0);
+    EXPECT_TRUE(DecodeMpeg(path("a.MP3")).ok);
+}
+
+TEST_F(CliTest, FailedFilesAreNamedAndTheBatchGoesOn) {
+    WriteSineWav(path("good.wav"), 2, 44100, 1.0, 440);
+    WriteFile(path("notes.txt"), "not audio at all");
+    WriteFile(path("float.wav"), WavHeader(2, 44100, 32, 8000, 3) + QByteArray(8000, '\x7f'));
+    WriteFile(path("float.MP3"), "older output");
+    const Result r = Run({"encode", "-y", path("missing.wav"), path("notes.txt"), path("float.wav"),
+                          path("good.wav")});
+    EXPECT_EQ(r.exitCode, 1);
+    const QStringList lines = r.err.trimmed().split('\n');
+    ASSERT_EQ(lines.size(), 3) << r.err.toStdString();
+    EXPECT_TRUE(lines[0].contains("missing.wav"));
+    EXPECT_TRUE(lines[1].contains("notes.txt"));
+    EXPECT_TRUE(lines[2].contains("float.wav") && lines[2].contains("16-bit PCM"));
+    EXPECT_FALSE(QFile::exists(path("notes.MP3")));
+    EXPECT_EQ(ReadFile(path("float.MP3")), "older output")
+        << "input it cannot encode touches nothing";
+    EXPECT_TRUE(DecodeMpeg(path("good.MP3")).ok);
+}
+
+TEST_F(CliTest, RawPcmIsTakenFromPcmFiles) {
+    WriteSinePcm(path("take.pcm"), 2, 44100, 2.0, 500);
+    const Result r = Run({"encode", path("take.pcm")});
+    ASSERT_EQ(r.exitCode, 0) << r.err.toStdString();
+    const DecodedAudio out = DecodeMpeg(path("take.MP3"));
+    EXPECT_NEAR(out.seconds(), 2.0, 0.1);
+    EXPECT_NEAR(DominantFrequency(out, 0), 500, 5);
+}
+
+TEST_F(CliTest, UsageErrorsExitWithTwoAndWriteNothing) {
+    WriteSineWav(path("a.wav"), 2, 44100, 0.5, 440);
+    for (const QStringList &args :
+         {QStringList{"encode", "-b", "100", path("a.wav")},
+          QStringList{"encode", "-m", "quad", path("a.wav")},
+          QStringList{"encode", "--vbr", "10", path("a.wav")}, QStringList{"encode"},
+          QStringList{"encode", "--frobnicate", path("a.wav")}, QStringList{"transmogrify"},
+          QStringList{}}) {
+        const Result r = Run(args);
+        EXPECT_EQ(r.exitCode, 2) << args.join(' ').toStdString();
+        EXPECT_FALSE(r.err.isEmpty());
+    }
+    EXPECT_FALSE(QFile::exists(path("a.MP3")));
+}

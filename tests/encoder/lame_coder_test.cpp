@@ -1,0 +1,316 @@
+#include "encoder/EncoderSettings.h"
+#include "encoder/LameCoder.h"
+#include "settings/Config.h"
+#include "support/TestMedia.h"
+
+#include <QFile>
+#include <QTemporaryDir>
+
+#include <gtest/gtest.h>
+
+using namespace testmedia;
+
+namespace {
+
+class LameCoderTest : public ::testing::Test {
+protected:
+    QString path(const QString &name) const { return dir.filePath(name); }
+
+    // Encodes one file and returns its decoded output.
+    DecodedAudio EncodeAndDecode(TLameCoder &coder, const QString &input, const QString &output) {
+        coder.SetInputFiles({input});
+        coder.SetOutputFiles({output});
+        coder.Encode();
+        return DecodeMpeg(output);
+    }
+
+    QTemporaryDir dir;
+};
+
+struct ModeCase {
+    TLameMode mode;
+    int inputChannels;
+    bool vbr;
+};
+
+std::string ModeCaseName(const ::testing::TestParamInfo<ModeCase> &info) {
+    static const char *const modes[] = {"Stereo", "JointStereo", "DualChannel", "Mono"};
+    return std::string(modes[info.param.mode]) +
+           (info.param.inputChannels == 1 ? "FromMono" : "FromStereo") +
+           (info.param.vbr ? "Vbr" : "Cbr");
+}
+
+class LameCoderModes : public LameCoderTest, public ::testing::WithParamInterface<ModeCase> {};
+
+} // namespace
+
+// Every mode, from mono and from stereo input, must keep the length and the tones: the
+// encoder's channel count follows the mode, so the component has to match the input to it.
+TEST_P(LameCoderModes, KeepsDurationAndToneOfEveryChannel) {
+    const ModeCase c = GetParam();
+    const double seconds = 3.0;
+    const double left = 440, right = c.inputChannels == 2 && c.mode != MONO ? 1000 : 440;
+    WriteSineWav(path("in.wav"), c.inputChannels, 44100, seconds, left, right);
+
+    TLameCoder coder;
+    coder.SetMode(c.mode);
+    coder.SetEnableVBR(c.vbr);
+    const DecodedAudio out = EncodeAndDecode(coder, path("in.wav"), path("out.mp3"));
+    ASSERT_TRUE(out.ok) << out.error.toStdString();
+
+    EXPECT_EQ(out.channels, c.mode == MONO ? 1 : 2);
+    EXPECT_EQ(out.sampleRate, 44100);
+    // Encoder delay and padding add well under 0.1 s.
+    EXPECT_NEAR(out.seconds(), seconds, 0.1);
+    EXPECT_NEAR(DominantFrequency(out, 0), left, left * 0.01);
+    if (out.channels == 2) {
+        EXPECT_NEAR(DominantFrequency(out, 1), right, right * 0.01);
+    }
+    EXPECT_NEAR(Rms(out, 0), 0.354, 0.05);
+}
+
+INSTANTIATE_TEST_SUITE_P(AllModes, LameCoderModes,
+                         ::testing::Values(ModeCase{STEREO, 2, false}, ModeCase{JSTEREO, 2, false},
+                                           ModeCase{DUALCHANNEL, 2, false},
+                                           ModeCase{MONO, 2, false}, ModeCase{STEREO, 1, false},
+                                           ModeCase{JSTEREO, 1, false},
+                                           ModeCase{DUALCHANNEL, 1, false},
+                                           ModeCase{MONO, 1, false}, ModeCase{JSTEREO, 2, true},
+                                           ModeCase{MONO, 2, true}, ModeCase{STEREO, 1, true},
+                                           ModeCase{MONO, 1, true}),
+                         ModeCaseName);
+
+TEST_F(LameCoderTest, KeepsToneAtOtherSampleRates) {
+    for (int rate : {22050, 48000}) {
+        WriteSineWav(path("in.wav"), 2, rate, 2.0, 1000);
+        TLameCoder coder;
+        coder.SetSampleRate(uint32_t(rate));
+        const DecodedAudio out = EncodeAndDecode(coder, path("in.wav"), path("out.mp3"));
+        ASSERT_TRUE(out.ok) << out.error.toStdString();
+        EXPECT_EQ(out.sampleRate, rate);
+        EXPECT_NEAR(out.seconds(), 2.0, 0.15);
+        EXPECT_NEAR(DominantFrequency(out, 0), 1000, 10);
+    }
+}
+
+TEST_F(LameCoderTest, VbrHeaderCountsTheFramesWritten) {
+    WriteSineWav(path("in.wav"), 2, 44100, 4.0, 440);
+    TLameCoder coder;
+    coder.SetEnableVBR(true);
+    coder.SetInputFiles({path("in.wav")});
+    coder.Encode();
+    const QByteArray mp3 = ReadFile(path("in.mp3"));
+    const qsizetype tag = mp3.indexOf("Xing");
+    ASSERT_GE(tag, 0);
+    ASSERT_LT(tag, 64);
+    auto be32 = [&](qsizetype at) {
+        return quint32(quint8(mp3[at])) << 24 | quint32(quint8(mp3[at + 1])) << 16 |
+               quint32(quint8(mp3[at + 2])) << 8 | quint32(quint8(mp3[at + 3]));
+    };
+    ASSERT_TRUE(be32(tag + 4) & 1) << "frame count present";
+    // The placeholder written at the start holds no count; the final header does.
+    const double frames = 4.0 * 44100 / 1152;
+    EXPECT_NEAR(double(be32(tag + 8)), frames, 3);
+    ASSERT_TRUE(be32(tag + 4) & 2) << "byte count present";
+    EXPECT_EQ(qint64(be32(tag + 12)), mp3.size());
+}
+
+TEST_F(LameCoderTest, RawPcmIsEncodedFromItsFirstByte) {
+    WriteSinePcm(path("in.pcm"), 2, 44100, 2.0, 750);
+    TLameCoder coder;
+    const DecodedAudio out = EncodeAndDecode(coder, path("in.pcm"), path("out.mp3"));
+    ASSERT_TRUE(out.ok);
+    EXPECT_EQ(out.channels, 2);
+    EXPECT_NEAR(out.seconds(), 2.0, 0.1);
+    EXPECT_NEAR(DominantFrequency(out, 1), 750, 7.5);
+}
+
+TEST_F(LameCoderTest, ReadsOneChunkOfSamplesTimesBlockAlignAtATime) {
+    // Stereo: 2304 samples per chunk x 4 bytes = 9216 bytes; three whole chunks and a short one.
+    const quint32 dataBytes = 3 * 9216 + 100;
+    WriteFile(path("in.wav"), WavHeader(2, 44100, 16, dataBytes) + QByteArray(dataBytes, '\0'));
+    std::vector<int> percents;
+    TLameCoder coder;
+    coder.OnProgress = [&](TLameCoder &, uint16_t percent) { percents.push_back(percent); };
+    coder.SetInputFiles({path("in.wav")});
+    coder.Encode();
+    EXPECT_EQ(percents, (std::vector<int>{33, 66, 99, 100}));
+
+    // Mono in mono mode: 1152 samples x 2 bytes; an odd length ends on a short chunk.
+    percents.clear();
+    WriteFile(path("in.wav"),
+              WavHeader(1, 44100, 16, 2 * 2304 + 1) + QByteArray(2 * 2304 + 1, '\0'));
+    coder.SetMode(MONO);
+    coder.Encode();
+    EXPECT_EQ(percents, (std::vector<int>{49, 99, 100}));
+}
+
+TEST_F(LameCoderTest, HeaderOnlyWavGivesJustTheFlushAndNoProgress) {
+    WriteFile(path("in.wav"), WavHeader(2, 44100, 16, 0));
+    int progress = 0, endFiles = 0;
+    TLameCoder coder;
+    coder.OnProgress = [&](TLameCoder &, uint16_t) { ++progress; };
+    coder.OnEndFile = [&](TLameCoder &, uint16_t, const QString &) { ++endFiles; };
+    coder.SetInputFiles({path("in.wav")});
+    coder.Encode();
+    EXPECT_EQ(progress, 0);
+    EXPECT_EQ(endFiles, 1);
+    EXPECT_TRUE(QFile::exists(path("in.mp3")));
+    EXPECT_LT(QFile(path("in.mp3")).size(), 2000);
+}
+
+TEST_F(LameCoderTest, FiresEventsInOrderForEveryFile) {
+    WriteSineWav(path("a.wav"), 2, 44100, 0.5, 440);
+    WriteSineWav(path("b.wav"), 1, 44100, 0.5, 440);
+    QStringList events;
+    TLameCoder coder;
+    coder.OnBeginProcess = [&](TLameCoder &) { events << "begin"; };
+    coder.OnBeginFile = [&](TLameCoder &, uint16_t num, const QString &name) {
+        events << QStringLiteral("file %1 %2").arg(num).arg(name.section('/', -1));
+    };
+    coder.OnProgress = [&](TLameCoder &, uint16_t percent) {
+        if (percent == 100)
+            events << "100%";
+    };
+    coder.OnEndFile = [&](TLameCoder &, uint16_t num, const QString &name) {
+        events << QStringLiteral("end %1 %2").arg(num).arg(name.section('/', -1));
+    };
+    coder.OnEndProcess = [&](TLameCoder &) { events << "done"; };
+    coder.SetInputFiles({path("a.wav"), path("b.wav")});
+    coder.Encode();
+    EXPECT_EQ(events, (QStringList{"begin", "file 0 a.wav", "100%", "end 0 a.mp3", "file 1 b.wav",
+                                   "100%", "end 1 b.mp3", "done"}));
+}
+
+TEST_F(LameCoderTest, AbortStopsAfterTheCurrentChunkWithoutAnError) {
+    WriteSineWav(path("a.wav"), 2, 44100, 5.0, 440);
+    WriteSineWav(path("b.wav"), 2, 44100, 1.0, 440);
+    int progress = 0;
+    bool ended = false;
+    TLameCoder coder;
+    coder.OnProgress = [&](TLameCoder &sender, uint16_t) {
+        if (++progress == 3)
+            sender.Abort();
+    };
+    coder.OnEndFile = [&](TLameCoder &, uint16_t, const QString &) { ended = true; };
+    coder.OnEndProcess = [&](TLameCoder &) { ended = true; };
+    coder.SetInputFiles({path("a.wav"), path("b.wav")});
+    EXPECT_NO_THROW(coder.Encode());
+    EXPECT_EQ(progress, 3);
+    EXPECT_FALSE(ended);
+    EXPECT_TRUE(QFile::exists(path("a.mp3")));
+    EXPECT_FALSE(QFile::exists(path("b.mp3")));
+    // The next run starts afresh: the flag is cleared.
+    coder.OnProgress = nullptr;
+    coder.SetInputFiles({path("b.wav")});
+    coder.Encode();
+    EXPECT_TRUE(ended);
+}
+
+TEST_F(LameCoderTest, RefusesWavThatIsNotSixteenBitPcmAndKeepsTheOldOutput) {
+    WriteFile(path("in.wav"), WavHeader(2, 44100, 24, 6000) + QByteArray(6000, '\x11'));
+    WriteFile(path("in.mp3"), "previous output");
+    TLameCoder coder;
+    coder.SetInputFiles({path("in.wav")});
+    try {
+        coder.Encode();
+        FAIL() << "24-bit input was encoded";
+    } catch (const ELameError &e) {
+        EXPECT_TRUE(e.message().contains("24 bits")) << e.what();
+    }
+    EXPECT_EQ(ReadFile(path("in.mp3")), "previous output");
+
+    WriteFile(path("in.wav"), WavHeader(2, 44100, 16, 6000, 3) + QByteArray(6000, '\x11'));
+    EXPECT_THROW(coder.Encode(), ELameError);
+}
+
+TEST_F(LameCoderTest, FileErrorsStopTheRunAndNeverTouchTheSource) {
+    WriteSineWav(path("a.wav"), 2, 44100, 0.5, 440);
+    TLameCoder coder;
+    coder.SetInputFiles({path("missing.wav"), path("a.wav")});
+    EXPECT_THROW(coder.Encode(), EFOpenError);
+    EXPECT_FALSE(QFile::exists(path("a.mp3"))) << "files after a failure are not processed";
+
+    coder.SetInputFiles({path("a.wav")});
+    coder.SetOutputFiles({path("no/such/folder/a.mp3")});
+    EXPECT_THROW(coder.Encode(), EFCreateError);
+
+    const QByteArray source = ReadFile(path("a.wav"));
+    coder.SetOutputFiles({path("a.wav")});
+    EXPECT_THROW(coder.Encode(), EFCreateError);
+    EXPECT_EQ(ReadFile(path("a.wav")), source);
+}
+
+TEST_F(LameCoderTest, RefusedSettingsFailTheFirstChunk) {
+    WriteSineWav(path("a.wav"), 2, 44100, 0.5, 440);
+    TLameCoder coder;
+    coder.SetSampleRate(0);
+    coder.SetInputFiles({path("a.wav")});
+    try {
+        coder.Encode();
+        FAIL() << "encoded with refused settings";
+    } catch (const ELameError &e) {
+        EXPECT_EQ(e.message(),
+                  QStringLiteral("beEncodeChunk failed %1").arg(BE_ERR_INVALID_SETTINGS));
+    }
+}
+
+TEST(LameCoderProperties, InputFilesNameOutputsWithTheDefaultExtension) {
+    TLameCoder coder;
+    coder.SetInputFiles({"/music/a.b/song.wav", "/music/take", "C:\\dir.x\\song.WAV"});
+    EXPECT_EQ(coder.OutputFiles(),
+              (QStringList{"/music/a.b/song.mp3", "/music/take.mp3", "C:\\dir.x\\song.mp3"}));
+    coder.SetOutputFiles({"/elsewhere/x.mp3"});
+    EXPECT_EQ(coder.InputFiles().size(), 3);
+}
+
+TEST(LameCoderProperties, VbrSwitchCarriesItsHeaderAndAssignCopiesSettingsOnly) {
+    TLameCoder a;
+    a.SetEnableVBR(true);
+    EXPECT_TRUE(a.WriteVBRHeader());
+    a.SetWriteVBRHeader(false);
+    a.SetBitrate(64);
+    a.SetMode(DUALCHANNEL);
+    a.SetVBRQuality(7);
+    a.SetInputFiles({"x.wav"});
+    TLameCoder b;
+    b.Assign(a);
+    EXPECT_TRUE(b.EnableVBR());
+    EXPECT_FALSE(b.WriteVBRHeader());
+    EXPECT_EQ(b.Bitrate(), 64u);
+    EXPECT_EQ(b.Mode(), DUALCHANNEL);
+    EXPECT_EQ(b.VBRQuality(), 7);
+    EXPECT_TRUE(b.InputFiles().isEmpty());
+}
+
+TEST(EncoderSettings, StoredIndicesBecomeEncoderValues) {
+    TConfig config;
+    config.BitRate = 8;
+    config.MaxBitRate = 13;
+    config.Mode = 1;
+    config.Quality = 3;
+    config.VBR = true;
+    config.WriteVBRHeader = false;
+    config.Private = true;
+    TLameCoder coder;
+    ApplyEncoderSettings(coder, config, 22050);
+    EXPECT_EQ(coder.SampleRate(), 22050u);
+    EXPECT_EQ(coder.Bitrate(), 128u);
+    EXPECT_EQ(coder.MaxBitrate(), 320u);
+    EXPECT_EQ(coder.Mode(), JSTEREO);
+    EXPECT_EQ(coder.Quality(), VOICE_QUALITY);
+    EXPECT_TRUE(coder.EnableVBR());
+    EXPECT_FALSE(coder.WriteVBRHeader()) << "the stored header choice wins over the VBR switch";
+    EXPECT_TRUE(coder.Private());
+
+    // Values out of range never reach the encoder as they are.
+    config.BitRate = 40;
+    config.MaxBitRate = -3;
+    config.Mode = 9;
+    config.VBRQuality = 12;
+    ApplyEncoderSettings(coder, config, 44100);
+    EXPECT_EQ(coder.Bitrate(), 320u);
+    EXPECT_EQ(coder.MaxBitrate(), 32u);
+    EXPECT_EQ(coder.Mode(), MONO);
+    EXPECT_EQ(coder.VBRQuality(), 9);
+}

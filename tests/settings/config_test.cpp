@@ -1,0 +1,503 @@
+#include "settings/Config.h"
+#include "settings/RegSetEx.h"
+
+#include <QDataStream>
+#include <QFile>
+#include <QMap>
+#include <QSet>
+#include <QSettings>
+#include <QTemporaryDir>
+#include <gtest/gtest.h>
+#include <limits>
+#include <memory>
+#include <ostream>
+#include <vector>
+
+// Readable failure output for QString values.
+static void PrintTo(const QString &Text, std::ostream *Out) {
+    *Out << '"' << Text.toStdString() << '"';
+}
+
+namespace {
+
+// The 27 fields of TConfig in load order.
+#define CONFIG_FIELDS(X)                                                                           \
+    X(ConvertType)                                                                                 \
+    X(SpecifyOutputFolder)                                                                         \
+    X(OpenOutputFolder)                                                                            \
+    X(OutputFolder)                                                                                \
+    X(FavoriteBrowsFolder)                                                                         \
+    X(FNormalizeVolume)                                                                            \
+    X(NormalizeFactor)                                                                             \
+    X(OverwritePrompt)                                                                             \
+    X(ShowErrorMessage)                                                                            \
+    X(DeleteOriginalFile)                                                                          \
+    X(PlaySound)                                                                                   \
+    X(PromptCheckOption)                                                                           \
+    X(ShowMPEGInfo)                                                                                \
+    X(LastOpenFolder)                                                                              \
+    X(SampleRate)                                                                                  \
+    X(BitRate)                                                                                     \
+    X(MaxBitRate)                                                                                  \
+    X(Mode)                                                                                        \
+    X(Quality)                                                                                     \
+    X(VBRQuality)                                                                                  \
+    X(VBR)                                                                                         \
+    X(WriteVBRHeader)                                                                              \
+    X(Copyright)                                                                                   \
+    X(CRC)                                                                                         \
+    X(Original)                                                                                    \
+    X(Private)                                                                                     \
+    X(WaveOutputOption)
+
+#define COUNT_FIELD(Field) +1
+static_assert(0 CONFIG_FIELDS(COUNT_FIELD) == 27);
+
+const QString Section = QStringLiteral("1.27");
+
+// Value names in load order ("_Private" for the field Private).
+const QStringList ValueNames = {"ConvertType",
+                                "SpecifyOutputFolder",
+                                "OpenOutputFolder",
+                                "OutputFolder",
+                                "FavoriteBrowsFolder",
+                                "FNormalizeVolume",
+                                "NormalizeFactor",
+                                "OverwritePrompt",
+                                "ShowErrorMessage",
+                                "DeleteOriginalFile",
+                                "PlaySound",
+                                "PromptCheckOption",
+                                "ShowMPEGInfo",
+                                "LastOpenFolder",
+                                "SampleRate",
+                                "BitRate",
+                                "MaxBitRate",
+                                "Mode",
+                                "Quality",
+                                "VBRQuality",
+                                "VBR",
+                                "WriteVBRHeader",
+                                "Copyright",
+                                "CRC",
+                                "Original",
+                                "_Private",
+                                "WaveOutputOption"};
+
+const QStringList BooleanNames = {"SpecifyOutputFolder",
+                                  "OpenOutputFolder",
+                                  "FNormalizeVolume",
+                                  "OverwritePrompt",
+                                  "ShowErrorMessage",
+                                  "DeleteOriginalFile",
+                                  "PlaySound",
+                                  "PromptCheckOption",
+                                  "ShowMPEGInfo",
+                                  "VBR",
+                                  "WriteVBRHeader",
+                                  "Copyright",
+                                  "CRC",
+                                  "Original",
+                                  "_Private"};
+
+void ExpectSameValues(const TConfigValues &Actual, const TConfigValues &Expected) {
+#define EXPECT_FIELD_EQ(Field) EXPECT_EQ(Actual.Field, Expected.Field) << #Field;
+    CONFIG_FIELDS(EXPECT_FIELD_EQ)
+#undef EXPECT_FIELD_EQ
+}
+
+// Every field differs from its default, and no two numbers are equal, so that a value
+// stored under the wrong name shows.
+TConfigValues NonDefaultValues() {
+    TConfigValues V;
+    V.ConvertType = 1;
+    V.SpecifyOutputFolder = false;
+    V.OpenOutputFolder = false;
+    V.OutputFolder = QStringLiteral("/srv/out, mixed; \"quoted\" @ C:\\My Music  ");
+    V.FavoriteBrowsFolder = QStringLiteral("/home/u/Müsik=neu");
+    V.FNormalizeVolume = true;
+    V.NormalizeFactor = 77;
+    V.OverwritePrompt = false;
+    V.ShowErrorMessage = false;
+    V.DeleteOriginalFile = true;
+    V.PlaySound = false;
+    V.PromptCheckOption = true;
+    V.ShowMPEGInfo = true;
+    V.LastOpenFolder = QStringLiteral("/home/u/last");
+    V.SampleRate = 3;
+    V.BitRate = 5;
+    V.MaxBitRate = 11;
+    V.Mode = 2;
+    V.Quality = -7;
+    V.VBRQuality = 9;
+    V.VBR = true;
+    V.WriteVBRHeader = true;
+    V.Copyright = true;
+    V.CRC = false;
+    V.Original = true;
+    V.Private = true;
+    V.WaveOutputOption = 6;
+    return V;
+}
+
+class SettingsTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        ASSERT_TRUE(Dir.isValid());
+        for (auto Format : {QSettings::NativeFormat, QSettings::IniFormat}) {
+            QSettings::setPath(Format, QSettings::UserScope, Dir.filePath("user"));
+            QSettings::setPath(Format, QSettings::SystemScope, Dir.filePath("system"));
+        }
+    }
+
+    QString StoreFile() const { return Dir.filePath("user/Brindle Team/Brindle.conf"); }
+
+    // Direct access to the store, beside the code under test.
+    std::unique_ptr<QSettings> RawStore() const {
+        auto S = std::make_unique<QSettings>(StoreFile(), QSettings::IniFormat);
+        S->beginGroup(Section);
+        return S;
+    }
+
+    void StoreRaw(const QString &Name, const QVariant &Value) {
+        RawStore()->setValue(Name, Value); // written when the object goes
+    }
+
+    QTemporaryDir Dir;
+};
+
+// --- TRegSetEx -----------------------------------------------------------------------
+
+TEST(RegSetExDefaultsTest, CompanyIsTheUserInUpperCaseOrFreeware) {
+    const QByteArray Saved = qgetenv("USER");
+    qputenv("USER", "alice");
+    EXPECT_EQ(TRegSetEx().CompanyName(), "ALICE");
+    qunsetenv("USER");
+    TRegSetEx Anonymous;
+    EXPECT_EQ(Anonymous.CompanyName(), "Freeware");
+    EXPECT_EQ(Anonymous.ProductName(), "You Product Name");
+    EXPECT_EQ(Anonymous.RootKind(), 0);
+    EXPECT_TRUE(Anonymous.CreateKeys());
+    EXPECT_TRUE(Anonymous.UseCompanyKey());
+    EXPECT_EQ(Anonymous.BasePath(), "SOFTWARE\\Freeware\\You Product Name\\");
+    qputenv("USER", Saved);
+}
+
+TEST(RegSetExDefaultsTest, BasePathFollowsEveryChange) {
+    TRegSetEx R;
+    R.SetCompanyName("Acme");
+    R.SetProductName("Tool");
+    EXPECT_EQ(R.BasePath(), "SOFTWARE\\Acme\\Tool\\");
+    R.SetUseCompanyKey(false);
+    EXPECT_EQ(R.BasePath(), "SOFTWARE\\Tool\\");
+}
+
+TEST_F(SettingsTest, ConfigStoreIsTheBrindleTeamFile) {
+    const TConfig Config;
+    EXPECT_EQ(Config.RegSetEx().BasePath(), "SOFTWARE\\Brindle Team\\Brindle\\");
+    EXPECT_EQ(Config.RegSetEx().FileName(), StoreFile());
+}
+
+TEST_F(SettingsTest, WithoutTheCompanyTheProductIsTheOrganisation) {
+    TRegSetEx R;
+    R.SetRootKind(1);
+    R.SetCompanyName("Acme");
+    R.SetProductName("Tool");
+    R.SetUseCompanyKey(false);
+    R.WriteInteger("s", "N", 5);
+    EXPECT_TRUE(QFile::exists(Dir.filePath("user/Tool/Tool.conf")));
+}
+
+TEST_F(SettingsTest, RootKindOtherThanOneIsTheSystemStore) {
+    TRegSetEx R;
+    R.SetCompanyName("Acme");
+    R.SetProductName("Tool");
+    for (int Kind : {0, 2}) {
+        R.SetRootKind(Kind);
+        EXPECT_EQ(R.FileName(), Dir.filePath("system/Acme/Tool.conf")) << Kind;
+    }
+    R.SetRootKind(1);
+    EXPECT_EQ(R.FileName(), Dir.filePath("user/Acme/Tool.conf"));
+}
+
+TEST_F(SettingsTest, MissingValueGivesTheDefaultAndCreatesNothing) {
+    const TConfig Config;
+    const TRegSetEx &R = Config.RegSetEx();
+    EXPECT_EQ(R.ReadInteger(Section, "Nothing", -5), -5);
+    EXPECT_EQ(R.ReadString(Section, "Nothing", "dflt"), "dflt");
+    EXPECT_TRUE(R.ReadBool(Section, "Nothing", true));
+    EXPECT_FALSE(QFile::exists(StoreFile()));
+}
+
+TEST_F(SettingsTest, NumbersAndTextReadBackFromTheFile) {
+    StoreRaw("N", "-42");
+    StoreRaw("T", "some text");
+    StoreRaw("Digits", "7");
+    const TConfig Config;
+    EXPECT_EQ(Config.RegSetEx().ReadInteger(Section, "N", 0), -42);
+    EXPECT_EQ(Config.RegSetEx().ReadString(Section, "T", ""), "some text");
+    EXPECT_EQ(Config.RegSetEx().ReadString(Section, "Digits", ""), "7");
+}
+
+TEST_F(SettingsTest, AnyNonZeroNumberReadsAsTrue) {
+    StoreRaw("Seven", 7);
+    StoreRaw("Minus", -1);
+    StoreRaw("Zero", 0);
+    const TConfig Config;
+    EXPECT_TRUE(Config.RegSetEx().ReadBool(Section, "Seven", false));
+    EXPECT_TRUE(Config.RegSetEx().ReadBool(Section, "Minus", false));
+    EXPECT_FALSE(Config.RegSetEx().ReadBool(Section, "Zero", true));
+}
+
+TEST_F(SettingsTest, TextWhereANumberIsExpectedIsADataTypeError) {
+    StoreRaw("Word", "abc");
+    StoreRaw("Flag", "true");
+    StoreRaw("Huge", "4294967296");
+    const TConfig Config;
+    for (const char *Name : {"Word", "Flag", "Huge"}) {
+        try {
+            Config.RegSetEx().ReadInteger(Section, Name, 0);
+            ADD_FAILURE() << Name << " gave no exception";
+        } catch (const ERegistryError &E) {
+            EXPECT_EQ(E.message(), QStringLiteral("Invalid data type for '%1'").arg(Name));
+        }
+        EXPECT_THROW(Config.RegSetEx().ReadBool(Section, Name, false), ERegistryError) << Name;
+    }
+}
+
+TEST_F(SettingsTest, WriteWithoutCreateKeysNeedsAnExistingSection) {
+    TConfig Config;
+    TRegSetEx &R = Config.RegSetEx();
+    R.SetCreateKeys(false);
+    R.WriteInteger(Section, "N", 1);
+    EXPECT_FALSE(QFile::exists(StoreFile()));
+
+    StoreRaw("Other", 1);
+    R.WriteInteger("another section", "N", 2);
+    EXPECT_EQ(R.ReadInteger("another section", "N", -1), -1);
+    R.WriteInteger(Section, "N", 3);
+    EXPECT_EQ(R.ReadInteger(Section, "N", -1), 3);
+}
+
+TEST_F(SettingsTest, UnwritableStoreIsSkippedSilently) {
+    // A regular file where the store's folder should be: no one, not even root, can
+    // create the store below it.
+    QFile Blocker(Dir.filePath("blocked"));
+    ASSERT_TRUE(Blocker.open(QIODevice::WriteOnly));
+    Blocker.close();
+    QSettings::setPath(QSettings::NativeFormat, QSettings::UserScope, Dir.filePath("blocked"));
+    TConfig Config;
+    EXPECT_NO_THROW(Config.RegSetEx().WriteString(Section, "T", "x"));
+    EXPECT_NO_THROW(Config.Save());
+    EXPECT_EQ(Config.RegSetEx().ReadString(Section, "T", "none"), "none");
+}
+
+TEST_F(SettingsTest, OnlyTheUsersOwnStoreIsRead) {
+    // QSettings would otherwise fall back to the system-wide and organisation-wide files.
+    for (const char *Other : {"system/Brindle Team/Brindle.conf", "user/Brindle Team.conf"}) {
+        QSettings Settings(Dir.filePath(Other), QSettings::IniFormat);
+        Settings.setValue("1.27/NormalizeFactor", 50);
+    }
+    TConfig Config;
+    Config.Load();
+    EXPECT_EQ(Config.NormalizeFactor, 98);
+}
+
+// --- TConfig -------------------------------------------------------------------------
+
+TEST_F(SettingsTest, DefaultsAreTheSpecTable) {
+    const TConfig C;
+    const QString Music = TConfigValues::DefaultMusicFolder();
+    EXPECT_FALSE(Music.isEmpty());
+    EXPECT_EQ(C.ConvertType, 0);
+    EXPECT_TRUE(C.SpecifyOutputFolder);
+    EXPECT_TRUE(C.OpenOutputFolder);
+    EXPECT_EQ(C.OutputFolder, Music);
+    EXPECT_EQ(C.FavoriteBrowsFolder, Music);
+    EXPECT_FALSE(C.FNormalizeVolume);
+    EXPECT_EQ(C.NormalizeFactor, 98);
+    EXPECT_TRUE(C.OverwritePrompt);
+    EXPECT_TRUE(C.ShowErrorMessage);
+    EXPECT_FALSE(C.DeleteOriginalFile);
+    EXPECT_TRUE(C.PlaySound);
+    EXPECT_FALSE(C.PromptCheckOption);
+    EXPECT_FALSE(C.ShowMPEGInfo);
+    EXPECT_EQ(C.LastOpenFolder, "");
+    EXPECT_EQ(C.SampleRate, 1);
+    EXPECT_EQ(C.BitRate, 8);
+    EXPECT_EQ(C.MaxBitRate, 13);
+    EXPECT_EQ(C.Mode, 0);
+    EXPECT_EQ(C.Quality, 0);
+    EXPECT_EQ(C.VBRQuality, 4);
+    EXPECT_FALSE(C.VBR);
+    EXPECT_FALSE(C.WriteVBRHeader);
+    EXPECT_FALSE(C.Copyright);
+    EXPECT_TRUE(C.CRC);
+    EXPECT_FALSE(C.Original);
+    EXPECT_FALSE(C.Private);
+    EXPECT_EQ(C.WaveOutputOption, 0);
+}
+
+TEST_F(SettingsTest, EmptyStoreLoadsTheDefaults) {
+    TConfig Config;
+    EXPECT_TRUE(Config.Load());
+    ExpectSameValues(Config, TConfig());
+    EXPECT_FALSE(QFile::exists(StoreFile()));
+}
+
+TEST_F(SettingsTest, SaveThenLoadRoundTripsEveryValue) {
+    TConfig Saved;
+    static_cast<TConfigValues &>(Saved) = NonDefaultValues();
+    EXPECT_TRUE(Saved.Save());
+
+    TConfig Loaded;
+    EXPECT_TRUE(Loaded.Load());
+    ExpectSameValues(Loaded, NonDefaultValues());
+}
+
+TEST_F(SettingsTest, SaveWritesExactlyTheTableValuesBooleansAsZeroOrOne) {
+    TConfig Config;
+    static_cast<TConfigValues &>(Config) = NonDefaultValues();
+    Config.Save();
+
+    // The file's own text, not what QSettings may still hold in memory.
+    QFile File(StoreFile());
+    ASSERT_TRUE(File.open(QIODevice::ReadOnly | QIODevice::Text));
+    const QStringList Lines = QString::fromUtf8(File.readAll()).split('\n', Qt::SkipEmptyParts);
+    ASSERT_FALSE(Lines.isEmpty());
+    EXPECT_EQ(Lines.first(), "[1.27]");
+    QMap<QString, QString> Stored;
+    for (const QString &Line : Lines.mid(1))
+        Stored.insert(Line.section('=', 0, 0), Line.section('=', 1));
+    EXPECT_EQ(Stored.size(), 27);
+    EXPECT_EQ(QSet<QString>(Stored.keyBegin(), Stored.keyEnd()),
+              QSet<QString>(ValueNames.begin(), ValueNames.end()));
+    for (const QString &Name : BooleanNames)
+        EXPECT_TRUE(Stored[Name] == "0" || Stored[Name] == "1")
+            << Name.toStdString() << "=" << Stored[Name].toStdString();
+    EXPECT_EQ(Stored["_Private"], "1");
+    EXPECT_EQ(Stored["CRC"], "0");
+    EXPECT_EQ(Stored["NormalizeFactor"], "77");
+}
+
+TEST_F(SettingsTest, NonZeroNumberLoadsAsTrue) {
+    StoreRaw("VBR", "7");
+    TConfig Config;
+    Config.Load();
+    EXPECT_TRUE(Config.VBR);
+}
+
+TEST_F(SettingsTest, ValueNamedPrivateIsIgnored) {
+    StoreRaw("Private", 1);
+    TConfig Config;
+    Config.Load();
+    EXPECT_FALSE(Config.Private);
+    StoreRaw("_Private", 1);
+    Config.Load();
+    EXPECT_TRUE(Config.Private);
+}
+
+TEST_F(SettingsTest, DataTypeErrorStopsLoadAtThatValue) {
+    TConfig Saved;
+    static_cast<TConfigValues &>(Saved) = NonDefaultValues();
+    Saved.Save();
+    StoreRaw("NormalizeFactor", "ninety");
+
+    TConfig Loaded;
+    try {
+        Loaded.Load();
+        FAIL() << "no exception";
+    } catch (const ERegistryError &E) {
+        EXPECT_EQ(E.message(), "Invalid data type for 'NormalizeFactor'");
+    }
+    // Rows 1 to 6 were read; 7 and everything after it keep the defaults.
+    TConfigValues Expected;
+    const TConfigValues Stored = NonDefaultValues();
+    Expected.ConvertType = Stored.ConvertType;
+    Expected.SpecifyOutputFolder = Stored.SpecifyOutputFolder;
+    Expected.OpenOutputFolder = Stored.OpenOutputFolder;
+    Expected.OutputFolder = Stored.OutputFolder;
+    Expected.FavoriteBrowsFolder = Stored.FavoriteBrowsFolder;
+    Expected.FNormalizeVolume = Stored.FNormalizeVolume;
+    ExpectSameValues(Loaded, Expected);
+}
+
+TEST_F(SettingsTest, AssignCopiesEveryField) {
+    TConfig Source;
+    static_cast<TConfigValues &>(Source) = NonDefaultValues();
+    TConfig Target;
+    Target.Assign(Source);
+    ExpectSameValues(Target, NonDefaultValues());
+
+    // Restoring from a defaults copy, as a cancelled options dialog does.
+    Target.Assign(TConfig());
+    ExpectSameValues(Target, TConfig());
+}
+
+// A file format that records which keys the store held after each sync. Every write is
+// its own open, write and sync, so each recorded state adds exactly the key written.
+std::vector<QStringList> RecordedKeys;
+
+bool ReadRecorded(QIODevice &Device, QSettings::SettingsMap &Map) {
+    if (Device.atEnd())
+        return true;
+    QDataStream Stream(&Device);
+    Stream >> Map;
+    return Stream.status() == QDataStream::Ok;
+}
+
+bool WriteRecorded(QIODevice &Device, const QSettings::SettingsMap &Map) {
+    RecordedKeys.push_back(Map.keys());
+    QDataStream Stream(&Device);
+    Stream << Map;
+    return Stream.status() == QDataStream::Ok;
+}
+
+TEST_F(SettingsTest, SaveWritesLastOpenFolderLast) {
+    const QSettings::Format Recording =
+        QSettings::registerFormat("rec", ReadRecorded, WriteRecorded);
+    ASSERT_NE(Recording, QSettings::InvalidFormat);
+    QSettings::setPath(Recording, QSettings::UserScope, Dir.filePath("recorded"));
+    RecordedKeys.clear();
+
+    TConfig Config;
+    Config.RegSetEx().SetFormat(Recording);
+    Config.Save();
+
+    QStringList Order;
+    QSet<QString> Before;
+    for (const QStringList &Keys : RecordedKeys) {
+        for (const QString &Key : Keys) {
+            if (!Before.contains(Key))
+                Order.append(Key.section('/', 1));
+        }
+        Before = QSet<QString>(Keys.begin(), Keys.end());
+    }
+    QStringList Expected = ValueNames;
+    Expected.move(Expected.indexOf("LastOpenFolder"), Expected.size() - 1);
+    EXPECT_EQ(Order, Expected);
+    EXPECT_EQ(RecordedKeys.size(), 27u) << "one sync per value";
+
+    // Loading through the same format gives the values back.
+    TConfig Loaded;
+    Loaded.RegSetEx().SetFormat(Recording);
+    Loaded.Load();
+    ExpectSameValues(Loaded, Config);
+}
+
+// --- Bitrate table -------------------------------------------------------------------
+
+TEST(BitrateTest, DefaultIndicesGive128And320) {
+    EXPECT_EQ(BitrateFromIndex(TConfig().BitRate), 128);
+    EXPECT_EQ(BitrateFromIndex(TConfig().MaxBitRate), 320);
+    EXPECT_EQ(BitrateFromIndex(0), 32);
+}
+
+TEST(BitrateTest, OutOfRangeIndicesAreClampedToTheNearestEntry) {
+    EXPECT_EQ(BitrateFromIndex(-1), 32);
+    EXPECT_EQ(BitrateFromIndex(-100000), 32);
+    EXPECT_EQ(BitrateFromIndex(14), 320);
+    EXPECT_EQ(BitrateFromIndex(std::numeric_limits<int>::max()), 320);
+}
+
+} // namespace
