@@ -2,6 +2,7 @@
 
 #include "cli/Console.h"
 #include "inspect/MP3WavComm.h"
+#include "inspect/MPGTools.h"
 #include "platform/Exception.h"
 
 #include <QJsonArray>
@@ -24,6 +25,35 @@ QJsonObject WaveJson(const QString &FileName, const TWaveFileInfo &Info) {
         {"BytesPerSecond", double(h.BytesPerSecond)},
         {"BlockAlign", h.BlockAlign},
         {"BitsPerSample", h.BitsPerSample},
+        {"Kind", Info.Valid ? "wave" : "unreadable"},
+    };
+}
+
+QJsonObject MpegJson(const TMPEGInfo &I) {
+    return QJsonObject{
+        {"Kind", "mpeg"},
+        {"Header", I.Header.Text()},
+        {"Title", I.Title.Text()},
+        {"Artist", I.Artist.Text()},
+        {"Album", I.Album.Text()},
+        {"Year", I.Year.Text()},
+        {"Comment", I.Comment.Text()},
+        {"Genre", I.Genre},
+        {"Track", I.Track},
+        {"Duration", double(I.Duration)},
+        {"Length", double(I.Length)},
+        {"Version", I.Version},
+        {"Layer", I.Layer},
+        {"SampleRate", I.SampleRate},
+        {"BitRate", I.BitRate},
+        {"Mode", I.Mode},
+        {"Copyright", I.Copyright},
+        {"Original", I.Original},
+        {"ErrorProt", I.ErrorProt},
+        {"Padding", I.Padding},
+        {"FrameLength", I.FrameLength},
+        {"FileName", I.FileName},
+        {"FileDate", I.FileDate},
     };
 }
 
@@ -47,6 +77,37 @@ QString LengthText(int Seconds) {
     } catch (const EConvertError &) {
         return QStringLiteral("%1 s").arg(Seconds);
     }
+}
+
+void PrintMpeg(const QString &FileName, const TMPEGAudio &Audio) {
+    const TMPEGInfo &I = Audio.Data();
+    out() << FileName << '\n'
+          << "  MPEG:         " << MPEGVersionText[I.Version] << " layer " << MPEGLayerText[I.Layer]
+          << '\n'
+          << "  Bitrate:      "
+          << (I.BitRate == -1 ? QStringLiteral("VBR") : QStringLiteral("%1 kbit/s").arg(I.BitRate))
+          << '\n'
+          << "  Sample rate:  " << I.SampleRate << " Hz\n"
+          << "  Mode:         " << MPEGModeText[I.Mode & 3] << '\n'
+          << "  CRCs:         " << YesNoText(I.ErrorProt) << '\n'
+          << "  Copyrighted:  " << YesNoText(I.Copyright) << '\n'
+          << "  Original:     " << YesNoText(I.Original) << '\n'
+          << "  Padding:      " << int(I.Padding) << '\n'
+          << "  Frame length: " << I.FrameLength << " bytes\n"
+          << "  Size:         " << I.Length << " bytes\n"
+          << "  Length:       " << LengthText(int(I.Duration)) << '\n';
+    if (!Audio.HasTag()) {
+        out() << "  ID3v1 tag:    none\n";
+        return;
+    }
+    out() << "  Title:        " << I.Title.Text() << '\n'
+          << "  Artist:       " << I.Artist.Text() << '\n'
+          << "  Album:        " << I.Album.Text() << '\n'
+          << "  Year:         " << I.Year.Text() << '\n'
+          << "  Comment:      " << I.Comment.Text() << '\n'
+          << "  Track:        " << I.Track << '\n'
+          << "  Genre:        "
+          << (GenreName(I.Genre).isEmpty() ? QString::number(I.Genre) : GenreName(I.Genre)) << '\n';
 }
 
 void PrintWave(const QString &FileName, const TWaveFileInfo &Info) {
@@ -80,25 +141,40 @@ int RunInfo(const QStringList &Args) {
 
     int failed = 0;
     QJsonArray records;
+    TMPEGAudio audio;
     for (const QString &file : files) {
-        TWaveFileInfo info;
+        // The contents decide the kind, not the name: a WAV header first, then a pair of
+        // MPEG audio frames.
+        TWaveFileInfo wave;
         try {
-            ReadWaveFileInfo(file, info);
+            ReadWaveFileInfo(file, wave);
         } catch (const Exception &e) {
             Fail(file, e.message());
             ++failed;
             if (json)
-                records.append(WaveJson(file, info));
+                records.append(WaveJson(file, wave));
             continue;
         }
-        if (!info.Valid) {
-            Fail(file, QStringLiteral("not a WAV file"));
-            ++failed;
+        if (wave.Valid) {
+            if (json)
+                records.append(WaveJson(file, wave));
+            else
+                PrintWave(file, wave);
+            continue;
         }
+        audio.ResetData();
+        audio.SetFileName(file);
+        if (audio.IsValid()) {
+            if (json)
+                records.append(MpegJson(audio.Data()));
+            else
+                PrintMpeg(file, audio);
+            continue;
+        }
+        Fail(file, QStringLiteral("neither a WAV file nor MPEG audio"));
+        ++failed;
         if (json)
-            records.append(WaveJson(file, info));
-        else if (info.Valid)
-            PrintWave(file, info);
+            records.append(WaveJson(file, wave));
     }
     if (json)
         out() << QJsonDocument(records).toJson(QJsonDocument::Indented);

@@ -1,6 +1,7 @@
 #include "cli/Console.h"
 #include "cli/EncodeCommand.h"
 #include "cli/InfoCommand.h"
+#include "cli/TagCommand.h"
 
 #include <QCoreApplication>
 
@@ -18,7 +19,14 @@ Commands:
     -q, --quality QUALITY    normal, low, high or voice
         --vbr QUALITY        variable bitrate at quality 0 (best) to 9, with its header
     -y, --overwrite          replace existing outputs (otherwise they are skipped)
-  info [--json] FILE...      show the format and length of WAV files
+  info [--json] FILE...      show the format, length and tag of WAV and MPEG audio files
+  tag FILE [options]         write or remove the ID3v1 tag of an MPEG audio file
+        --title, --artist, --album, --comment TEXT   (30 characters are kept)
+        --year TEXT          (4 characters are kept)
+        --track N            0 for none
+        --genre NAME|CODE    a genre name or a code 0..255 (255: none)
+        --remove             remove the tag instead
+                             Fields not given keep their current values.
 
 Defaults come from Brindle's saved settings; options apply to this run only.
 Exit status: 0 when every file succeeded, 1 when any failed, 2 for a usage error.
@@ -36,6 +44,8 @@ int main(int argc, char **argv) {
         return cli::RunEncode(args);
     if (command == QLatin1String("info"))
         return cli::RunInfo(args);
+    if (command == QLatin1String("tag"))
+        return cli::RunTag(args);
     if (command == QLatin1String("-h") || command == QLatin1String("--help") ||
         command == QLatin1String("help")) {
         cli::out() << Usage;

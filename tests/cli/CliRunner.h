@@ -11,13 +11,14 @@
 // Runs the built brindle-cli in a scratch folder with a settings store of its own, so that
 // the user's settings neither leak into a test nor get changed by one.
 class CliTest : public ::testing::Test {
-protected:
+public:
     struct Result {
         int exitCode = -1;
         QString out;
         QString err;
     };
 
+protected:
     Result Run(const QStringList &args) {
         QProcess process;
         QProcessEnvironment env = QProcessEnvironment::systemEnvironment();

@@ -46,7 +46,8 @@ struct DecodedAudio {
 
 // Decodes an MPEG audio file (layers I-III, any rate) with libmpg123 at its native rate and
 // channel count. On failure `ok` is false and `error` says why; samples decoded before a
-// mid-stream error are kept.
+// mid-stream error are kept. When the file has an encoder Info/VBR header frame, libmpg123
+// trims the start delay and padding it records; otherwise they are part of the samples.
 DecodedAudio DecodeMpeg(const QString &path);
 
 // Measurements over the middle of one channel, so that an encoder's start delay and end

@@ -1,0 +1,95 @@
+#include "cli/TagCommand.h"
+
+#include "cli/Console.h"
+#include "tageditor/TagUpdate.h"
+
+#include <QCommandLineParser>
+
+#include <cstring>
+
+namespace cli {
+namespace {
+
+int UsageError(const QString &Message) {
+    err() << "brindle-cli tag: " << Message << "\nTry 'brindle-cli --help'.\n";
+    return ExitUsage;
+}
+
+} // namespace
+
+int RunTag(const QStringList &Args) {
+    QCommandLineParser parser;
+    const QCommandLineOption title(QStringList{"title"}, {}, "TEXT");
+    const QCommandLineOption artist(QStringList{"artist"}, {}, "TEXT");
+    const QCommandLineOption album(QStringList{"album"}, {}, "TEXT");
+    const QCommandLineOption year(QStringList{"year"}, {}, "TEXT");
+    const QCommandLineOption comment(QStringList{"comment"}, {}, "TEXT");
+    const QCommandLineOption track(QStringList{"track"}, {}, "N");
+    const QCommandLineOption genre(QStringList{"genre"}, {}, "NAME|CODE");
+    const QCommandLineOption remove(QStringList{"remove"});
+    parser.addOptions({title, artist, album, year, comment, track, genre, remove});
+    if (!parser.parse(QStringList{QStringLiteral("tag")} + Args))
+        return UsageError(parser.errorText());
+    if (parser.positionalArguments().size() != 1)
+        return UsageError(QStringLiteral("give exactly one file"));
+    const QString file = parser.positionalArguments().first();
+    const bool editing = parser.isSet(title) || parser.isSet(artist) || parser.isSet(album) ||
+                         parser.isSet(year) || parser.isSet(comment) || parser.isSet(track) ||
+                         parser.isSet(genre);
+    if (parser.isSet(remove) && editing)
+        return UsageError(QStringLiteral("--remove takes no tag fields"));
+
+    // Start from the fields as the tag editor would show them, so unset options keep them.
+    TMPEGAudio audio;
+    audio.SetFileName(file);
+    if (!audio.IsValid()) {
+        Fail(file, QStringLiteral("not MPEG audio (or missing)"));
+        return ExitFailed;
+    }
+    TTagFields fields = TagFieldsFromInfo(audio.Data());
+    fields.HasTag = !parser.isSet(remove);
+    if (parser.isSet(track)) {
+        bool ok = false;
+        parser.value(track).toUInt(&ok);
+        if (!ok && !parser.value(track).isEmpty())
+            return UsageError(QStringLiteral("track must be a number"));
+        fields.Track = parser.value(track);
+    }
+    if (parser.isSet(genre)) {
+        const int entry = GenreEntryOfText(parser.value(genre));
+        if (entry < 0)
+            return UsageError(QStringLiteral("unknown genre '%1'").arg(parser.value(genre)));
+        fields.GenreEntry = entry;
+    }
+    const std::pair<const QCommandLineOption &, QString &> texts[] = {
+        {title, fields.Title}, {artist, fields.Artist},   {album, fields.Album},
+        {year, fields.Year},   {comment, fields.Comment},
+    };
+    for (const auto &[option, field] : texts) {
+        if (parser.isSet(option))
+            field = parser.value(option);
+    }
+
+    try {
+        const TTagUpdate update = UpdateTag(file, fields);
+        switch (update.Result) {
+        case TTagUpdateResult::Written:
+            return ExitOk;
+        case TTagUpdateResult::NoSuchFile:
+            Fail(file, QStringLiteral("no such file"));
+            break;
+        case TTagUpdateResult::NotMpeg:
+            Fail(file, QStringLiteral("not MPEG audio"));
+            break;
+        case TTagUpdateResult::Refused:
+            Fail(file, QStringLiteral("cannot be opened for writing: %1")
+                           .arg(QString::fromLocal8Bit(std::strerror(update.ErrorCode))));
+            break;
+        }
+    } catch (const Exception &e) {
+        Fail(file, e.message());
+    }
+    return ExitFailed;
+}
+
+} // namespace cli

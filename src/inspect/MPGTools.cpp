@@ -1,0 +1,564 @@
+#include "inspect/MPGTools.h"
+
+#include "inspect/MP3WavComm.h"
+
+#include <QCoreApplication>
+#include <QDateTime>
+#include <QFile>
+#include <QFileInfo>
+
+#include <algorithm>
+#include <cerrno>
+#include <cstring>
+#include <fcntl.h>
+#include <limits>
+#include <sys/stat.h>
+#include <unistd.h>
+#include <vector>
+
+const std::array<QString, 4> MPEGVersionText = {QStringLiteral("Unknown"), QStringLiteral("1.0"),
+                                                QStringLiteral("2.0"), QStringLiteral("2.5")};
+const std::array<QString, 4> MPEGLayerText = {QStringLiteral("Unknown"), QStringLiteral("I"),
+                                              QStringLiteral("II"), QStringLiteral("III")};
+const std::array<QString, 4> MPEGModeText = {
+    QStringLiteral("Stereo"), QStringLiteral("Joint Stereo"), QStringLiteral("Dual Channel"),
+    QStringLiteral("Single Channel")};
+
+namespace {
+
+// clang-format off
+const char *const Genres[GenreCount] = {
+    "Blues",             "Classic Rock",      "Country",           "Dance",
+    "Disco",             "Funk",              "Grunge",            "Hip-Hop",
+    "Jazz",              "Metal",             "New Age",           "Oldies",
+    "Other",             "Pop",               "R&B",               "Rap",
+    "Reggae",            "Rock",              "Techno",            "Industrial",
+    "Alternative",       "Ska",               "Death Metal",       "Pranks",
+    "Soundtrack",        "Euro-Techno",       "Ambient",           "Trip-Hop",
+    "Vocal",             "Jazz+Funk",         "Fusion",            "Trance",
+    "Classical",         "Instrumental",      "Acid",              "House",
+    "Game",              "Sound Clip",        "Gospel",            "Noise",
+    "AlternRock",        "Bass",              "Soul",              "Punk",
+    "Space",             "Meditative",        "Instrumental Pop",  "Instrumental Rock",
+    "Ethnic",            "Gothic",            "Darkwave",          "Techno-Industrial",
+    "Electronic",        "Pop-Folk",          "Eurodance",         "Dream",
+    "Southern Rock",     "Comedy",            "Cult",              "Gangsta",
+    "Top 40",            "Christian Rap",     "Pop/Funk",          "Jungle",
+    "Native American",   "Cabaret",           "New Wave",          "Psychadelic",
+    "Rave",              "Showtunes",         "Trailer",           "Lo-Fi",
+    "Tribal",            "Acid Punk",         "Acid Jazz",         "Polka",
+    "Retro",             "Musical",           "Rock & Roll",       "Hard Rock",
+    "Folk",              "Folk-Rock",         "National Folk",     "Swing",
+    "Fast Fusion",       "Bebob",             "Latin",             "Revival",
+    "Celtic",            "Bluegrass",         "Avantgarde",        "Gothic Rock",
+    "Progessive Rock",   "Psychedelic Rock",  "Symphonic Rock",    "Slow Rock",
+    "Big Band",          "Chorus",            "Easy Listening",    "Acoustic",
+    "Humour",            "Speech",            "Chanson",           "Opera",
+    "Chamber Music",     "Sonata",            "Symphony",          "Booty Bass",
+    "Primus",            "Porn Groove",       "Satire",            "Slow Jam",
+    "Club",              "Tango",             "Samba",             "Folklore",
+    "Ballad",            "Power Ballad",      "Rhythmic Soul",     "Freestyle",
+    "Duet",              "Punk Rock",         "Drum Solo",         "A capella",
+    "Euro-House",        "Dance Hall"};
+// clang-format on
+
+// kbit/s by [MPEG 1 | MPEG 2 and 2.5][layer - 1][bit-rate index]; indexes 0 (free) and 15
+// (bad) give 0.
+constexpr int16_t BitRates[2][3][16] = {
+    {{0, 32, 64, 96, 128, 160, 192, 224, 256, 288, 320, 352, 384, 416, 448, 0},
+     {0, 32, 48, 56, 64, 80, 96, 112, 128, 160, 192, 224, 256, 320, 384, 0},
+     {0, 32, 40, 48, 56, 64, 80, 96, 112, 128, 160, 192, 224, 256, 320, 0}},
+    {{0, 32, 48, 56, 64, 80, 96, 112, 128, 144, 160, 176, 192, 224, 256, 0},
+     {0, 8, 16, 24, 32, 40, 48, 56, 64, 80, 96, 112, 128, 144, 160, 0},
+     {0, 8, 16, 24, 32, 40, 48, 56, 64, 80, 96, 112, 128, 144, 160, 0}}};
+
+// Hz by [version - 1][sample-rate index]; index 3 is reserved.
+constexpr int32_t SampleRates[3][4] = {
+    {44100, 48000, 32000, 0}, {22050, 24000, 16000, 0}, {11025, 12000, 8000, 0}};
+
+// The search yields to the event loop at file positions that are multiples of 300 bytes, but
+// only at every 219th of them (about 64 KiB): a yield costs as much as scanning some 3 KiB,
+// and 64 KiB are scanned in well under a millisecond.
+constexpr qint64 YieldInterval = 300 * 219;
+constexpr qint64 ReadBufferSize = 64 * 1024;
+
+// The cheap part of header validity, on the raw bits: sync, and no reserved version, layer,
+// bit-rate or sample-rate code. The search runs this on every byte offset.
+inline bool MayBeHeader(uint32_t H) {
+    return (H & 0xFFE00000u) == 0xFFE00000u && ((H >> 19) & 3) != 1 && ((H >> 17) & 3) != 0 &&
+           ((H >> 12) & 15) != 0 && ((H >> 12) & 15) != 15 && ((H >> 10) & 3) != 3;
+}
+
+uint32_t BigEndian32(const uint8_t *B) {
+    return uint32_t(B[0]) << 24 | uint32_t(B[1]) << 16 | uint32_t(B[2]) << 8 | uint32_t(B[3]);
+}
+
+// Num / Den rounded to the nearest integer, halves to the even one.
+uint64_t DivideRoundingHalfToEven(uint64_t Num, uint64_t Den) {
+    const uint64_t Quotient = Num / Den, Twice = 2 * (Num % Den);
+    if (Twice > Den || (Twice == Den && (Quotient & 1) != 0))
+        return Quotient + 1;
+    return Quotient;
+}
+
+uint32_t ClampToUInt32(uint64_t Value) {
+    return uint32_t(std::min<uint64_t>(Value, std::numeric_limits<uint32_t>::max()));
+}
+
+// The name after the last folder separator; paths written on Windows split too.
+QString NameWithoutPath(const QString &Path) {
+    return Path.mid(std::max(Path.lastIndexOf(u'/'), Path.lastIndexOf(u'\\')) + 1);
+}
+
+// Modification time in the packed DOS form the record has always held (local time, two-second
+// steps). Times outside the form's years are clamped, so every real file gets a non-zero stamp.
+int32_t PackedFileDate(time_t ModifiedSecs) {
+    QDateTime Modified = QDateTime::fromSecsSinceEpoch(qint64(ModifiedSecs));
+    if (!Modified.isValid())
+        return 0;
+    const QDateTime First(QDate(1980, 1, 1), QTime(0, 0));
+    const QDateTime Last(QDate(2107, 12, 31), QTime(23, 59, 58));
+    Modified = std::clamp(Modified, First, Last);
+    const QDate D = Modified.date();
+    const QTime T = Modified.time();
+    const uint32_t Packed = uint32_t(D.year() - 1980) << 25 | uint32_t(D.month()) << 21 |
+                            uint32_t(D.day()) << 16 | uint32_t(T.hour()) << 11 |
+                            uint32_t(T.minute()) << 5 | uint32_t(T.second() / 2);
+    return int32_t(Packed);
+}
+
+// Text of a tag field: up to the first zero byte, without trailing spaces.
+QString TagText(const uint8_t *Bytes, int Size) {
+    const auto *End = static_cast<const uint8_t *>(std::memchr(Bytes, 0, size_t(Size)));
+    int Count = End ? int(End - Bytes) : Size;
+    while (Count > 0 && Bytes[Count - 1] == ' ')
+        --Count;
+    return QString::fromLatin1(reinterpret_cast<const char *>(Bytes), Count);
+}
+
+void PutTagText(uint8_t *Out, int Size, const QString &Text) {
+    const QByteArray Bytes = Text.toLatin1();
+    std::memcpy(Out, Bytes.constData(), size_t(std::min<qsizetype>(Bytes.size(), Size)));
+}
+
+// A POSIX file descriptor, so that failed opens give the platform's error code.
+class TFileHandle {
+public:
+    TFileHandle(const QString &Path, int Flags)
+        : FFd(::open(QFile::encodeName(Path).constData(), Flags | O_CLOEXEC)) {}
+    ~TFileHandle() {
+        if (FFd >= 0)
+            ::close(FFd);
+    }
+    TFileHandle(const TFileHandle &) = delete;
+    TFileHandle &operator=(const TFileHandle &) = delete;
+
+    bool IsOpen() const { return FFd >= 0; }
+    int Fd() const { return FFd; }
+
+    // Up to Count bytes at Offset, fewer only at the end of the file; -1 on error (errno).
+    qint64 ReadAt(qint64 Offset, uint8_t *Out, qint64 Count) const {
+        qint64 Done = 0;
+        while (Done < Count) {
+            const ssize_t Got =
+                ::pread(FFd, Out + Done, size_t(Count - Done), off_t(Offset + Done));
+            if (Got < 0 && errno == EINTR)
+                continue;
+            if (Got < 0)
+                return -1;
+            if (Got == 0)
+                break;
+            Done += Got;
+        }
+        return Done;
+    }
+
+    bool WriteAt(qint64 Offset, const uint8_t *Bytes, qint64 Count) const {
+        qint64 Done = 0;
+        while (Done < Count) {
+            const ssize_t Put =
+                ::pwrite(FFd, Bytes + Done, size_t(Count - Done), off_t(Offset + Done));
+            if (Put < 0 && errno == EINTR)
+                continue;
+            if (Put <= 0) {
+                if (Put == 0)
+                    errno = EIO;
+                return false;
+            }
+            Done += Put;
+        }
+        return true;
+    }
+
+private:
+    int FFd;
+};
+
+// The frame search moves back by a few bytes after each false candidate; keeping one window
+// of the file makes those moves free instead of a fresh read each.
+class TBufferedReader {
+public:
+    explicit TBufferedReader(const TFileHandle &File) : FFile(File), FBuffer(ReadBufferSize) {}
+
+    // Bytes from Offset to the end of the window, refilled when Offset lies outside it.
+    // Count is 0 at the end of the file; false on a read error.
+    bool Window(qint64 Offset, const uint8_t *&Bytes, qint64 &Count) {
+        if (Offset < FStart || Offset >= FStart + FFilled) {
+            const qint64 Got = FFile.ReadAt(Offset, FBuffer.data(), ReadBufferSize);
+            if (Got < 0)
+                return false;
+            FStart = Offset;
+            FFilled = Got;
+        }
+        Bytes = FBuffer.data() + (Offset - FStart);
+        Count = FFilled - (Offset - FStart);
+        return true;
+    }
+
+    // Up to Count bytes at Offset; fewer only at the end of the file, -1 on a read error.
+    qint64 Read(qint64 Offset, uint8_t *Out, qint64 Count) {
+        qint64 Done = 0;
+        while (Done < Count) {
+            const uint8_t *Bytes = nullptr;
+            qint64 Available = 0;
+            if (!Window(Offset + Done, Bytes, Available))
+                return -1;
+            if (Available == 0)
+                break;
+            const qint64 Take = std::min(Available, Count - Done);
+            std::memcpy(Out + Done, Bytes, size_t(Take));
+            Done += Take;
+        }
+        return Done;
+    }
+
+private:
+    const TFileHandle &FFile;
+    std::vector<uint8_t> FBuffer;
+    qint64 FStart = 0;
+    qint64 FFilled = 0;
+};
+
+// Where the frame search starts: behind a leading ID3v2 tag, whose picture or text could
+// otherwise imitate frame headers. A tag claiming more than the file holds is not trusted.
+qint64 AudioStart(TBufferedReader &Reader, qint64 Length) {
+    uint8_t B[10];
+    if (Reader.Read(0, B, 10) != 10 || std::memcmp(B, "ID3", 3) != 0 || B[3] == 0xFF ||
+        B[4] == 0xFF || ((B[6] | B[7] | B[8] | B[9]) & 0x80) != 0)
+        return 0;
+    const qint64 Size = qint64(B[6]) << 21 | qint64(B[7]) << 14 | qint64(B[8]) << 7 | B[9];
+    const qint64 End = 10 + Size + ((B[5] & 0x10) != 0 ? 10 : 0);
+    return End + 4 <= Length ? End : 0;
+}
+
+void YieldToEventLoop() {
+    if (QCoreApplication::instance())
+        QCoreApplication::processEvents();
+}
+
+// Cuts off the tag at the end of the file (NewTag null) or puts NewTag in its place (appended
+// when there is none). A failed write puts back what was there, so the audio and an old tag
+// survive. 0 or the errno of the failure.
+int ReplaceTag(const TFileHandle &File, qint64 Size, const std::array<uint8_t, ID3v1Size> *NewTag) {
+    uint8_t Old[ID3v1Size];
+    bool Tagged = false;
+    if (Size > ID3v1Size) {
+        const qint64 Got = File.ReadAt(Size - ID3v1Size, Old, ID3v1Size);
+        if (Got != ID3v1Size)
+            return Got < 0 ? errno : EIO;
+        Tagged = std::memcmp(Old, "TAG", 3) == 0;
+    }
+    const qint64 At = Tagged ? Size - ID3v1Size : Size;
+    if (!NewTag)
+        return Tagged && ::ftruncate(File.Fd(), off_t(At)) != 0 ? errno : 0;
+    if (File.WriteAt(At, NewTag->data(), ID3v1Size))
+        return 0;
+    const int Error = errno;
+    // Best effort: the write failure is what the caller reports either way.
+    [[maybe_unused]] const bool Restored =
+        Tagged ? File.WriteAt(At, Old, ID3v1Size) : ::ftruncate(File.Fd(), off_t(Size)) == 0;
+    return Error;
+}
+
+} // namespace
+
+QString GenreName(int Code) {
+    return Code >= 0 && Code < GenreCount ? QString::fromLatin1(Genres[Code]) : QString();
+}
+
+int SamplesPerFrame(int Version, int Layer) {
+    if (Layer == 1)
+        return 384;
+    return Layer == 3 && Version != 1 ? 576 : 1152;
+}
+
+int XingOffset(int Version, int Mode) {
+    const bool Mono = Mode == 3;
+    if (Version == 1)
+        return Mono ? 21 : 36;
+    return Mono ? 13 : 21;
+}
+
+bool DecodeFrameHeader(uint32_t H, TMPEGInfo &Info) {
+    Info.Version = Info.Layer = Info.Mode = 0;
+    Info.SampleRate = Info.BitRate = 0;
+    Info.Copyright = Info.Original = Info.ErrorProt = Info.Padding = false;
+    Info.FrameLength = 0;
+    Info.Duration = 0;
+
+    if ((H & 0xFFE00000u) != 0xFFE00000u)
+        return false;
+    static constexpr uint8_t Versions[4] = {3, 0, 2, 1};
+    Info.Version = Versions[(H >> 19) & 3];
+    if (Info.Version == 0)
+        return false;
+    Info.Layer = uint8_t((4 - ((H >> 17) & 3)) & 3);
+    Info.ErrorProt = ((H >> 16) & 1) == 0;
+    Info.SampleRate = SampleRates[Info.Version - 1][(H >> 10) & 3];
+    Info.Padding = ((H >> 9) & 1) != 0;
+    Info.Mode = uint8_t((H >> 6) & 3);
+    Info.Copyright = ((H >> 3) & 1) != 0;
+    Info.Original = ((H >> 2) & 1) != 0;
+    if (Info.Layer != 0)
+        Info.BitRate = BitRates[Info.Version == 1 ? 0 : 1][Info.Layer - 1][(H >> 12) & 15];
+
+    // Length × 8 ÷ (BitRate × 1000) without forming the product.
+    if (Info.BitRate > 0 && Info.Length > 0)
+        Info.Duration = ClampToUInt32(uint64_t(Info.Length) / (uint64_t(Info.BitRate) * 125));
+
+    if (Info.SampleRate > 0 && Info.Layer != 0) {
+        const int Padding = Info.Padding ? 1 : 0;
+        int Bytes;
+        if (Info.Layer == 1)
+            Bytes = 4 * (12000 * Info.BitRate / Info.SampleRate + Padding);
+        else
+            // Bytes per frame = samples per frame / 8 × bit rate / sample rate.
+            Bytes =
+                SamplesPerFrame(Info.Version, Info.Layer) * 125 * Info.BitRate / Info.SampleRate +
+                Padding;
+        Info.FrameLength = uint16_t(Bytes);
+    }
+    return Info.Layer != 0 && Info.BitRate > 0 && Info.SampleRate > 0;
+}
+
+TXingHeader ParseXingHeader(const uint8_t *Bytes, size_t Size) {
+    TXingHeader X;
+    if (Size < 4 || std::memcmp(Bytes, "Xing", 4) != 0)
+        return X;
+    X.Present = true;
+    size_t At = 4;
+    auto Next = [&](uint32_t &Out) {
+        if (At + 4 > Size)
+            return false;
+        Out = BigEndian32(Bytes + At);
+        At += 4;
+        return true;
+    };
+    if (!Next(X.Flags))
+        return X;
+    if ((X.Flags & 1) != 0 && !Next(X.Frames))
+        return X;
+    if ((X.Flags & 2) != 0 && !Next(X.Bytes))
+        return X;
+    if ((X.Flags & 4) != 0)
+        At += 100;
+    if ((X.Flags & 8) != 0)
+        Next(X.Quality);
+    return X;
+}
+
+bool ReadID3v1(const uint8_t (&Block)[ID3v1Size], TMPEGInfo &Info) {
+    if (std::memcmp(Block, "TAG", 3) != 0)
+        return false;
+    Info.Header = QStringLiteral("TAG");
+    Info.Title = TagText(Block + 3, 30);
+    Info.Artist = TagText(Block + 33, 30);
+    Info.Album = TagText(Block + 63, 30);
+    Info.Year = QString::fromLatin1(reinterpret_cast<const char *>(Block + 93), 4);
+    Info.Comment = TagText(Block + 97, 30);
+    Info.Track = Block[126];
+    Info.Genre = Block[127];
+    return true;
+}
+
+std::array<uint8_t, ID3v1Size> BuildID3v1(const TMPEGInfo &Info) {
+    std::array<uint8_t, ID3v1Size> Block{};
+    std::memcpy(Block.data(), "TAG", 3);
+    PutTagText(Block.data() + 3, 30, Info.Title);
+    PutTagText(Block.data() + 33, 30, Info.Artist);
+    PutTagText(Block.data() + 63, 30, Info.Album);
+    PutTagText(Block.data() + 93, 4, Info.Year);
+    PutTagText(Block.data() + 97, 30, Info.Comment);
+    Block[126] = Info.Track;
+    Block[127] = Info.Genre;
+    return Block;
+}
+
+TMPEGAudio::TMPEGAudio() : DefaultArtist("Unknown Artist"), DefaultTitle("Unknown Title") {}
+
+void TMPEGAudio::ResetData() {
+    FInfo = TMPEGInfo();
+}
+
+void TMPEGAudio::SetFileName(const QString &Value) {
+    FInfo.FileName = Value;
+    if (AutoLoad)
+        LoadData();
+}
+
+bool TMPEGAudio::IsValid() const {
+    return FInfo.Length > 5 && FInfo.Version > 0 && FInfo.Layer > 0 && FInfo.FileDate != 0 &&
+           FInfo.BitRate != 0 && FInfo.BitRate >= -1 && FInfo.SampleRate > 0;
+}
+
+bool TMPEGAudio::HasTag() const {
+    return FInfo.Header == QStringLiteral("TAG");
+}
+
+QString TMPEGAudio::DisplayTitle() const {
+    return !HasTag() && !DefaultTitle.IsEmpty() ? DefaultTitle.Text() : FInfo.Title.Text();
+}
+
+QString TMPEGAudio::DisplayArtist() const {
+    return !HasTag() && !DefaultArtist.IsEmpty() ? DefaultArtist.Text() : FInfo.Artist.Text();
+}
+
+QTime TMPEGAudio::DurationTime() const {
+    return FInfo.Duration < 86400 ? SecondsToTime(int(FInfo.Duration)) : QTime();
+}
+
+void TMPEGAudio::LoadData() {
+    const QString Requested = FInfo.FileName;
+    ResetData();
+    FHeaderPosition = -1;
+    FInfo.FileName = Requested.isEmpty() ? Requested : QFileInfo(Requested).absoluteFilePath();
+    if (Requested.isEmpty() || !QFileInfo::exists(FInfo.FileName)) {
+        FInfo.Title = QStringLiteral("[not found: %1]").arg(NameWithoutPath(Requested));
+        return;
+    }
+
+    // Non-blocking, so that a named pipe cannot stall the open; only plain files are read.
+    const TFileHandle File(FInfo.FileName, O_RDONLY | O_NONBLOCK);
+    struct stat Status {};
+    if (!File.IsOpen() || ::fstat(File.Fd(), &Status) != 0 || !S_ISREG(Status.st_mode) ||
+        Status.st_size <= 5)
+        return;
+    FInfo.FileDate = PackedFileDate(Status.st_mtime);
+    FInfo.Length = Status.st_size;
+    const qint64 Length = FInfo.Length;
+
+    // A rejected candidate leaves only what is known of the file itself.
+    auto ResetToFile = [this] {
+        TMPEGInfo Kept;
+        Kept.FileName = FInfo.FileName;
+        Kept.FileDate = FInfo.FileDate;
+        Kept.Length = FInfo.Length;
+        FInfo = Kept;
+        FHeaderPosition = -1;
+    };
+    auto HeaderIsValid = [this](uint32_t H) {
+        return MayBeHeader(H) && DecodeFrameHeader(H, FInfo) && IsValid();
+    };
+
+    TBufferedReader Reader(File);
+    qint64 Pos = AudioStart(Reader, Length); // position after the last byte taken into H
+    uint8_t Word[4];
+    for (;;) {
+        if (Reader.Read(Pos, Word, 4) != 4)
+            return;
+        uint32_t H = BigEndian32(Word);
+        Pos += 4;
+
+        // Shift the file through H one byte at a time until it holds a valid header.
+        while (!HeaderIsValid(H) && Pos < Length) {
+            const uint8_t *Bytes = nullptr;
+            qint64 Available = 0;
+            if (!Reader.Window(Pos, Bytes, Available))
+                return;
+            if (Available == 0)
+                break;
+            const qint64 NextYield = (Pos / YieldInterval + 1) * YieldInterval;
+            const qint64 Span = std::min(Available, NextYield - Pos);
+            qint64 I = 0;
+            while (I < Span) {
+                H = H << 8 | Bytes[I++];
+                if (MayBeHeader(H))
+                    break;
+            }
+            Pos += I;
+            if (Pos % YieldInterval == 0)
+                YieldToEventLoop();
+        }
+
+        FHeaderPosition = Pos - 4;
+        const qint64 Candidate = FHeaderPosition;
+        if (HeaderIsValid(H) &&
+            Length - FHeaderPosition - FInfo.FrameLength + (FInfo.ErrorProt ? 0 : 2) > 0) {
+            // The frame must be followed by another valid header where its length says.
+            const qint64 Got = Reader.Read(FHeaderPosition + FInfo.FrameLength, Word, 4);
+            if (Got < 0)
+                return;
+            if (Got == 4 && HeaderIsValid(BigEndian32(Word)))
+                break;
+            ResetToFile();
+            Pos = Candidate + 1;
+        } else {
+            ResetToFile();
+        }
+        if (Pos + 4 > Length)
+            return;
+    }
+
+    uint8_t XingBytes[120];
+    const qint64 XingAt = FHeaderPosition + XingOffset(FInfo.Version, FInfo.Mode);
+    qint64 Got = Reader.Read(XingAt, XingBytes, sizeof XingBytes);
+    if (Got < 0)
+        return;
+    const TXingHeader Xing = ParseXingHeader(XingBytes, size_t(Got));
+    if (Xing.Present) {
+        FInfo.BitRate = -1;
+        FInfo.Duration = ClampToUInt32(DivideRoundingHalfToEven(
+            uint64_t(Xing.Frames) * uint64_t(SamplesPerFrame(FInfo.Version, FInfo.Layer)),
+            uint64_t(FInfo.SampleRate)));
+        if (Xing.Frames != 0)
+            FInfo.FrameLength = uint16_t(std::min<qint64>(Length / Xing.Frames, 0xFFFF));
+    }
+
+    if (Length > ID3v1Size) {
+        uint8_t Block[ID3v1Size];
+        if (Reader.Read(Length - ID3v1Size, Block, ID3v1Size) != ID3v1Size)
+            return;
+        if (!ReadID3v1(Block, FInfo))
+            FInfo.Title = NameWithoutPath(FInfo.FileName);
+    }
+}
+
+int TMPEGAudio::WriteTag() {
+    const std::array<uint8_t, ID3v1Size> Block = BuildID3v1(FInfo);
+    return ChangeTag(&Block);
+}
+
+int TMPEGAudio::RemoveTag() {
+    return ChangeTag(nullptr);
+}
+
+int TMPEGAudio::ChangeTag(const std::array<uint8_t, ID3v1Size> *NewTag) {
+    if (FInfo.FileName.isEmpty() || !QFileInfo::exists(FInfo.FileName))
+        return -1;
+    int OpenError = 0, IOError = 0;
+    {
+        const TFileHandle File(FInfo.FileName, O_RDWR | O_NONBLOCK);
+        struct stat Status {};
+        if (!File.IsOpen())
+            OpenError = errno;
+        else if (::fstat(File.Fd(), &Status) != 0)
+            IOError = errno;
+        else
+            IOError = ReplaceTag(File, Status.st_size, NewTag);
+    }
+    LoadData();
+    if (IOError != 0)
+        throw EInOutError(QStringLiteral("Input/output error on file \"%1\". %2")
+                              .arg(FInfo.FileName, qt_error_string(IOError)));
+    return OpenError;
+}

@@ -1,0 +1,84 @@
+#include "cli/CliRunner.h"
+#include "support/TestMedia.h"
+
+#include <QFileInfo>
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QJsonObject>
+
+using namespace testmedia;
+
+namespace {
+
+QJsonObject InfoJson(CliTest::Result r) {
+    return QJsonDocument::fromJson(r.out.toUtf8()).array().at(0).toObject();
+}
+
+} // namespace
+
+TEST_F(CliTest, TagWritesKeepsUnsetFieldsAndRemoves) {
+    WriteSineWav(path("a.wav"), 2, 44100, 2.0, 440);
+    ASSERT_EQ(Run({"encode", "-m", "joint", path("a.wav")}).exitCode, 0);
+    const qint64 audioSize = QFileInfo(path("a.MP3")).size();
+
+    Result r =
+        Run({"tag", path("a.MP3"), "--title", "A title that is longer than thirty characters",
+             "--artist", "Someone", "--year", "19999", "--track", "300", "--genre", "trip-hop"});
+    ASSERT_EQ(r.exitCode, 0) << r.err.toStdString();
+    EXPECT_EQ(QFileInfo(path("a.MP3")).size(), audioSize + 128);
+
+    r = Run({"tag", path("a.MP3"), "--album", "Later", "--genre", "255"});
+    ASSERT_EQ(r.exitCode, 0) << r.err.toStdString();
+    EXPECT_EQ(QFileInfo(path("a.MP3")).size(), audioSize + 128)
+        << "a second tag replaces the first";
+
+    QJsonObject info = InfoJson(Run({"info", "--json", path("a.MP3")}));
+    EXPECT_EQ(info["Kind"].toString(), "mpeg");
+    EXPECT_EQ(info["Header"].toString(), "TAG");
+    EXPECT_EQ(info["Title"].toString(), "A title that is longer than th");
+    EXPECT_EQ(info["Artist"].toString(), "Someone");
+    EXPECT_EQ(info["Album"].toString(), "Later");
+    EXPECT_EQ(info["Year"].toString(), "1999");
+    EXPECT_EQ(info["Track"].toInt(), 44) << "track numbers are taken modulo 256";
+    EXPECT_EQ(info["Genre"].toInt(), 255);
+    EXPECT_EQ(info["Version"].toInt(), 1);
+    EXPECT_EQ(info["Layer"].toInt(), 3);
+    EXPECT_EQ(info["Mode"].toInt(), 1);
+    EXPECT_EQ(info["BitRate"].toInt(), 128);
+    EXPECT_EQ(info["Duration"].toInt(), 2);
+
+    ASSERT_EQ(Run({"tag", "--remove", path("a.MP3")}).exitCode, 0);
+    EXPECT_EQ(QFileInfo(path("a.MP3")).size(), audioSize);
+    info = InfoJson(Run({"info", "--json", path("a.MP3")}));
+    EXPECT_EQ(info["Header"].toString(), "BAD");
+}
+
+TEST_F(CliTest, TagRefusesWhatItCannotTagWithoutTouchingIt) {
+    WriteSineWav(path("a.wav"), 2, 44100, 1.0, 440);
+    const QByteArray wav = ReadFile(path("a.wav"));
+    Result r = Run({"tag", path("a.wav"), "--title", "x"});
+    EXPECT_EQ(r.exitCode, 1);
+    EXPECT_TRUE(r.err.contains("a.wav"));
+    EXPECT_EQ(ReadFile(path("a.wav")), wav);
+
+    EXPECT_EQ(Run({"tag", path("missing.mp3"), "--title", "x"}).exitCode, 1);
+    ASSERT_EQ(Run({"encode", path("a.wav")}).exitCode, 0);
+    EXPECT_EQ(Run({"tag", path("a.MP3"), "--genre", "Polka Metal"}).exitCode, 2);
+    EXPECT_EQ(Run({"tag", path("a.MP3"), "--track", "seven"}).exitCode, 2);
+    EXPECT_EQ(Run({"tag", path("a.MP3"), "--remove", "--title", "x"}).exitCode, 2);
+    EXPECT_EQ(Run({"tag"}).exitCode, 2);
+}
+
+TEST_F(CliTest, InfoTellsTheKindOfEveryFile) {
+    WriteSineWav(path("a.wav"), 1, 22050, 1.0, 440);
+    ASSERT_EQ(Run({"encode", path("a.wav")}).exitCode, 0);
+    WriteFile(path("junk.bin"), QByteArray(5000, 'x'));
+    const Result r = Run({"info", "--json", path("a.wav"), path("a.MP3"), path("junk.bin")});
+    EXPECT_EQ(r.exitCode, 1);
+    const QJsonArray records = QJsonDocument::fromJson(r.out.toUtf8()).array();
+    ASSERT_EQ(records.size(), 3);
+    EXPECT_EQ(records[0].toObject()["Kind"].toString(), "wave");
+    EXPECT_EQ(records[1].toObject()["Kind"].toString(), "mpeg");
+    EXPECT_EQ(records[1].toObject()["Version"].toInt(), 2) << "22050 Hz is MPEG 2";
+    EXPECT_EQ(records[2].toObject()["Kind"].toString(), "unreadable");
+}

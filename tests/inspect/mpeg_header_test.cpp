@@ -1,0 +1,230 @@
+#include "encoder/LameCoder.h"
+#include "inspect/MPGTools.h"
+#include "support/TestMedia.h"
+
+#include <QCoreApplication>
+#include <QTemporaryDir>
+#include <QtEndian>
+#include <gtest/gtest.h>
+#include <tuple>
+
+namespace {
+
+constexpr uint32_t Mpeg1L3At128 = 0xFFFB9000; // 44100 Hz, stereo, no CRC: 417 bytes
+constexpr uint32_t Mpeg1L3At64 = 0xFFFB5000;  // 44100 Hz: 208 bytes
+constexpr uint32_t Mpeg1L2 = 0xFFFDA400;      // 192 kbit/s, 48000 Hz: 576 bytes
+constexpr uint32_t Mpeg1L1 = 0xFFFFC400;      // 384 kbit/s, 48000 Hz: 384 bytes
+
+QByteArray Be32(uint32_t Value) {
+    QByteArray B(4, '\0');
+    qToBigEndian(Value, B.data());
+    return B;
+}
+
+QByteArray Frames(uint32_t Header, int Count) {
+    TMPEGInfo Info;
+    DecodeFrameHeader(Header, Info);
+    return (Be32(Header) + QByteArray(Info.FrameLength - 4, '\0')).repeated(Count);
+}
+
+QByteArray Id3v2(const QByteArray &Body, uint32_t DeclaredSize, uint8_t Flags = 0) {
+    QByteArray Tag("ID3\x03\x00", 5);
+    Tag += char(Flags);
+    for (int Shift : {21, 14, 7, 0})
+        Tag += char((DeclaredSize >> Shift) & 0x7F);
+    return Tag + Body +
+           ((Flags & 0x10) != 0 ? QByteArray("3DI\x03\x00\x10\x00\x00\x00\x00", 10) : QByteArray());
+}
+
+class MpegFileTest : public ::testing::Test {
+protected:
+    TMPEGAudio Load(const QByteArray &Bytes, const QString &Name = QStringLiteral("a.mp3")) {
+        testmedia::WriteFile(Dir.filePath(Name), Bytes);
+        TMPEGAudio Audio;
+        Audio.SetFileName(Dir.filePath(Name));
+        return Audio;
+    }
+    QTemporaryDir Dir;
+};
+
+} // namespace
+
+TEST(FrameHeaderTest, DecodesRatesAndFrameLengthsOfEveryVersionAndLayer) {
+    struct Case {
+        uint32_t H;
+        int Version, Layer, BitRate, SampleRate, FrameLength;
+    };
+    for (const Case &C :
+         {Case{Mpeg1L3At128, 1, 3, 128, 44100, 417},
+          Case{Mpeg1L3At128 | 0x200, 1, 3, 128, 44100, 418}, Case{Mpeg1L2, 1, 2, 192, 48000, 576},
+          Case{Mpeg1L1, 1, 1, 384, 48000, 384}, Case{Mpeg1L1 | 0x200, 1, 1, 384, 48000, 388},
+          Case{0xFFF38000, 2, 3, 64, 22050, 208}, // half the samples of MPEG 1
+          Case{0xFFF5B400, 2, 2, 112, 24000, 672}, Case{0xFFE34800, 3, 3, 32, 8000, 288}}) {
+        TMPEGInfo Info;
+        ASSERT_TRUE(DecodeFrameHeader(C.H, Info)) << std::hex << C.H;
+        EXPECT_EQ(Info.Version, C.Version);
+        EXPECT_EQ(Info.Layer, C.Layer);
+        EXPECT_EQ(Info.BitRate, C.BitRate);
+        EXPECT_EQ(Info.SampleRate, C.SampleRate);
+        EXPECT_EQ(Info.FrameLength, C.FrameLength) << std::hex << C.H;
+    }
+    TMPEGInfo Info;
+    ASSERT_TRUE(DecodeFrameHeader(0xFFFA92CC, Info));
+    EXPECT_TRUE(Info.ErrorProt && Info.Padding && Info.Copyright && Info.Original);
+    EXPECT_EQ(MPEGModeText[Info.Mode], QStringLiteral("Single Channel"));
+}
+
+TEST(FrameHeaderTest, RejectsFreeBadAndReservedCodes) {
+    // bit rate 0 and 15, sample rate 3, version 01, layer 00, broken sync
+    for (uint32_t H :
+         {0xFFFB0000u, 0xFFFBF000u, 0xFFFB9C00u, 0xFFEB9000u, 0xFFF99000u, 0xFF7B9000u}) {
+        TMPEGInfo Info;
+        EXPECT_FALSE(DecodeFrameHeader(H, Info)) << std::hex << H;
+    }
+}
+
+TEST_F(MpegFileTest, ConstantBitRateDurationComesFromTheFileSize) {
+    const TMPEGAudio A = Load(Frames(Mpeg1L3At128, 9600).left(4000000));
+    ASSERT_TRUE(A.IsValid());
+    EXPECT_EQ(A.Data().Duration, 250u);
+    EXPECT_EQ(A.DurationTime(), QTime(0, 4, 10));
+    EXPECT_EQ(A.HeaderPosition(), 0);
+    EXPECT_EQ(A.Data().Title, QStringLiteral("a.mp3"));
+
+    for (auto [H, Layer, Seconds] : {std::tuple{Mpeg1L2, 2, 24u}, std::tuple{Mpeg1L1, 1, 8u}}) {
+        const TMPEGAudio B = Load(Frames(H, 1000));
+        EXPECT_TRUE(B.IsValid());
+        EXPECT_EQ(B.Data().Layer, Layer);
+        EXPECT_EQ(B.Data().Duration, Seconds);
+    }
+}
+
+TEST_F(MpegFileTest, XingHeaderGivesFrameCountDurationAndAverageFrameLength) {
+    struct Case {
+        uint32_t H;
+        int XingAt;
+        uint32_t Flags, Count;
+        uint32_t Duration;
+        int FrameLength;
+    };
+    for (const Case &C : {
+             Case{Mpeg1L3At128, 36, 1, 10000, 261, 200},    // 261.2 s
+             Case{Mpeg1L3At128, 36, 6, 10000, 0, 417},      // no frame count: decoded length stays
+             Case{0xFFFB98C0, 21, 1, 125, 4, 16000},        // 32000 Hz mono: 4.5 s, half to even
+             Case{0xFFFB98C0, 21, 1, 375, 14, 5333},        // 13.5 s
+             Case{0xFFF380C0, 13, 1, 1000, 26, 2000},       // MPEG 2 Layer III: 576 samples
+             Case{Mpeg1L3At128, 36, 1, 3000000, 78367, 0},  // over 18 hours
+             Case{Mpeg1L3At128, 36, 1, 4000000, 104490, 0}, // more than a day
+         }) {
+        QByteArray Bytes = Frames(C.H, 1) + Frames(C.H, 1);
+        const QByteArray Xing = "Xing" + Be32(C.Flags) + Be32(C.Count);
+        Bytes.replace(C.XingAt, Xing.size(), Xing);
+        Bytes += QByteArray(2000000 - Bytes.size() - 128, '\0') + "TAG" + QByteArray(125, '\0');
+        const TMPEGAudio A = Load(Bytes);
+        ASSERT_TRUE(A.IsValid()) << C.Count;
+        EXPECT_EQ(A.Data().BitRate, -1);
+        EXPECT_EQ(A.Data().Duration, C.Duration) << C.Count;
+        EXPECT_EQ(A.Data().FrameLength, C.FrameLength) << C.Count;
+        EXPECT_TRUE(A.HasTag());
+        EXPECT_EQ(A.DurationTime().isValid(), C.Duration < 86400);
+    }
+}
+
+TEST_F(MpegFileTest, FalseSyncIsSkippedAndTheSearchResumesOneByteLater) {
+    // FF FB 90 FF at offset 7 decodes, but 417 bytes on there is no header; the real
+    // stream starts three bytes into that false header.
+    const TMPEGAudio A = Load(QByteArray(7, '\0') + "\xFF\xFB\x90" + Frames(Mpeg1L3At128, 5));
+    EXPECT_TRUE(A.IsValid());
+    EXPECT_EQ(A.HeaderPosition(), 10);
+}
+
+TEST_F(MpegFileTest, LeadingId3v2TagIsSkippedUnlessItsSizeIsImpossible) {
+    // A "picture" inside the tag imitates a frame pair at 64 kbit/s.
+    const QByteArray Picture = QByteArray(100, 'p') + Frames(Mpeg1L3At64, 2) + QByteArray(50, 'p');
+    const uint32_t Size = uint32_t(Picture.size());
+    struct Case {
+        uint32_t Declared;
+        uint8_t Flags;
+        int BitRate;
+        qint64 Position;
+    };
+    for (const Case &C : {Case{Size, 0, 128, 10 + Size}, Case{Size, 0x10, 128, 20 + Size},
+                          Case{0x0FFFFFFF, 0, 64, 110}}) {
+        const TMPEGAudio A = Load(Id3v2(Picture, C.Declared, C.Flags) + Frames(Mpeg1L3At128, 10));
+        EXPECT_EQ(A.Data().BitRate, C.BitRate) << C.Flags;
+        EXPECT_EQ(A.HeaderPosition(), C.Position) << C.Flags;
+    }
+}
+
+TEST_F(MpegFileTest, FilesWithoutAFramePairAreInvalidButKeepTheirFacts) {
+    // A header closer to the end than its own frame length.
+    TMPEGAudio A = Load(QByteArray(1000, 'x') + Be32(Mpeg1L3At128) + QByteArray(100, '\0'));
+    EXPECT_FALSE(A.IsValid());
+    EXPECT_EQ(A.Data().Length, 1104);
+    EXPECT_NE(A.Data().FileDate, 0);
+    EXPECT_TRUE(A.Data().Title.IsEmpty()) << "no tag is read";
+    EXPECT_EQ(A.HeaderPosition(), -1);
+
+    A = Load("plain text");
+    EXPECT_FALSE(A.IsValid());
+    EXPECT_TRUE(A.Data().Title.IsEmpty());
+
+    A.SetFileName(Dir.filePath(QStringLiteral("song.mp3")));
+    EXPECT_EQ(A.Data().Title, QStringLiteral("[not found: song.mp3]"));
+    A.SetFileName(Dir.filePath(QStringLiteral("a rather long song name.mp3")));
+    EXPECT_EQ(A.Data().Title, QStringLiteral("[not found: a rather long song"));
+}
+
+TEST_F(MpegFileTest, SearchLetsPendingEventsRun) {
+    bool Ran = false;
+    QMetaObject::invokeMethod(
+        QCoreApplication::instance(), [&] { Ran = true; }, Qt::QueuedConnection);
+    Load(QByteArray(1 << 20, '\0'));
+    EXPECT_TRUE(Ran);
+}
+
+struct EncodedCase {
+    int SampleRate, Kbps;
+    TLameMode Mode;
+    bool Vbr;
+    int Version;
+};
+
+class EncodedMpegTest : public MpegFileTest, public ::testing::WithParamInterface<EncodedCase> {};
+
+TEST_P(EncodedMpegTest, ReportsTheEncodedStream) {
+    const EncodedCase C = GetParam();
+    const double Seconds = 5;
+    testmedia::WriteSineWav(Dir.filePath("in.wav"), 2, C.SampleRate, Seconds, 440);
+    TLameCoder Coder;
+    Coder.SetSampleRate(uint32_t(C.SampleRate));
+    Coder.SetBitrate(uint32_t(C.Kbps));
+    Coder.SetMaxBitrate(C.SampleRate < 16000 ? 64 : C.SampleRate < 32000 ? 160 : 320);
+    Coder.SetMode(C.Mode);
+    Coder.SetEnableVBR(C.Vbr);
+    Coder.SetInputFiles({Dir.filePath("in.wav")});
+    Coder.Encode();
+
+    TMPEGAudio A;
+    A.SetFileName(Dir.filePath("in.mp3"));
+    ASSERT_TRUE(A.IsValid());
+    const TMPEGInfo &D = A.Data();
+    EXPECT_EQ(D.Version, C.Version);
+    EXPECT_EQ(D.Layer, 3);
+    EXPECT_EQ(D.SampleRate, C.SampleRate);
+    EXPECT_EQ(D.Mode, int(C.Mode));
+    EXPECT_EQ(D.BitRate, C.Vbr ? -1 : C.Kbps);
+    EXPECT_NEAR(double(D.Duration), Seconds, 1.0);
+}
+
+INSTANTIATE_TEST_SUITE_P(RatesAndModes, EncodedMpegTest,
+                         ::testing::Values(EncodedCase{44100, 128, JSTEREO, false, 1},
+                                           EncodedCase{44100, 128, MONO, true, 1},
+                                           EncodedCase{22050, 64, STEREO, false, 2},
+                                           EncodedCase{22050, 64, JSTEREO, true, 2},
+                                           EncodedCase{24000, 64, MONO, false, 2},
+                                           EncodedCase{16000, 48, MONO, true, 2},
+                                           EncodedCase{11025, 32, MONO, false, 3},
+                                           EncodedCase{11025, 32, STEREO, true, 3},
+                                           EncodedCase{8000, 24, STEREO, false, 3},
+                                           EncodedCase{8000, 24, MONO, true, 3}));
