@@ -1,5 +1,8 @@
 #pragma once
 
+#include "inspect/MP3WavComm.h"
+
+#include <QDir>
 #include <QString>
 #include <QTextStream>
 
@@ -24,6 +27,17 @@ inline QTextStream &err() {
 // One line on standard error naming what failed and why.
 inline void Fail(const QString &what, const QString &why) {
     err() << "brindle-cli: " << what << ": " << why << Qt::endl;
+}
+
+// The folder of -o, created when missing, as a prefix for file names. False, once said why,
+// when it cannot be created.
+inline bool MakeOutputFolder(const QString &Dir, QString &Folder) {
+    if (!QDir().mkpath(Dir)) {
+        Fail(Dir, QStringLiteral("cannot create the output folder"));
+        return false;
+    }
+    Folder = WithTrailingSeparator(Dir);
+    return true;
 }
 
 inline bool StderrIsTerminal() {

@@ -113,14 +113,8 @@ int RunEncode(const QStringList &Args) {
     }
 
     QString folder;
-    if (parser.isSet(outputDir)) {
-        folder = parser.value(outputDir);
-        if (!QDir().mkpath(folder)) {
-            Fail(folder, QStringLiteral("cannot create the output folder"));
-            return ExitFailed;
-        }
-        folder = WithTrailingSeparator(folder);
-    }
+    if (parser.isSet(outputDir) && !MakeOutputFolder(parser.value(outputDir), folder))
+        return ExitFailed;
 
     const bool showProgress = StderrIsTerminal();
     int failed = 0;

@@ -1,4 +1,5 @@
 #include "cli/Console.h"
+#include "cli/DecodeCommand.h"
 #include "cli/EncodeCommand.h"
 #include "cli/InfoCommand.h"
 #include "cli/TagCommand.h"
@@ -18,6 +19,9 @@ Commands:
     -m, --mode MODE          stereo, joint, dual or mono
     -q, --quality QUALITY    normal, low, high or voice
         --vbr QUALITY        variable bitrate at quality 0 (best) to 9, with its header
+    -y, --overwrite          replace existing outputs (otherwise they are skipped)
+  decode [options] FILE...   MPEG audio (MP3, MP2, MP1) to WAV
+    -o, --output-dir DIR     write outputs there (default: beside each source)
     -y, --overwrite          replace existing outputs (otherwise they are skipped)
   info [--json] FILE...      show the format, length and tag of WAV and MPEG audio files
   tag FILE [options]         write or remove the ID3v1 tag of an MPEG audio file
@@ -42,6 +46,8 @@ int main(int argc, char **argv) {
 
     if (command == QLatin1String("encode"))
         return cli::RunEncode(args);
+    if (command == QLatin1String("decode"))
+        return cli::RunDecode(args);
     if (command == QLatin1String("info"))
         return cli::RunInfo(args);
     if (command == QLatin1String("tag"))

@@ -1,0 +1,76 @@
+#!/usr/bin/env bash
+# Decoding speed: `brindle-cli decode` against `mpg123 -w` and ffmpeg on the same 10-minute
+# 128 kbit/s MP3 (made from make_signal's music-like signal by brindle-cli itself), and a
+# check that our samples are mpg123's (the decoding library uses the same decoder).
+#
+#   bench/decode.sh
+#
+# Environment: BUILD (default build-bench), ROUNDS (default 3), SKIP_BUILD=1.
+# Timings only mean something on an otherwise idle machine: the load average is printed.
+set -euo pipefail
+
+root=$(cd "$(dirname "$0")/.." && pwd)
+build=${BUILD:-$root/build-bench}
+rounds=${ROUNDS:-3}
+out=$root/bench/out/decode
+if [ "${SKIP_BUILD:-0}" != 1 ]; then
+    "$root/scripts/install-deps" --bench
+    cmake -S "$root" -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=Release \
+        -DBRINDLE_BUILD_BENCH=ON -DBRINDLE_BUILD_TESTS=OFF >/dev/null
+    cmake --build "$build" >/dev/null
+fi
+cli=$build/bin/brindle-cli
+export XDG_CONFIG_HOME=$out/config
+mkdir -p "$out/config" "$out/cli" "$out/mpg123" "$out/ffmpeg"
+
+mp3=$out/signal.MP3
+if [ ! -f "$mp3" ]; then
+    "$build/bin/make_signal" "$out/signal.wav" 600
+    "$cli" encode -y -b 128 -m joint "$out/signal.wav"
+    rm -f "$out/signal.wav"
+fi
+
+# run LABEL: one timed run, "wall rss_kib" appended to $out/LABEL.txt
+run() {
+    local tf
+    tf=$(mktemp)
+    case $1 in
+    cli) set -- "$cli" decode -y -o "$out/cli" "$mp3" ;;
+    mpg123) set -- mpg123 -q -w "$out/mpg123/signal.wav" "$mp3" ;;
+    ffmpeg) set -- ffmpeg -v error -y -i "$mp3" -c:a pcm_s16le "$out/ffmpeg/signal.wav" ;;
+    esac
+    /usr/bin/time -f '%e %M' -o "$tf" "$@"
+    tail -n 1 "$tf" >>"$out/$label.txt"
+    rm -f "$tf"
+}
+median() { cut -d' ' -f"$2" "$1" | sort -n | awk '{v[NR]=$1} END {print v[int((NR+1)/2)]}'; }
+
+# The PCM of a WAV file, from the byte after its "data" chunk header.
+pcm_offset() { grep -obUa data "$1" | head -n 1 | cut -d: -f1; }
+
+echo "## Decoding benchmark, $(date -u '+%Y-%m-%d %H:%M UTC')"
+echo
+echo "- machine: $(nproc) cores, $(grep -m1 'model name' /proc/cpuinfo | cut -d: -f2 | sed 's/^ *//')"
+echo "- load average before: $(cut -d' ' -f1-3 /proc/loadavg)"
+echo "- input: 600 s, 128 kbit/s joint stereo, 44.1 kHz, $(stat -c %s "$mp3") bytes"
+echo "- mpg123: $(mpg123 --version | head -n 1); $(ffmpeg -version | head -n 1 | cut -d' ' -f1-3)"
+echo
+rm -f "$out"/*.txt
+for ((r = 1; r <= rounds; r++)); do
+    for label in cli mpg123 ffmpeg; do run $label; done
+done
+floor=$(median "$out/mpg123.txt" 1)
+echo "| tool | median wall s | peak RSS MiB | ratio to mpg123 -w |"
+echo "|---|---:|---:|---:|"
+for label in cli mpg123 ffmpeg; do
+    w=$(median "$out/$label.txt" 1)
+    echo "| $label | $w | $(median "$out/$label.txt" 2 | awk '{printf "%.1f", $1/1024}') | $(awk -v w="$w" -v f="$floor" 'BEGIN {printf "%.2f", w/f}') |"
+done
+ours=$out/cli/signal.WAV
+theirs=$out/mpg123/signal.wav
+a=$(($(pcm_offset "$ours") + 9))
+b=$(($(pcm_offset "$theirs") + 9))
+if cmp -s <(tail -c +"$a" "$ours") <(tail -c +"$b" "$theirs"); then same=yes; else same=no; fi
+echo
+echo "- PCM identical to mpg123's: $same ($(stat -c %s "$ours") and $(stat -c %s "$theirs") bytes with headers)"
+echo "- load average after: $(cut -d' ' -f1-3 /proc/loadavg)"

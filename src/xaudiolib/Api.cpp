@@ -1,0 +1,321 @@
+// The C entry points: handles are checked against the players that exist, arguments are
+// copied into a command for the player thread, and no exception crosses the interface.
+
+#include "Player.h"
+#include "xaudio.h"
+
+#include <atomic>
+#include <memory>
+#include <mutex>
+#include <new>
+#include <optional>
+#include <unordered_map>
+
+namespace {
+
+using xa::Command;
+using xa::Player;
+
+// Which entry point carries each command: the suffix of its name.
+enum class Args { N, I, II, III, IIII, S, SS, SI, P, IPI };
+
+std::optional<Args> ArgumentsOf(int code) {
+    switch (code) {
+    case XA_MSG_COMMAND_SYNC:
+    case XA_MSG_COMMAND_PLAY:
+    case XA_MSG_COMMAND_PAUSE:
+    case XA_MSG_COMMAND_STOP:
+    case XA_MSG_COMMAND_INPUT_CLOSE:
+    case XA_MSG_COMMAND_INPUT_FILTERS_LIST:
+    case XA_MSG_COMMAND_INPUT_MODULES_LIST:
+    case XA_MSG_COMMAND_OUTPUT_CLOSE:
+    case XA_MSG_COMMAND_OUTPUT_MUTE:
+    case XA_MSG_COMMAND_OUTPUT_UNMUTE:
+    case XA_MSG_COMMAND_OUTPUT_RESET:
+    case XA_MSG_COMMAND_OUTPUT_DRAIN:
+    case XA_MSG_COMMAND_OUTPUT_FILTERS_LIST:
+    case XA_MSG_COMMAND_OUTPUT_MODULES_LIST:
+    case XA_MSG_COMMAND_CODEC_MODULES_LIST:
+    case XA_MSG_GET_PLAYER_MODE:
+    case XA_MSG_GET_INPUT_NAME:
+    case XA_MSG_GET_INPUT_MODULE:
+    case XA_MSG_GET_INPUT_POSITION_RANGE:
+    case XA_MSG_GET_INPUT_TIMECODE_GRANULARITY:
+    case XA_MSG_GET_OUTPUT_NAME:
+    case XA_MSG_GET_OUTPUT_MODULE:
+    case XA_MSG_GET_OUTPUT_VOLUME:
+    case XA_MSG_GET_OUTPUT_CHANNELS:
+    case XA_MSG_GET_OUTPUT_PORTS:
+    case XA_MSG_GET_CODEC_QUALITY:
+    case XA_MSG_GET_CODEC_EQUALIZER:
+    case XA_MSG_GET_NOTIFICATION_MASK:
+    case XA_MSG_GET_DEBUG_LEVEL:
+        return Args::N;
+    case XA_MSG_COMMAND_PING:
+    case XA_MSG_COMMAND_INPUT_MODULE_QUERY:
+    case XA_MSG_COMMAND_OUTPUT_MODULE_QUERY:
+    case XA_MSG_COMMAND_CODEC_MODULE_QUERY:
+    case XA_MSG_SET_PLAYER_MODE:
+    case XA_MSG_SET_INPUT_MODULE:
+    case XA_MSG_SET_INPUT_POSITION_RANGE:
+    case XA_MSG_SET_INPUT_TIMECODE_GRANULARITY:
+    case XA_MSG_SET_OUTPUT_MODULE:
+    case XA_MSG_SET_OUTPUT_CHANNELS:
+    case XA_MSG_SET_OUTPUT_PORTS:
+    case XA_MSG_SET_CODEC_QUALITY:
+    case XA_MSG_SET_NOTIFICATION_MASK:
+    case XA_MSG_SET_DEBUG_LEVEL:
+        return Args::I;
+    case XA_MSG_COMMAND_INPUT_SEEK:
+        return Args::II;
+    case XA_MSG_SET_OUTPUT_VOLUME:
+        return Args::III;
+    case XA_MSG_COMMAND_INPUT_OPEN:
+    case XA_MSG_COMMAND_INPUT_MODULE_REGISTER:
+    case XA_MSG_COMMAND_OUTPUT_OPEN:
+    case XA_MSG_COMMAND_OUTPUT_MODULE_REGISTER:
+    case XA_MSG_COMMAND_CODEC_MODULE_REGISTER:
+    case XA_MSG_GET_PLAYER_ENVIRONMENT_INTEGER:
+    case XA_MSG_GET_PLAYER_ENVIRONMENT_STRING:
+    case XA_MSG_UNSET_PLAYER_ENVIRONMENT:
+    case XA_MSG_SET_INPUT_NAME:
+    case XA_MSG_SET_OUTPUT_NAME:
+        return Args::S;
+    case XA_MSG_SET_PLAYER_ENVIRONMENT_STRING:
+        return Args::SS;
+    case XA_MSG_COMMAND_INPUT_ADD_FILTER:
+    case XA_MSG_COMMAND_INPUT_REMOVE_FILTER:
+    case XA_MSG_COMMAND_OUTPUT_ADD_FILTER:
+    case XA_MSG_COMMAND_OUTPUT_REMOVE_FILTER:
+    case XA_MSG_SET_PLAYER_ENVIRONMENT_INTEGER:
+        return Args::SI;
+    case XA_MSG_SET_CODEC_EQUALIZER:
+        return Args::P;
+    case XA_MSG_COMMAND_INPUT_SEND_MESSAGE:
+    case XA_MSG_COMMAND_OUTPUT_SEND_MESSAGE:
+    case XA_MSG_COMMAND_CODEC_SEND_MESSAGE:
+        return Args::IPI;
+    default:
+        return std::nullopt;
+    }
+}
+
+// The players that exist, so that a stale or foreign handle is refused instead of used.
+std::mutex gPlayersMutex;
+std::unordered_map<const XA_Player *, std::shared_ptr<Player>> gPlayers;
+// The second parameter of every notification: which player it belongs to, never reused.
+std::atomic<intptr_t> gNextTag{0x58410001};
+
+XA_Player *HandleOf(const Player *player) {
+    return reinterpret_cast<XA_Player *>(const_cast<Player *>(player));
+}
+
+std::shared_ptr<Player> Find(const XA_Player *handle) {
+    std::lock_guard lock(gPlayersMutex);
+    const auto found = gPlayers.find(handle);
+    return found == gPlayers.end() ? nullptr : found->second;
+}
+
+template <typename Body> int Guarded(Body &&body) noexcept {
+    try {
+        return body();
+    } catch (const std::bad_alloc &) {
+        return XA_ERROR_OUT_OF_MEMORY;
+    } catch (...) {
+        return XA_FAILURE;
+    }
+}
+
+// Checks the player, the code, the entry point used for it and the arguments, then queues the
+// command.
+int Send(XA_Player *handle, Args args, Command &&command, bool argumentsValid = true) {
+    return Guarded([&] {
+        const std::shared_ptr<Player> player = Find(handle);
+        if (!player)
+            return XA_ERROR_INVALID_PLAYER;
+        const std::optional<Args> expected = ArgumentsOf(command.code);
+        if (!expected)
+            return XA_ERROR_UNKNOWN_COMMAND;
+        if (*expected != args || !argumentsValid)
+            return XA_ERROR_INVALID_PARAMETERS;
+        return player->send(std::move(command)) ? XA_SUCCESS : XA_ERROR_INVALID_PLAYER;
+    });
+}
+
+Command Make(int code, int i1 = 0, int i2 = 0, int i3 = 0) {
+    Command command;
+    command.code = code;
+    command.i1 = i1;
+    command.i2 = i2;
+    command.i3 = i3;
+    return command;
+}
+
+} // namespace
+
+extern "C" {
+
+int player_new(XA_Player **player, const XA_NotifyTarget *target) {
+    if (!player || !target || !target->post)
+        return XA_ERROR_INVALID_PARAMETERS;
+    return Guarded([&] {
+        auto created = std::make_shared<Player>(*target, gNextTag++);
+        XA_Player *handle = HandleOf(created.get());
+        {
+            std::lock_guard lock(gPlayersMutex);
+            gPlayers.emplace(handle, std::move(created));
+        }
+        *player = handle;
+        return XA_SUCCESS;
+    });
+}
+
+int player_delete(XA_Player *handle) {
+    return Guarded([&] {
+        std::shared_ptr<Player> player;
+        {
+            std::lock_guard lock(gPlayersMutex);
+            const auto found = gPlayers.find(handle);
+            if (found == gPlayers.end())
+                return XA_ERROR_INVALID_PLAYER;
+            // From inside its own post() the player would wait for itself.
+            if (found->second->onPlayerThread())
+                return XA_FAILURE;
+            player = std::move(found->second);
+            gPlayers.erase(found);
+        }
+        player->shutdown();
+        return XA_SUCCESS;
+    });
+}
+
+int player_set_priority(XA_Player *handle, int priority) {
+    return Guarded([&] {
+        const std::shared_ptr<Player> player = Find(handle);
+        return player ? player->setPriority(priority) : XA_ERROR_INVALID_PLAYER;
+    });
+}
+
+int player_get_priority(XA_Player *handle) {
+    return Guarded([&] {
+        const std::shared_ptr<Player> player = Find(handle);
+        return player ? player->priority() : XA_ERROR_INVALID_PLAYER;
+    });
+}
+
+const char *xaudio_error_string(int code) {
+    switch (code) {
+    case XA_SUCCESS:
+        return "Success";
+    case XA_FAILURE:
+        return "The operation failed";
+    case XA_ERROR_OUT_OF_MEMORY:
+        return "Out of memory";
+    case XA_ERROR_INVALID_PARAMETERS:
+        return "Invalid parameters";
+    case XA_ERROR_INVALID_PLAYER:
+        return "No such player";
+    case XA_ERROR_UNKNOWN_COMMAND:
+        return "Unknown command";
+    case XA_ERROR_NO_INPUT:
+        return "No input is open";
+    case XA_ERROR_OPEN_FAILED:
+        return "The input cannot be opened";
+    case XA_ERROR_UNSUPPORTED_INPUT:
+        return "The input is not MPEG audio or 16-bit PCM WAV";
+    case XA_ERROR_DECODE_FAILED:
+        return "The input cannot be decoded";
+    case XA_ERROR_OUTPUT_FAILED:
+        return "The output cannot be opened";
+    case XA_ERROR_WRITE_FAILED:
+        return "The output cannot be written";
+    case XA_ERROR_NOT_SUPPORTED:
+        return "Not supported";
+    default:
+        return "Unknown error";
+    }
+}
+
+unsigned long xaudio_get_version(int which) {
+    switch (which) {
+    case XA_VERSION_ID_API:
+        return XA_API_VERSION_MAJOR << 16 | XA_API_VERSION_MINOR << 8;
+    case XA_VERSION_ID_IMPLEMENTATION:
+        return 1ul << 16;
+    default:
+        return 0;
+    }
+}
+
+int control_message_send_N(XA_Player *player, int code) {
+    return Send(player, Args::N, Make(code));
+}
+
+int control_message_send_I(XA_Player *player, int code, int i) {
+    return Send(player, Args::I, Make(code, i));
+}
+
+int control_message_send_II(XA_Player *player, int code, int i1, int i2) {
+    return Send(player, Args::II, Make(code, i1, i2));
+}
+
+int control_message_send_III(XA_Player *player, int code, int i1, int i2, int i3) {
+    return Send(player, Args::III, Make(code, i1, i2, i3));
+}
+
+int control_message_send_IIII(XA_Player *player, int code, int i1, int i2, int i3, int) {
+    // No command takes four integers; the code decides the answer.
+    return Send(player, Args::IIII, Make(code, i1, i2, i3));
+}
+
+int control_message_send_S(XA_Player *player, int code, const char *str) {
+    return Guarded([&] {
+        Command command = Make(code);
+        command.s1 = str ? str : "";
+        // "wav:" alone names no file.
+        const bool valid = str && !(code == XA_MSG_COMMAND_OUTPUT_OPEN && command.s1 == "wav:");
+        return Send(player, Args::S, std::move(command), valid);
+    });
+}
+
+int control_message_send_SS(XA_Player *player, int code, const char *str1, const char *str2) {
+    return Guarded([&] {
+        Command command = Make(code);
+        command.s1 = str1 ? str1 : "";
+        command.s2 = str2 ? str2 : "";
+        return Send(player, Args::SS, std::move(command), str1 && str2);
+    });
+}
+
+int control_message_send_SI(XA_Player *player, int code, const char *str, int i) {
+    return Guarded([&] {
+        Command command = Make(code, i);
+        command.s1 = str ? str : "";
+        return Send(player, Args::SI, std::move(command), str != nullptr);
+    });
+}
+
+int control_message_send_P(XA_Player *player, int code, const void *ptr) {
+    return Guarded([&] {
+        Command command = Make(code);
+        // The pointer is only valid during this call.
+        if (ptr && code == XA_MSG_SET_CODEC_EQUALIZER)
+            command.equalizer = *static_cast<const XA_EqualizerInfo *>(ptr);
+        return Send(player, Args::P, std::move(command));
+    });
+}
+
+int control_message_send_IPI(XA_Player *player, int code, int i1, const void *, int i2) {
+    // No module here takes messages, so the data is never read.
+    return Send(player, Args::IPI, Make(code, i1, i2));
+}
+
+int control_win32_params_to_message(XA_Player *handle, XA_Message *msg, unsigned message,
+                                    uintptr_t wparam, intptr_t lparam) {
+    return Guarded([&] {
+        const std::shared_ptr<Player> player = Find(handle);
+        return player ? player->decode(msg, message, wparam, lparam) : XA_ERROR_INVALID_PLAYER;
+    });
+}
+
+} // extern "C"

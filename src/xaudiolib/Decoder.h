@@ -1,0 +1,46 @@
+#pragma once
+
+#include "xaudio.h"
+
+#include <cstddef>
+#include <cstdint>
+#include <memory>
+#include <string>
+
+namespace xa {
+
+// What the player reports about an input and needs to play it.
+struct StreamInfo {
+    long rate = 0;
+    int channels = 0;
+    int bitrateKbps = 0;
+    int mode = 0;            // channel mode byte as in the MPEG header: 0 stereo .. 3 mono
+    int64_t totalFrames = 0; // sample frames (one sample per channel)
+    std::string mimeType;
+    std::string description; // for debug notifications, e.g. "MPEG 1 layer III"
+};
+
+// One open input, decoded into interleaved 16-bit samples at its own rate and channel count.
+// Every method throws xa::Error on failure.
+class Decoder {
+public:
+    virtual ~Decoder() = default;
+
+    virtual int module() const = 0;
+    // May change after a read() that returned 0 frames without reaching the end: the stream
+    // switched to another rate or channel count there.
+    virtual const StreamInfo &info() const = 0;
+    // Up to maxFrames frames into out (room for maxFrames * info().channels samples).
+    virtual size_t read(int16_t *out, size_t maxFrames) = 0;
+    virtual bool ended() const = 0;
+    // Goes to a sample frame; returns the frame it reached.
+    virtual int64_t seek(int64_t frame) = 0;
+    // Per-band gains; null restores a flat response. Inputs without subbands ignore it.
+    virtual void setEqualizer(const XA_EqualizerInfo *) {}
+};
+
+// Opens path as MPEG audio or PCM WAV: by its content for XA_MODULE_AUTO, else as the module
+// says. Input that cannot be decoded is refused here, never later.
+std::unique_ptr<Decoder> OpenDecoder(const std::string &path, int module);
+
+} // namespace xa

@@ -1,0 +1,787 @@
+#include "Player.h"
+
+#include "SoundOutput.h"
+#include "WavWriter.h"
+
+#include <algorithm>
+#include <future>
+#include <new>
+#include <sys/resource.h>
+#include <unistd.h>
+
+namespace xa {
+
+namespace {
+
+using namespace std::chrono_literals;
+
+constexpr size_t kChunkFrames = 4608;
+// The sound output is kept this far ahead of what is heard: enough to ride out a busy
+// machine, little enough that pause, seek and volume answer at once.
+constexpr int kAheadMs = 200;
+constexpr auto kPollInterval = 10ms;
+// Positions and timecodes are sent at most this often, however fast the decoding runs.
+constexpr auto kReportInterval = 50ms;
+// A decoder that keeps returning nothing without ending would otherwise spin for ever.
+constexpr int kMaxEmptyReads = 1000;
+
+const char *const kWavPrefix = "wav:";
+const char *const kSoundOutputName = "default";
+
+struct ModuleInfo {
+    int id;
+    const char *name;
+    const char *description;
+};
+constexpr ModuleInfo kInputModules[] = {
+    {XA_INPUT_MODULE_MPEG, "mpeg", "MPEG audio, versions 1, 2 and 2.5, layers I, II and III"},
+    {XA_INPUT_MODULE_WAVE, "wave", "PCM WAV files, 16-bit, mono or stereo"},
+};
+constexpr ModuleInfo kOutputModules[] = {
+    {XA_OUTPUT_MODULE_SOUND, "sound", "The default sound device"},
+    {XA_OUTPUT_MODULE_WAVE, "wave", "16-bit PCM WAV files (wav:PATH)"},
+};
+constexpr ModuleInfo kCodecModules[] = {
+    {0, "mpg123", "MPEG audio decoder (libmpg123)"},
+};
+
+// Niceness added to the thread's own for each priority. Only lowering is possible without
+// privileges, so the top two levels leave the thread as it was started.
+constexpr int kNiceOffset[] = {12, 8, 4, 0, 0};
+
+Notification Make(int code) {
+    Notification n;
+    n.message.code = code;
+    return n;
+}
+
+bool StartsWithWav(const std::string &name) {
+    return name.rfind(kWavPrefix, 0) == 0;
+}
+
+} // namespace
+
+Player::Player(const XA_NotifyTarget &target, intptr_t tag) : notifier_(target, tag) {
+    std::promise<void> started;
+    std::future<void> ready = started.get_future();
+    thread_ = std::thread([this, &started] {
+        threadId_ = ::gettid();
+        errno = 0;
+        const int nice = ::getpriority(PRIO_PROCESS, id_t(threadId_.load()));
+        baseNice_ = errno == 0 ? nice : 0;
+        started.set_value();
+        run();
+    });
+    ready.wait();
+}
+
+Player::~Player() {
+    shutdown();
+}
+
+bool Player::send(Command &&command) {
+    {
+        std::lock_guard lock(mutex_);
+        if (shutDown_)
+            return false;
+        queue_.push_back(std::move(command));
+    }
+    wake_.notify_one();
+    return true;
+}
+
+void Player::shutdown() {
+    {
+        std::lock_guard lock(mutex_);
+        if (shutDown_)
+            return;
+        shutDown_ = true;
+        quit_ = true;
+    }
+    notifier_.close();
+    wake_.notify_one();
+    thread_.join();
+}
+
+int Player::setPriority(int priority) {
+    if (priority < XA_PRIORITY_LOWEST || priority > XA_PRIORITY_HIGHEST)
+        return XA_ERROR_INVALID_PARAMETERS;
+    priority_ = priority;
+    // Best effort: without the right to raise it again, a lowered thread stays lower.
+    ::setpriority(PRIO_PROCESS, id_t(threadId_.load()), baseNice_ + kNiceOffset[priority]);
+    return XA_SUCCESS;
+}
+
+void Player::run() {
+    for (;;) {
+        std::deque<Command> batch;
+        {
+            std::unique_lock lock(mutex_);
+            const auto woken = [this] { return quit_ || !queue_.empty(); };
+            if (state_ != XA_PLAYER_STATE_PLAYING)
+                wake_.wait(lock, woken);
+            else if (mustWait())
+                wake_.wait_for(lock, kPollInterval, woken);
+            if (quit_)
+                break;
+            batch.swap(queue_);
+        }
+        for (const Command &command : batch)
+            guarded([&] { handle(command); });
+        if (state_ == XA_PLAYER_STATE_PLAYING)
+            guarded([&] { step(); });
+    }
+    // Closing here, on the player's own thread, keeps SDL's device on the thread that opened it.
+    decoder_.reset();
+    output_.reset();
+    SoundOutput::ReleaseThreadData();
+}
+
+void Player::guarded(const std::function<void()> &work) {
+    // Failures of the library's own are handled where they happen; anything else (memory, the
+    // system) must still not take the program down with this thread.
+    try {
+        work();
+    } catch (const std::bad_alloc &) {
+        failPlayback(Error(XA_SOURCE_PLAYER, XA_ERROR_OUT_OF_MEMORY, "Out of memory"));
+    } catch (const std::exception &error) {
+        failPlayback(Error(XA_SOURCE_PLAYER, XA_FAILURE, error.what()));
+    }
+}
+
+bool Player::mustWait() const {
+    if (!output_ || !output_->realTime())
+        return false;
+    return draining_ || output_->bufferedFrames() >= size_t(outputRate_ * kAheadMs / 1000);
+}
+
+void Player::step() {
+    try {
+        if (draining_) {
+            if (output_->bufferedFrames() == 0)
+                endOfStream();
+            else
+                reportPosition(false);
+            return;
+        }
+        if (mustWait()) {
+            reportPosition(false);
+            return;
+        }
+        buffer_.resize(kChunkFrames * size_t(decoder_->info().channels));
+        const size_t frames = decoder_->read(buffer_.data(), kChunkFrames);
+        if (frames == 0) {
+            if (decoder_->ended()) {
+                if (output_->realTime())
+                    draining_ = true;
+                else
+                    endOfStream();
+            } else if (++emptyReads_ > kMaxEmptyReads) {
+                throw Error(XA_SOURCE_INPUT, XA_ERROR_DECODE_FAILED,
+                            "The decoder of \"" + inputName_ + "\" stopped making progress");
+            } else if (decoder_->info().rate != outputRate_ ||
+                       decoder_->info().channels != outputChannels_) {
+                configureOutput();
+                debug(XA_SOURCE_INPUT, "the stream changes to " + std::to_string(outputRate_) +
+                                           " Hz, " + std::to_string(outputChannels_) +
+                                           " channel(s)");
+            }
+            return;
+        }
+        emptyReads_ = 0;
+        output_->write(buffer_.data(), frames);
+        position_ += int64_t(frames);
+        reportPosition(false);
+    } catch (const Error &error) {
+        failPlayback(error);
+    }
+}
+
+void Player::handle(const Command &c) {
+    switch (c.code) {
+    case XA_MSG_COMMAND_SYNC: {
+        Notification n = Make(XA_MSG_NOTIFY_ACK);
+        n.message.data.ack.command = uint8_t(c.code);
+        post(std::move(n));
+        break;
+    }
+    case XA_MSG_COMMAND_PING: {
+        Notification n = Make(XA_MSG_NOTIFY_PONG);
+        n.message.data.pong.tag = uint32_t(c.i1);
+        post(std::move(n));
+        break;
+    }
+    case XA_MSG_COMMAND_PLAY:
+        play();
+        break;
+    case XA_MSG_COMMAND_PAUSE:
+        pause();
+        break;
+    case XA_MSG_COMMAND_STOP:
+        stop();
+        break;
+    case XA_MSG_COMMAND_INPUT_SEEK:
+        seek(c.i1, c.i2);
+        break;
+    case XA_MSG_COMMAND_INPUT_OPEN:
+        openInput(c.s1);
+        break;
+    case XA_MSG_COMMAND_INPUT_CLOSE:
+        if (!closeInput())
+            nack(c.code, XA_ERROR_NO_INPUT);
+        break;
+    case XA_MSG_COMMAND_INPUT_MODULE_QUERY:
+    case XA_MSG_COMMAND_OUTPUT_MODULE_QUERY:
+    case XA_MSG_COMMAND_CODEC_MODULE_QUERY: {
+        const int code =
+            c.code == XA_MSG_COMMAND_INPUT_MODULE_QUERY    ? XA_MSG_NOTIFY_INPUT_MODULE_INFO
+            : c.code == XA_MSG_COMMAND_OUTPUT_MODULE_QUERY ? XA_MSG_NOTIFY_OUTPUT_MODULE_INFO
+                                                           : XA_MSG_NOTIFY_CODEC_MODULE_INFO;
+        const size_t count = code == XA_MSG_NOTIFY_INPUT_MODULE_INFO    ? std::size(kInputModules)
+                             : code == XA_MSG_NOTIFY_OUTPUT_MODULE_INFO ? std::size(kOutputModules)
+                                                                        : std::size(kCodecModules);
+        if (c.i1 < 0 || size_t(c.i1) >= count)
+            nack(c.code, XA_ERROR_INVALID_PARAMETERS);
+        else
+            postModuleInfo(code, c.i1);
+        break;
+    }
+    case XA_MSG_COMMAND_INPUT_MODULES_LIST:
+        for (const ModuleInfo &m : kInputModules)
+            postModuleInfo(XA_MSG_NOTIFY_INPUT_MODULE_INFO, m.id);
+        break;
+    case XA_MSG_COMMAND_OUTPUT_MODULES_LIST:
+        for (const ModuleInfo &m : kOutputModules)
+            postModuleInfo(XA_MSG_NOTIFY_OUTPUT_MODULE_INFO, m.id);
+        break;
+    case XA_MSG_COMMAND_CODEC_MODULES_LIST:
+        for (const ModuleInfo &m : kCodecModules)
+            postModuleInfo(XA_MSG_NOTIFY_CODEC_MODULE_INFO, m.id);
+        break;
+    case XA_MSG_COMMAND_OUTPUT_OPEN:
+        openOutput(c.s1);
+        break;
+    case XA_MSG_COMMAND_OUTPUT_CLOSE:
+        if (!output_) {
+            nack(c.code, XA_FAILURE);
+        } else {
+            if (state_ == XA_PLAYER_STATE_PLAYING || state_ == XA_PLAYER_STATE_PAUSED) {
+                // What the sound output still held is lost; go back to what was heard.
+                const int64_t heard = heardFrames();
+                draining_ = false;
+                setState(XA_PLAYER_STATE_STOPPED);
+                try {
+                    position_ = decoder_->seek(heard);
+                } catch (const Error &error) {
+                    postError(error);
+                }
+            }
+            closeOutput();
+        }
+        break;
+    case XA_MSG_COMMAND_OUTPUT_MUTE:
+    case XA_MSG_COMMAND_OUTPUT_UNMUTE:
+        muted_ = c.code == XA_MSG_COMMAND_OUTPUT_MUTE;
+        applyGain();
+        break;
+    case XA_MSG_COMMAND_OUTPUT_RESET:
+        if (output_)
+            output_->discard();
+        else
+            nack(c.code, XA_FAILURE);
+        break;
+    case XA_MSG_SET_PLAYER_MODE:
+        playerMode_ = c.i1;
+        break;
+    case XA_MSG_GET_PLAYER_MODE: {
+        Notification n = Make(XA_MSG_NOTIFY_PLAYER_MODE);
+        n.message.data.mode.mode = playerMode_;
+        post(std::move(n));
+        break;
+    }
+    case XA_MSG_SET_PLAYER_ENVIRONMENT_INTEGER:
+        environment_[c.s1] = c.i1;
+        break;
+    case XA_MSG_SET_PLAYER_ENVIRONMENT_STRING:
+        environment_[c.s1] = c.s2;
+        break;
+    case XA_MSG_GET_PLAYER_ENVIRONMENT_INTEGER:
+    case XA_MSG_GET_PLAYER_ENVIRONMENT_STRING:
+        getEnvironment(c.code, c.s1);
+        break;
+    case XA_MSG_UNSET_PLAYER_ENVIRONMENT:
+        if (environment_.erase(c.s1) == 0)
+            nack(c.code, XA_ERROR_INVALID_PARAMETERS);
+        break;
+    case XA_MSG_SET_INPUT_NAME:
+        defaultInputName_ = c.s1;
+        break;
+    case XA_MSG_GET_INPUT_NAME:
+        postName(XA_MSG_NOTIFY_INPUT_NAME, decoder_ ? inputName_ : defaultInputName_);
+        break;
+    case XA_MSG_SET_INPUT_MODULE:
+    case XA_MSG_SET_OUTPUT_MODULE:
+        if (c.i1 < XA_MODULE_AUTO || c.i1 > 1)
+            nack(c.code, XA_ERROR_INVALID_PARAMETERS);
+        else
+            (c.code == XA_MSG_SET_INPUT_MODULE ? inputModule_ : outputModule_) = c.i1;
+        break;
+    case XA_MSG_GET_INPUT_MODULE:
+    case XA_MSG_GET_OUTPUT_MODULE: {
+        const bool input = c.code == XA_MSG_GET_INPUT_MODULE;
+        Notification n = Make(input ? XA_MSG_NOTIFY_INPUT_MODULE : XA_MSG_NOTIFY_OUTPUT_MODULE);
+        n.message.data.module.id = int16_t(input ? (decoder_ ? decoder_->module() : inputModule_)
+                                           : output_ ? output_->module()
+                                                     : outputModule_);
+        post(std::move(n));
+        break;
+    }
+    case XA_MSG_SET_INPUT_POSITION_RANGE:
+        if (c.i1 <= 0) {
+            nack(c.code, XA_ERROR_INVALID_PARAMETERS);
+        } else {
+            range_ = c.i1;
+            reportPosition(true);
+        }
+        break;
+    case XA_MSG_GET_INPUT_POSITION_RANGE: {
+        Notification n = Make(XA_MSG_NOTIFY_INPUT_POSITION_RANGE);
+        n.message.data.position_range.range = range_;
+        post(std::move(n));
+        break;
+    }
+    case XA_MSG_SET_INPUT_TIMECODE_GRANULARITY:
+        if (c.i1 <= 0)
+            nack(c.code, XA_ERROR_INVALID_PARAMETERS);
+        else
+            granularityMs_ = c.i1;
+        break;
+    case XA_MSG_GET_INPUT_TIMECODE_GRANULARITY: {
+        Notification n = Make(XA_MSG_NOTIFY_INPUT_TIMECODE_GRANULARITY);
+        n.message.data.timecode_granularity.granularity = uint32_t(granularityMs_);
+        post(std::move(n));
+        break;
+    }
+    case XA_MSG_SET_OUTPUT_NAME:
+        defaultOutputName_ = c.s1;
+        break;
+    case XA_MSG_GET_OUTPUT_NAME:
+        postName(XA_MSG_NOTIFY_OUTPUT_NAME, output_ ? outputName_ : defaultOutputName_);
+        break;
+    case XA_MSG_SET_OUTPUT_VOLUME:
+        setVolume(c.i1, c.i2, c.i3);
+        break;
+    case XA_MSG_GET_OUTPUT_VOLUME: {
+        Notification n = Make(XA_MSG_NOTIFY_OUTPUT_VOLUME);
+        n.message.data.volume = {uint8_t(masterLevel_), uint8_t(pcmLevel_), uint8_t(balance_)};
+        post(std::move(n));
+        break;
+    }
+    case XA_MSG_GET_OUTPUT_CHANNELS:
+        postByte(XA_MSG_NOTIFY_OUTPUT_CHANNELS, uint8_t(outputChannels_));
+        break;
+    case XA_MSG_GET_OUTPUT_PORTS:
+        // One fixed port: there is nothing to choose between.
+        postByte(XA_MSG_NOTIFY_OUTPUT_PORTS, 0);
+        break;
+    case XA_MSG_GET_CODEC_QUALITY:
+        // Decoding always runs at full quality.
+        postByte(XA_MSG_NOTIFY_CODEC_QUALITY, 0);
+        break;
+    case XA_MSG_SET_CODEC_EQUALIZER:
+        equalizer_ = c.equalizer;
+        if (decoder_)
+            decoder_->setEqualizer(equalizer_ ? &*equalizer_ : nullptr);
+        break;
+    case XA_MSG_GET_CODEC_EQUALIZER: {
+        Notification n = Make(XA_MSG_NOTIFY_CODEC_EQUALIZER);
+        n.equalizer = equalizer_;
+        post(std::move(n));
+        break;
+    }
+    case XA_MSG_SET_NOTIFICATION_MASK:
+        mask_ = uint32_t(c.i1);
+        break;
+    case XA_MSG_GET_NOTIFICATION_MASK: {
+        Notification n = Make(XA_MSG_NOTIFY_NOTIFICATION_MASK);
+        n.message.data.notification_mask.mask = mask_;
+        post(std::move(n));
+        break;
+    }
+    case XA_MSG_SET_DEBUG_LEVEL:
+        if (c.i1 < 0 || c.i1 > 255)
+            nack(c.code, XA_ERROR_INVALID_PARAMETERS);
+        else
+            debugLevel_ = c.i1;
+        break;
+    case XA_MSG_GET_DEBUG_LEVEL:
+        postByte(XA_MSG_NOTIFY_DEBUG_LEVEL, uint8_t(debugLevel_));
+        break;
+    default:
+        // Filters, module registration, module messages, draining and the output channel,
+        // port and quality choices: none of them exists here.
+        nack(c.code, XA_ERROR_NOT_SUPPORTED);
+        break;
+    }
+}
+
+void Player::play() {
+    if (!decoder_) {
+        nack(XA_MSG_COMMAND_PLAY, XA_ERROR_NO_INPUT);
+        return;
+    }
+    if (state_ == XA_PLAYER_STATE_PLAYING)
+        return;
+    if (!output_ && !openOutput(""))
+        return;
+    try {
+        if (state_ == XA_PLAYER_STATE_EOS && position_ >= decoder_->info().totalFrames)
+            position_ = decoder_->seek(0);
+        configureOutput();
+    } catch (const Error &error) {
+        failPlayback(error);
+        return;
+    }
+    output_->pause(false);
+    emptyReads_ = 0;
+    setState(XA_PLAYER_STATE_PLAYING);
+    reportPosition(true);
+}
+
+void Player::pause() {
+    if (state_ != XA_PLAYER_STATE_PLAYING)
+        return;
+    output_->pause(true);
+    setState(XA_PLAYER_STATE_PAUSED);
+}
+
+void Player::stop() {
+    draining_ = false;
+    if (output_) {
+        output_->pause(true);
+        output_->discard();
+    }
+    if (decoder_) {
+        try {
+            position_ = decoder_->seek(0);
+        } catch (const Error &error) {
+            postError(error);
+        }
+    }
+    setState(XA_PLAYER_STATE_STOPPED);
+    reportPosition(true);
+}
+
+void Player::seek(int offset, int range) {
+    if (range <= 0) {
+        nack(XA_MSG_COMMAND_INPUT_SEEK, XA_ERROR_INVALID_PARAMETERS);
+        return;
+    }
+    if (!decoder_) {
+        nack(XA_MSG_COMMAND_INPUT_SEEK, XA_ERROR_NO_INPUT);
+        return;
+    }
+    offset = std::clamp(offset, 0, range);
+    // Rounded up, so that the position reported back is the offset asked for.
+    const int64_t frame = (decoder_->info().totalFrames * offset + range - 1) / range;
+    draining_ = false;
+    if (output_)
+        output_->discard();
+    try {
+        position_ = decoder_->seek(frame);
+    } catch (const Error &error) {
+        failPlayback(error);
+        return;
+    }
+    reportPosition(true);
+}
+
+void Player::openInput(const std::string &given) {
+    const std::string name = given.empty() ? defaultInputName_ : given;
+    if (name.empty()) {
+        nack(XA_MSG_COMMAND_INPUT_OPEN, XA_ERROR_INVALID_PARAMETERS);
+        return;
+    }
+    closeInput();
+    try {
+        decoder_ = OpenDecoder(name, inputModule_);
+        if (equalizer_)
+            decoder_->setEqualizer(&*equalizer_);
+    } catch (const Error &error) {
+        decoder_.reset();
+        postError(error);
+        return;
+    }
+    inputName_ = name;
+    position_ = 0;
+    lastOffset_ = lastTick_ = -1;
+    const StreamInfo &info = decoder_->info();
+
+    postByte(XA_MSG_NOTIFY_INPUT_STATE, XA_INPUT_STATE_OPEN, XA_NOTIFY_MASK_INPUT_STATE);
+    postName(XA_MSG_NOTIFY_INPUT_NAME, inputName_, XA_NOTIFY_MASK_INPUT_NAME);
+    postName(XA_MSG_NOTIFY_STREAM_MIME_TYPE, info.mimeType, XA_NOTIFY_MASK_STREAM_INFO);
+    Notification parameters = Make(XA_MSG_NOTIFY_STREAM_PARAMETERS);
+    parameters.message.data.stream_parameters.frequency = uint32_t(info.rate);
+    parameters.message.data.stream_parameters.bitrate = int16_t(std::min(info.bitrateKbps, 32767));
+    parameters.message.data.stream_parameters.nb_channels = uint8_t(info.mode);
+    post(std::move(parameters), XA_NOTIFY_MASK_STREAM_INFO);
+    Notification duration = Make(XA_MSG_NOTIFY_STREAM_DURATION);
+    duration.message.data.duration.duration =
+        uint32_t((info.totalFrames + info.rate / 2) / info.rate);
+    post(std::move(duration), XA_NOTIFY_MASK_STREAM_INFO);
+    debug(XA_SOURCE_INPUT, "input: " + info.description + ", " + std::to_string(info.rate) +
+                               " Hz, " + std::to_string(info.channels) + " channel(s), " +
+                               std::to_string(info.totalFrames) + " frames");
+
+    if (output_) {
+        // Lets a WAV file that has no audio yet take this stream's format for its header.
+        try {
+            configureOutput();
+        } catch (const Error &) {
+            // Play reports it, when the stream really has to go there.
+        }
+    }
+}
+
+bool Player::closeInput() {
+    if (!decoder_)
+        return false;
+    draining_ = false;
+    if (output_) {
+        output_->pause(true);
+        output_->discard();
+    }
+    // After the end of a stream the next input follows without an intervening "stopped".
+    if (state_ == XA_PLAYER_STATE_EOS)
+        state_ = XA_PLAYER_STATE_STOPPED;
+    setState(XA_PLAYER_STATE_STOPPED);
+    decoder_.reset();
+    inputName_.clear();
+    position_ = 0;
+    postByte(XA_MSG_NOTIFY_INPUT_STATE, XA_INPUT_STATE_CLOSED, XA_NOTIFY_MASK_INPUT_STATE);
+    return true;
+}
+
+bool Player::openOutput(const std::string &given) {
+    std::string name = given.empty() ? defaultOutputName_ : given;
+    const bool wav = StartsWithWav(name) || outputModule_ == XA_OUTPUT_MODULE_WAVE;
+    const std::string path = StartsWithWav(name) ? name.substr(4) : name;
+    if (wav && path.empty()) {
+        nack(XA_MSG_COMMAND_OUTPUT_OPEN, XA_ERROR_INVALID_PARAMETERS);
+        return false;
+    }
+    if (output_)
+        closeOutput();
+    try {
+        if (wav)
+            output_ = std::make_unique<WavWriter>(path);
+        else
+            output_ = std::make_unique<SoundOutput>();
+    } catch (const Error &error) {
+        postError(error);
+        if (state_ == XA_PLAYER_STATE_PLAYING || state_ == XA_PLAYER_STATE_PAUSED)
+            setState(XA_PLAYER_STATE_STOPPED);
+        return false;
+    }
+    outputName_ = wav ? kWavPrefix + path : name.empty() ? kSoundOutputName : name;
+    applyGain();
+    postByte(XA_MSG_NOTIFY_OUTPUT_STATE, XA_OUTPUT_STATE_OPEN, XA_NOTIFY_MASK_OUTPUT_STATE);
+    debug(XA_SOURCE_OUTPUT, "output: " + outputName_);
+
+    if (decoder_) {
+        try {
+            configureOutput();
+            if (state_ == XA_PLAYER_STATE_PLAYING)
+                output_->pause(false);
+        } catch (const Error &error) {
+            if (state_ == XA_PLAYER_STATE_PLAYING || state_ == XA_PLAYER_STATE_PAUSED)
+                failPlayback(error);
+        }
+    }
+    return true;
+}
+
+void Player::closeOutput() {
+    std::unique_ptr<Output> output = std::move(output_);
+    outputRate_ = 0;
+    outputChannels_ = 0;
+    try {
+        output->close();
+    } catch (const Error &error) {
+        postError(error);
+    }
+    output.reset();
+    postByte(XA_MSG_NOTIFY_OUTPUT_STATE, XA_OUTPUT_STATE_CLOSED, XA_NOTIFY_MASK_OUTPUT_STATE);
+}
+
+void Player::setVolume(int pcm, int balance, int master) {
+    const auto valid = [](int v) { return v >= -1 && v <= 100; };
+    if (!valid(pcm) || !valid(balance) || !valid(master)) {
+        nack(XA_MSG_SET_OUTPUT_VOLUME, XA_ERROR_INVALID_PARAMETERS);
+        return;
+    }
+    if (pcm >= 0)
+        pcmLevel_ = pcm;
+    if (balance >= 0)
+        balance_ = balance;
+    if (master >= 0)
+        masterLevel_ = master;
+    applyGain();
+    for (const int code : {XA_MSG_NOTIFY_OUTPUT_VOLUME, XA_MSG_NOTIFY_OUTPUT_MASTER_LEVEL}) {
+        Notification n = Make(code);
+        n.message.data.volume = {uint8_t(masterLevel_), uint8_t(pcmLevel_), uint8_t(balance_)};
+        post(std::move(n), XA_NOTIFY_MASK_VOLUME);
+    }
+}
+
+void Player::getEnvironment(int code, const std::string &name) {
+    const auto found = environment_.find(name);
+    const bool integer = code == XA_MSG_GET_PLAYER_ENVIRONMENT_INTEGER;
+    if (found == environment_.end() || std::holds_alternative<int>(found->second) != integer) {
+        nack(code, XA_ERROR_INVALID_PARAMETERS);
+        return;
+    }
+    Notification n = Make(integer ? XA_MSG_NOTIFY_PLAYER_ENVIRONMENT_INTEGER
+                                  : XA_MSG_NOTIFY_PLAYER_ENVIRONMENT_STRING);
+    n.text1 = name;
+    if (integer)
+        n.message.data.environment_integer.value = std::get<int>(found->second);
+    else
+        n.text2 = std::get<std::string>(found->second);
+    post(std::move(n));
+}
+
+void Player::configureOutput() {
+    const StreamInfo &info = decoder_->info();
+    if (info.rate == outputRate_ && info.channels == outputChannels_)
+        return;
+    output_->configure(info.rate, info.channels);
+    outputRate_ = info.rate;
+    outputChannels_ = info.channels;
+}
+
+void Player::applyGain() {
+    if (!output_)
+        return;
+    const double level = muted_ ? 0.0 : masterLevel_ / 100.0 * (pcmLevel_ / 100.0);
+    // Balance 50 is the centre; moving away from it turns the other side down.
+    const double left = level * std::min(1.0, (100 - balance_) / 50.0);
+    const double right = level * std::min(1.0, balance_ / 50.0);
+    output_->setGain(left, right);
+}
+
+void Player::endOfStream() {
+    draining_ = false;
+    reportPosition(true);
+    output_->pause(true);
+    setState(XA_PLAYER_STATE_EOS);
+}
+
+void Player::failPlayback(const Error &error) {
+    postError(error);
+    draining_ = false;
+    if (output_) {
+        output_->pause(true);
+        output_->discard();
+    }
+    setState(XA_PLAYER_STATE_STOPPED);
+}
+
+void Player::setState(int state) {
+    if (state == state_)
+        return;
+    state_ = state;
+    postByte(XA_MSG_NOTIFY_PLAYER_STATE, uint8_t(state), XA_NOTIFY_MASK_PLAYER_STATE);
+}
+
+int64_t Player::heardFrames() const {
+    const int64_t buffered = output_ ? int64_t(output_->bufferedFrames()) : 0;
+    return std::max<int64_t>(0, position_ - buffered);
+}
+
+void Player::reportPosition(bool force) {
+    if (!decoder_)
+        return;
+    const StreamInfo &info = decoder_->info();
+    const int64_t heard = heardFrames();
+    const auto now = std::chrono::steady_clock::now();
+
+    const int64_t offset =
+        info.totalFrames > 0 ? std::min<int64_t>(range_, heard * range_ / info.totalFrames) : 0;
+    if (force || (offset != lastOffset_ && now - lastOffsetPost_ >= kReportInterval)) {
+        Notification n = Make(XA_MSG_NOTIFY_INPUT_POSITION);
+        n.message.data.position = {uint32_t(offset), uint32_t(range_)};
+        post(std::move(n), XA_NOTIFY_MASK_INPUT_POSITION);
+        lastOffset_ = offset;
+        lastOffsetPost_ = now;
+    }
+
+    const int64_t ms = heard * 1000 / info.rate;
+    const int64_t tick = ms / granularityMs_;
+    if (force || (tick != lastTick_ && now - lastTickPost_ >= kReportInterval)) {
+        Notification n = Make(XA_MSG_NOTIFY_INPUT_TIMECODE);
+        n.message.data.timecode = {uint8_t(std::min<int64_t>(ms / 3600000, 255)),
+                                   uint8_t(ms / 60000 % 60), uint8_t(ms / 1000 % 60),
+                                   uint8_t(ms % 1000 / 10)};
+        post(std::move(n), XA_NOTIFY_MASK_INPUT_TIMECODE);
+        lastTick_ = tick;
+        lastTickPost_ = now;
+    }
+}
+
+void Player::post(Notification &&notification, uint32_t maskBit) {
+    if (maskBit != 0 && (mask_ & maskBit) == 0)
+        return;
+    notifier_.post(std::move(notification));
+}
+
+void Player::postByte(int code, uint8_t value, uint32_t maskBit) {
+    Notification n = Make(code);
+    // Every one-byte notification keeps its value in the first byte of the data.
+    n.message.data.raw[0] = value;
+    post(std::move(n), maskBit);
+}
+
+void Player::postName(int code, const std::string &name, uint32_t maskBit) {
+    Notification n = Make(code);
+    n.text1 = name;
+    post(std::move(n), maskBit);
+}
+
+void Player::postModuleInfo(int code, int id) {
+    const ModuleInfo *modules = code == XA_MSG_NOTIFY_INPUT_MODULE_INFO    ? kInputModules
+                                : code == XA_MSG_NOTIFY_OUTPUT_MODULE_INFO ? kOutputModules
+                                                                           : kCodecModules;
+    Notification n = Make(code);
+    n.message.data.module_info.id = uint8_t(id);
+    n.text1 = modules[id].name;
+    n.text2 = modules[id].description;
+    post(std::move(n));
+}
+
+void Player::nack(int command, int error) {
+    Notification n = Make(XA_MSG_NOTIFY_NACK);
+    n.message.data.nack.command = uint8_t(command);
+    n.message.data.nack.code = int16_t(error);
+    post(std::move(n));
+}
+
+void Player::postError(const Error &error) {
+    Notification n = Make(XA_MSG_NOTIFY_ERROR);
+    n.message.data.error.source = uint8_t(error.source());
+    n.message.data.error.code = int16_t(error.code());
+    n.text1 = error.what();
+    post(std::move(n), XA_NOTIFY_MASK_ERROR);
+}
+
+void Player::debug(int source, const std::string &text) {
+    if (debugLevel_ == 0)
+        return;
+    Notification n = Make(XA_MSG_NOTIFY_DEBUG);
+    n.message.data.debug.source = uint8_t(source);
+    n.message.data.debug.level = 1;
+    n.text1 = text;
+    post(std::move(n), XA_NOTIFY_MASK_DEBUG);
+}
+
+} // namespace xa

@@ -1,0 +1,36 @@
+#pragma once
+
+#include "Handles.h"
+#include "Output.h"
+
+#include <vector>
+
+namespace xa {
+
+// Writes a canonical WAV file: a 44-byte header (RIFF, a 16-byte "fmt " chunk, "data") and
+// 16-bit little-endian PCM. The header is written again with the final sizes on close.
+class WavWriter : public Output {
+public:
+    explicit WavWriter(const std::string &path);
+    // Finishes the file if close() was not called; errors are lost then.
+    ~WavWriter() override;
+
+    int module() const override;
+    bool realTime() const override { return false; }
+    void configure(long rate, int channels) override;
+    void write(const int16_t *samples, size_t frames) override;
+    void close() override;
+
+private:
+    [[noreturn]] void fail(int code, const std::string &what) const;
+    void writeHeader();
+
+    std::string path_;
+    FilePtr file_;
+    long rate_ = 44100;
+    int channels_ = 2;
+    uint64_t dataBytes_ = 0;
+    std::vector<unsigned char> bytes_;
+};
+
+} // namespace xa
