@@ -1,5 +1,6 @@
 #include "settings/Config.h"
 #include "settings/RegSetEx.h"
+#include "support/SettingNames.h"
 
 #include <QDataStream>
 #include <QFile>
@@ -55,34 +56,7 @@ static_assert(0 CONFIG_FIELDS(COUNT_FIELD) == 27);
 
 const QString Section = QStringLiteral("1.27");
 
-// Value names in load order ("_Private" for the field Private).
-const QStringList ValueNames = {"ConvertType",
-                                "SpecifyOutputFolder",
-                                "OpenOutputFolder",
-                                "OutputFolder",
-                                "FavoriteBrowsFolder",
-                                "FNormalizeVolume",
-                                "NormalizeFactor",
-                                "OverwritePrompt",
-                                "ShowErrorMessage",
-                                "DeleteOriginalFile",
-                                "PlaySound",
-                                "PromptCheckOption",
-                                "ShowMPEGInfo",
-                                "LastOpenFolder",
-                                "SampleRate",
-                                "BitRate",
-                                "MaxBitRate",
-                                "Mode",
-                                "Quality",
-                                "VBRQuality",
-                                "VBR",
-                                "WriteVBRHeader",
-                                "Copyright",
-                                "CRC",
-                                "Original",
-                                "_Private",
-                                "WaveOutputOption"};
+const QStringList &ValueNames = SettingValueNames;
 
 const QStringList BooleanNames = {"SpecifyOutputFolder",
                                   "OpenOutputFolder",

@@ -1,0 +1,168 @@
+#pragma once
+
+// The two file lists of the main window, lvWaveFiles and lvMP3Files.
+//
+// For the main window:
+//   auto *wave = new TFileListView(lkWave, wavePage);   // objectName "lvWaveFiles"
+//   auto *mp3 = new TFileListView(lkMpeg, mp3Page);     // objectName "lvMP3Files"
+//   auto *lists = new TFileLists(wave, mp3, [] { return Config.ConvertType; }, this);
+// Each view carries its drag hint (PanelHintDragWave / DragHintPanel), kept centred.
+// Commands, acting on CurrentList():
+//   AddActionExecute      -> lists->AddChosenFiles(files from the open dialog)
+//   drop on the window    -> lists->DropFiles(mimeData->urls())
+//   DeleteActionExecute   -> lists->DeleteSelected()
+//   ClearActionExecute    -> lists->ClearAll()
+//   SelectAllActionExecute, InvertSelectActionExecute -> lists->SelectAll(), InvertSelection()
+//   tab change            -> lists->CurrentListChanged() (summary and drag hint follow)
+//   column clicks sort by themselves (lvWaveFilesColumnClick / lvMP3FilesColumnClick).
+// AddChosenFiles and DropFiles throw EPlaylistError ("Cannot open file %s") when an M3U
+// playlist cannot be opened; nothing is added then. Catch it and show its message.
+// Signals to connect:
+//   AddStarted(total) / AddProgress(position, total) / AddFinished(): the add progress bar
+//     (prgsbarAddFile in place of stCorpPanel, range total, value 1 at the start); repaint
+//     in AddProgress, as adding does not return to the event loop.
+//   SummaryChanged(selectedText, totalText): the panes stspanelSelect and stspanelTotal;
+//     before the first change they show InitialSelectedText and InitialTotalText.
+//   FileReadError(line): "Error read file: <path>" for each file that could not be read;
+//     hand it to the error list (TDispForm's AddMessage) and show that to the user.
+// The conversion start and finish, the player, the info window and the tag editor reach
+// the records with Record(), Records(), SelectedRows() and RefreshRow()/RefreshStates().
+
+#include "app/FileParam.h"
+#include "app/PlaylistImport.h"
+
+#include <QLabel>
+#include <QTreeWidget>
+#include <functional>
+#include <memory>
+#include <vector>
+
+class TMPEGAudio;
+
+// What one AddFiles did.
+struct TAddFilesResult {
+    int Added = 0;          // rows added with a record
+    QStringList ErrorLines; // "Error read file: " and the path of each file not read
+};
+
+// One report-style file list: rows with their TFileParam records, the columns of its
+// direction, sorting on header clicks and its drag hint.
+class TFileListView : public QTreeWidget {
+    Q_OBJECT
+public:
+    explicit TFileListView(TListKind Kind, QWidget *Parent = nullptr);
+    ~TFileListView() override;
+
+    TListKind Kind() const { return FKind; }
+    int RowCount() const { return topLevelItemCount(); }
+
+    // The record of a row, or null for a row without one (or no such row).
+    TFileParam *Record(int Row);
+    const TFileParam *Record(int Row) const;
+    // Every record in row order (rows without a record are left out).
+    QList<TFileParam *> Records();
+    // Selected row indices in row order.
+    QList<int> SelectedRows() const;
+    bool IsRowSelected(int Row) const;
+
+    // Index of the first row whose record names the same file as Path, or -1.
+    int FindListedFile(const QString &Path) const;
+
+    // Reads each path not yet listed and appends its row; Mpeg reads the MPEG files and is
+    // reused for all of them. Emits AddProgress before each path.
+    TAddFilesResult AddFiles(const QStringList &Paths, TMPEGAudio &Mpeg);
+
+    void DeleteSelected();
+    void ClearAll();
+    void SelectAllRows();
+    // Flips every row's selection in one step.
+    void InvertSelection();
+
+    // Sorts by Column as a header click does, then flips the list's direction flag.
+    void ColumnClick(int Column);
+    int SortColumn() const { return FSortColumn; }
+    bool SortFlag() const { return FSortFlag; }
+
+    // Rewrites the State column of every row from its record.
+    void RefreshStates();
+    // Rewrites every cell of a row from its record (after a tag change, for instance).
+    void RefreshRow(int Row);
+
+    TListSummary Summary() const;
+
+    QLabel *DragHint() const { return FDragHint; }
+    void SetDragHintVisible(bool Visible);
+    void CenterDragHint();
+
+signals:
+    void AddProgress(int Position, int Total);
+    // Rows were added or removed, or the selection changed.
+    void SummaryChanged();
+
+protected:
+    void resizeEvent(QResizeEvent *Event) override;
+    QRegion visualRegionForSelection(const QItemSelection &Selection) const override;
+
+private:
+    class TItem;
+    TItem *Item(int Row) const;
+    std::vector<bool> SelectionMask() const;
+    void FillRow(TItem &Item);
+    int Compare(const TItem &A, const TItem &B) const;
+
+    TListKind FKind;
+    int FSortColumn = 0;
+    bool FSortFlag = false;
+    QLabel *FDragHint = nullptr;
+    int FQuiet = 0; // > 0 while a bulk change reports the summary once at its end
+};
+
+// Both lists of the main window and the commands that act on the active one, CurrentList,
+// chosen by ConvertType (0: lvWaveFiles, else lvMP3Files).
+class TFileLists : public QObject {
+    Q_OBJECT
+public:
+    TFileLists(TFileListView *WaveList, TFileListView *MP3List, std::function<int()> ConvertType,
+               QObject *Parent = nullptr);
+    ~TFileLists() override;
+
+    TFileListView *WaveList() const { return FWave; }
+    TFileListView *MP3List() const { return FMP3; }
+    TFileListView *CurrentList() const;
+    TListKind CurrentKind() const;
+
+    // Appends Paths to CurrentList; returns what was added and the lines of unread files.
+    TAddFilesResult AddFiles(const QStringList &Paths);
+    // The add command after the open dialog: playlists expanded, other files taken as they
+    // are. Throws EPlaylistError.
+    TAddFilesResult AddChosenFiles(const QStringList &Files);
+    // A drop: files whose extension suits CurrentList, playlists expanded. Throws
+    // EPlaylistError.
+    TAddFilesResult DropFiles(const QList<QUrl> &Urls);
+
+    void DeleteSelected();
+    void ClearAll();
+    void SelectAll();
+    void InvertSelection();
+
+    // Call when the active tab changes: the summary and the drag hint follow.
+    void CurrentListChanged();
+    void UpdateStatusBar();
+    QString SelectedText() const { return FSelectedText; }
+    QString TotalText() const { return FTotalText; }
+
+signals:
+    void AddStarted(int Total);
+    void AddProgress(int Position, int Total);
+    void AddFinished();
+    void SummaryChanged(const QString &SelectedText, const QString &TotalText);
+    void FileReadError(const QString &Line);
+
+private:
+    TFileListView *FWave;
+    TFileListView *FMP3;
+    std::function<int()> FConvertType;
+    std::unique_ptr<TMPEGAudio> FMpeg; // one inspector reused for every MPEG file
+    QString FSelectedText = InitialSelectedText;
+    QString FTotalText = InitialTotalText;
+};

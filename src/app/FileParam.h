@@ -1,0 +1,92 @@
+#pragma once
+
+#include "inspect/MP3WavComm.h"
+#include "inspect/MPGTools.h"
+
+#include <QLocale>
+#include <QString>
+#include <array>
+#include <cstdint>
+
+// The record behind every row of the two file lists and the job record of a conversion
+// batch, with the list logic that needs no widgets: cell texts, duplicate test, sort order
+// and the status-bar summary.
+
+// Conversion state of one item; the values are the ones the batch runner stores.
+enum TConvState : int32_t {
+    stError = 0,
+    stQueued = 1,
+    stProcessing = 2,
+    stDone = 3,
+    stAborted = 4,
+    stAbortedRemoved = 5,
+    stDoneRemoveSource = 6,
+    stRemoveFailed = 7
+};
+
+// Text of each state in the State column, indexed by the state.
+extern const std::array<QString, 8> StateText;
+// The State column text; empty for a value outside the table.
+QString StateColumnText(int32_t State);
+
+enum TFileKind : uint8_t { fkMpeg = 0, fkWave = 1, fkUnreadable = 5 };
+
+// Which direction a list serves: the WAV list (ConvertType 0) or the MPEG list.
+enum TListKind { lkWave = 0, lkMpeg = 1 };
+
+inline TListKind ListKindOfConvertType(int ConvertType) {
+    return ConvertType == 0 ? lkWave : lkMpeg;
+}
+
+struct TFileParam {
+    int32_t ListIndex = 0;
+    QString FileName;   // name without folder, the row caption
+    QString SourcePath; // as supplied by the dialog, a drop or a playlist
+    QString DestPath;
+    int32_t Duration = 0; // whole seconds
+    TMPEGInfo MpegData;
+    TWaveFileInfo WaveData;
+    TFileKind Kind = fkUnreadable;
+    int32_t State = stQueued;
+
+    bool IsReadable() const { return Kind == fkMpeg || Kind == fkWave; }
+};
+
+// The name part of a path; both '/' and '\' separate folders.
+QString ExtractFileName(const QString &Path);
+// The folder part of a path with its trailing separator ("" when there is none).
+QString ExtractFilePath(const QString &Path);
+
+// True when both paths name the same file as the file system sees it: on Linux names are
+// case-sensitive, so "A.MP3" and "a.mp3" are two files; "//" and "./" steps do not count.
+bool SameFilePath(const QString &A, const QString &B);
+// The key under which SameFilePath treats paths as equal.
+QString FilePathKey(const QString &Path);
+
+// The Time column: "nn:ss" under an hour, else "hh:nn:ss"; a day or more keeps counting
+// hours ("25:00:00") rather than refusing a long recording.
+QString DurationColumnText(int64_t Seconds);
+// The Size column: bytes / 1024 / 1024 with two decimals in the locale's form, then "MB".
+QString SizeColumnText(qint64 Bytes, const QLocale &Locale = QLocale());
+
+// Sort comparison of two cell texts: letters A..Z fold to one case, everything else by
+// character code. Negative, 0 or positive.
+int CompareListTexts(const QString &A, const QString &B);
+
+// The numbers of the two status-bar panes.
+struct TListSummary {
+    int Rows = 0;
+    int Selected = 0;
+    qint64 TotalSeconds = 0;
+    qint64 SelectedSeconds = 0;
+
+    // Counts a row: readable rows add their duration, others count only as files.
+    void AddRow(const TFileParam *Record, bool IsSelected);
+
+    QString SelectedText() const;
+    QString TotalText() const;
+};
+
+// The panes' captions before the first update.
+extern const QString InitialSelectedText;
+extern const QString InitialTotalText;

@@ -1,0 +1,154 @@
+#pragma once
+
+#include "app/FileLists.h"
+
+#include <QMainWindow>
+
+class QAction;
+class QLabel;
+class QMenu;
+class QProgressBar;
+class QTabWidget;
+class QToolBar;
+class TAboutForm;
+class TConfigForm;
+class TConvForm;
+class TConfirmOvwrtForm;
+class TDispForm;
+class TID3TagForm;
+class TPlayerForm;
+class TWaveInfoForm;
+
+// The windows created at start after the main window, in their order; the main window
+// shows them from its commands.
+struct TProgramWindows {
+    TConvForm *ConvForm = nullptr;
+    TDispForm *DispForm = nullptr;
+    TConfirmOvwrtForm *ConfirmOvwrtForm = nullptr;
+    TPlayerForm *PlayerForm = nullptr;
+    TID3TagForm *ID3TagForm = nullptr;
+    TWaveInfoForm *WaveInfoForm = nullptr;
+    TConfigForm *ConfigForm = nullptr;
+    TAboutForm *AboutForm = nullptr;
+};
+
+// The program's main window: creates and loads the settings, owns the two file lists and
+// offers every command through its toolbar, main menu and the lists' popup menu. Closing
+// it saves the settings and ends the program.
+class TMainForm : public QMainWindow {
+    Q_OBJECT
+public:
+    explicit TMainForm(QWidget *Parent = nullptr);
+    ~TMainForm() override;
+
+    void SetWindows(const TProgramWindows &Windows) { FWindows = Windows; }
+    const TProgramWindows &Windows() const { return FWindows; }
+    TFileLists &Lists() { return *FLists; }
+    TFileListView *CurrentList() const { return FLists->CurrentList(); }
+
+    // Handlers, named after their control and event.
+    void FormCreate();
+    void FormShow();
+    void FormClose();
+    void FormResize();
+    void PageControl1Change();
+    // Sets which entries of the popup menu are visible for CurrentList.
+    void FilePopupMenuPopup();
+    void stCorpPanelDblClick();
+    void lvWaveFilesDblClick();
+    void lvMP3FilesDblClick();
+    void CenterDragHint();
+
+    void AddActionExecute();
+    void DeleteActionExecute();
+    void ClearActionExecute();
+    void ExitActionExecute();
+    void SelectAllActionExecute();
+    void InvertSelectActionExecute();
+    void ConvMP3ActionExecute();
+    void LaunchActionExecute();
+    void PlayActionExecute();
+    void ViewFileInfoActionExecute();
+    void ID3TagEditActionExecute();
+    void ConfigActionExecute();
+    void HelpActionExecute();
+    void VisiteActionExecute();
+    void CheckNewVersionActionExecute();
+    void AboutActionExecute();
+
+    // The open dialog's filter for a list.
+    static QString AddDialogFilter(TListKind Kind);
+
+protected:
+    void showEvent(QShowEvent *Event) override;
+    void closeEvent(QCloseEvent *Event) override;
+    void resizeEvent(QResizeEvent *Event) override;
+    void dragEnterEvent(QDragEnterEvent *Event) override;
+    void dropEvent(QDropEvent *Event) override;
+    bool eventFilter(QObject *Watched, QEvent *Event) override;
+
+private:
+    QAction *MakeAction(const char *Name, const QString &Caption, const QString &Hint,
+                        const QKeySequence &Shortcut, void (TMainForm::*Handler)());
+    // A menu entry of its own that runs Target, for entries whose caption or visibility
+    // differs from the action's.
+    QAction *MakeEntry(QMenu *Menu, const char *Name, const QString &Caption, QAction *Target);
+    void CreateActions();
+    void CreateToolBar();
+    void CreateMenus();
+    void CreatePopupMenu();
+    void CreateStatusBar();
+    void CreatePages();
+    void LoadConfig();
+    // Adds or drops files through Add, reporting playlist errors and unread files.
+    void AddWithReport(const std::function<TAddFilesResult()> &Add);
+    void ReportUnreadFiles(const QStringList &Lines);
+    void NotAvailableYet(const QString &Feature);
+    void ShowFilePopupMenu(const QPoint &Pos);
+
+    TProgramWindows FWindows;
+    bool FFirstShown = false;
+    bool FClosed = false;
+    TFileLists *FLists = nullptr;
+
+    QTabWidget *PageControl1 = nullptr;
+    QWidget *TabSheetWave = nullptr;
+    QWidget *TabSheetMP3 = nullptr;
+    TFileListView *lvWaveFiles = nullptr;
+    TFileListView *lvMP3Files = nullptr;
+    QToolBar *ToolBar1 = nullptr;
+    QProgressBar *prgsbarAddFile = nullptr;
+    QLabel *stspanelSelect = nullptr;
+    QLabel *stspanelTotal = nullptr;
+    QLabel *stCorpPanel = nullptr;
+    QMenu *FilePopupMenu = nullptr;
+    QAction *mnuID3TagEdit = nullptr;
+
+    QAction *AddAction = nullptr;
+    QAction *DeleteAction = nullptr;
+    QAction *ClearAction = nullptr;
+    QAction *ExitAction = nullptr;
+    QAction *SelectAllAction = nullptr;
+    QAction *InvertSelectAction = nullptr;
+    QAction *ConvMP3Action = nullptr;
+    QAction *LaunchAction = nullptr;
+    QAction *PlayAction = nullptr;
+    QAction *ViewFileInfoAction = nullptr;
+    QAction *ID3TagEditAction = nullptr;
+    QAction *ConfigAction = nullptr;
+    QAction *HelpAction = nullptr;
+    QAction *VisiteAction = nullptr;
+    QAction *CheckNewVersionAction = nullptr;
+    QAction *AboutAction = nullptr;
+
+    // Popup menu entries, in menu order.
+    QAction *pmConvert = nullptr;
+    QAction *pmPlay = nullptr;
+    QAction *pmSelectAll = nullptr;
+    QAction *pmInvertSelect = nullptr;
+    QAction *pmAdd = nullptr;
+    QAction *pmDelete = nullptr;
+    QAction *pmClear = nullptr;
+    QAction *pmLaunch = nullptr;
+    QAction *pmViewFileInfo = nullptr;
+};

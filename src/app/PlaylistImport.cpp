@@ -1,0 +1,151 @@
+#include "app/PlaylistImport.h"
+
+#include "platform/FilePaths.h"
+
+#include <QFile>
+#include <QFileInfo>
+
+bool IsPlaylistFile(const QString &Path) {
+    const QString ext = UpperFileExt(Path);
+    return ext == u".M3U" || ext == u".PLS";
+}
+
+bool SuitsList(const QString &Path, TListKind Kind) {
+    return Kind == lkWave ? IsWaveFile(Path) : IsMPEGAudioFile(Path);
+}
+
+bool SuitsListOrPlaylist(const QString &Path, TListKind Kind) {
+    return SuitsList(Path, Kind) || IsPlaylistFile(Path);
+}
+
+static QList<QByteArray> SplitLines(const QByteArray &Text) {
+    QByteArray body = Text;
+    if (body.startsWith("\xEF\xBB\xBF"))
+        body.remove(0, 3);
+    QList<QByteArray> lines = body.split('\n');
+    for (QByteArray &line : lines) {
+        if (line.endsWith('\r'))
+            line.chop(1);
+    }
+    return lines;
+}
+
+QStringList ParseM3U(const QByteArray &Text) {
+    QStringList entries;
+    for (const QByteArray &line : SplitLines(Text)) {
+        if (!line.isEmpty() && !line.startsWith('#'))
+            entries << QString::fromUtf8(line);
+    }
+    return entries;
+}
+
+// GetPrivateProfileInt: leading digits with an optional sign, 0 when there are none.
+static int ProfileInt(const QString &Value) {
+    qsizetype i = 0;
+    bool negative = false;
+    if (i < Value.size() && (Value[i] == u'-' || Value[i] == u'+'))
+        negative = Value[i++] == u'-';
+    long long n = 0;
+    for (; i < Value.size() && Value[i].isDigit() && Value[i].unicode() < 128; ++i) {
+        n = n * 10 + (Value[i].unicode() - '0');
+        if (n > 1000000)
+            break; // more entries than any playlist holds; keeps the count in range
+    }
+    return int(negative ? -n : n);
+}
+
+QStringList ParsePLS(const QByteArray &Text) {
+    QHash<QString, QString> values; // upper-cased key -> first value in [playlist]
+    bool inPlaylist = false;
+    for (const QByteArray &raw : SplitLines(Text)) {
+        const QString line = QString::fromUtf8(raw).trimmed();
+        if (line.startsWith(u'[')) {
+            const qsizetype close = line.indexOf(u']');
+            const QString name = line.mid(1, close < 0 ? -1 : close - 1).trimmed();
+            inPlaylist = name.compare(u"playlist", Qt::CaseInsensitive) == 0;
+            continue;
+        }
+        const qsizetype eq = line.indexOf(u'=');
+        if (!inPlaylist || eq <= 0)
+            continue;
+        const QString key = line.left(eq).trimmed().toUpper();
+        if (!values.contains(key))
+            values.insert(key, line.mid(eq + 1).trimmed());
+    }
+    QStringList entries;
+    const int count = ProfileInt(values.value(QStringLiteral("NUMBEROFENTRIES")));
+    for (int i = 1; i <= count; ++i) {
+        const QString value = values.value(QStringLiteral("FILE%1").arg(i));
+        if (!value.isEmpty())
+            entries << value;
+    }
+    return entries;
+}
+
+static bool HasDrive(const QString &Path) {
+    return Path.contains(u":\\") || Path.contains(u":/");
+}
+
+QString ResolvePlaylistEntry(const QString &Entry, const QString &PlaylistPath) {
+    const QString folder = ExtractFilePath(PlaylistPath);
+    QString full;
+    if (HasDrive(Entry) || Entry.startsWith(u'/'))
+        full = Entry;
+    else if (Entry.startsWith(u'\\'))
+        full = (HasDrive(folder) ? folder.left(2) : QString()) + Entry;
+    else
+        full = folder + Entry;
+#ifndef Q_OS_WIN
+    if (!HasDrive(full))
+        full.replace(u'\\', u'/');
+#endif
+    return full;
+}
+
+void ExpandPlaylist(const QString &PlaylistPath, QStringList &Paths, TListKind Kind,
+                    const std::function<bool(const QString &)> &Exists) {
+    QFile file(PlaylistPath);
+    const bool isM3U = UpperFileExt(PlaylistPath) == u".M3U";
+    if (!file.open(QIODevice::ReadOnly)) {
+        if (isM3U)
+            throw EPlaylistError(PlaylistPath);
+        return;
+    }
+    const QByteArray text = file.readAll();
+    const QStringList entries = isM3U ? ParseM3U(text) : ParsePLS(text);
+    for (const QString &entry : entries) {
+        const QString full = ResolvePlaylistEntry(entry, PlaylistPath);
+        if (!SuitsList(full, Kind))
+            continue;
+        // A folder named like a song is not a file to add.
+        if (Exists ? Exists(full) : QFileInfo(full).isFile())
+            Paths << full;
+    }
+}
+
+QStringList CollectChosenFiles(const QStringList &Files, TListKind Kind) {
+    QStringList paths;
+    for (const QString &file : Files) {
+        if (IsPlaylistFile(file))
+            ExpandPlaylist(file, paths, Kind);
+        else
+            paths << file;
+    }
+    return paths;
+}
+
+QStringList CollectDroppedFiles(const QList<QUrl> &Urls, TListKind Kind) {
+    QStringList paths;
+    for (const QUrl &url : Urls) {
+        if (!url.isLocalFile())
+            continue;
+        const QString name = url.toLocalFile();
+        if (!SuitsListOrPlaylist(name, Kind))
+            continue;
+        if (IsPlaylistFile(name))
+            ExpandPlaylist(name, paths, Kind);
+        else
+            paths << name;
+    }
+    return paths;
+}

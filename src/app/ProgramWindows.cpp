@@ -1,0 +1,22 @@
+#include "app/ProgramWindows.h"
+
+#include "app/AboutForm.h"
+#include "app/ConfigInstance.h"
+#include "app/LaterForms.h"
+#include "app/MainForm.h"
+#include "conversion/ConfirmOvwrtForm.h"
+#include "conversion/DispForm.h"
+#include "settings/ConfigForm.h"
+
+void CreateProgramWindows(TMainForm &MainForm) {
+    TProgramWindows Windows;
+    Windows.ConvForm = new TConvForm(&MainForm);
+    Windows.DispForm = new TDispForm(Config(), &MainForm);
+    Windows.ConfirmOvwrtForm = new TConfirmOvwrtForm(Config(), &MainForm);
+    Windows.PlayerForm = new TPlayerForm(&MainForm);
+    Windows.ID3TagForm = new TID3TagForm(&MainForm);
+    Windows.WaveInfoForm = new TWaveInfoForm(&MainForm);
+    Windows.ConfigForm = new TConfigForm(Config(), &MainForm);
+    Windows.AboutForm = new TAboutForm(&MainForm);
+    MainForm.SetWindows(Windows);
+}

@@ -1,0 +1,5 @@
+# Sources of this area; see src/CMakeLists.txt.
+target_sources(brindle_gui PRIVATE
+  conversion/ConfirmOvwrtForm.h conversion/ConfirmOvwrtForm.cpp
+  conversion/DispForm.h conversion/DispForm.cpp
+)

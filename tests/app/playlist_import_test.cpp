@@ -1,0 +1,152 @@
+#include "app/PlaylistImport.h"
+#include "support/TestMedia.h"
+
+#include <QDir>
+#include <QTemporaryDir>
+#include <QUrl>
+
+#include <gtest/gtest.h>
+
+using testmedia::WriteFile;
+
+namespace {
+
+class PlaylistTest : public ::testing::Test {
+protected:
+    QString path(const QString &name) const { return dir.filePath(name); }
+    // An empty file is enough: playlists only test that entries exist.
+    QString touch(const QString &name) const {
+        const QString p = path(name);
+        QDir().mkpath(QFileInfo(p).absolutePath());
+        WriteFile(p, QByteArray());
+        return p;
+    }
+
+    QStringList expand(const QString &playlist, TListKind kind) const {
+        QStringList paths;
+        ExpandPlaylist(playlist, paths, kind);
+        return paths;
+    }
+
+    QTemporaryDir dir;
+};
+
+} // namespace
+
+// --- entry resolution, Windows and POSIX forms ---
+
+TEST(PlaylistEntry, RootedEntryTakesTheDriveOfAWindowsPlaylist) {
+    EXPECT_EQ(ResolvePlaylistEntry("\\Music\\a.mp3", "D:\\Lists\\party.m3u"), "D:\\Music\\a.mp3");
+}
+
+TEST(PlaylistEntry, NetworkEntryAlsoGetsTheDrivePrefix) {
+    EXPECT_EQ(ResolvePlaylistEntry("\\\\server\\a.mp3", "D:\\Lists\\p.m3u"), "D:\\\\server\\a.mp3");
+}
+
+TEST(PlaylistEntry, DriveEntryIsUsedUnchanged) {
+    EXPECT_EQ(ResolvePlaylistEntry("C:\\x\\a.mp3", "D:\\Lists\\p.m3u"), "C:\\x\\a.mp3");
+    EXPECT_EQ(ResolvePlaylistEntry("C:\\x\\a.mp3", "/home/u/p.m3u"), "C:\\x\\a.mp3");
+}
+
+TEST(PlaylistEntry, RelativeEntryFollowsThePlaylistFolder) {
+    EXPECT_EQ(ResolvePlaylistEntry("song.mp3", "D:\\Lists\\p.m3u"), "D:\\Lists\\song.mp3");
+    EXPECT_EQ(ResolvePlaylistEntry("song.mp3", "/home/u/lists/p.m3u"), "/home/u/lists/song.mp3");
+}
+
+#ifndef Q_OS_WIN
+TEST(PlaylistEntry, WindowsSeparatorsBecomeSlashesUnderAPosixFolder) {
+    EXPECT_EQ(ResolvePlaylistEntry("sub\\song.mp3", "/home/u/p.m3u"), "/home/u/sub/song.mp3");
+    EXPECT_EQ(ResolvePlaylistEntry("\\Music\\a.mp3", "/home/u/p.m3u"), "/Music/a.mp3");
+    EXPECT_EQ(ResolvePlaylistEntry("/srv/a.mp3", "/home/u/p.m3u"), "/srv/a.mp3");
+}
+#endif
+
+// --- parsing ---
+
+TEST(PlaylistParse, M3USkipsEmptyAndDirectiveLinesAndKeepsSpaces) {
+    const QByteArray text = "\xEF\xBB\xBF#EXTM3U\r\n#EXTINF:12,Song\r\nsong.mp3\r\n\r\n"
+                            " lead.mp3\nlast.mp3";
+    EXPECT_EQ(ParseM3U(text), (QStringList{"song.mp3", " lead.mp3", "last.mp3"}));
+}
+
+TEST(PlaylistParse, PLSReadsOnlyNumberOfEntriesKeysAndSkipsGaps) {
+    const QByteArray text = "[other]\nFile1=wrong.mp3\n"
+                            "[Playlist]\nNumberOfEntries=3\nFile1=a.mp3\nTitle1=A\n"
+                            "File3 = c.mp3 \nFile4=d.mp3\nfile2=\n";
+    EXPECT_EQ(ParsePLS(text), (QStringList{"a.mp3", "c.mp3"}));
+}
+
+TEST(PlaylistParse, PLSWithoutUsableCountHasNoEntries) {
+    EXPECT_TRUE(ParsePLS("[playlist]\nFile1=a.mp3\n").isEmpty());
+    EXPECT_TRUE(ParsePLS("[playlist]\nNumberOfEntries=many\nFile1=a.mp3\n").isEmpty());
+    EXPECT_TRUE(ParsePLS("[playlist]\nNumberOfEntries=-2\nFile1=a.mp3\n").isEmpty());
+}
+
+// --- expansion on disk ---
+
+// Kept: existing files of the list's kind. Dropped: other kinds, missing files, playlists
+// (no nesting) and a line whose leading space names another file.
+TEST_F(PlaylistTest, M3UKeepsExistingEntriesOfTheListsKindInOrder) {
+    const QString b = touch("b.mp3"), a = touch("sub/a.MP2");
+    touch("c.wav");
+    WriteFile(path("other.m3u"), "b.mp3\n");
+    WriteFile(path("list.m3u"),
+              "#EXTM3U\nb.mp3\nsub\\a.MP2\nc.wav\nmissing.mp3\nother.m3u\n b.mp3\n");
+    EXPECT_EQ(expand(path("list.m3u"), lkMpeg), (QStringList{b, a}));
+    EXPECT_EQ(expand(path("list.m3u"), lkWave), QStringList{path("c.wav")});
+}
+
+TEST_F(PlaylistTest, PLSWithAbsoluteAndRelativeEntries) {
+    const QString a = touch("a.wav"), b = touch("music/b.WAV");
+    WriteFile(path("list.pls"),
+              QStringLiteral("[playlist]\r\nNumberOfEntries=2\r\nFile1=%1\r\nFile2=music/b.WAV\r\n")
+                  .arg(a)
+                  .toUtf8());
+    EXPECT_EQ(expand(path("list.pls"), lkWave), (QStringList{a, b}));
+}
+
+TEST_F(PlaylistTest, MissingM3UIsAnErrorAndMissingPLSIsEmpty) {
+    try {
+        expand(path("gone.m3u"), lkWave);
+        FAIL() << "no error";
+    } catch (const EPlaylistError &e) {
+        EXPECT_EQ(e.message(), "Cannot open file " + path("gone.m3u"));
+    }
+    EXPECT_TRUE(expand(path("gone.pls"), lkWave).isEmpty());
+}
+
+TEST_F(PlaylistTest, FolderNamedLikeASongIsNotAFile) {
+    QDir().mkpath(path("fake.wav"));
+    WriteFile(path("list.m3u"), "fake.wav\n");
+    EXPECT_TRUE(expand(path("list.m3u"), lkWave).isEmpty());
+}
+
+TEST_F(PlaylistTest, ChosenFilesExpandPlaylistsInPlaceAndKeepOtherFilesWhole) {
+    const QString a = touch("a.wav"), b = touch("b.wav");
+    WriteFile(path("list.M3U"), "b.wav\n");
+    const QString odd = path("notes.txt");
+    EXPECT_EQ(CollectChosenFiles({a, path("list.M3U"), odd}, lkWave), (QStringList{a, b, odd}));
+}
+
+TEST_F(PlaylistTest, DropsKeepOnlyTheListsExtensionsAndPlaylists) {
+    const QString wav = touch("a.wav"), mp2 = touch("b.MP2"), b = touch("c.wav");
+    WriteFile(path("list.pls"), "[playlist]\nNumberOfEntries=1\nFile1=c.wav\n");
+    const QList<QUrl> urls{QUrl::fromLocalFile(wav), QUrl::fromLocalFile(mp2),
+                           QUrl::fromLocalFile(path("list.pls")),
+                           QUrl("https://example.org/x.wav")};
+    EXPECT_EQ(CollectDroppedFiles(urls, lkWave), (QStringList{wav, b}));
+    EXPECT_EQ(CollectDroppedFiles(urls, lkMpeg), (QStringList{mp2}));
+}
+
+TEST_F(PlaylistTest, LongDroppedNamesArriveWhole) {
+    const QString name = QString(100, u'n') + ".wav";
+    const QString wav = touch(name);
+    EXPECT_EQ(CollectDroppedFiles({QUrl::fromLocalFile(wav)}, lkWave), QStringList{wav});
+}
+
+TEST_F(PlaylistTest, UnreadableM3UStopsTheWholeDrop) {
+    const QString wav = touch("a.wav");
+    EXPECT_THROW(CollectDroppedFiles(
+                     {QUrl::fromLocalFile(wav), QUrl::fromLocalFile(path("gone.m3u"))}, lkWave),
+                 EPlaylistError);
+}

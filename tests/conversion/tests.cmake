@@ -1,0 +1,9 @@
+# Tests of this area; see tests/CMakeLists.txt.
+brindle_add_test(conversion_gui_test gui
+  support/WidgetTestMain.cpp
+  conversion/ModalDriver.h
+  conversion/confirm_overwrite_test.cpp
+  conversion/error_list_test.cpp
+  conversion/user_dialogs_test.cpp
+)
+target_link_libraries(conversion_gui_test PRIVATE brindle_gui)
