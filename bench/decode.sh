@@ -9,18 +9,8 @@
 # Timings only mean something on an otherwise idle machine: the load average is printed.
 set -euo pipefail
 
-root=$(cd "$(dirname "$0")/.." && pwd)
-build=${BUILD:-$root/build-bench}
+source "$(dirname "$0")/common.sh" decode
 rounds=${ROUNDS:-3}
-out=$root/bench/out/decode
-if [ "${SKIP_BUILD:-0}" != 1 ]; then
-    "$root/scripts/install-deps" --bench
-    cmake -S "$root" -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=Release \
-        -DBRINDLE_BUILD_BENCH=ON -DBRINDLE_BUILD_TESTS=OFF >/dev/null
-    cmake --build "$build" >/dev/null
-fi
-cli=$build/bin/brindle-cli
-export XDG_CONFIG_HOME=$out/config
 mkdir -p "$out/config" "$out/cli" "$out/mpg123" "$out/ffmpeg"
 
 mp3=$out/signal.MP3

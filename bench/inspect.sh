@@ -9,17 +9,7 @@
 # Timings only mean something on an otherwise idle machine: the load average is printed.
 set -euo pipefail
 
-root=$(cd "$(dirname "$0")/.." && pwd)
-build=${BUILD:-$root/build-bench}
-out=$root/bench/out/inspect
-if [ "${SKIP_BUILD:-0}" != 1 ]; then
-    "$root/scripts/install-deps" --bench
-    cmake -S "$root" -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=Release \
-        -DBRINDLE_BUILD_BENCH=ON -DBRINDLE_BUILD_TESTS=OFF >/dev/null
-    cmake --build "$build" >/dev/null
-fi
-cli=$build/bin/brindle-cli
-export XDG_CONFIG_HOME=$out/config
+source "$(dirname "$0")/common.sh" inspect
 
 # Media, made once and kept between runs.
 if [ ! -f "$out/mp3/ready" ]; then

@@ -57,10 +57,7 @@ class MainFormTest : public ::testing::Test {
 protected:
     void SetUp() override {
         ASSERT_TRUE(Dir.isValid());
-        for (auto Format : {QSettings::NativeFormat, QSettings::IniFormat}) {
-            QSettings::setPath(Format, QSettings::UserScope, Dir.filePath("user"));
-            QSettings::setPath(Format, QSettings::SystemScope, Dir.filePath("system"));
-        }
+        RedirectSettings(Dir.path());
         QLocale::setDefault(QLocale::c());
     }
     void TearDown() override { QLocale::setDefault(QLocale::system()); }

@@ -118,10 +118,7 @@ class SettingsTest : public ::testing::Test {
 protected:
     void SetUp() override {
         ASSERT_TRUE(Dir.isValid());
-        for (auto Format : {QSettings::NativeFormat, QSettings::IniFormat}) {
-            QSettings::setPath(Format, QSettings::UserScope, Dir.filePath("user"));
-            QSettings::setPath(Format, QSettings::SystemScope, Dir.filePath("system"));
-        }
+        RedirectSettings(Dir.path());
     }
 
     QString StoreFile() const { return Dir.filePath("user/Brindle Team/Brindle.conf"); }

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <QSettings>
 #include <QStringList>
 
 // The names of the 27 stored settings, in load order ("_Private" for the field Private).
@@ -30,3 +31,12 @@ inline const QStringList SettingValueNames = {"ConvertType",
                                               "Original",
                                               "_Private",
                                               "WaveOutputOption"};
+
+// Points every settings store of this process at a folder of the test's own, so that tests
+// neither see nor change the user's settings.
+inline void RedirectSettings(const QString &Folder) {
+    for (auto Format : {QSettings::NativeFormat, QSettings::IniFormat}) {
+        QSettings::setPath(Format, QSettings::UserScope, Folder + QStringLiteral("/user"));
+        QSettings::setPath(Format, QSettings::SystemScope, Folder + QStringLiteral("/system"));
+    }
+}
