@@ -336,6 +336,13 @@ void TFileListView::DeleteSelected() {
     emit SummaryChanged();
 }
 
+void TFileListView::DeleteRow(int Row) {
+    if (Row < 0 || Row >= RowCount())
+        return;
+    delete takeTopLevelItem(Row);
+    emit SummaryChanged();
+}
+
 void TFileListView::ClearAll() {
     ++FQuiet;
     clear();

@@ -73,6 +73,8 @@ public:
     TAddFilesResult AddFiles(const QStringList &Paths, TMPEGAudio &Mpeg);
 
     void DeleteSelected();
+    // Removes one row with its record.
+    void DeleteRow(int Row);
     void ClearAll();
     void SelectAllRows();
     // Flips every row's selection in one step.

@@ -1,5 +1,7 @@
 #include "app/FileParam.h"
 
+#include "platform/FilePaths.h"
+
 #include <QDir>
 #include <algorithm>
 
@@ -92,4 +94,11 @@ QString TListSummary::SelectedText() const {
 
 QString TListSummary::TotalText() const {
     return SummaryText("Total %d file(s), %lld seconds(%.2d:%.2d:%.2d)", Rows, TotalSeconds);
+}
+
+QString ConversionDestPath(const TFileParam &Record, bool SpecifyOutputFolder,
+                           const QString &OutputFolder, const QString &Ext) {
+    const QString folder = SpecifyOutputFolder ? WithTrailingSeparator(OutputFolder)
+                                               : ExtractFilePath(Record.SourcePath);
+    return folder + ChangeFileExt(Record.FileName, Ext);
 }

@@ -90,3 +90,9 @@ struct TListSummary {
 // The panes' captions before the first update.
 extern const QString InitialSelectedText;
 extern const QString InitialTotalText;
+
+// The output path of a conversion: the output folder (with a trailing separator added) when
+// one is specified, else the source's own folder, then the file name with its extension
+// replaced by Ext (appended when the name has none).
+QString ConversionDestPath(const TFileParam &Record, bool SpecifyOutputFolder,
+                           const QString &OutputFolder, const QString &Ext);

@@ -3,8 +3,7 @@
 #include <QDialog>
 #include <QString>
 
-// Windows of the program that are created at start but not built yet: the conversion
-// window, the player, the tag editor and the WAV info window. Each exists so that start-up
+// Windows of the program that are created at start but not built yet: the player, the tag editor and the WAV info window. Each exists so that start-up
 // creates every window in its order; the main window's commands that would show one tell
 // the user that the feature is not available yet instead.
 class TLaterForm : public QDialog {
@@ -13,12 +12,6 @@ public:
         setObjectName(Name);
         setWindowTitle(Caption);
     }
-};
-
-class TConvForm : public TLaterForm {
-public:
-    explicit TConvForm(QWidget *Parent = nullptr)
-        : TLaterForm(QStringLiteral("ConvForm"), QStringLiteral("Converting"), Parent) {}
 };
 
 class TPlayerForm : public TLaterForm {

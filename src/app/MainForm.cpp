@@ -2,10 +2,12 @@
 
 #include "app/AboutForm.h"
 #include "app/ConfigInstance.h"
+#include "app/ConversionStart.h"
 #include "app/Icons.h"
 #include "app/LaterForms.h"
 #include "app/WebPages.h"
 #include "conversion/DispForm.h"
+#include "platform/SoundPlayer.h"
 #include "platform/UserDialogs.h"
 #include "settings/ConfigForm.h"
 #include "settings/Help.h"
@@ -70,6 +72,9 @@ void TMainForm::FormCreate() {
     setAcceptDrops(true);
     FFirstShown = false;
 
+    FConversion = std::make_unique<TConversionStart>(*this, Config());
+    FConversion->OpenFolder = OpenFolderOrHome;
+    FConversion->PlaySound = [](const QString &Sound) { PlaySoundAsync(Sound); };
     CreateActions();
     CreatePages();
     CreateToolBar();
@@ -559,7 +564,10 @@ void TMainForm::ConvMP3ActionExecute() {
                                  TMsgIcon::Exclamation, mbOK);
         return;
     }
-    NotAvailableYet(QStringLiteral("Converting files"));
+    if (Config().PromptCheckOption)
+        ConfigActionExecute(); // its outcome does not matter: the batch runs either way
+    if (FWindows.ConvForm != nullptr)
+        FConversion->StartConversion(*CurrentList(), *FWindows.ConvForm, FWindows.DispForm);
 }
 
 void TMainForm::LaunchActionExecute() {

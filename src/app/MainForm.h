@@ -4,6 +4,8 @@
 
 #include <QMainWindow>
 
+#include <memory>
+
 class QAction;
 class QLabel;
 class QMenu;
@@ -12,6 +14,7 @@ class QTabWidget;
 class QToolBar;
 class TAboutForm;
 class TConfigForm;
+class TConversionStart;
 class TConvForm;
 class TConfirmOvwrtForm;
 class TDispForm;
@@ -45,6 +48,8 @@ public:
     const TProgramWindows &Windows() const { return FWindows; }
     TFileLists &Lists() { return *FLists; }
     TFileListView *CurrentList() const { return FLists->CurrentList(); }
+    // The start and finish of conversions (tests replace its sound and folder opening).
+    TConversionStart &Conversion() { return *FConversion; }
 
     // Handlers, named after their control and event.
     void FormCreate();
@@ -110,6 +115,7 @@ private:
     bool FFirstShown = false;
     bool FClosed = false;
     TFileLists *FLists = nullptr;
+    std::unique_ptr<TConversionStart> FConversion;
 
     QTabWidget *PageControl1 = nullptr;
     QWidget *TabSheetWave = nullptr;

@@ -5,13 +5,15 @@
 #include "app/LaterForms.h"
 #include "app/MainForm.h"
 #include "conversion/ConfirmOvwrtForm.h"
+#include "conversion/ConvForm.h"
 #include "conversion/DispForm.h"
 #include "settings/ConfigForm.h"
 
 void CreateProgramWindows(TMainForm &MainForm) {
     TProgramWindows Windows;
-    Windows.ConvForm = new TConvForm(&MainForm);
+    Windows.ConvForm = new TConvForm(Config(), &MainForm);
     Windows.DispForm = new TDispForm(Config(), &MainForm);
+    Windows.ConvForm->SetErrorList(Windows.DispForm);
     Windows.ConfirmOvwrtForm = new TConfirmOvwrtForm(Config(), &MainForm);
     Windows.PlayerForm = new TPlayerForm(&MainForm);
     Windows.ID3TagForm = new TID3TagForm(&MainForm);

@@ -5,6 +5,7 @@ target_sources(brindle_gui PRIVATE app/FileLists.h app/FileLists.cpp)
 # Program start, the main window, the About window and the windows still to be built.
 target_sources(brindle_gui PRIVATE
   app/MainForm.h app/MainForm.cpp
+  app/ConversionStart.h app/ConversionStart.cpp
   app/AboutForm.h app/AboutForm.cpp
   app/LaterForms.h
   app/ProgramWindows.h app/ProgramWindows.cpp

@@ -1,7 +1,7 @@
 #include "cli/EncodeCommand.h"
 
+#include "cli/Batch.h"
 #include "cli/Console.h"
-#include "encoder/EncoderSettings.h"
 #include "encoder/LameCoder.h"
 #include "inspect/MP3WavComm.h"
 #include "platform/FilePaths.h"
@@ -12,7 +12,9 @@
 #include <QFileInfo>
 
 #include <algorithm>
+#include <memory>
 #include <optional>
+#include <vector>
 
 namespace cli {
 namespace {
@@ -61,7 +63,8 @@ int RunEncode(const QStringList &Args) {
     const QCommandLineOption quality({"q", "quality"}, {}, "QUALITY");
     const QCommandLineOption vbr(QStringList{"vbr"}, {}, "QUALITY");
     const QCommandLineOption overwrite(QStringList{"y", "overwrite"});
-    parser.addOptions({outputDir, bitrate, maxBitrate, mode, quality, vbr, overwrite});
+    const QCommandLineOption normalize(QStringList{"normalize"}, {}, "PERCENT");
+    parser.addOptions({outputDir, bitrate, maxBitrate, mode, quality, vbr, overwrite, normalize});
     if (!parser.parse(QStringList{QStringLiteral("encode")} + Args))
         return UsageError(parser.errorText());
     const QStringList files = parser.positionalArguments();
@@ -112,23 +115,29 @@ int RunEncode(const QStringList &Args) {
         config.VBRQuality = vbrQuality;
     }
 
+    // Normalisation only when asked for here: a script's output does not change with the
+    // program's options dialog.
+    config.FNormalizeVolume = false;
+    if (parser.isSet(normalize) && !ApplyNormalizeOption(parser.value(normalize), config))
+        return UsageError(QStringLiteral("normalize takes a peak level of 1 to 100 (percent)"));
+
     QString folder;
     if (parser.isSet(outputDir) && !MakeOutputFolder(parser.value(outputDir), folder))
         return ExitFailed;
 
-    const bool showProgress = StderrIsTerminal();
+    // Inputs that are not audio the encoder takes are refused here, as the program's list
+    // never takes them in; the rest go through the conversion engine.
     int failed = 0;
-    TLameCoder coder;
-    for (int i = 0; i < files.size(); ++i) {
-        const QString &source = files.at(i);
-        const QString dest = folder.isEmpty()
-                                 ? ChangeFileExt(source, QStringLiteral(".MP3"))
-                                 : folder + ChangeFileExt(QFileInfo(source).fileName(), ".MP3");
-
-        TWaveFileInfo wave;
+    std::vector<std::unique_ptr<TFileParam>> records;
+    QList<TFileParam *> jobs;
+    for (const QString &source : files) {
+        auto job = std::make_unique<TFileParam>();
+        job->SourcePath = source;
+        job->FileName = QFileInfo(source).fileName();
+        job->DestPath = DestinationOf(source, folder, QStringLiteral(".MP3"));
         bool isWave = false;
         try {
-            isWave = ReadWaveFileInfo(source, wave);
+            isWave = ReadWaveFileInfo(source, job->WaveData);
         } catch (const Exception &e) {
             Fail(source, e.message());
             ++failed;
@@ -142,58 +151,21 @@ int RunEncode(const QStringList &Args) {
             continue;
         }
         if (isWave) {
-            if (const QString reason = UnsupportedWaveFormat(wave.Header); !reason.isEmpty()) {
+            if (const QString reason = UnsupportedWaveFormat(job->WaveData.Header);
+                !reason.isEmpty()) {
                 Fail(source, reason);
                 ++failed;
                 continue;
             }
+        } else {
+            job->WaveData.Header.SampleRate = RawPcmSampleRate;
         }
-        if (QFileInfo::exists(dest) && !parser.isSet(overwrite)) {
-            Fail(source, QStringLiteral("skipped: '%1' exists (-y overwrites)").arg(dest));
-            continue;
-        }
-
-        const uint32_t sampleRate = isWave ? wave.Header.SampleRate : RawPcmSampleRate;
-        ApplyEncoderSettings(coder, config, sampleRate);
-        const BE_ERR refusal = coder.InitStream();
-        coder.CloseStream();
-        if (refusal != BE_ERR_SUCCESSFUL) {
-            Fail(source, QStringLiteral("the MP3 encoder does not support these settings for this "
-                                        "file (%1 Hz; error %2)")
-                             .arg(sampleRate)
-                             .arg(refusal));
-            ++failed;
-            continue;
-        }
-
-        coder.SetInputFiles({source});
-        coder.SetOutputFiles({dest});
-        const QString name = QFileInfo(source).fileName();
-        coder.OnProgress = [&](TLameCoder &, uint16_t percent) {
-            if (showProgress)
-                err() << "\r[" << i + 1 << '/' << files.size() << "] " << name << ' ' << percent
-                      << '%' << Qt::flush;
-        };
-        try {
-            coder.Encode();
-            if (showProgress)
-                err() << "\r\033[K" << Qt::flush;
-        } catch (const ELameError &e) {
-            if (showProgress)
-                err() << "\r\033[K" << Qt::flush;
-            // Input that cannot be encoded is refused above, so the output was created
-            // when this is raised; part-written, it would pass for a whole one in a script.
-            QFile::remove(dest);
-            Fail(source, e.message());
-            ++failed;
-        } catch (const Exception &e) {
-            // The source or the output could not be opened: nothing was written.
-            if (showProgress)
-                err() << "\r\033[K" << Qt::flush;
-            Fail(source, e.message());
-            ++failed;
-        }
+        job->Kind = fkWave;
+        jobs.append(job.get());
+        records.push_back(std::move(job));
     }
+    config.ConvertType = 0;
+    failed += RunBatch(config, jobs, parser.isSet(overwrite));
     return failed == 0 ? ExitOk : ExitFailed;
 }
 

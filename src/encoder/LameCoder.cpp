@@ -235,8 +235,7 @@ void TLameCoder::EncodeFile(int Index) {
         done += n;
         if (OnProgress)
             OnProgress(*this, uint16_t(double(done) / double(dataLength) * 100.0));
-        QCoreApplication::processEvents();
-        if (FAborted)
+        if (FAborted.load(std::memory_order_relaxed))
             return;
     }
 

@@ -6,6 +6,7 @@
 #include <QObject>
 #include <QStringList>
 
+#include <atomic>
 #include <cstdint>
 #include <functional>
 #include <vector>
@@ -40,9 +41,8 @@ using TProcessFileEvent =
 using TProgressEvent = std::function<void(TLameCoder &Sender, uint16_t PercentComplete)>;
 
 // Encodes PCM files (canonical WAV or raw 16-bit PCM) into MP3 files through the encoder
-// library, one output per input, on the calling thread. It processes pending events after
-// every chunk so that the owner's abort button stays live; the owner's handlers may only
-// call Abort() from there.
+// library, one output per input, on the calling thread (a worker of the conversion engine).
+// Abort may be called from any thread; the encode stops after its current chunk.
 class TLameCoder : public QObject {
 public:
     explicit TLameCoder(QObject *Owner = nullptr);
@@ -133,5 +133,5 @@ private:
     std::vector<uint8_t> FOutputBuffer;
     std::vector<int16_t> FInputBuffer;
     std::vector<int16_t> FChannelBuffer;
-    bool FAborted = false;
+    std::atomic<bool> FAborted{false};
 };

@@ -72,6 +72,8 @@ bool ReadWaveFileInfo(const QString &FileName, TWaveFileInfo &Info) {
 
     Info.Valid = true;
     Info.FileSize = File.size();
+    Info.DataOffset = TWaveHeader::Size;
+    Info.DataLength = std::max<qint64>(0, Info.FileSize - TWaveHeader::Size);
     // Counted from byte 43, as the program always has. A file cut off before that has no
     // data: play time 0.
     // The quotient is capped so that a tiny byte rate in a huge file cannot wrap around.

@@ -42,6 +42,9 @@ struct TWaveFileInfo {
     qint64 FileSize = 0; // 64-bit: WAV files over 2 GiB are legal
     int32_t Duration = 0;
     TWaveHeader Header;
+    qint64 DataOffset = 0;
+    qint64 DataLength = 0;
+    bool IsFloat = false;
 };
 
 // True when the file starts with a RIFF/WAVE header whose byte rate is not 0; Info is

@@ -5,5 +5,6 @@ brindle_add_test(conversion_gui_test gui
   conversion/confirm_overwrite_test.cpp
   conversion/error_list_test.cpp
   conversion/user_dialogs_test.cpp
+  conversion/conv_form_test.cpp
 )
 target_link_libraries(conversion_gui_test PRIVATE brindle_gui)

@@ -1,0 +1,95 @@
+#include "app/ConversionStart.h"
+
+#include "app/FileLists.h"
+#include "conversion/ConvForm.h"
+#include "conversion/DispForm.h"
+#include "platform/UserDialogs.h"
+#include "settings/Config.h"
+
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+
+bool TConversionStart::PrepareOutputFolder() {
+    const QString &folder = FConfig.OutputFolder;
+    if (QFileInfo(folder).isDir())
+        return true;
+    if (UserDialogs().MessageBox(
+            &FWindow,
+            QStringLiteral("The output folder '%1' not existing, Do you want create it?").arg(folder),
+            QStringLiteral("Confirmation"), TMsgIcon::Question, mbOK | mbCancel) != mrOk)
+        return false;
+    // One level only: a missing parent means the setting is wrong, not that a tree is wanted.
+    if (QDir().mkdir(folder))
+        return true;
+    UserDialogs().MessageBox(&FWindow,
+                             QStringLiteral("The output folder '%1' can't be create, plase check "
+                                            "Configuration - > General Options! ")
+                                 .arg(folder),
+                             QStringLiteral("Error"), TMsgIcon::Error, mbOK);
+    return false;
+}
+
+void TConversionStart::StartConversion(TFileListView &List, TConvForm &ConvForm,
+                                       TDispForm *ErrorList) {
+    QList<int> rows = List.SelectedRows();
+    if (rows.isEmpty()) {
+        for (int row = 0; row < List.RowCount(); ++row)
+            rows << row;
+    }
+    QList<TFileParam *> &jobs = ConvForm.Jobs();
+    jobs.clear();
+    for (int row : rows) {
+        TFileParam *record = List.Record(row);
+        if (record == nullptr || record->Kind == fkUnreadable)
+            continue;
+        record->State = stQueued;
+        record->ListIndex = row;
+        jobs.append(record);
+    }
+    if (jobs.isEmpty())
+        return;
+
+    const QString ext = List.Kind() == lkWave ? QStringLiteral(".MP3") : QStringLiteral(".WAV");
+    if (FConfig.SpecifyOutputFolder && !PrepareOutputFolder())
+        return;
+    for (TFileParam *job : jobs)
+        job->DestPath =
+            ConversionDestPath(*job, FConfig.SpecifyOutputFolder, FConfig.OutputFolder, ext);
+
+    ConvForm.exec();
+
+    const TConvRunner &runner = ConvForm.Runner();
+    if (runner.StartedCount == 0)
+        return;
+    const int jobCount = int(jobs.size());
+    jobs.clear(); // the records of deleted rows go with them
+    if (FConfig.DeleteOriginalFile)
+        DeleteConvertedSources(List, jobCount);
+    List.RefreshStates();
+    if (FConfig.PlaySound && runner.Finished && !runner.Aborted && runner.ConvertedCount > 0 &&
+        PlaySound)
+        PlaySound(QStringLiteral("done.snd"));
+    if (FConfig.ShowErrorMessage && ErrorList != nullptr && ErrorList->ErrorCount() > 0) {
+        ErrorList->exec();
+        ErrorList->ClearMessages();
+    }
+    if (FConfig.SpecifyOutputFolder && FConfig.OpenOutputFolder && runner.ConvertedCount > 0 &&
+        OpenFolder)
+        OpenFolder(FConfig.OutputFolder);
+}
+
+void TConversionStart::DeleteConvertedSources(TFileListView &List, int Count) {
+    for (int i = 0; i < Count; ++i) {
+        int row = 0;
+        while (row < List.RowCount() &&
+               (List.Record(row) == nullptr || List.Record(row)->State != stDoneRemoveSource))
+            ++row;
+        if (row == List.RowCount())
+            break;
+        if (QFile::remove(List.Record(row)->SourcePath))
+            List.DeleteRow(row);
+        else
+            List.Record(row)->State = stRemoveFailed;
+    }
+}

@@ -1,0 +1,37 @@
+#pragma once
+
+#include <QString>
+
+#include <functional>
+
+class QWidget;
+class TConfig;
+class TConvForm;
+class TDispForm;
+class TFileListView;
+
+// The start and finish of a conversion from the main window: queues the rows of the active
+// list, builds their output paths, runs the conversion window modally, then deletes
+// converted sources, writes the State column, plays the completion sound, shows the error
+// list and opens the output folder, each under its own settings.
+class TConversionStart {
+public:
+    TConversionStart(QWidget &Window, TConfig &Config) : FWindow(Window), FConfig(Config) {}
+
+    // Runs one batch of List's selected rows (all rows when none is selected).
+    void StartConversion(TFileListView &List, TConvForm &ConvForm, TDispForm *ErrorList);
+    // Deletes the sources of rows in stDoneRemoveSource: a deleted file's row goes, a file
+    // that cannot be deleted keeps its row as stRemoveFailed. Tries at most Count rows.
+    void DeleteConvertedSources(TFileListView &List, int Count);
+
+    // How the finish opens a folder and plays a sound; tests replace them.
+    std::function<void(const QString &Folder)> OpenFolder;
+    std::function<void(const QString &SoundFile)> PlaySound;
+
+private:
+    // The destination folder exists, or was created after asking; false stops the batch.
+    bool PrepareOutputFolder();
+
+    QWidget &FWindow;
+    TConfig &FConfig;
+};

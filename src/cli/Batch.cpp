@@ -1,0 +1,150 @@
+#include "cli/Batch.h"
+
+#include "cli/Console.h"
+#include "conversion/ConvRunner.h"
+#include "platform/FilePaths.h"
+#include "platform/UserDialogs.h"
+#include "settings/Config.h"
+
+#include <QEventLoop>
+#include <QFileInfo>
+
+namespace cli {
+namespace {
+
+class TScriptQuestions : public IConvQuestions {
+public:
+    TScriptQuestions(const QList<TFileParam *> &Jobs, bool Overwrite, bool Decoding)
+        : FJobs(Jobs), FOverwrite(Overwrite), FDecoding(Decoding), FProgress(StderrIsTerminal()) {}
+
+    void SetCurrent(int Index) {
+        Flush();
+        FCurrent = Index;
+    }
+
+    int ConfirmOverwrite(const QString &Dest) override {
+        if (FOverwrite)
+            return mrYes;
+        ClearProgress();
+        // Asked before the job is taken up: the source is the one of that destination.
+        QString source;
+        for (const TFileParam *job : FJobs)
+            if (job->DestPath == Dest)
+                source = job->SourcePath;
+        Fail(source, QStringLiteral("skipped: '%1' exists (-y overwrites)").arg(Dest));
+        return mrNo;
+    }
+
+    bool ConfirmRefusal(const QString &Path) override {
+        ++Failed;
+        ClearProgress();
+        const TFileParam *job = Job();
+        Fail(Path, QStringLiteral("the MP3 encoder does not support these settings for this "
+                                  "file (%1 Hz)")
+                       .arg(job ? job->WaveData.Header.SampleRate : 0));
+        return true;
+    }
+
+    void ShowError(const QString &Text) override {
+        ClearProgress();
+        Fail(Source(), Text);
+    }
+
+    // A failed file: its line waits for the reason that follows it.
+    void AddMessage(const QString &Text) override {
+        Flush();
+        ++Failed;
+        FPending = Text;
+    }
+
+    void AddNote(const QString &Text) override {
+        if (FPending.isEmpty())
+            return;
+        ClearProgress();
+        const QString what =
+            FDecoding ? QStringLiteral("Conversion Error: ") + Source() : Source();
+        Fail(what, Text.trimmed());
+        FPending.clear();
+    }
+
+    void ClearMessages() override {}
+
+    void Progress(int Percent) {
+        if (!FProgress || !Job())
+            return;
+        err() << "\r[" << FCurrent + 1 << '/' << FJobs.size() << "] " << Job()->FileName << ' '
+              << Percent << '%' << Qt::flush;
+        FProgressShown = true;
+    }
+
+    void Flush() {
+        if (FPending.isEmpty())
+            return;
+        ClearProgress();
+        err() << "brindle-cli: " << FPending << Qt::endl;
+        FPending.clear();
+    }
+
+    void ClearProgress() {
+        if (FProgressShown)
+            err() << "\r\033[K" << Qt::flush;
+        FProgressShown = false;
+    }
+
+    int Failed = 0;
+
+private:
+    const TFileParam *Job() const {
+        return FCurrent >= 0 && FCurrent < FJobs.size() ? FJobs.at(FCurrent) : nullptr;
+    }
+    QString Source() const { return Job() ? Job()->SourcePath : QString(); }
+
+    const QList<TFileParam *> &FJobs;
+    const bool FOverwrite;
+    const bool FDecoding;
+    const bool FProgress;
+    int FCurrent = -1;
+    QString FPending;
+    bool FProgressShown = false;
+};
+
+} // namespace
+
+QString DestinationOf(const QString &Source, const QString &Folder, const QString &Ext) {
+    return Folder.isEmpty() ? ChangeFileExt(Source, Ext)
+                            : Folder + ChangeFileExt(QFileInfo(Source).fileName(), Ext);
+}
+
+bool ApplyNormalizeOption(const QString &Text, TConfig &Config) {
+    bool ok = false;
+    const int percent = Text.toInt(&ok);
+    if (!ok || percent < 1 || percent > 100)
+        return false;
+    Config.FNormalizeVolume = true;
+    Config.NormalizeFactor = percent;
+    return true;
+}
+
+int RunBatch(TConfig &Config, const QList<TFileParam *> &Jobs, bool Overwrite) {
+    // The question is always asked, and answered by -y; sources are never deleted here.
+    Config.OverwritePrompt = true;
+    Config.DeleteOriginalFile = false;
+    TScriptQuestions questions(Jobs, Overwrite, Config.ConvertType == 1);
+    TConvRunner runner(Config, questions);
+    runner.Jobs = Jobs;
+    QEventLoop loop;
+    QObject::connect(&runner, &TConvRunner::JobStarted, [&](int Index) {
+        questions.SetCurrent(Index);
+    });
+    QObject::connect(&runner, &TConvRunner::ProgressChanged,
+                     [&](int Percent) { questions.Progress(Percent); });
+    QObject::connect(&runner, &TConvRunner::BatchEnded, &loop, &QEventLoop::quit,
+                     Qt::QueuedConnection);
+    QMetaObject::invokeMethod(&runner, [&] { runner.Start(); }, Qt::QueuedConnection);
+    loop.exec();
+    questions.Flush();
+    questions.ClearProgress();
+    return questions.Failed;
+}
+
+} // namespace cli

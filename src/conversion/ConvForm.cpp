@@ -1,0 +1,233 @@
+#include "conversion/ConvForm.h"
+
+#include "conversion/DirLabel.h"
+#include "conversion/DispForm.h"
+#include "platform/UserDialogs.h"
+#include "settings/Config.h"
+
+#include <QCloseEvent>
+#include <QGridLayout>
+#include <QGroupBox>
+#include <QHBoxLayout>
+#include <QLabel>
+#include <QProgressBar>
+#include <QPushButton>
+#include <QTimer>
+#include <QVBoxLayout>
+
+namespace {
+
+const QString ProductName = QStringLiteral("Brindle");
+
+QTimer *OneShot(QObject *Parent, const char *Name) {
+    auto *timer = new QTimer(Parent);
+    timer->setObjectName(QLatin1String(Name));
+    timer->setSingleShot(true);
+    timer->setInterval(200);
+    return timer;
+}
+
+} // namespace
+
+TConvForm::TConvForm(TConfig &Config, QWidget *Parent)
+    : QDialog(Parent), FConfig(Config),
+      FRunner(new TConvRunner(Config, *this, this)) {
+    setObjectName(QStringLiteral("ConvForm"));
+    setWindowTitle(ProductName);
+    setModal(true);
+    setMinimumWidth(460);
+
+    StateLabel = new QGroupBox(QStringLiteral("Converting"), this);
+    StateLabel->setObjectName(QStringLiteral("StateLabel"));
+    ProgressBar = new QProgressBar(StateLabel);
+    ProgressBar->setObjectName(QStringLiteral("ProgressBar"));
+    ProgressBar->setRange(0, 100);
+    ProgressBar->setValue(0);
+
+    lblSource = new QLabel(QStringLiteral("Source:"), StateLabel);
+    lblDest = new QLabel(QStringLiteral("Dest:"), StateLabel);
+    dirlabelSource = new TDirLabel(StateLabel);
+    dirlabelSource->setObjectName(QStringLiteral("dirlabelSource"));
+    dirlabelDest = new TDirLabel(StateLabel);
+    dirlabelDest->setObjectName(QStringLiteral("dirlabelDest"));
+    for (TDirLabel *label : {dirlabelSource, dirlabelDest})
+        label->setSizePolicy(QSizePolicy::Ignored, QSizePolicy::Preferred);
+
+    auto *grid = new QGridLayout(StateLabel);
+    grid->addWidget(lblSource, 0, 0);
+    grid->addWidget(dirlabelSource, 0, 1);
+    grid->addWidget(lblDest, 1, 0);
+    grid->addWidget(dirlabelDest, 1, 1);
+    grid->addWidget(ProgressBar, 2, 0, 1, 2);
+    grid->setColumnStretch(1, 1);
+
+    btnAbort = new QPushButton(QStringLiteral("&Abort"), this);
+    btnAbort->setObjectName(QStringLiteral("btnAbort"));
+    btnAbort->setAutoDefault(false);
+    connect(btnAbort, &QPushButton::clicked, this, &TConvForm::btnAbortClick);
+
+    auto *buttons = new QHBoxLayout;
+    buttons->addStretch(1);
+    buttons->addWidget(btnAbort);
+    auto *main = new QVBoxLayout(this);
+    main->addWidget(StateLabel);
+    main->addLayout(buttons);
+
+    StartTimer = OneShot(this, "StartTimer");
+    connect(StartTimer, &QTimer::timeout, this, &TConvForm::StartTimerTimer);
+    CloseTimer = OneShot(this, "CloseTimer");
+    connect(CloseTimer, &QTimer::timeout, this, &TConvForm::CloseTimerTimer);
+
+    connect(FRunner, &TConvRunner::PhaseChanged, this, &TConvForm::SetPhase);
+    connect(FRunner, &TConvRunner::ProgressChanged, this, &TConvForm::SetProgress);
+    connect(FRunner, &TConvRunner::JobStarted, this, &TConvForm::JobStarted);
+    connect(FRunner, &TConvRunner::StateCaption, StateLabel, &QGroupBox::setTitle);
+    connect(FRunner, &TConvRunner::BatchEnded, CloseTimer, qOverload<>(&QTimer::start));
+    // Queued: the refusal box that asks for it is still on the stack.
+    connect(FRunner, &TConvRunner::CloseRequested, this, &TConvForm::RequestClose,
+            Qt::QueuedConnection);
+    connect(FRunner, &TConvRunner::Idle, this, &TConvForm::CloseWhenIdle);
+
+    // The program goes on without the decoding library; decode jobs then fail one by one.
+    if (!FRunner->LibraryError().isEmpty())
+        UserDialogs().MessageBox(this, FRunner->LibraryError(), QStringLiteral("Error"),
+                                 TMsgIcon::Error, mbOK);
+}
+
+TConvForm::~TConvForm() = default;
+
+void TConvForm::showEvent(QShowEvent *Event) {
+    QDialog::showEvent(Event);
+    FormShow();
+}
+
+void TConvForm::FormShow() {
+    setWindowTitle(ProductName);
+    StateLabel->setTitle(QStringLiteral("Converting"));
+    ProgressBar->setValue(0);
+    dirlabelSource->SetDirName(QString());
+    dirlabelDest->SetDirName(QString());
+    FCloseQueried = false;
+    FCloseWaiting = false;
+    StartTimer->start();
+}
+
+void TConvForm::StartTimerTimer() {
+    StartTimer->stop();
+    // A window closed before its batch began starts none.
+    if (FCloseQueried || !isVisible())
+        return;
+    FRunner->Start();
+}
+
+void TConvForm::CloseTimerTimer() {
+    FRunner->Aborted = false;
+    FRunner->Finished = true;
+    CloseTimer->stop();
+    RequestClose();
+}
+
+void TConvForm::btnAbortClick() {
+    FRunner->Abort();
+    RequestClose();
+}
+
+void TConvForm::reject() {
+    btnAbortClick();
+}
+
+void TConvForm::closeEvent(QCloseEvent *Event) {
+    // The close box: handled as a close request, the window goes once the work has stopped.
+    Event->ignore();
+    RequestClose();
+}
+
+void TConvForm::FormCloseQuery() {
+    if (FRunner->Finished)
+        return;
+    FRunner->Abort();
+    if (FRunner->StartedCount > 0) {
+        const int answer = UserDialogs().MessageBox(
+            this,
+            QStringLiteral("\r\nConversion has aborted, Would you want delete all converted "
+                           "audio file(s)?\r\n"),
+            QStringLiteral("confirmation"), TMsgIcon::Question, mbYes | mbNo);
+        FRunner->AnswerAbort(answer == mrYes);
+    }
+}
+
+void TConvForm::FormClose() {
+    StartTimer->stop();
+    CloseTimer->stop();
+    if (FRunner->Busy())
+        FRunner->Abort();
+}
+
+void TConvForm::RequestClose() {
+    if (FCloseQueried)
+        return;
+    FCloseQueried = true;
+    FormCloseQuery();
+    FormClose();
+    FCloseWaiting = true;
+    if (!FRunner->Busy())
+        CloseWhenIdle();
+}
+
+void TConvForm::CloseWhenIdle() {
+    if (!FCloseWaiting || FRunner->Busy())
+        return;
+    FCloseWaiting = false;
+    QDialog::done(QDialog::Rejected);
+}
+
+void TConvForm::SetPhase(int Phase) {
+    StateLabel->setTitle(PhaseCaption(Phase));
+    ProgressBar->setValue(0);
+}
+
+void TConvForm::SetProgress(int Percent) {
+    ProgressBar->setValue(Percent);
+}
+
+void TConvForm::JobStarted(int Index) {
+    const TFileParam &job = *FRunner->Jobs.at(Index);
+    dirlabelSource->SetDirName(job.SourcePath);
+    dirlabelDest->SetDirName(job.DestPath);
+    setWindowTitle(QStringLiteral("File %1 of %2").arg(Index + 1).arg(FRunner->Total));
+    ProgressBar->setValue(0);
+}
+
+int TConvForm::ConfirmOverwrite(const QString &Dest) {
+    return UserDialogs().ConfirmOverwrite(this, Dest);
+}
+
+bool TConvForm::ConfirmRefusal(const QString &Source) {
+    const int answer = UserDialogs().MessageBox(
+        this,
+        QStringLiteral("Can't encoding file '%1', ").arg(Source) + QStringLiteral("\n\r") +
+            QStringLiteral("MP3 encoder parameter incorrect or currently setting ") +
+            QStringLiteral("does not support this file, please re-configure MP3 encoder "
+                           "parameter and try again!"),
+        QStringLiteral("Error"), TMsgIcon::Error, mbOK | mbCancel);
+    return answer != mrCancel;
+}
+
+void TConvForm::ShowError(const QString &Text) {
+    UserDialogs().MessageBox(this, Text, QStringLiteral("Error"), TMsgIcon::Error, mbOK);
+}
+
+void TConvForm::AddMessage(const QString &Text) {
+    if (FErrorList)
+        FErrorList->AddMessage(Text);
+}
+
+void TConvForm::AddNote(const QString &Text) {
+    if (FErrorList)
+        FErrorList->AddNote(Text);
+}
+
+void TConvForm::ClearMessages() {
+    if (FErrorList)
+        FErrorList->ClearMessages();
+}

@@ -1,0 +1,81 @@
+#pragma once
+
+#include "conversion/ConvRunner.h"
+
+#include <QDialog>
+#include <QList>
+
+class QGroupBox;
+class QLabel;
+class QProgressBar;
+class QPushButton;
+class QTimer;
+class TConfig;
+class TDirLabel;
+class TDispForm;
+
+// The modal progress window of one conversion batch: shows the runner's job, phase and
+// progress, asks the runner's questions (overwrite, refusal, abort) and closes itself after
+// a normal end. Created once at program start; each modal showing is one batch of Jobs.
+class TConvForm : public QDialog, private IConvQuestions {
+    Q_OBJECT
+public:
+    explicit TConvForm(TConfig &Config, QWidget *Parent = nullptr);
+    ~TConvForm() override;
+
+    // The batch of the next showing; the records belong to the caller.
+    QList<TFileParam *> &Jobs() { return FRunner->Jobs; }
+    TConvRunner &Runner() { return *FRunner; }
+    // The error list the runner's failures go to (created after this window).
+    void SetErrorList(TDispForm *ErrorList) { FErrorList = ErrorList; }
+
+    // Handlers, named after their control and event.
+    void FormShow();
+    void StartTimerTimer();
+    void CloseTimerTimer();
+    void btnAbortClick();
+    // Always lets the window close; before the end of a batch it stops the work and asks
+    // whether converted outputs are deleted.
+    void FormCloseQuery();
+    void FormClose();
+
+    // Escape and the close box act like the Abort button.
+    void reject() override;
+
+protected:
+    void showEvent(QShowEvent *Event) override;
+    void closeEvent(QCloseEvent *Event) override;
+
+private:
+    // IConvQuestions
+    int ConfirmOverwrite(const QString &Dest) override;
+    bool ConfirmRefusal(const QString &Source) override;
+    void ShowError(const QString &Text) override;
+    void AddMessage(const QString &Text) override;
+    void AddNote(const QString &Text) override;
+    void ClearMessages() override;
+
+    void SetPhase(int Phase);
+    void SetProgress(int Percent);
+    void JobStarted(int Index);
+    // A close asked for once: question and stop, then the window closes when no work is
+    // left running.
+    void RequestClose();
+    void CloseWhenIdle();
+
+    TConfig &FConfig;
+    TDispForm *FErrorList = nullptr;
+    TConvRunner *FRunner;
+    bool FCloseQueried = false;
+    bool FCloseWaiting = false;
+
+    QGroupBox *StateLabel;
+    QProgressBar *ProgressBar;
+    QLabel *lblSource;
+    QLabel *lblDest;
+    TDirLabel *dirlabelSource;
+    TDirLabel *dirlabelDest;
+    QPushButton *btnAbort;
+    QTimer *StartTimer;
+    QTimer *CloseTimer;
+};
