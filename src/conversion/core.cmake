@@ -1,7 +1,9 @@
 # Sources of this area; see src/CMakeLists.txt.
-# The conversion engine: the batch runner, normalisation and safe output files.
+# The conversion engine's widget-free parts: the batch runner, normalisation, safe output
+# files and path shortening.
 target_sources(brindle_core PRIVATE
   conversion/ConvRunner.h conversion/ConvRunner.cpp
   conversion/Normalize.h conversion/Normalize.cpp
   conversion/SafeOutput.h conversion/SafeOutput.cpp
+  conversion/PathShorten.h conversion/PathShorten.cpp
 )

@@ -2,5 +2,6 @@
 target_sources(brindle_gui PRIVATE
   conversion/ConfirmOvwrtForm.h conversion/ConfirmOvwrtForm.cpp
   conversion/DispForm.h conversion/DispForm.cpp
+  conversion/DirLabel.h conversion/DirLabel.cpp
   conversion/ConvForm.h conversion/ConvForm.cpp
 )

@@ -5,7 +5,8 @@
 
 #include <algorithm>
 
-void ApplyEncoderSettings(TLameCoder &Coder, const TConfig &Settings, uint32_t FileSampleRate) {
+void ApplyEncoderSettings(TLameCoder &Coder, const TConfigValues &Settings,
+                          uint32_t FileSampleRate) {
     Coder.SetSampleRate(FileSampleRate);
     Coder.SetBitrate(uint32_t(BitrateFromIndex(Settings.BitRate)));
     Coder.SetMaxBitrate(uint32_t(BitrateFromIndex(Settings.MaxBitRate)));

@@ -3,9 +3,11 @@
 #include <cstdint>
 
 class TLameCoder;
-class TConfig;
+struct TConfigValues;
 
-// Hands the stored encoder settings to an encoder before a file is encoded. The sample
-// rate is the file's own, not the stored one. Stored values out of range are brought to
-// the nearest valid value rather than handed on.
-void ApplyEncoderSettings(TLameCoder &Coder, const TConfig &Settings, uint32_t FileSampleRate);
+// Hands the stored encoder settings to an encoder before a file is encoded: the one place
+// that reads the encoder group. The sample rate is the file's own, not the stored one.
+// Stored values out of range are brought to the nearest valid value rather than handed on.
+// Settings may be Config itself or a copy of its values taken for a worker thread.
+void ApplyEncoderSettings(TLameCoder &Coder, const TConfigValues &Settings,
+                          uint32_t FileSampleRate);

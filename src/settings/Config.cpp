@@ -9,7 +9,107 @@ namespace {
 // The key's last level: the program's version.
 const QString Section = QStringLiteral("1.27");
 
+using V = TConfigValues;
+
+constexpr TSetting Integer(const char *Name, int32_t V::*Field, int32_t Default) {
+    return {Name, TIntegerSetting{Field, Default}};
+}
+
+constexpr TSetting Switch(const char *Name, bool V::*Field, bool Default) {
+    return {Name, TSwitchSetting{Field, Default}};
+}
+
+constexpr TSetting Text(const char *Name, QString V::*Field, QString (*Default)(),
+                        bool SavedLast = false) {
+    return {Name, TTextSetting{Field, Default}, SavedLast};
+}
+
+QString NoText() {
+    return QString();
+}
+
+constexpr bool SaveLast = true;
+
+constexpr TSetting Settings[] = {
+    Integer("ConvertType", &V::ConvertType, 0),
+    Switch("SpecifyOutputFolder", &V::SpecifyOutputFolder, true),
+    Switch("OpenOutputFolder", &V::OpenOutputFolder, true),
+    Text("OutputFolder", &V::OutputFolder, &V::DefaultMusicFolder),
+    Text("FavoriteBrowsFolder", &V::FavoriteBrowsFolder, &V::DefaultMusicFolder),
+    Switch("FNormalizeVolume", &V::FNormalizeVolume, false),
+    Integer("NormalizeFactor", &V::NormalizeFactor, 98),
+    Switch("OverwritePrompt", &V::OverwritePrompt, true),
+    Switch("ShowErrorMessage", &V::ShowErrorMessage, true),
+    Switch("DeleteOriginalFile", &V::DeleteOriginalFile, false),
+    Switch("PlaySound", &V::PlaySound, true),
+    Switch("PromptCheckOption", &V::PromptCheckOption, false),
+    Switch("ShowMPEGInfo", &V::ShowMPEGInfo, false),
+    // The last folder opened is always the last value saved.
+    Text("LastOpenFolder", &V::LastOpenFolder, &NoText, SaveLast),
+    Integer("SampleRate", &V::SampleRate, 1),
+    Integer("BitRate", &V::BitRate, 8),
+    Integer("MaxBitRate", &V::MaxBitRate, 13),
+    Integer("Mode", &V::Mode, 0),
+    Integer("Quality", &V::Quality, 0),
+    Integer("VBRQuality", &V::VBRQuality, 4),
+    Switch("VBR", &V::VBR, false),
+    Switch("WriteVBRHeader", &V::WriteVBRHeader, false),
+    Switch("Copyright", &V::Copyright, false),
+    Switch("CRC", &V::CRC, true),
+    Switch("Original", &V::Original, false),
+    Switch("_Private", &V::Private, false),
+    Integer("WaveOutputOption", &V::WaveOutputOption, 0),
+};
+static_assert(std::size(Settings) == 27);
+
+int32_t Read(const TRegSetEx &R, const QString &Name, int32_t Default) {
+    return R.ReadInteger(Section, Name, Default);
+}
+
+bool Read(const TRegSetEx &R, const QString &Name, bool Default) {
+    return R.ReadBool(Section, Name, Default);
+}
+
+QString Read(const TRegSetEx &R, const QString &Name, const QString &Default) {
+    return R.ReadString(Section, Name, Default);
+}
+
+void Write(TRegSetEx &R, const QString &Name, int32_t Value) {
+    R.WriteInteger(Section, Name, Value);
+}
+
+void Write(TRegSetEx &R, const QString &Name, bool Value) {
+    R.WriteBool(Section, Name, Value);
+}
+
+void Write(TRegSetEx &R, const QString &Name, const QString &Value) {
+    R.WriteString(Section, Name, Value);
+}
+
+template <typename T> T DefaultOf(T Default) {
+    return Default;
+}
+
+QString DefaultOf(QString (*Default)()) {
+    return Default();
+}
+
+// Runs Action(setting, its member pointer, its default) on every setting in load order.
+template <typename TAction> void ForEachSetting(TAction &&Action) {
+    for (const TSetting &S : Settings)
+        std::visit([&](const auto &Value) { Action(S, Value.Field, Value.Default); }, S.Value);
+}
+
 } // namespace
+
+std::span<const TSetting> ConfigSettings() {
+    return Settings;
+}
+
+TConfigValues::TConfigValues() {
+    ForEachSetting(
+        [this](const TSetting &, auto Field, auto Default) { this->*Field = DefaultOf(Default); });
+}
 
 QString TConfigValues::DefaultMusicFolder() {
     const QString Music = QStandardPaths::writableLocation(QStandardPaths::MusicLocation);
@@ -25,75 +125,26 @@ TConfig::TConfig() {
 }
 
 bool TConfig::Load() {
-    const TRegSetEx &R = FRegSetEx;
-    ConvertType = R.ReadInteger(Section, QStringLiteral("ConvertType"), ConvertType);
-    SpecifyOutputFolder =
-        R.ReadBool(Section, QStringLiteral("SpecifyOutputFolder"), SpecifyOutputFolder);
-    OpenOutputFolder = R.ReadBool(Section, QStringLiteral("OpenOutputFolder"), OpenOutputFolder);
-    OutputFolder = R.ReadString(Section, QStringLiteral("OutputFolder"), OutputFolder);
-    FavoriteBrowsFolder =
-        R.ReadString(Section, QStringLiteral("FavoriteBrowsFolder"), FavoriteBrowsFolder);
-    FNormalizeVolume = R.ReadBool(Section, QStringLiteral("FNormalizeVolume"), FNormalizeVolume);
-    NormalizeFactor = R.ReadInteger(Section, QStringLiteral("NormalizeFactor"), NormalizeFactor);
-    OverwritePrompt = R.ReadBool(Section, QStringLiteral("OverwritePrompt"), OverwritePrompt);
-    ShowErrorMessage = R.ReadBool(Section, QStringLiteral("ShowErrorMessage"), ShowErrorMessage);
-    DeleteOriginalFile =
-        R.ReadBool(Section, QStringLiteral("DeleteOriginalFile"), DeleteOriginalFile);
-    PlaySound = R.ReadBool(Section, QStringLiteral("PlaySound"), PlaySound);
-    PromptCheckOption = R.ReadBool(Section, QStringLiteral("PromptCheckOption"), PromptCheckOption);
-    ShowMPEGInfo = R.ReadBool(Section, QStringLiteral("ShowMPEGInfo"), ShowMPEGInfo);
-    LastOpenFolder = R.ReadString(Section, QStringLiteral("LastOpenFolder"), LastOpenFolder);
-    SampleRate = R.ReadInteger(Section, QStringLiteral("SampleRate"), SampleRate);
-    BitRate = R.ReadInteger(Section, QStringLiteral("BitRate"), BitRate);
-    MaxBitRate = R.ReadInteger(Section, QStringLiteral("MaxBitRate"), MaxBitRate);
-    Mode = R.ReadInteger(Section, QStringLiteral("Mode"), Mode);
-    Quality = R.ReadInteger(Section, QStringLiteral("Quality"), Quality);
-    VBRQuality = R.ReadInteger(Section, QStringLiteral("VBRQuality"), VBRQuality);
-    VBR = R.ReadBool(Section, QStringLiteral("VBR"), VBR);
-    WriteVBRHeader = R.ReadBool(Section, QStringLiteral("WriteVBRHeader"), WriteVBRHeader);
-    Copyright = R.ReadBool(Section, QStringLiteral("Copyright"), Copyright);
-    CRC = R.ReadBool(Section, QStringLiteral("CRC"), CRC);
-    Original = R.ReadBool(Section, QStringLiteral("Original"), Original);
-    Private = R.ReadBool(Section, QStringLiteral("_Private"), Private);
-    WaveOutputOption = R.ReadInteger(Section, QStringLiteral("WaveOutputOption"), WaveOutputOption);
+    // A value of the wrong type throws here and ends the load at that value.
+    ForEachSetting([this](const TSetting &S, auto Field, auto) {
+        this->*Field = Read(FRegSetEx, QLatin1StringView(S.Name), this->*Field);
+    });
     return true;
 }
 
 bool TConfig::Save() {
-    TRegSetEx &R = FRegSetEx;
-    R.WriteInteger(Section, QStringLiteral("ConvertType"), ConvertType);
-    R.WriteBool(Section, QStringLiteral("SpecifyOutputFolder"), SpecifyOutputFolder);
-    R.WriteBool(Section, QStringLiteral("OpenOutputFolder"), OpenOutputFolder);
-    R.WriteString(Section, QStringLiteral("OutputFolder"), OutputFolder);
-    R.WriteString(Section, QStringLiteral("FavoriteBrowsFolder"), FavoriteBrowsFolder);
-    R.WriteBool(Section, QStringLiteral("FNormalizeVolume"), FNormalizeVolume);
-    R.WriteInteger(Section, QStringLiteral("NormalizeFactor"), NormalizeFactor);
-    R.WriteBool(Section, QStringLiteral("OverwritePrompt"), OverwritePrompt);
-    R.WriteBool(Section, QStringLiteral("ShowErrorMessage"), ShowErrorMessage);
-    R.WriteBool(Section, QStringLiteral("DeleteOriginalFile"), DeleteOriginalFile);
-    R.WriteBool(Section, QStringLiteral("PlaySound"), PlaySound);
-    R.WriteBool(Section, QStringLiteral("PromptCheckOption"), PromptCheckOption);
-    R.WriteBool(Section, QStringLiteral("ShowMPEGInfo"), ShowMPEGInfo);
-    R.WriteInteger(Section, QStringLiteral("SampleRate"), SampleRate);
-    R.WriteInteger(Section, QStringLiteral("BitRate"), BitRate);
-    R.WriteInteger(Section, QStringLiteral("MaxBitRate"), MaxBitRate);
-    R.WriteInteger(Section, QStringLiteral("Mode"), Mode);
-    R.WriteInteger(Section, QStringLiteral("Quality"), Quality);
-    R.WriteInteger(Section, QStringLiteral("VBRQuality"), VBRQuality);
-    R.WriteBool(Section, QStringLiteral("VBR"), VBR);
-    R.WriteBool(Section, QStringLiteral("WriteVBRHeader"), WriteVBRHeader);
-    R.WriteBool(Section, QStringLiteral("Copyright"), Copyright);
-    R.WriteBool(Section, QStringLiteral("CRC"), CRC);
-    R.WriteBool(Section, QStringLiteral("Original"), Original);
-    R.WriteBool(Section, QStringLiteral("_Private"), Private);
-    R.WriteInteger(Section, QStringLiteral("WaveOutputOption"), WaveOutputOption);
-    // Out of load order: the last folder opened is always the last value saved.
-    R.WriteString(Section, QStringLiteral("LastOpenFolder"), LastOpenFolder);
+    for (const bool Last : {false, true}) {
+        ForEachSetting([this, Last](const TSetting &S, auto Field, auto) {
+            if (S.SavedLast == Last)
+                Write(FRegSetEx, QLatin1StringView(S.Name), this->*Field);
+        });
+    }
     return true;
 }
 
 void TConfig::Assign(const TConfig &Source) {
-    static_cast<TConfigValues &>(*this) = Source;
+    ForEachSetting(
+        [this, &Source](const TSetting &, auto Field, auto) { this->*Field = Source.*Field; });
 }
 
 int BitrateFromIndex(int Index) {

@@ -5,45 +5,75 @@
 #include <QString>
 #include <array>
 #include <cstdint>
+#include <span>
+#include <variant>
 
 // The stored values of TConfig, in load order (Save writes them in this order except
 // that LastOpenFolder is saved last). A plain value block, so that copying it copies every
-// setting at once.
+// setting at once; a snapshot can be handed to a worker. The defaults are those of
+// ConfigSettings(), set by the constructor.
 struct TConfigValues {
-    int32_t ConvertType = 0; // 0 = WAV to MP3, 1 = MP3 to WAV
-    bool SpecifyOutputFolder = true;
-    bool OpenOutputFolder = true;
-    QString OutputFolder = DefaultMusicFolder();
-    QString FavoriteBrowsFolder = DefaultMusicFolder();
-    bool FNormalizeVolume = false;
-    int32_t NormalizeFactor = 98;
-    bool OverwritePrompt = true;
-    bool ShowErrorMessage = true;
-    bool DeleteOriginalFile = false;
-    bool PlaySound = true;
-    bool PromptCheckOption = false;
-    bool ShowMPEGInfo = false;
+    TConfigValues();
+
+    int32_t ConvertType{}; // 0 = WAV to MP3, 1 = MP3 to WAV
+    bool SpecifyOutputFolder{};
+    bool OpenOutputFolder{};
+    QString OutputFolder;
+    QString FavoriteBrowsFolder;
+    bool FNormalizeVolume{};
+    int32_t NormalizeFactor{};
+    bool OverwritePrompt{};
+    bool ShowErrorMessage{};
+    bool DeleteOriginalFile{};
+    bool PlaySound{};
+    bool PromptCheckOption{};
+    bool ShowMPEGInfo{};
     QString LastOpenFolder;
     // The encoder group.
-    int32_t SampleRate = 1;  // index into 48000, 44100, 32000, 22050 Hz
-    int32_t BitRate = 8;     // index into BitrateTable
-    int32_t MaxBitRate = 13; // index into BitrateTable
-    int32_t Mode = 0;
-    int32_t Quality = 0;
-    int32_t VBRQuality = 4;
-    bool VBR = false;
-    bool WriteVBRHeader = false;
-    bool Copyright = false;
-    bool CRC = true;
-    bool Original = false;
-    bool Private = false; // stored as "_Private"
-    int32_t WaveOutputOption = 0;
+    int32_t SampleRate{}; // index into 48000, 44100, 32000, 22050 Hz
+    int32_t BitRate{};    // index into BitrateTable
+    int32_t MaxBitRate{}; // index into BitrateTable
+    int32_t Mode{};
+    int32_t Quality{};
+    int32_t VBRQuality{};
+    bool VBR{};
+    bool WriteVBRHeader{};
+    bool Copyright{};
+    bool CRC{};
+    bool Original{};
+    bool Private{}; // stored as "_Private"
+    int32_t WaveOutputOption{};
 
     bool operator==(const TConfigValues &) const = default;
 
     // The platform music folder, or the home folder when there is none.
     static QString DefaultMusicFolder();
 };
+
+// One stored setting: the field that holds it, in memory as in the store, and its default.
+// An integer is stored as a number, a switch as the number 0 or 1, a text as a string.
+template <typename T, typename TDefault> struct TSettingField {
+    T TConfigValues::*Field;
+    TDefault Default;
+};
+using TIntegerSetting = TSettingField<int32_t, int32_t>;
+using TSwitchSetting = TSettingField<bool, bool>;
+// Text defaults are computed when applied: the music folder depends on the environment.
+using TTextSetting = TSettingField<QString, QString (*)()>;
+
+enum class TSettingType { Integer, Switch, Text };
+
+struct TSetting {
+    const char *Name; // the value name in the store
+    std::variant<TIntegerSetting, TSwitchSetting, TTextSetting> Value;
+    bool SavedLast = false; // written after every other value
+
+    TSettingType Type() const { return TSettingType(Value.index()); }
+};
+
+// Every stored setting, once each, in load order. Load, Save, Assign and the defaults of
+// TConfigValues walk this table.
+std::span<const TSetting> ConfigSettings();
 
 // All user options of the converter and their store, "SOFTWARE\Brindle Team\Brindle\1.27"
 // (on Linux ~/.config/Brindle Team/Brindle.conf, group [1.27]).
@@ -58,6 +88,7 @@ public:
     bool Load();
     // Writes every value, LastOpenFolder last.
     bool Save();
+    // Copies every stored setting of Source.
     void Assign(const TConfig &Source);
 
     TRegSetEx &RegSetEx() { return FRegSetEx; }

@@ -190,6 +190,57 @@ void TConfigForm::FormCreate() {
     connect(btnOK, &QPushButton::clicked, this, &TConfigForm::btnOKClick);
     connect(btnCancel, &QPushButton::clicked, this, &QDialog::reject);
     connect(btnHelp, &QPushButton::clicked, this, &TConfigForm::btnHelpClick);
+
+    BindSettingControls();
+}
+
+void TConfigForm::BindSettingControls() {
+    using V = TConfigValues;
+    // Fill order matters: filling runs the change handlers, so the bitrate rule sees the
+    // bitrate, then VBR, then the maximum.
+    Bind(chkbOpenOutputFolder, &V::OpenOutputFolder);
+    Bind(chkbNormalizeVolume, &V::FNormalizeVolume);
+    Bind(chkbOverwritePrompt, &V::OverwritePrompt);
+    Bind(chkbDeleteOriginalFile, &V::DeleteOriginalFile);
+    Bind(chkbPlaySound, &V::PlaySound);
+    Bind(chkbPromptCheckOption, &V::PromptCheckOption);
+    Bind(cbSampleRate, &V::SampleRate);
+    Bind(trkBarBitrate, &V::BitRate, &TConfigForm::trkBarBitrateChange);
+    Bind(ragrpMode, &V::Mode);
+    Bind(chkbVBR, &V::VBR);
+    Bind(chkbWrtVBRHrd, &V::WriteVBRHeader);
+    Bind(trkbarMaxBitrate, &V::MaxBitRate, &TConfigForm::trkBarBitrateChange);
+    Bind(cbQuality, &V::Quality);
+    Bind(trkbarVBRQuality, &V::VBRQuality, &TConfigForm::trkbarVBRQualityChange, true);
+    Bind(chkbCopyright, &V::Copyright);
+    Bind(chkbOriginal, &V::Original);
+    Bind(chkbCRC, &V::CRC);
+    Bind(chkbPrivate, &V::Private);
+    Bind(rabgrpChannel, &V::WaveOutputOption);
+}
+
+void TConfigForm::Bind(QCheckBox *Box, bool TConfigValues::*Field) {
+    FSettingControls.push_back({[=](const TConfigValues &C) { Box->setChecked(C.*Field); },
+                                [=](TConfigValues &C) { C.*Field = Box->isChecked(); }});
+}
+
+void TConfigForm::Bind(QComboBox *List, int32_t TConfigValues::*Field) {
+    FSettingControls.push_back({[=](const TConfigValues &C) { SetListIndex(List, C.*Field); },
+                                [=](TConfigValues &C) { C.*Field = List->currentIndex(); }});
+}
+
+void TConfigForm::Bind(TRadioGroup *Group, int32_t TConfigValues::*Field) {
+    FSettingControls.push_back({[=](const TConfigValues &C) { Group->SetItemIndex(C.*Field); },
+                                [=](TConfigValues &C) { C.*Field = Group->ItemIndex(); }});
+}
+
+void TConfigForm::Bind(QSlider *TrackBar, int32_t TConfigValues::*Field,
+                       void (TConfigForm::*Change)(), bool Reversed) {
+    const auto Position = [=](int Value) { return Reversed ? TrackBar->maximum() - Value : Value; };
+    FSettingControls.push_back(
+        {[=, this](const TConfigValues &C) { FillPosition(TrackBar, Position(C.*Field), Change); },
+         // The position is its own inverse under reversal.
+         [=](TConfigValues &C) { C.*Field = Position(TrackBar->value()); }});
 }
 
 QWidget *TConfigForm::CreateGeneralTab() {
@@ -433,29 +484,12 @@ void TConfigForm::FormShow() {
     rabSpecifyOutputFolder->setChecked(C.SpecifyOutputFolder);
     edtOutputFolder->setText(C.OutputFolder);
     edtFavoriteBrowsFolder->setText(C.FavoriteBrowsFolder);
-    chkbOpenOutputFolder->setChecked(C.OpenOutputFolder);
-    chkbOpenOutputFolder->setEnabled(rabSpecifyOutputFolder->isChecked());
-    chkbNormalizeVolume->setChecked(C.FNormalizeVolume);
     edtNormalizeFactor->setText(QString::number(C.NormalizeFactor));
     UpDown1->SetPosition(C.NormalizeFactor);
-    chkbOverwritePrompt->setChecked(C.OverwritePrompt);
-    chkbDeleteOriginalFile->setChecked(C.DeleteOriginalFile);
-    chkbPlaySound->setChecked(C.PlaySound);
-    chkbPromptCheckOption->setChecked(C.PromptCheckOption);
-    SetListIndex(cbSampleRate, C.SampleRate);
-    FillPosition(trkBarBitrate, C.BitRate, &TConfigForm::trkBarBitrateChange);
-    ragrpMode->SetItemIndex(C.Mode);
-    chkbVBR->setChecked(C.VBR);
-    chkbWrtVBRHrd->setChecked(C.WriteVBRHeader);
-    FillPosition(trkbarMaxBitrate, C.MaxBitRate, &TConfigForm::trkBarBitrateChange);
-    SetListIndex(cbQuality, C.Quality);
-    FillPosition(trkbarVBRQuality, 9 - C.VBRQuality, &TConfigForm::trkbarVBRQualityChange);
-    chkbCopyright->setChecked(C.Copyright);
-    chkbOriginal->setChecked(C.Original);
-    chkbCRC->setChecked(C.CRC);
-    chkbPrivate->setChecked(C.Private);
-    chkbVBRClick();
-    rabgrpChannel->SetItemIndex(C.WaveOutputOption);
+    for (const TSettingControl &Control : FSettingControls)
+        Control.Fill(C);
+    chkbOpenOutputFolder->setEnabled(rabSpecifyOutputFolder->isChecked());
+    chkbVBRClick(); // also when filling left the box as it was
 
     FLoaded = true;
 }
@@ -595,26 +629,9 @@ void TConfigForm::btnOKClick() {
     C.SpecifyOutputFolder = rabSpecifyOutputFolder->isChecked();
     C.OutputFolder = Folder;
     C.FavoriteBrowsFolder = edtFavoriteBrowsFolder->text().trimmed();
-    C.OpenOutputFolder = chkbOpenOutputFolder->isChecked();
-    C.FNormalizeVolume = chkbNormalizeVolume->isChecked();
     C.NormalizeFactor = Factor;
-    C.OverwritePrompt = chkbOverwritePrompt->isChecked();
-    C.DeleteOriginalFile = chkbDeleteOriginalFile->isChecked();
-    C.PlaySound = chkbPlaySound->isChecked();
-    C.PromptCheckOption = chkbPromptCheckOption->isChecked();
-    C.SampleRate = cbSampleRate->currentIndex();
-    C.BitRate = trkBarBitrate->value();
-    C.MaxBitRate = trkbarMaxBitrate->value();
-    C.Mode = ragrpMode->ItemIndex();
-    C.Quality = cbQuality->currentIndex();
-    C.VBRQuality = 9 - trkbarVBRQuality->value();
-    C.VBR = chkbVBR->isChecked();
-    C.WriteVBRHeader = chkbWrtVBRHrd->isChecked();
-    C.Copyright = chkbCopyright->isChecked();
-    C.Original = chkbOriginal->isChecked();
-    C.CRC = chkbCRC->isChecked();
-    C.Private = chkbPrivate->isChecked();
-    C.WaveOutputOption = rabgrpChannel->ItemIndex();
+    for (const TSettingControl &Control : FSettingControls)
+        Control.Store(C);
     accept();
 }
 

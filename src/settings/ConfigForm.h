@@ -4,7 +4,12 @@
 #include <QGroupBox>
 #include <QStringList>
 
+#include <cstdint>
+#include <functional>
+#include <vector>
+
 class TConfig;
+struct TConfigValues;
 class QButtonGroup;
 class QCheckBox;
 class QComboBox;
@@ -101,7 +106,22 @@ private:
     void FillPosition(QSlider *TrackBar, int Position, void (TConfigForm::*Change)());
     void ApplyPreset(int BitRate, bool VBR, int Quality, int VBRQualityPosition);
 
+    // A control that shows one setting as it is stored: filled from its field when the
+    // dialog is shown, stored back into it by OK.
+    struct TSettingControl {
+        std::function<void(const TConfigValues &)> Fill;
+        std::function<void(TConfigValues &)> Store;
+    };
+    void BindSettingControls();
+    void Bind(QCheckBox *Box, bool TConfigValues::*Field);
+    void Bind(QComboBox *List, int32_t TConfigValues::*Field);
+    void Bind(TRadioGroup *Group, int32_t TConfigValues::*Field);
+    // Reversed: the position is the track bar's maximum less the value.
+    void Bind(QSlider *TrackBar, int32_t TConfigValues::*Field, void (TConfigForm::*Change)(),
+              bool Reversed = false);
+
     TConfig &FConfig;
+    std::vector<TSettingControl> FSettingControls; // in the order the dialog fills them
     bool FLoaded = true;
 
     QTabWidget *PageControl = nullptr;

@@ -5,6 +5,12 @@ brindle_add_test(conversion_gui_test gui
   conversion/confirm_overwrite_test.cpp
   conversion/error_list_test.cpp
   conversion/user_dialogs_test.cpp
+  conversion/dir_label_test.cpp
   conversion/conv_form_test.cpp
 )
 target_link_libraries(conversion_gui_test PRIVATE brindle_gui)
+# The conversion engine and path shortening, without widgets.
+brindle_add_test(conversion_core_test core
+  conversion/path_shorten_test.cpp
+  conversion/conv_runner_test.cpp
+)

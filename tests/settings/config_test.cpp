@@ -456,6 +456,30 @@ TEST_F(SettingsTest, SaveWritesLastOpenFolderLast) {
     ExpectSameValues(Loaded, Config);
 }
 
+TEST(ConfigSettingsTest, TableHoldsEveryValueOnceWithItsStoredType) {
+    const auto Table = ConfigSettings();
+    QStringList Names;
+    QSet<QString> Fields; // each field's offset, as text
+    TConfigValues Probe;
+    const auto *Base = reinterpret_cast<const char *>(&Probe);
+    for (const TSetting &S : Table) {
+        const QString Name = QString::fromLatin1(S.Name);
+        Names << Name;
+        const TSettingType Expected = BooleanNames.contains(Name) ? TSettingType::Switch
+                                      : Name.endsWith("Folder")   ? TSettingType::Text
+                                                                  : TSettingType::Integer;
+        EXPECT_EQ(S.Type(), Expected) << S.Name;
+        EXPECT_EQ(S.SavedLast, Name == "LastOpenFolder") << S.Name;
+        std::visit(
+            [&](const auto &V) {
+                Fields << QString::number(reinterpret_cast<const char *>(&(Probe.*V.Field)) - Base);
+            },
+            S.Value);
+    }
+    EXPECT_EQ(Names, ValueNames);
+    EXPECT_EQ(Fields.size(), 27) << "two settings share a field";
+}
+
 // --- Bitrate table -------------------------------------------------------------------
 
 TEST(BitrateTest, DefaultIndicesGive128And320) {
