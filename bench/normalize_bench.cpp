@@ -1,0 +1,42 @@
+// Peak scan and normalisation of one WAV file, the way the conversion engine runs them:
+//   normalize_bench scan FILE            prints the peak
+//   normalize_bench gain FILE PERCENT    writes the scaled copy beside FILE, then removes it
+// bench/normalize.sh times both against sox.
+
+#include "conversion/Normalize.h"
+#include "inspect/MP3WavComm.h"
+
+#include <QCoreApplication>
+#include <QFile>
+#include <QFileInfo>
+
+#include <cstdio>
+
+int main(int argc, char **argv) {
+    QCoreApplication app(argc, argv);
+    const QStringList args = app.arguments();
+    if (args.size() < 3)
+        return 2;
+    TWaveFileInfo info;
+    if (!ReadWaveFileInfo(args[2], info))
+        return 1;
+    TPcmLayout layout;
+    layout.DataOffset = info.DataOffset;
+    layout.DataLength = info.DataLength;
+    layout.BitsPerSample = info.Header.BitsPerSample;
+    layout.Float = info.IsFloat;
+    std::atomic<bool> abort{false};
+    double peak = 0;
+    if (!ScanPeak(args[2], layout, peak, abort))
+        return 1;
+    if (args[1] == QLatin1String("scan")) {
+        std::printf("peak %.0f level %.2f\n", peak, PeakLevel(peak));
+        return 0;
+    }
+    const double level = PeakLevel(peak);
+    QString temp;
+    const bool ok = level > 0 && NormalizeWave(args[2], layout, args.value(3).toDouble() / level,
+                                               QFileInfo(args[2]).absolutePath(), temp, abort);
+    QFile::remove(temp);
+    return ok ? 0 : 1;
+}
