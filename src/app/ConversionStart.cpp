@@ -3,6 +3,7 @@
 #include "app/FileLists.h"
 #include "conversion/ConvForm.h"
 #include "conversion/DispForm.h"
+#include "platform/SoundPlayer.h"
 #include "platform/UserDialogs.h"
 #include "settings/Config.h"
 
@@ -67,9 +68,8 @@ void TConversionStart::StartConversion(TFileListView &List, TConvForm &ConvForm,
     if (FConfig.DeleteOriginalFile)
         DeleteConvertedSources(List, jobCount);
     List.RefreshStates();
-    if (FConfig.PlaySound && runner.Finished && !runner.Aborted && runner.ConvertedCount > 0 &&
-        PlaySound)
-        PlaySound(QStringLiteral("done.snd"));
+    if (FConfig.PlaySound && runner.Finished && !runner.Aborted && runner.ConvertedCount > 0)
+        PlaySoundAsync(QStringLiteral("done.snd"));
     if (FConfig.ShowErrorMessage && ErrorList != nullptr && ErrorList->ErrorCount() > 0) {
         ErrorList->exec();
         ErrorList->ClearMessages();

@@ -24,9 +24,8 @@ public:
     // that cannot be deleted keeps its row as stRemoveFailed. Tries at most Count rows.
     void DeleteConvertedSources(TFileListView &List, int Count);
 
-    // How the finish opens a folder and plays a sound; tests replace them.
+    // How the finish opens the output folder (the main window's file-manager call).
     std::function<void(const QString &Folder)> OpenFolder;
-    std::function<void(const QString &SoundFile)> PlaySound;
 
 private:
     // The destination folder exists, or was created after asking; false stops the batch.

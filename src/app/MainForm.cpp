@@ -7,7 +7,6 @@
 #include "app/LaterForms.h"
 #include "app/WebPages.h"
 #include "conversion/DispForm.h"
-#include "platform/SoundPlayer.h"
 #include "platform/UserDialogs.h"
 #include "settings/ConfigForm.h"
 #include "settings/Help.h"
@@ -74,7 +73,6 @@ void TMainForm::FormCreate() {
 
     FConversion = std::make_unique<TConversionStart>(*this, Config());
     FConversion->OpenFolder = OpenFolderOrHome;
-    FConversion->PlaySound = [](const QString &Sound) { PlaySoundAsync(Sound); };
     CreateActions();
     CreatePages();
     CreateToolBar();

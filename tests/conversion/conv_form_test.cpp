@@ -6,6 +6,7 @@
 #include "conversion/ConvForm.h"
 #include "conversion/DirLabel.h"
 #include "conversion/DispForm.h"
+#include "support/RecordingSoundPlayer.h"
 #include "support/ScriptedDialogs.h"
 #include "support/SettingNames.h"
 #include "support/TestMedia.h"
@@ -42,7 +43,6 @@ protected:
         Config().DeleteOriginalFile = false;
         Config().PlaySound = true;
         Config().PromptCheckOption = false;
-        Main->Conversion().PlaySound = [this](const QString &Sound) { Sounds << Sound; };
         Main->Conversion().OpenFolder = [this](const QString &Folder) { Opened << Folder; };
     }
     void TearDown() override { Main.reset(); }
@@ -75,7 +75,8 @@ protected:
     QTemporaryDir Dir;
     ScriptedDialogs Dialogs;
     std::unique_ptr<TMainForm> Main;
-    QStringList Sounds, Opened;
+    RecordingSoundPlayer Sounds;
+    QStringList Opened;
 };
 
 } // namespace
@@ -97,9 +98,9 @@ TEST_F(ConvFormTest, ConvertEncodesEveryRowShowsTheStatesAndPlaysTheSound) {
     TFileListView &list = *Main->Lists().WaveList();
     for (int row = 0; row < 2; ++row) {
         EXPECT_EQ(list.Record(row)->State, stDone);
-        EXPECT_EQ(list.topLevelItem(row)->text(3), StateColumnText(stDone));
+        EXPECT_EQ(list.topLevelItem(row)->text(4), StateColumnText(stDone));
     }
-    EXPECT_EQ(Sounds, QStringList{"done.snd"});
+    EXPECT_EQ(Sounds.Played, QStringList{"done.snd"});
     EXPECT_TRUE(captions.contains("File 2 of 2")) << captions.join(", ").toStdString();
     EXPECT_TRUE(Opened.isEmpty()) << "no output folder was specified";
     EXPECT_EQ(Dialogs.Unanswered, 0);
@@ -166,9 +167,9 @@ TEST_F(ConvFormTest, TheCloseBoxDuringEncodingAsksTheAbortQuestion) {
                              "audio file(s)?\r\n");
     TFileListView &list = *Main->Lists().WaveList();
     EXPECT_EQ(list.Record(0)->State, stAborted);
-    EXPECT_EQ(list.topLevelItem(0)->text(3), StateColumnText(stAborted));
+    EXPECT_EQ(list.topLevelItem(0)->text(4), StateColumnText(stAborted));
     EXPECT_TRUE(QFile::exists(path("long.MP3"))) << "answered No: the partial output stays";
-    EXPECT_TRUE(Sounds.isEmpty()) << "an aborted batch plays no sound";
+    EXPECT_TRUE(Sounds.Played.isEmpty()) << "an aborted batch plays no sound";
 }
 
 TEST_F(ConvFormTest, AbortAnsweredYesDuringDecodingRemovesTheOutputs) {
