@@ -14,9 +14,11 @@
 
 #include <gtest/gtest.h>
 
+#include <csignal>
 #include <cstring>
 #include <deque>
 #include <memory>
+#include <sys/resource.h>
 #include <unistd.h>
 #include <algorithm>
 
@@ -422,5 +424,72 @@ TEST_F(ConvRunnerTest, DecodeAbortAnsweredYesRemovesDoneOutputs) {
     EXPECT_EQ(records[1]->State, stQueued);
     EXPECT_FALSE(QFile::exists(path("a.WAV")));
     EXPECT_FALSE(QFile::exists(path("b.WAV")));
+    EXPECT_EQ(QDir(dir.path()).entryList(QDir::Files | QDir::Hidden).filter(".brindle-").size(), 0);
+}
+
+namespace {
+
+// A file-size limit for the process with SIGXFSZ ignored: writes past it fail with EFBIG,
+// as on a full disk.
+class FileSizeLimit {
+public:
+    explicit FileSizeLimit(rlim_t Bytes) {
+        getrlimit(RLIMIT_FSIZE, &FOld);
+        FOldHandler = std::signal(SIGXFSZ, SIG_IGN);
+        rlimit limit = FOld;
+        limit.rlim_cur = Bytes;
+        setrlimit(RLIMIT_FSIZE, &limit);
+    }
+    ~FileSizeLimit() {
+        setrlimit(RLIMIT_FSIZE, &FOld);
+        std::signal(SIGXFSZ, FOldHandler);
+    }
+
+private:
+    rlimit FOld{};
+    void (*FOldHandler)(int) = nullptr;
+};
+
+} // namespace
+
+TEST_F(ConvRunnerTest, AFullDiskFailsTheJobAndLeavesSourcesAndEarlierOutputs) {
+    WriteSineWav(path("big.wav"), 2, 44100, 20, 440);
+    WriteFile(path("big.MP3"), "older output");
+    WriteSineWav(path("small.wav"), 1, 8000, 0.2, 440);
+    AddJob("big.wav", ".MP3");
+    AddJob("small.wav", ".MP3");
+    const QByteArray source = ReadFile(path("big.wav"));
+    questions.OverwriteAnswers = {mrYes};
+    TConvRunner runner(config, questions);
+    {
+        FileSizeLimit limit(64 * 1024);
+        Run(runner);
+    }
+    EXPECT_EQ(records[0]->State, stError);
+    EXPECT_EQ(records[1]->State, stDone);
+    EXPECT_EQ(ReadFile(path("big.MP3")), "older output");
+    EXPECT_EQ(ReadFile(path("big.wav")), source);
+    ASSERT_EQ(questions.Notes.size(), 1);
+    EXPECT_TRUE(questions.Notes[0].contains("rror")) << questions.Notes[0].toStdString();
+    EXPECT_EQ(QDir(dir.path()).entryList(QDir::Files | QDir::Hidden).filter(".brindle-").size(), 0);
+}
+
+TEST_F(ConvRunnerTest, AFullDiskDuringDecodingKeepsTheEarlierWav) {
+    WriteSineWav(path("a.wav"), 2, 44100, 10, 440);
+    AddJob("a.wav", ".MP3");
+    TConvRunner encoder(config, questions);
+    Run(encoder);
+    records.clear();
+    WriteFile(path("a.WAV"), "older output");
+    AddJob("a.MP3", ".WAV");
+    config.ConvertType = 1;
+    questions.OverwriteAnswers = {mrYes};
+    TConvRunner runner(config, questions);
+    {
+        FileSizeLimit limit(256 * 1024);
+        Run(runner);
+    }
+    EXPECT_EQ(records[0]->State, stError);
+    EXPECT_EQ(ReadFile(path("a.WAV")), "older output");
     EXPECT_EQ(QDir(dir.path()).entryList(QDir::Files | QDir::Hidden).filter(".brindle-").size(), 0);
 }
