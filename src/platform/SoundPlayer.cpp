@@ -141,6 +141,9 @@ void TSdlSoundPlayer::Run() {
     }
     FPlaying = false;
     FIdle.notify_all();
+    Lock.unlock();
+    // SDL frees its per-thread data only for threads it started itself.
+    SDL_TLSCleanup();
 }
 
 bool TSdlSoundPlayer::WaitForInterruption(std::chrono::milliseconds Duration) {
