@@ -56,8 +56,7 @@ int main(int argc, char **argv) {
 
     // Every 10 ms an event is posted to the window's thread; its delay is what a click or a
     // repaint would wait.
-    qint64 worstMs = 0;
-    int samples = 0;
+    std::vector<qint64> delays; // microseconds
     QElapsedTimer clock;
     clock.start();
     QTimer probe;
@@ -65,10 +64,7 @@ int main(int argc, char **argv) {
         const qint64 posted = clock.nsecsElapsed();
         QMetaObject::invokeMethod(
             &form,
-            [&, posted] {
-                worstMs = std::max(worstMs, (clock.nsecsElapsed() - posted) / 1000000);
-                ++samples;
-            },
+            [&, posted] { delays.push_back((clock.nsecsElapsed() - posted) / 1000); },
             Qt::QueuedConnection);
     });
     probe.start(10);
@@ -92,7 +88,12 @@ int main(int argc, char **argv) {
     std::printf("%d files of 30 s: window %.2f s (%d converted), brindle-cli %.2f s, ratio %.3f\n",
                 files, windowSeconds, converted, cliSeconds,
                 cliSeconds > 0 ? windowSeconds / cliSeconds : 0.0);
-    std::printf("posted event during the batch: worst delay %lld ms over %d probes\n",
-                static_cast<long long>(worstMs), samples);
+    std::sort(delays.begin(), delays.end());
+    const auto at = [&](double Q) {
+        return delays.empty() ? 0.0 : delays[size_t(Q * double(delays.size() - 1))] / 1000.0;
+    };
+    std::printf("posted event during the batch: median %.2f ms, 99th percentile %.2f ms, "
+                "worst %.2f ms over %zu probes\n",
+                at(0.5), at(0.99), at(1.0), delays.size());
     return 0;
 }

@@ -16,16 +16,16 @@ wav=$out/signal.wav
 [ -f "$wav" ] || "$build/bin/make_signal" "$wav" 600
 
 run() {
-    local tf
+    local tf label=$1
     tf=$(mktemp)
-    case $1 in
+    case $label in
     scan) set -- "$build/bin/normalize_bench" scan "$wav" ;;
     sox-stat) set -- sox "$wav" -n stat ;;
     gain) set -- "$build/bin/normalize_bench" gain "$wav" 98 ;;
     sox-gain) set -- sox "$wav" "$out/sox.wav" gain -n -0.17 ;;
     esac
     /usr/bin/time -f '%e %M' -o "$tf" "$@" >/dev/null 2>&1
-    tail -n 1 "$tf" >>"$out/$1.txt"
+    tail -n 1 "$tf" >>"$out/$label.txt"
     rm -f "$tf" "$out/sox.wav"
 }
 median() { cut -d' ' -f"$2" "$1" | sort -n | awk '{v[NR]=$1} END {print v[int((NR+1)/2)]}'; }
