@@ -4,7 +4,7 @@
 #include <QString>
 
 // Windows of the program that are created at start but not built yet: the conversion
-// window, the player, the tag editor and the WAV info window. Each exists so that start-up
+// window and the player. Each exists so that start-up
 // creates every window in its order; the main window's commands that would show one tell
 // the user that the feature is not available yet instead.
 class TLaterForm : public QDialog {
@@ -25,17 +25,4 @@ class TPlayerForm : public TLaterForm {
 public:
     explicit TPlayerForm(QWidget *Parent = nullptr)
         : TLaterForm(QStringLiteral("PlayerForm"), QString(), Parent) {}
-};
-
-class TID3TagForm : public TLaterForm {
-public:
-    explicit TID3TagForm(QWidget *Parent = nullptr)
-        : TLaterForm(QStringLiteral("ID3TagForm"), QStringLiteral("ID3 Tag Editor"), Parent) {}
-};
-
-class TWaveInfoForm : public TLaterForm {
-public:
-    explicit TWaveInfoForm(QWidget *Parent = nullptr)
-        : TLaterForm(QStringLiteral("WaveInfoForm"), QStringLiteral("Wave File Information"),
-                     Parent) {}
 };

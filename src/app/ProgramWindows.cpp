@@ -6,7 +6,9 @@
 #include "app/MainForm.h"
 #include "conversion/ConfirmOvwrtForm.h"
 #include "conversion/DispForm.h"
+#include "inspect/WaveInfoForm.h"
 #include "settings/ConfigForm.h"
+#include "tageditor/ID3TagForm.h"
 
 void CreateProgramWindows(TMainForm &MainForm) {
     TProgramWindows Windows;
