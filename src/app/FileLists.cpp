@@ -284,7 +284,7 @@ void TFileListView::FillRow(TItem &Item) {
             const bool tagged = m.Header == QStringLiteral("TAG");
             texts << (tagged ? m.Title.Text() : QStringLiteral("Unknown Title"))
                   << (tagged ? m.Artist.Text() : QStringLiteral("Unknown Artist")) << m.Album.Text()
-                  << m.Year.Text() << DurationColumnText(p.Duration);
+                  << TagYearText(m.Year) << DurationColumnText(p.Duration);
         } else {
             texts << QString() << QString() << QString() << QString() << QStringLiteral("- -");
         }
@@ -307,6 +307,23 @@ void TFileListView::FillRow(TItem &Item) {
 void TFileListView::RefreshRow(int Row) {
     if (TItem *item = Item(Row))
         FillRow(*item);
+}
+
+void TFileListView::ReloadTag(int Row, TMPEGAudio &Mpeg) {
+    TItem *item = Item(Row);
+    if (item == nullptr)
+        return;
+    Mpeg.ResetData();
+    Mpeg.SetFileName(item->Param.SourcePath);
+    QStringList cells(4);
+    if (Mpeg.IsValid()) {
+        item->Param.MpegData = Mpeg.Data();
+        cells = {Mpeg.DisplayTitle(), Mpeg.DisplayArtist(), Mpeg.Data().Album,
+                 TagYearText(Mpeg.Data().Year)};
+    }
+    // Time, Size and the duration stay as they were read when the file was added.
+    for (int c = 0; c < 4; ++c)
+        item->setText(1 + c, cells[c]);
 }
 
 void TFileListView::RefreshStates() {
@@ -481,6 +498,11 @@ TAddFilesResult TFileLists::AddChosenFiles(const QStringList &Files) {
 
 TAddFilesResult TFileLists::DropFiles(const QList<QUrl> &Urls) {
     return AddFiles(CollectDroppedFiles(Urls, CurrentKind()));
+}
+
+void TFileLists::ReloadTag(int Row) {
+    if (CurrentKind() == lkMpeg)
+        CurrentList()->ReloadTag(Row, *FMpeg);
 }
 
 void TFileLists::DeleteSelected() {

@@ -89,6 +89,10 @@ public:
     void RefreshStates();
     // Rewrites every cell of a row from its record (after a tag change, for instance).
     void RefreshRow(int Row);
+    // After a tag change of an MPEG row: reads the file again with Mpeg; when it is still
+    // valid the record takes the new data and the Title, Artist, Album and Year cells show
+    // the new tag, otherwise those four cells are emptied.
+    void ReloadTag(int Row, TMPEGAudio &Mpeg);
 
     TListSummary Summary() const;
 
@@ -146,6 +150,8 @@ public:
     void ClearAll();
     void SelectAll();
     void InvertSelection();
+    // The tag of a row of the MP3 list changed: ReloadTag with the one MPEG inspector.
+    void ReloadTag(int Row);
 
     // Call when the active tab changes: the summary and the drag hint follow.
     void CurrentListChanged();

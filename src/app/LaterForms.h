@@ -3,9 +3,9 @@
 #include <QDialog>
 #include <QString>
 
-// Windows of the program that are created at start but not built yet: the player, the tag editor and the WAV info window. Each exists so that start-up
-// creates every window in its order; the main window's commands that would show one tell
-// the user that the feature is not available yet instead.
+// A window of the program that is created at start but not built yet: the player. It
+// exists so that start-up creates every window in its order; the Play command tells the
+// user that the feature is not available yet instead.
 class TLaterForm : public QDialog {
 public:
     TLaterForm(const QString &Name, const QString &Caption, QWidget *Parent) : QDialog(Parent) {
@@ -18,17 +18,4 @@ class TPlayerForm : public TLaterForm {
 public:
     explicit TPlayerForm(QWidget *Parent = nullptr)
         : TLaterForm(QStringLiteral("PlayerForm"), QString(), Parent) {}
-};
-
-class TID3TagForm : public TLaterForm {
-public:
-    explicit TID3TagForm(QWidget *Parent = nullptr)
-        : TLaterForm(QStringLiteral("ID3TagForm"), QStringLiteral("ID3 Tag Editor"), Parent) {}
-};
-
-class TWaveInfoForm : public TLaterForm {
-public:
-    explicit TWaveInfoForm(QWidget *Parent = nullptr)
-        : TLaterForm(QStringLiteral("WaveInfoForm"), QStringLiteral("Wave File Information"),
-                     Parent) {}
 };

@@ -7,10 +7,12 @@
 #include "app/LaterForms.h"
 #include "app/WebPages.h"
 #include "conversion/DispForm.h"
+#include "inspect/WaveInfoForm.h"
 #include "platform/UserDialogs.h"
 #include "settings/ConfigForm.h"
 #include "settings/Help.h"
 #include "settings/RegSetEx.h"
+#include "tageditor/ID3TagForm.h"
 
 #include <QApplication>
 #include <QCloseEvent>
@@ -590,15 +592,29 @@ void TMainForm::ViewFileInfoActionExecute() {
                                  TMsgIcon::Exclamation, mbOK);
         return;
     }
-    const TFileParam *Record = List->Record(Selected.first());
+    const int Row = Selected.first();
+    const TFileParam *Record = List->Record(Row);
     if (Record == nullptr || Record->Kind == fkUnreadable)
         return;
-    NotAvailableYet(List->Kind() == lkWave ? QStringLiteral("The WAV file information window")
-                                           : QStringLiteral("The ID3 tag editor"));
+    if (List->Kind() == lkWave) {
+        if (FWindows.WaveInfoForm != nullptr) {
+            FWindows.WaveInfoForm->ShowWaveInfo(*Record);
+            FWindows.WaveInfoForm->exec();
+        }
+        return;
+    }
+    if (FWindows.ID3TagForm == nullptr)
+        return;
+    FWindows.ID3TagForm->ShowFile({Record->Kind == fkMpeg, Record->MpegData});
+    if (FWindows.ID3TagForm->exec() == QDialog::Accepted)
+        FLists->ReloadTag(Row);
 }
 
 void TMainForm::ID3TagEditActionExecute() {
-    NotAvailableYet(QStringLiteral("The ID3 tag editor"));
+    if (FWindows.ID3TagForm == nullptr)
+        return;
+    FWindows.ID3TagForm->ShowFile({});
+    FWindows.ID3TagForm->exec();
 }
 
 void TMainForm::ConfigActionExecute() {

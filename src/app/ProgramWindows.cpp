@@ -7,7 +7,9 @@
 #include "conversion/ConfirmOvwrtForm.h"
 #include "conversion/ConvForm.h"
 #include "conversion/DispForm.h"
+#include "inspect/WaveInfoForm.h"
 #include "settings/ConfigForm.h"
+#include "tageditor/ID3TagForm.h"
 
 void CreateProgramWindows(TMainForm &MainForm) {
     TProgramWindows Windows;

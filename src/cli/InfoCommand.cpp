@@ -1,6 +1,7 @@
 #include "cli/InfoCommand.h"
 
 #include "cli/Console.h"
+#include "inspect/InfoTexts.h"
 #include "inspect/MP3WavComm.h"
 #include "inspect/MPGTools.h"
 #include "platform/Exception.h"
@@ -36,7 +37,7 @@ QJsonObject MpegJson(const TMPEGInfo &I) {
         {"Title", I.Title.Text()},
         {"Artist", I.Artist.Text()},
         {"Album", I.Album.Text()},
-        {"Year", I.Year.Text()},
+        {"Year", TagYearText(I.Year)},
         {"Comment", I.Comment.Text()},
         {"Genre", I.Genre},
         {"Track", I.Track},
@@ -55,19 +56,6 @@ QJsonObject MpegJson(const TMPEGInfo &I) {
         {"FileName", I.FileName},
         {"FileDate", I.FileDate},
     };
-}
-
-QString FormatName(uint16_t Tag) {
-    switch (Tag) {
-    case 1:
-        return QStringLiteral("PCM");
-    case 3:
-        return QStringLiteral("IEEE float");
-    case 0xFFFE:
-        return QStringLiteral("extensible");
-    default:
-        return QStringLiteral("tag %1").arg(Tag);
-    }
 }
 
 // The program's time text stops short of a day; longer recordings exist.
@@ -103,7 +91,7 @@ void PrintMpeg(const QString &FileName, const TMPEGAudio &Audio) {
     out() << "  Title:        " << I.Title.Text() << '\n'
           << "  Artist:       " << I.Artist.Text() << '\n'
           << "  Album:        " << I.Album.Text() << '\n'
-          << "  Year:         " << I.Year.Text() << '\n'
+          << "  Year:         " << TagYearText(I.Year) << '\n'
           << "  Comment:      " << I.Comment.Text() << '\n'
           << "  Track:        " << I.Track << '\n'
           << "  Genre:        "
@@ -113,7 +101,7 @@ void PrintMpeg(const QString &FileName, const TMPEGAudio &Audio) {
 void PrintWave(const QString &FileName, const TWaveFileInfo &Info) {
     const TWaveHeader &h = Info.Header;
     out() << FileName << '\n'
-          << "  Format:      " << FormatName(h.FormatTag) << '\n'
+          << "  Format:      " << WaveFormatName(h.FormatTag) << '\n'
           << "  Channels:    " << h.Channels << '\n'
           << "  Sample rate: " << h.SampleRate << " Hz\n"
           << "  Bits:        " << h.BitsPerSample << '\n'

@@ -27,7 +27,8 @@ int RunTag(const QStringList &Args) {
     const QCommandLineOption track(QStringList{"track"}, {}, "N");
     const QCommandLineOption genre(QStringList{"genre"}, {}, "NAME|CODE");
     const QCommandLineOption remove(QStringList{"remove"});
-    parser.addOptions({title, artist, album, year, comment, track, genre, remove});
+    const QCommandLineOption lossy(QStringList{"lossy"});
+    parser.addOptions({title, artist, album, year, comment, track, genre, remove, lossy});
     if (!parser.parse(QStringList{QStringLiteral("tag")} + Args))
         return UsageError(parser.errorText());
     if (parser.positionalArguments().size() != 1)
@@ -68,6 +69,18 @@ int RunTag(const QStringList &Args) {
     for (const auto &[option, field] : texts) {
         if (parser.isSet(option))
             field = parser.value(option);
+    }
+
+    // A tag holds ISO-8859-1 only; anything else would be stored as '?' without a word.
+    if (fields.HasTag && !parser.isSet(lossy)) {
+        const QStringList unstorable = UnstorableFields(fields);
+        if (!unstorable.isEmpty()) {
+            Fail(file, QStringLiteral("%1 cannot be stored as given (an ID3v1 tag holds "
+                                      "ISO-8859-1 characters only; --lossy writes '?' in "
+                                      "their place); nothing written")
+                           .arg(unstorable.join(QStringLiteral(", "))));
+            return ExitFailed;
+        }
     }
 
     try {

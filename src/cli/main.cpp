@@ -27,10 +27,13 @@ Commands:
         --normalize PERCENT  scale each output to a peak of PERCENT (1-100) of full scale
   info [--json] FILE...      show the format, length and tag of WAV and MPEG audio files
   tag FILE [options]         write or remove the ID3v1 tag of an MPEG audio file
-        --title, --artist, --album, --comment TEXT   (30 characters are kept)
+        --title, --artist, --album, --comment TEXT   (30 characters are kept; a
+                             comment keeps 28 when there is a track)
         --year TEXT          (4 characters are kept)
         --track N            0 for none
         --genre NAME|CODE    a genre name or a code 0..255 (255: none)
+        --lossy              store characters outside ISO-8859-1 as '?' instead of
+                             refusing
         --remove             remove the tag instead
                              Fields not given keep their current values.
 

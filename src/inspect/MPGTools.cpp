@@ -375,8 +375,10 @@ bool ReadID3v1(const uint8_t (&Block)[ID3v1Size], TMPEGInfo &Info) {
     Info.Artist = TagText(Block + 33, 30);
     Info.Album = TagText(Block + 63, 30);
     Info.Year = QString::fromLatin1(reinterpret_cast<const char *>(Block + 93), 4);
+    // ID3v1.1: byte 126 is a track number only behind a zero byte; otherwise it is the last
+    // character of a 30-character ID3v1.0 comment.
     Info.Comment = TagText(Block + 97, 30);
-    Info.Track = Block[126];
+    Info.Track = Block[125] == 0 ? Block[126] : 0;
     Info.Genre = Block[127];
     return true;
 }
@@ -388,10 +390,21 @@ std::array<uint8_t, ID3v1Size> BuildID3v1(const TMPEGInfo &Info) {
     PutTagText(Block.data() + 33, 30, Info.Artist);
     PutTagText(Block.data() + 63, 30, Info.Album);
     PutTagText(Block.data() + 93, 4, Info.Year);
-    PutTagText(Block.data() + 97, 30, Info.Comment);
-    Block[126] = Info.Track;
+    // With a track the comment keeps 28 characters and a zero byte, as ID3v1.1 readers
+    // expect; without one it may use all 30.
+    if (Info.Track != 0) {
+        PutTagText(Block.data() + 97, 28, Info.Comment);
+        Block[126] = Info.Track;
+    } else {
+        PutTagText(Block.data() + 97, 30, Info.Comment);
+    }
     Block[127] = Info.Genre;
     return Block;
+}
+
+QString TagYearText(const QString &Year) {
+    const qsizetype End = Year.indexOf(QChar(0));
+    return End < 0 ? Year : Year.left(End);
 }
 
 TMPEGAudio::TMPEGAudio() : DefaultArtist("Unknown Artist"), DefaultTitle("Unknown Title") {}

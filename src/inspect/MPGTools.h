@@ -99,8 +99,13 @@ inline constexpr int ID3v1Size = 128;
 // Fills the tag fields of Info from a block that begins with "TAG" and returns true; leaves
 // Info untouched and returns false otherwise.
 bool ReadID3v1(const uint8_t (&Block)[ID3v1Size], TMPEGInfo &Info);
-// The tag block of Info's tag fields, texts as ISO-8859-1 ('?' for other characters).
+// The tag block of Info's tag fields, texts as ISO-8859-1 ('?' for other characters). A
+// non-zero track is written the ID3v1.1 way: comment cut to 28 characters, a zero byte, the
+// track.
 std::array<uint8_t, ID3v1Size> BuildID3v1(const TMPEGInfo &Info);
+// A tag's year as shown: the stored four characters up to the first zero byte, so that a
+// year written empty shows empty.
+QString TagYearText(const QString &Year);
 
 // A read or write failure after a file was opened for a tag change.
 class EInOutError : public Exception {

@@ -2,6 +2,9 @@
 
 #include <QFileInfo>
 
+#include <algorithm>
+#include <utility>
+
 namespace {
 
 // Spaces and control characters around the year: a tag without a year holds four spaces
@@ -18,7 +21,31 @@ QString TrimmedYear(const QString &Year) {
 } // namespace
 
 int GenreEntryOfCode(int Code) {
-    return Code >= 0 && Code < GenreCount ? Code + 1 : 0;
+    return Code >= 0 && Code < 255 ? Code + 1 : 0;
+}
+
+uint8_t TrackOfText(const QString &Track) {
+    bool isNumber = false;
+    const uint number = Track.toUInt(&isNumber);
+    return isNumber ? uint8_t(number % 256) : 0;
+}
+
+QStringList UnstorableFields(const TTagFields &Fields) {
+    // Only the characters that are stored count: the rest is cut off anyway.
+    const int commentCapacity = TrackOfText(Fields.Track) != 0 ? 28 : 30;
+    const std::pair<const char *, QString> stored[] = {
+        {"Title", Fields.Title.left(30)},
+        {"Artist", Fields.Artist.left(30)},
+        {"Album", Fields.Album.left(30)},
+        {"Year", Fields.Year.left(4)},
+        {"Comment", Fields.Comment.left(commentCapacity)},
+    };
+    QStringList labels;
+    for (const auto &[label, text] : stored) {
+        if (std::any_of(text.begin(), text.end(), [](QChar c) { return c.unicode() > 0xFF; }))
+            labels << QString::fromLatin1(label);
+    }
+    return labels;
 }
 
 int GenreEntryOfText(const QString &Text) {
@@ -58,16 +85,14 @@ TTagUpdate UpdateTag(const QString &FileName, const TTagFields &Fields) {
     audio.SetTrack(0);
     int result;
     if (Fields.HasTag) {
-        bool isNumber = false;
-        const uint number = Fields.Track.toUInt(&isNumber);
-        if (!Fields.Track.isEmpty())
-            audio.SetTrack(isNumber ? uint8_t(number % 256) : 0);
+        audio.SetTrack(TrackOfText(Fields.Track));
         audio.SetTitle(Fields.Title);
         audio.SetArtist(Fields.Artist);
         audio.SetAlbum(Fields.Album);
         audio.SetYear(Fields.Year);
         audio.SetComment(Fields.Comment);
-        audio.SetGenre(Fields.GenreEntry <= 0 ? 255 : uint8_t(Fields.GenreEntry - 1));
+        const bool none = Fields.GenreEntry <= 0 || Fields.GenreEntry > 255;
+        audio.SetGenre(none ? 255 : uint8_t(Fields.GenreEntry - 1));
         result = audio.WriteTag();
     } else {
         result = audio.RemoveTag();

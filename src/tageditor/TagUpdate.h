@@ -3,6 +3,9 @@
 #include "inspect/MPGTools.h"
 
 #include <QString>
+#include <QStringList>
+
+#include <cstdint>
 
 // The tag editor's rules without its window: how a file's record becomes the editable
 // fields, and how edited fields are written back. The editor window and brindle-cli's tag
@@ -15,18 +18,28 @@ struct TTagFields {
     QString Album;
     QString Year;
     QString Comment;
-    int GenreEntry = 0; // 0 = none, n + 1 = genre code n
+    // 0 = none (code 255), n + 1 = genre code n. Codes 126..254 have no name but are kept:
+    // other taggers write them.
+    int GenreEntry = 0;
 };
 
 // The fields as the editor shows them for a file's record.
 TTagFields TagFieldsFromInfo(const TMPEGInfo &Info);
 
-// The genre entry of a genre code: codes without a name have the empty entry.
+// The genre entry of a genre code: 255 (none) and codes outside a byte have the empty entry.
 int GenreEntryOfCode(int Code);
 
 // The genre entry for a name (letter case ignored) or a code 0..255 given as text; -1 when
 // the text is neither.
 int GenreEntryOfText(const QString &Text);
+
+// The track byte a track text stands for: its number modulo 256, 0 for an empty text or one
+// that is not a number.
+uint8_t TrackOfText(const QString &Track);
+
+// The labels ("Title", "Artist", "Album", "Year", "Comment") of the fields whose stored part
+// holds characters outside ISO-8859-1, which a tag cannot hold and would store as '?'.
+QStringList UnstorableFields(const TTagFields &Fields);
 
 enum class TTagUpdateResult { Written, NotMpeg, NoSuchFile, Refused };
 

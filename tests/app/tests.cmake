@@ -14,5 +14,6 @@ target_link_libraries(file_lists_test PRIVATE brindle_gui)
 brindle_add_test(main_form_test gui
   support/WidgetTestMain.cpp
   app/main_form_test.cpp
+  app/file_info_command_test.cpp
 )
 target_link_libraries(main_form_test PRIVATE brindle_gui)

@@ -53,6 +53,49 @@ TEST_F(CliTest, TagWritesKeepsUnsetFieldsAndRemoves) {
     EXPECT_EQ(info["Header"].toString(), "BAD");
 }
 
+TEST_F(CliTest, TagKeepsUnnamedGenresAndWritesID3v11Tracks) {
+    WriteSineWav(path("a.wav"), 2, 44100, 1.0, 440);
+    ASSERT_EQ(Run({"encode", path("a.wav")}).exitCode, 0);
+    ASSERT_EQ(Run({"tag", path("a.MP3"), "--genre", "147", "--year", "", "--track", "5",
+                   "--comment", "123456789012345678901234567890"})
+                  .exitCode,
+              0);
+    QByteArray tag = ReadFile(path("a.MP3")).right(128);
+    EXPECT_EQ(uint8_t(tag[127]), 147);
+    EXPECT_EQ(tag.mid(93, 4), QByteArray(4, '\0'));
+    EXPECT_EQ(tag.mid(97, 30), "1234567890123456789012345678" + QByteArray(1, '\0') + '\5');
+
+    // Another field changed: the code stays.
+    ASSERT_EQ(Run({"tag", path("a.MP3"), "--title", "Other"}).exitCode, 0);
+    tag = ReadFile(path("a.MP3")).right(128);
+    EXPECT_EQ(uint8_t(tag[127]), 147);
+    EXPECT_EQ(uint8_t(tag[126]), 5);
+
+    const Result text = Run({"info", path("a.MP3")});
+    EXPECT_FALSE(text.out.contains(QChar(0))) << "an empty year prints as nothing";
+    EXPECT_TRUE(text.out.contains("Comment:      1234567890123456789012345678\n"));
+    EXPECT_TRUE(text.out.contains("Track:        5\n"));
+    EXPECT_EQ(InfoJson(Run({"info", "--json", path("a.MP3")}))["Year"].toString(), "");
+}
+
+TEST_F(CliTest, TagRefusesCharactersATagCannotHoldUnlessLossy) {
+    WriteSineWav(path("a.wav"), 2, 44100, 1.0, 440);
+    ASSERT_EQ(Run({"encode", path("a.wav")}).exitCode, 0);
+    const QByteArray before = ReadFile(path("a.MP3"));
+    Result r = Run({"tag", path("a.MP3"), "--title", QStringLiteral("\u03a9mega"), "--artist",
+                    QStringLiteral("Caf\u00e9")});
+    EXPECT_EQ(r.exitCode, 1);
+    EXPECT_TRUE(r.err.contains("Title cannot be stored")) << r.err.toStdString();
+    EXPECT_EQ(ReadFile(path("a.MP3")), before);
+
+    r = Run({"tag", path("a.MP3"), "--lossy", "--title", QStringLiteral("\u03a9mega"), "--artist",
+             QStringLiteral("Caf\u00e9")});
+    ASSERT_EQ(r.exitCode, 0) << r.err.toStdString();
+    const QByteArray tag = ReadFile(path("a.MP3")).right(128);
+    EXPECT_EQ(tag.mid(3, 6), QByteArray("?mega\0", 6));
+    EXPECT_EQ(tag.mid(33, 4), "Caf\xe9");
+}
+
 TEST_F(CliTest, TagRefusesWhatItCannotTagWithoutTouchingIt) {
     WriteSineWav(path("a.wav"), 2, 44100, 1.0, 440);
     const QByteArray wav = ReadFile(path("a.wav"));

@@ -1,14 +1,13 @@
 #include "inspect/MPGTools.h"
+#include "support/FileSizeLimit.h"
 #include "support/TestMedia.h"
 
 #include <QDir>
 #include <QFile>
 #include <QTemporaryDir>
 #include <cerrno>
-#include <csignal>
 #include <cstring>
 #include <gtest/gtest.h>
-#include <sys/resource.h>
 #include <unistd.h>
 
 using testmedia::ReadFile;
@@ -65,14 +64,15 @@ TEST(ID3v1BlockTest, BuildPlacesEveryFieldCutToItsCapacity) {
     EXPECT_EQ(Field(B, 39, 24), QByteArray(24, '\0'));
     EXPECT_EQ(Field(B, 93, 4), "1999");
     EXPECT_EQ(Field(B, 97, 5), QByteArray("note\0", 5));
+    EXPECT_EQ(B[125], 0);
     EXPECT_EQ(B[126], 7);
     EXPECT_EQ(B[127], 17);
 }
 
-TEST(ID3v1BlockTest, ReadTrimsTextsButTakesYearAndTrackByteAsTheyAre) {
+TEST(ID3v1BlockTest, ReadTrimsTextsButTakesTheYearAsItIs) {
     QByteArray Bytes = "TAG" + QByteArray("  Lead  \0junk", 13);
     Bytes = Bytes.leftJustified(33, '\0') + QByteArray(30, 'x') + QByteArray(30, ' ') +
-            QByteArray(4, '\0') + QByteArray(29, 'c') + "Z" + "\xFF";
+            QByteArray(4, '\0') + QByteArray(29, 'c') + "C" + "\xFF";
     TMPEGInfo Info;
     ASSERT_TRUE(Read(Block(Bytes), Info));
     EXPECT_EQ(Info.Header, QStringLiteral("TAG"));
@@ -80,13 +80,50 @@ TEST(ID3v1BlockTest, ReadTrimsTextsButTakesYearAndTrackByteAsTheyAre) {
     EXPECT_EQ(Info.Artist, QString(30, u'x'));
     EXPECT_TRUE(Info.Album.IsEmpty());
     EXPECT_EQ(Info.Year, QString(4, QChar(0)));
-    EXPECT_EQ(Info.Comment, QString(29, u'c') + u'Z') << "a 30-character comment keeps byte 126";
-    EXPECT_EQ(Info.Track, 'Z');
+    EXPECT_TRUE(TagYearText(Info.Year).isEmpty()) << "a year written empty shows empty";
+    EXPECT_EQ(Info.Comment, QString(29, u'c') + u'C') << "an ID3v1.0 comment of 30 characters";
+    EXPECT_EQ(Info.Track, 0) << "its last letter is no track number";
     EXPECT_EQ(Info.Genre, 255);
 
     TMPEGInfo Untouched;
     EXPECT_FALSE(Read(Block("tag" + Bytes.mid(3)), Untouched));
     EXPECT_EQ(Untouched.Header, QStringLiteral("BAD"));
+}
+
+TEST(ID3v1BlockTest, TrackIsWrittenAndReadTheID3v11Way) {
+    TMPEGInfo Info;
+    Info.Comment = QString(29, u'c') + u'C';
+    Info.Track = 5;
+    auto B = BuildID3v1(Info);
+    EXPECT_EQ(Field(B, 97, 28), QByteArray(28, 'c'));
+    EXPECT_EQ(B[125], 0) << "readers take byte 126 as a track only behind a zero byte";
+    EXPECT_EQ(B[126], 5);
+    TMPEGInfo Back;
+    ASSERT_TRUE(Read(B, Back));
+    EXPECT_EQ(Back.Comment, QString(28, u'c'));
+    EXPECT_EQ(Back.Track, 5);
+
+    // Without a track the comment keeps all 30 characters and reads back whole.
+    Info.Track = 0;
+    B = BuildID3v1(Info);
+    EXPECT_EQ(Field(B, 97, 30), QByteArray(29, 'c') + 'C');
+    ASSERT_TRUE(Read(B, Back));
+    EXPECT_EQ(Back.Comment, Info.Comment);
+    EXPECT_EQ(Back.Track, 0);
+
+    // A short comment leaves the zero byte in place by itself.
+    Info.Comment = QStringLiteral("short");
+    Info.Track = 255;
+    B = BuildID3v1(Info);
+    ASSERT_TRUE(Read(B, Back));
+    EXPECT_EQ(Back.Comment, QStringLiteral("short"));
+    EXPECT_EQ(Back.Track, 255);
+}
+
+TEST(ID3v1BlockTest, YearTextStopsAtTheFirstZeroByte) {
+    EXPECT_EQ(TagYearText(QStringLiteral("1999")), QStringLiteral("1999"));
+    EXPECT_EQ(TagYearText(QStringLiteral("    ")), QStringLiteral("    ")) << "no tag: spaces";
+    EXPECT_EQ(TagYearText(QStringLiteral("99") + QString(2, QChar(0))), QStringLiteral("99"));
 }
 
 TEST(ID3v1BlockTest, GenreTableHasNamesUpTo125Only) {
@@ -132,19 +169,20 @@ TEST_F(TagFileTest, WriteAppendsOnceReplacesAfterwardsAndRemoveRestoresTheAudio)
     EXPECT_EQ(ReadFile(Path), Audio());
 }
 
-TEST_F(TagFileTest, TrackByteOverwritesTheLastCommentCharacter) {
+TEST_F(TagFileTest, CommentAndTrackSurviveAWriteAsOtherReadersSeeThem) {
     Mp3.SetComment(QString(30, u'c'));
     Mp3.SetTrack(0);
     Mp3.SetYear(QString());
     ASSERT_EQ(Mp3.WriteTag(), 0);
-    EXPECT_EQ(Mp3.Data().Comment, QString(29, u'c'));
+    EXPECT_EQ(Mp3.Data().Comment, QString(30, u'c'));
     EXPECT_EQ(Mp3.Data().Year, QString(4, QChar(0)));
+    EXPECT_EQ(Field(Block(ReadFile(Path).right(128)), 93, 4), QByteArray(4, '\0'));
 
     Mp3.SetComment(QString(29, u'c'));
     Mp3.SetTrack(5);
     ASSERT_EQ(Mp3.WriteTag(), 0);
     EXPECT_EQ(Mp3.Data().Track, 5);
-    EXPECT_EQ(Mp3.Data().Comment, QString(29, u'c') + QChar(5));
+    EXPECT_EQ(Mp3.Data().Comment, QString(28, u'c')) << "no stray track character";
 }
 
 TEST_F(TagFileTest, FileOfOnlyATagIsNeverCut) {
@@ -177,17 +215,12 @@ TEST_F(TagFileTest, UnopenableFilesAreLeftAloneWithTheErrorCode) {
 }
 
 TEST_F(TagFileTest, FailedAppendPutsTheFileBackAndThrows) {
-    // Let the file grow by 10 bytes only, so the append fails part-way.
-    rlimit Old{};
-    ASSERT_EQ(getrlimit(RLIMIT_FSIZE, &Old), 0);
-    rlimit Small = Old;
-    Small.rlim_cur = rlim_t(Audio().size() + 10);
-    const auto OldHandler = std::signal(SIGXFSZ, SIG_IGN);
-    ASSERT_EQ(setrlimit(RLIMIT_FSIZE, &Small), 0);
-    Mp3.SetTitle(QStringLiteral("Too big"));
-    EXPECT_THROW(Mp3.WriteTag(), EInOutError);
-    setrlimit(RLIMIT_FSIZE, &Old);
-    std::signal(SIGXFSZ, OldHandler);
+    {
+        const FileSizeLimit Limit(Audio().size() + 10); // the append fails part-way
+        ASSERT_TRUE(Limit.Works);
+        Mp3.SetTitle(QStringLiteral("Too big"));
+        EXPECT_THROW(Mp3.WriteTag(), EInOutError);
+    }
     EXPECT_EQ(ReadFile(Path), Audio());
     EXPECT_FALSE(Mp3.HasTag());
 }
