@@ -300,8 +300,6 @@ QString WaveFileProblem(const TWaveFileInfo &Info) {
             .arg(MaxWaveSampleRate);
     if (h.BytesPerSecond == 0)
         return QStringLiteral("BytesPerSecond is 0");
-    if (h.BlockAlign == 0)
-        return QStringLiteral("BlockAlign is 0");
     // Compressed formats have block sizes and rates of their own; PCM and float must add up.
     if (h.FormatTag == WAVE_FORMAT_PCM || h.FormatTag == WAVE_FORMAT_IEEE_FLOAT) {
         if (h.BitsPerSample == 0)

@@ -96,8 +96,9 @@ void ReadWaveFile(QIODevice &File, TWaveFileInfo &Info);
 
 // Why the header of a walked file cannot describe real audio, naming the field, or empty
 // when it can: not RIFF/WAVE, no complete fmt chunk, no channels, a sample rate outside
-// 1..MaxWaveSampleRate Hz, a zero byte rate or block alignment, for PCM and float a block
-// alignment or byte rate that disagrees with channels, bits and rate, no data chunk.
+// 1..MaxWaveSampleRate Hz, a zero byte rate, for PCM and float a block alignment or byte
+// rate that disagrees with channels, bits and rate, no data chunk. Compressed formats keep
+// block sizes and rates of their own, so only the first checks apply to them.
 QString WaveFileProblem(const TWaveFileInfo &Info);
 
 // Conversions between the stored little-endian bytes of Count samples of Format (which must

@@ -33,8 +33,9 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
     }
     const TWaveHeader &h = info.Header;
     if (info.FileSize != qint64(size) || info.Duration < 0 || h.BytesPerSecond == 0 ||
-        h.BlockAlign == 0 || info.DataOffset < 12 || info.DataLength < 0 ||
-        info.DataOffset + info.DataLength > info.FileSize || info.DataLength % h.BlockAlign != 0)
+        info.DataOffset < 12 || info.DataLength < 0 ||
+        info.DataOffset + info.DataLength > info.FileSize ||
+        (h.BlockAlign != 0 && info.DataLength % h.BlockAlign != 0))
         std::abort();
 
     // What the encoder accepts, the sample reader can read.
