@@ -20,14 +20,9 @@ int main(int argc, char **argv) {
     TWaveFileInfo info;
     if (!ReadWaveFileInfo(args[2], info))
         return 1;
-    TPcmLayout layout;
-    layout.DataOffset = info.DataOffset;
-    layout.DataLength = info.DataLength;
-    layout.BitsPerSample = info.Header.BitsPerSample;
-    layout.Float = info.IsFloat;
     std::atomic<bool> abort{false};
     double peak = 0;
-    if (!ScanPeak(args[2], layout, peak, abort))
+    if (!ScanPeak(args[2], info, peak, abort))
         return 1;
     if (args[1] == QLatin1String("scan")) {
         std::printf("peak %.0f level %.2f\n", peak, PeakLevel(peak));
@@ -35,7 +30,7 @@ int main(int argc, char **argv) {
     }
     const double level = PeakLevel(peak);
     QString temp;
-    const bool ok = level > 0 && NormalizeWave(args[2], layout, args.value(3).toDouble() / level,
+    const bool ok = level > 0 && NormalizeWave(args[2], info, args.value(3).toDouble() / level,
                                                QFileInfo(args[2]).absolutePath(), temp, abort);
     QFile::remove(temp);
     return ok ? 0 : 1;

@@ -143,16 +143,21 @@ int RunEncode(const QStringList &Args) {
             ++failed;
             continue;
         }
-        if (!isWave && !IsRawPcmName(source)) {
-            Fail(source, IsWaveFile(source) ? QStringLiteral("not a valid WAV file")
-                                            : QStringLiteral("not a WAV file (raw PCM is read from "
-                                                             ".pcm and .raw files)"));
+        // A RIFF/WAVE file whose header cannot describe audio is refused with the reason,
+        // whatever its name: encoded as raw PCM it would be noise.
+        const TWaveFileInfo &wave = job->WaveData;
+        const bool looksLikeWave = wave.Header.IsRiffWave();
+        if (!isWave && (looksLikeWave || !IsRawPcmName(source))) {
+            Fail(source,
+                 looksLikeWave ? QStringLiteral("not a usable WAV file: ") + WaveFileProblem(wave)
+                 : IsWaveFile(source) ? QStringLiteral("not a valid WAV file")
+                                      : QStringLiteral("not a WAV file (raw PCM is read from "
+                                                       ".pcm and .raw files)"));
             ++failed;
             continue;
         }
         if (isWave) {
-            if (const QString reason = UnsupportedWaveFormat(job->WaveData.Header);
-                !reason.isEmpty()) {
+            if (const QString reason = UnsupportedWaveFormat(job->WaveData); !reason.isEmpty()) {
                 Fail(source, reason);
                 ++failed;
                 continue;

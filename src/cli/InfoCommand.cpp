@@ -26,6 +26,10 @@ QJsonObject WaveJson(const QString &FileName, const TWaveFileInfo &Info) {
         {"BytesPerSecond", double(h.BytesPerSecond)},
         {"BlockAlign", h.BlockAlign},
         {"BitsPerSample", h.BitsPerSample},
+        {"DataOffset", double(Info.DataOffset)},
+        {"DataLength", double(Info.DataLength)},
+        {"Truncated", Info.Truncated},
+        {"Problem", Info.Header.IsRiffWave() ? WaveFileProblem(Info) : QString()},
         {"Kind", Info.Valid ? "wave" : "unreadable"},
     };
 }
@@ -101,14 +105,21 @@ void PrintMpeg(const QString &FileName, const TMPEGAudio &Audio) {
 void PrintWave(const QString &FileName, const TWaveFileInfo &Info) {
     const TWaveHeader &h = Info.Header;
     out() << FileName << '\n'
-          << "  Format:      " << WaveFormatName(h.FormatTag) << '\n'
+          << "  Format:      " << WaveFormatName(h.FormatTag)
+          << (Info.Extensible ? " (extensible)" : "") << '\n'
           << "  Channels:    " << h.Channels << '\n'
           << "  Sample rate: " << h.SampleRate << " Hz\n"
           << "  Bits:        " << h.BitsPerSample << '\n'
           << "  Byte rate:   " << h.BytesPerSecond << " bytes/s\n"
           << "  Block align: " << h.BlockAlign << '\n'
           << "  Size:        " << Info.FileSize << " bytes\n"
-          << "  Length:      " << LengthText(Info.Duration) << '\n';
+          << "  Length:      " << LengthText(Info.Duration) << '\n'
+          << "  Audio data:  " << Info.DataLength << " bytes at offset " << Info.DataOffset << '\n';
+    if (Info.Truncated)
+        out() << "  Cut short:   the data chunk claims " << h.DataSize
+              << " bytes; only what the file holds is read\n";
+    else if (Info.Streamed)
+        out() << "  Data size:   not recorded by the writer; read to the end of the file\n";
 }
 
 } // namespace
@@ -148,6 +159,13 @@ int RunInfo(const QStringList &Args) {
                 records.append(WaveJson(file, wave));
             else
                 PrintWave(file, wave);
+            continue;
+        }
+        if (wave.Header.IsRiffWave()) {
+            Fail(file, QStringLiteral("not a usable WAV file: ") + WaveFileProblem(wave));
+            ++failed;
+            if (json)
+                records.append(WaveJson(file, wave));
             continue;
         }
         audio.ResetData();

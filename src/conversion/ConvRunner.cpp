@@ -35,15 +35,6 @@ QString PhaseCaption(int Phase) {
 
 namespace {
 
-TPcmLayout LayoutOf(const TWaveFileInfo &Info) {
-    TPcmLayout layout;
-    layout.DataOffset = Info.DataOffset;
-    layout.DataLength = Info.DataLength;
-    layout.BitsPerSample = Info.Header.BitsPerSample;
-    layout.Float = Info.IsFloat;
-    return layout;
-}
-
 QString EncodeErrorLine(const TFileParam &Job) {
     return QStringLiteral("Source file '%1' can't be open, convert error.").arg(Job.SourcePath);
 }
@@ -273,23 +264,23 @@ void TConvRunner::StartEncodeJob(TFileParam &Job) {
 
     SetPhase(phScanPeak);
     const QString source = Job.SourcePath;
-    const TPcmLayout layout = LayoutOf(Job.WaveData);
+    const TWaveFileInfo wave = Job.WaveData;
     const QString folder = QFileInfo(Job.DestPath).absolutePath();
     const int target = FConfig.NormalizeFactor;
     auto temp = std::make_shared<QString>();
     auto failed = std::make_shared<bool>(false);
     RunWorker(
-        [this, source, layout, folder, target, temp, failed] {
+        [this, source, wave, folder, target, temp, failed] {
             const auto progress = [this](int Percent) { emit ProgressChanged(Percent); };
             try {
                 double peak = 0;
-                if (!ScanPeak(source, layout, peak, FStop, progress) || FStop)
+                if (!ScanPeak(source, wave, peak, FStop, progress) || FStop)
                     return;
                 QMetaObject::invokeMethod(this, [this] { SetPhase(phNormalize); });
                 const double level = PeakLevel(peak);
                 if (level <= 0)
                     return; // nothing above zero: left as it is
-                if (!NormalizeWave(source, layout, target / level, folder, *temp, FStop,
+                if (!NormalizeWave(source, wave, target / level, folder, *temp, FStop,
                                    progress))
                     *failed = true;
             } catch (const Exception &) {
@@ -542,15 +533,14 @@ void TConvRunner::DecodeOutputClosed() {
                 TWaveFileInfo info;
                 if (!ReadWaveFileInfo(decoded, info))
                     return;
-                const TPcmLayout layout = LayoutOf(info);
                 double peak = 0;
-                if (!ScanPeak(decoded, layout, peak, FStop, progress) || FStop)
+                if (!ScanPeak(decoded, info, peak, FStop, progress) || FStop)
                     return;
                 QMetaObject::invokeMethod(this, [this] { SetPhase(phNormalize); });
                 const double level = PeakLevel(peak);
                 if (level <= 0)
                     return;
-                *ok = NormalizeWave(decoded, layout, target / level, folder, *temp, FStop,
+                *ok = NormalizeWave(decoded, info, target / level, folder, *temp, FStop,
                                     progress);
             } catch (const Exception &) {
                 *ok = false;

@@ -4,75 +4,20 @@
 #include "platform/Exception.h"
 
 #include <QFile>
-#include <QFileInfo>
 
 #include <algorithm>
 #include <cmath>
-#include <cstring>
 #include <vector>
 
 namespace {
-
-int BytesPerSample(const TPcmLayout &Layout) { return (Layout.BitsPerSample + 7) / 8; }
-
-// A sample as a signed integer of its own width (8-bit samples are stored offset by 128).
-int32_t ReadSample(const uint8_t *p, int Bytes) {
-    switch (Bytes) {
-    case 1:
-        return int32_t(p[0]) - 128;
-    case 2:
-        return int16_t(uint16_t(p[0] | p[1] << 8));
-    case 3:
-        return int32_t(uint32_t(p[0] << 8 | p[1] << 16 | p[2] << 24)) >> 8;
-    default:
-        return int32_t(uint32_t(p[0] | p[1] << 8 | p[2] << 16 | uint32_t(p[3]) << 24));
-    }
-}
-
-void WriteSample(uint8_t *p, int Bytes, int32_t v) {
-    const auto u = uint32_t(v);
-    switch (Bytes) {
-    case 1:
-        p[0] = uint8_t(v + 128);
-        break;
-    case 2:
-        p[0] = uint8_t(u);
-        p[1] = uint8_t(u >> 8);
-        break;
-    case 3:
-        p[0] = uint8_t(u);
-        p[1] = uint8_t(u >> 8);
-        p[2] = uint8_t(u >> 16);
-        break;
-    default:
-        p[0] = uint8_t(u);
-        p[1] = uint8_t(u >> 8);
-        p[2] = uint8_t(u >> 16);
-        p[3] = uint8_t(u >> 24);
-        break;
-    }
-}
-
-float ReadFloat(const uint8_t *p) {
-    const uint32_t u = uint32_t(p[0] | p[1] << 8 | p[2] << 16 | uint32_t(p[3]) << 24);
-    float f;
-    std::memcpy(&f, &u, sizeof f);
-    return f;
-}
-
-void WriteFloat(uint8_t *p, float f) {
-    uint32_t u;
-    std::memcpy(&u, &f, sizeof u);
-    WriteSample(p, 4, int32_t(u));
-}
 
 // 100 - remaining / length x 100, to the nearest integer with ties to even.
 int Percent(qint64 Remaining, qint64 Length) {
     return int(std::nearbyint(100.0 - double(Remaining) / double(Length) * 100.0));
 }
 
-void OpenSource(QFile &File, const TPcmLayout &Layout) {
-    if (!File.open(QIODevice::ReadOnly) || !File.seek(Layout.DataOffset))
+void OpenAt(QFile &File, qint64 Offset) {
+    if (!File.open(QIODevice::ReadOnly) || !File.seek(Offset))
         throw EFOpenError(File.fileName(), File.errorString());
 }
 
@@ -93,42 +38,51 @@ void CopyBytes(QFile &In, QFile &Out, qint64 Size, std::vector<char> &Buffer) {
     }
 }
 
+bool Usable(const TWaveFileInfo &Info) {
+    return Info.DataLength > 0 && Info.SampleFormat.IsReadable();
+}
+
 } // namespace
 
-bool ScanPeak(const QString &Path, const TPcmLayout &Layout, double &Peak,
+bool ScanPeak(const QString &Path, const TWaveFileInfo &Info, double &Peak,
               const std::atomic<bool> &Abort, const TPercentEvent &Progress) {
     Peak = 0;
     QFile file(Path);
-    OpenSource(file, Layout);
-    if (Layout.DataLength <= 0)
+    OpenAt(file, Info.DataOffset);
+    if (!Usable(Info))
         return false;
-    const int bytes = BytesPerSample(Layout);
-    // Integer samples are compared in their own width and scaled once at the end.
-    const double toUnits = Layout.Float ? 32768.0 : std::ldexp(1.0, 16 - Layout.BitsPerSample);
-    std::vector<uint8_t> buffer(size_t(NormalizeChunkSamples) * bytes);
-    int32_t peak = 0;
-    float floatPeak = 0;
-    qint64 remaining = Layout.DataLength;
+    const TWaveSampleFormat format = Info.SampleFormat;
+    const int bytes = format.Bytes();
+    const bool isFloat = format.Kind == wskFloat;
+    std::vector<uint8_t> buffer(size_t(NormalizeChunkSamples) * size_t(bytes));
+    // Integers compare left-justified to 32 bits, exactly; floats as they are.
+    std::vector<int32_t> integers(isFloat ? 0 : NormalizeChunkSamples);
+    std::vector<double> reals(isFloat ? NormalizeChunkSamples : 0);
+    int32_t integerPeak = 0;
+    double realPeak = 0;
+    qint64 remaining = Info.DataLength;
     while (remaining > 0) {
         const qint64 want = std::min<qint64>(remaining, qint64(buffer.size()));
         const qint64 got = file.read(reinterpret_cast<char *>(buffer.data()), want);
         if (got <= 0)
             break; // the file shrank: the peak covers what was there
-        const uint8_t *end = buffer.data() + got / bytes * bytes;
-        if (Layout.Float) {
-            for (const uint8_t *p = buffer.data(); p < end; p += bytes)
-                floatPeak = std::max(floatPeak, ReadFloat(p));
+        const size_t count = size_t(got / bytes);
+        if (isFloat) {
+            DecodeWaveSamples(buffer.data(), count, format, reals.data());
+            for (size_t i = 0; i < count; ++i)
+                realPeak = std::max(realPeak, reals[i]);
         } else {
-            for (const uint8_t *p = buffer.data(); p < end; p += bytes)
-                peak = std::max(peak, ReadSample(p, bytes));
+            DecodeWaveSamples(buffer.data(), count, format, integers.data());
+            for (size_t i = 0; i < count; ++i)
+                integerPeak = std::max(integerPeak, integers[i]);
         }
         remaining -= got;
         if (Progress)
-            Progress(Percent(remaining, Layout.DataLength));
+            Progress(Percent(remaining, Info.DataLength));
         if (Abort.load(std::memory_order_relaxed))
             break;
     }
-    Peak = Layout.Float ? double(floatPeak) * toUnits : double(peak) * toUnits;
+    Peak = isFloat ? realPeak * 32768.0 : double(integerPeak) / 65536.0;
     return true;
 }
 
@@ -136,7 +90,7 @@ double PeakLevel(double Peak) {
     return double((static_cast<long double>(Peak) - 1) / 327.66L);
 }
 
-bool NormalizeWave(const QString &Path, const TPcmLayout &Layout, double Factor,
+bool NormalizeWave(const QString &Path, const TWaveFileInfo &Info, double Factor,
                    const QString &TempFolder, QString &TempName, const std::atomic<bool> &Abort,
                    const TPercentEvent &Progress) {
     // A name no file of the user's can have, in the folder where the result is wanted, so
@@ -150,39 +104,38 @@ bool NormalizeWave(const QString &Path, const TPcmLayout &Layout, double Factor,
         throw EFCreateError(TempName, temp.errorString());
 
     QFile source(Path);
-    if (!source.open(QIODevice::ReadOnly))
-        throw EFOpenError(Path, source.errorString());
-    if (Layout.DataLength <= 0)
+    OpenAt(source, 0);
+    if (!Usable(Info))
         return false;
 
-    const int bytes = BytesPerSample(Layout);
     std::vector<char> copyBuffer(64 * 1024);
-    CopyBytes(source, temp, Layout.DataOffset, copyBuffer);
+    CopyBytes(source, temp, Info.DataOffset, copyBuffer);
 
-    const int32_t maxValue = Layout.Float ? 0 : int32_t((int64_t(1) << (Layout.BitsPerSample - 1)) - 1);
-    const int32_t minValue = -maxValue - 1;
-    std::vector<uint8_t> buffer(size_t(NormalizeChunkSamples) * bytes);
-    qint64 remaining = Layout.DataLength;
+    const TWaveSampleFormat format = Info.SampleFormat;
+    const int bytes = format.Bytes();
+    // Full scale is 1.0 in both directions for floats; integers are clamped to their own
+    // range when they are stored.
+    const bool isFloat = format.Kind == wskFloat;
+    std::vector<uint8_t> buffer(size_t(NormalizeChunkSamples) * size_t(bytes));
+    std::vector<double> values(NormalizeChunkSamples);
+    qint64 remaining = Info.DataLength;
     while (remaining > 0) {
         const qint64 want = std::min<qint64>(remaining, qint64(buffer.size()));
         const qint64 got = source.read(reinterpret_cast<char *>(buffer.data()), want);
         if (got <= 0)
             throw EFOpenError(Path, source.errorString());
-        uint8_t *end = buffer.data() + got / bytes * bytes;
-        if (Layout.Float) {
-            for (uint8_t *p = buffer.data(); p < end; p += bytes)
-                WriteFloat(p, std::clamp(float(double(ReadFloat(p)) * Factor), -1.0f, 1.0f));
-        } else {
-            for (uint8_t *p = buffer.data(); p < end; p += bytes) {
-                const double v = std::clamp(double(ReadSample(p, bytes)) * Factor,
-                                            double(minValue), double(maxValue));
-                WriteSample(p, bytes, int32_t(std::nearbyint(v)));
-            }
+        const size_t count = size_t(got / bytes);
+        DecodeWaveSamples(buffer.data(), count, format, values.data());
+        for (size_t i = 0; i < count; ++i) {
+            values[i] *= Factor;
+            if (isFloat)
+                values[i] = std::clamp(values[i], -1.0, 1.0);
         }
+        EncodeWaveSamples(values.data(), count, format, buffer.data());
         WriteAll(temp, reinterpret_cast<const char *>(buffer.data()), got);
         remaining -= got;
         if (Progress)
-            Progress(Percent(remaining, Layout.DataLength));
+            Progress(Percent(remaining, Info.DataLength));
         if (Abort.load(std::memory_order_relaxed))
             return true;
     }

@@ -1,13 +1,15 @@
 #include "encoder/LameCoder.h"
 
-#include "inspect/MP3WavComm.h"
+#include "inspect/WaveReader.h"
 #include "platform/FilePaths.h"
 
 #include <QCoreApplication>
 #include <QFile>
 #include <QFileInfo>
 
+#include <algorithm>
 #include <bit>
+#include <cstring>
 #include <memory>
 
 static_assert(std::endian::native == std::endian::little,
@@ -25,10 +27,21 @@ int EncoderChannels(TLameMode Mode) {
     return Mode == MONO ? 1 : 2;
 }
 
+int16_t Mix(int16_t A, int16_t B) {
+    return int16_t((int(A) + int(B)) / 2);
+}
+int32_t Mix(int32_t A, int32_t B) {
+    return int32_t((int64_t(A) + B) / 2);
+}
+float Mix(float A, float B) {
+    return (A + B) * 0.5f;
+}
+
 // Matches a block of interleaved samples to the encoder's channel count: mono is spread
 // over both channels, stereo is mixed down. Returns the number of values written to Out.
-size_t MatchChannels(const int16_t *In, size_t Values, int InChannels, int OutChannels,
-                     std::vector<int16_t> &Out) {
+template <typename T>
+size_t MatchChannels(const T *In, size_t Values, int InChannels, int OutChannels,
+                     std::vector<T> &Out) {
     if (InChannels == 1 && OutChannels == 2) {
         Out.resize(Values * 2);
         for (size_t i = 0; i < Values; ++i)
@@ -38,8 +51,44 @@ size_t MatchChannels(const int16_t *In, size_t Values, int InChannels, int OutCh
     const size_t frames = Values / 2;
     Out.resize(frames);
     for (size_t i = 0; i < frames; ++i)
-        Out[i] = int16_t((int(In[2 * i]) + int(In[2 * i + 1])) / 2);
+        Out[i] = Mix(In[2 * i], In[2 * i + 1]);
     return frames;
+}
+
+// 16-bit samples are taken exactly as stored; deeper ones are decoded.
+qint64 ReadFrames(TWaveSampleReader &Reader, int16_t *Out, qint64 Frames) {
+    return Reader.ReadBytes(reinterpret_cast<uint8_t *>(Out), Frames);
+}
+template <typename T> qint64 ReadFrames(TWaveSampleReader &Reader, T *Out, qint64 Frames) {
+    return Reader.Read(Out, Frames);
+}
+
+BE_ERR EncodeSamples(HBE_STREAM Stream, uint32_t Values, const int16_t *Samples, uint8_t *Output,
+                     uint32_t *Produced) {
+    return beEncodeChunk(Stream, Values, Samples, Output, Produced);
+}
+BE_ERR EncodeSamples(HBE_STREAM Stream, uint32_t Values, const int32_t *Samples, uint8_t *Output,
+                     uint32_t *Produced) {
+    return beEncodeChunkInt32(Stream, Values, Samples, Output, Produced);
+}
+BE_ERR EncodeSamples(HBE_STREAM Stream, uint32_t Values, const float *Samples, uint8_t *Output,
+                     uint32_t *Produced) {
+    return beEncodeChunkFloat(Stream, Values, Samples, Output, Produced);
+}
+
+// Raw PCM as the WAV reader would describe it: 16-bit samples from the first byte, with as
+// many channels as the encoder takes.
+TWaveFileInfo RawPcmInfo(qint64 FileSize, int Channels) {
+    TWaveFileInfo info;
+    info.Valid = info.HasFormat = info.HasData = true;
+    info.FileSize = FileSize;
+    info.Header.FormatTag = WAVE_FORMAT_PCM;
+    info.Header.Channels = uint16_t(Channels);
+    info.Header.BlockAlign = uint16_t(2 * Channels);
+    info.Header.BitsPerSample = 16;
+    info.SampleFormat = {wskInteger, 16};
+    info.DataLength = FileSize - FileSize % info.Header.BlockAlign;
+    return info;
 }
 
 bool SameFile(const QString &A, const QString &B) {
@@ -49,16 +98,18 @@ bool SameFile(const QString &A, const QString &B) {
 
 } // namespace
 
-QString UnsupportedWaveFormat(const TWaveHeader &Header) {
-    // Anything but 16-bit PCM would be read as if it were, and come out as noise.
-    if (Header.FormatTag == 1 && Header.BitsPerSample == 16 &&
-        (Header.Channels == 1 || Header.Channels == 2) && Header.BlockAlign == Header.Channels * 2)
+QString UnsupportedWaveFormat(const TWaveFileInfo &Info) {
+    const TWaveHeader &h = Info.Header;
+    if (h.Channels > 2)
+        return QStringLiteral("WAV files with more than two channels cannot be encoded (this one "
+                              "has %1); mix it down to stereo or mono first")
+            .arg(h.Channels);
+    if (Info.SampleFormat.IsReadable())
         return {};
-    return QStringLiteral("Only 16-bit PCM mono or stereo WAV files can be encoded "
-                          "(this one has format tag %1, %2 bits, %3 channels)")
-        .arg(Header.FormatTag)
-        .arg(Header.BitsPerSample)
-        .arg(Header.Channels);
+    return QStringLiteral("Only WAV files of 8, 16, 24 or 32-bit PCM or 32 or 64-bit IEEE float "
+                          "can be encoded (this one has format tag %1, %2 bits)")
+        .arg(h.FormatTag)
+        .arg(h.BitsPerSample);
 }
 
 TLameCoder::TLameCoder(QObject *Owner) : QObject(Owner) {
@@ -159,8 +210,9 @@ void TLameCoder::WriteOutput(QFile &Output, uint32_t Bytes, const char *ShortWri
 }
 
 void TLameCoder::ReleaseFile() {
-    FInputBuffer = {};
-    FChannelBuffer = {};
+    FInput16 = {};
+    FInput32 = {};
+    FInputFloat = {};
     CloseStream();
 }
 
@@ -186,53 +238,47 @@ void TLameCoder::EncodeFile(int Index) {
     if (SameFile(inputName, outputName))
         throw EFCreateError(outputName, QStringLiteral("It is the source file itself."));
 
-    uint8_t headerBytes[TWaveHeader::Size] = {};
-    input->read(reinterpret_cast<char *>(headerBytes), sizeof headerBytes);
-    const TWaveHeader header = TWaveHeader::FromBytes(headerBytes);
+    // "WAVE" where a RIFF header has it makes a WAV file; anything else is raw PCM.
+    char riff[12] = {};
+    input->read(riff, sizeof riff);
     const int encoderChannels = EncoderChannels(FMode);
-    int inputChannels = encoderChannels;
-    qint64 chunkBytes = 0;
-    qint64 dataLength = 0;
-    if (header.WaveId == std::array{'W', 'A', 'V', 'E'}) {
-        if (const QString reason = UnsupportedWaveFormat(header); !reason.isEmpty())
+    TWaveFileInfo wave;
+    qint64 chunkFrames = FSamplesPerChunk;
+    if (std::memcmp(riff + 8, "WAVE", 4) == 0) {
+        ReadWaveFile(*input, wave);
+        if (!wave.Valid)
+            throw ELameError(
+                QStringLiteral("Not a usable WAV file: %1").arg(WaveFileProblem(wave)));
+        if (const QString reason = UnsupportedWaveFormat(wave); !reason.isEmpty())
             throw ELameError(reason);
-        inputChannels = header.Channels;
-        chunkBytes = qint64(FSamplesPerChunk) * header.BlockAlign;
-        dataLength = input->size() - TWaveHeader::Size;
     } else {
-        chunkBytes = qint64(FSamplesPerChunk) * (FMode == MONO ? 1 : 2);
-        dataLength = input->size();
-        input->seek(0);
+        wave = RawPcmInfo(input->size(), encoderChannels);
+        chunkFrames = qint64(FSamplesPerChunk) * (FMode == MONO ? 1 : 2) / wave.Header.BlockAlign;
     }
 
     // Created only now, so that input it cannot encode leaves an existing output alone.
     if (!output->open(QIODevice::WriteOnly | QIODevice::Truncate))
         throw EFCreateError(outputName, output->errorString());
 
-    FInputBuffer.resize(size_t(chunkBytes + 1) / 2);
+    TWaveSampleReader reader(*input, wave);
+    const TWaveSampleFormat format = wave.SampleFormat;
+    const qint64 dataLength = wave.DataLength;
     qint64 done = 0;
     while (done != dataLength) {
         // A refused stream has no chunk size; the first chunk reports the refusal.
         if (!FStreamOpen)
             throw ELameError(QStringLiteral("beEncodeChunk failed %1").arg(initResult));
-        const qint64 n = done + chunkBytes < dataLength ? chunkBytes : dataLength - done;
-        if (input->read(reinterpret_cast<char *>(FInputBuffer.data()), n) != n)
-            throw ELameError(QStringLiteral("Read Error"));
-
-        const int16_t *samples = FInputBuffer.data();
-        size_t values = size_t(n / 2);
-        if (inputChannels != encoderChannels) {
-            values = MatchChannels(samples, values, inputChannels, encoderChannels, FChannelBuffer);
-            samples = FChannelBuffer.data();
-        }
+        const qint64 frames = std::min(chunkFrames, reader.Remaining());
         uint32_t produced = 0;
-        const BE_ERR result =
-            beEncodeChunk(FStream, uint32_t(values), samples, FOutputBuffer.data(), &produced);
-        if (result != BE_ERR_SUCCESSFUL)
-            throw ELameError(QStringLiteral("beEncodeChunk failed %1").arg(result));
+        if (format == TWaveSampleFormat{wskInteger, 16})
+            produced = EncodeBlock(reader, frames, wave.Header.Channels, FInput16);
+        else if (format.Kind == wskInteger)
+            produced = EncodeBlock(reader, frames, wave.Header.Channels, FInput32);
+        else
+            produced = EncodeBlock(reader, frames, wave.Header.Channels, FInputFloat);
         WriteOutput(*output, produced, "Write Error");
 
-        done += n;
+        done += frames * wave.Header.BlockAlign;
         if (OnProgress)
             OnProgress(*this, uint16_t(double(done) / double(dataLength) * 100.0));
         if (FAborted.load(std::memory_order_relaxed))
@@ -258,4 +304,25 @@ void TLameCoder::EncodeFile(int Index) {
     // Unbuffered data reaches the disk when the file closes; a full disk shows up here.
     if (!output->flush())
         throw ELameError(QStringLiteral("Write error"));
+}
+
+template <typename T>
+uint32_t TLameCoder::EncodeBlock(TWaveSampleReader &Reader, qint64 Frames, int InputChannels,
+                                 TSampleBuffers<T> &Buffers) {
+    Buffers.Input.resize(size_t(Frames * InputChannels));
+    if (ReadFrames(Reader, Buffers.Input.data(), Frames) != Frames)
+        throw ELameError(QStringLiteral("Read Error"));
+    const T *samples = Buffers.Input.data();
+    size_t values = Buffers.Input.size();
+    const int encoderChannels = EncoderChannels(FMode);
+    if (InputChannels != encoderChannels) {
+        values = MatchChannels(samples, values, InputChannels, encoderChannels, Buffers.Matched);
+        samples = Buffers.Matched.data();
+    }
+    uint32_t produced = 0;
+    const BE_ERR result =
+        EncodeSamples(FStream, uint32_t(values), samples, FOutputBuffer.data(), &produced);
+    if (result != BE_ERR_SUCCESSFUL)
+        throw ELameError(QStringLiteral("beEncodeChunk failed %1").arg(result));
+    return produced;
 }

@@ -12,7 +12,8 @@
 #include <vector>
 
 class QFile;
-struct TWaveHeader;
+struct TWaveFileInfo;
+class TWaveSampleReader;
 
 enum MPEG_QUALITY { NORMAL_QUALITY, LOW_QUALITY, HIGH_QUALITY, VOICE_QUALITY };
 enum TLameMode { STEREO, JSTEREO, DUALCHANNEL, MONO };
@@ -23,8 +24,10 @@ public:
     using Exception::Exception;
 };
 
-// Why a WAV header describes audio the encoder cannot take, or empty when it can.
-QString UnsupportedWaveFormat(const TWaveHeader &Header);
+// Why a valid WAV file holds audio the encoder cannot take, or empty when it can: it takes
+// integer PCM of 8 (unsigned), 16, 24 or 32 bits and IEEE float of 32 or 64 bits, mono or
+// stereo.
+QString UnsupportedWaveFormat(const TWaveFileInfo &Info);
 
 // The encoder library's version, as read once when an encoder is created.
 struct TLameVersion {
@@ -40,9 +43,10 @@ using TProcessFileEvent =
     std::function<void(TLameCoder &Sender, uint16_t Num, const QString &FileName)>;
 using TProgressEvent = std::function<void(TLameCoder &Sender, uint16_t PercentComplete)>;
 
-// Encodes PCM files (canonical WAV or raw 16-bit PCM) into MP3 files through the encoder
-// library, one output per input, on the calling thread (a worker of the conversion engine).
-// Abort may be called from any thread; the encode stops after its current chunk.
+// Encodes PCM files (WAV of any layout the WAV reader knows, or raw 16-bit PCM) into MP3 files
+// through the encoder library, one output per input, on the calling thread (a worker of the
+// conversion engine). Abort may be called from any thread; the encode stops after its current
+// chunk.
 class TLameCoder : public QObject {
 public:
     explicit TLameCoder(QObject *Owner = nullptr);
@@ -105,7 +109,16 @@ public:
     BE_CONFIG Config() const;
 
 private:
+    // The samples of one chunk as read, and matched to the encoder's channel count.
+    template <typename T> struct TSampleBuffers {
+        std::vector<T> Input;
+        std::vector<T> Matched;
+    };
+
     void EncodeFile(int Index);
+    template <typename T>
+    uint32_t EncodeBlock(TWaveSampleReader &Reader, qint64 Frames, int InputChannels,
+                         TSampleBuffers<T> &Buffers);
     void WriteOutput(QFile &Output, uint32_t Bytes, const char *ShortWriteMessage);
     void ReleaseFile();
 
@@ -131,7 +144,10 @@ private:
     uint32_t FSamplesPerChunk = 0;
     uint32_t FOutputBufferSize = 0;
     std::vector<uint8_t> FOutputBuffer;
-    std::vector<int16_t> FInputBuffer;
-    std::vector<int16_t> FChannelBuffer;
+    // 16-bit input goes to the library as it is read; deeper integers as 32-bit values, float
+    // as float, so nothing is lost on the way.
+    TSampleBuffers<int16_t> FInput16;
+    TSampleBuffers<int32_t> FInput32;
+    TSampleBuffers<float> FInputFloat;
     std::atomic<bool> FAborted{false};
 };

@@ -10,7 +10,7 @@
 namespace {
 
 constexpr uint8_t InterfaceMajorVersion = 1;
-constexpr uint8_t InterfaceMinorVersion = 0;
+constexpr uint8_t InterfaceMinorVersion = 1; // 1.1: 32-bit integer and float input
 
 // A call may hand over this many chunks' worth of samples at once: callers size their
 // reads by block alignment rather than by the chunk count, so they may pass more.
@@ -127,6 +127,54 @@ BE_ERR Configure(lame_global_flags *gfp, const BE_CONFIG &cfg, int channels) {
     return BE_ERR_SUCCESSFUL;
 }
 
+// The engine's entry point for one sample type: the mono forms take the channel alone, the
+// stereo forms interleaved pairs.
+int EncodeFrames(lame_global_flags *gfp, int channels, const int16_t *samples, int frames,
+                 uint8_t *out, int outSize) {
+    if (channels == 1)
+        return lame_encode_buffer(gfp, samples, nullptr, frames, out, outSize);
+    // The engine only reads the samples; its interface merely lacks the const.
+    return lame_encode_buffer_interleaved(gfp, const_cast<int16_t *>(samples), frames, out,
+                                          outSize);
+}
+
+int EncodeFrames(lame_global_flags *gfp, int channels, const int32_t *samples, int frames,
+                 uint8_t *out, int outSize) {
+    if (channels == 1)
+        return lame_encode_buffer_int(gfp, samples, nullptr, frames, out, outSize);
+    return lame_encode_buffer_interleaved_int(gfp, samples, frames, out, outSize);
+}
+
+int EncodeFrames(lame_global_flags *gfp, int channels, const float *samples, int frames,
+                 uint8_t *out, int outSize) {
+    if (channels == 1)
+        return lame_encode_buffer_ieee_float(gfp, samples, nullptr, frames, out, outSize);
+    return lame_encode_buffer_interleaved_ieee_float(gfp, samples, frames, out, outSize);
+}
+
+template <typename Sample>
+BE_ERR EncodeChunk(HBE_STREAM hbeStream, uint32_t nSamples, const Sample *pSamples,
+                   uint8_t *pOutput, uint32_t *pdwOutput) {
+    Stream *stream = streams().find(hbeStream);
+    if (!stream)
+        return BE_ERR_INVALID_HANDLE;
+    if (!pOutput || !pdwOutput || (nSamples > 0 && !pSamples))
+        return BE_ERR_INVALID_ARGUMENT;
+    if (nSamples > stream->maxSamplesPerCall)
+        return BE_ERR_TOO_MANY_SAMPLES;
+    *pdwOutput = 0;
+    // An odd value left over in stereo is half a sample frame: it cannot be encoded alone.
+    const int frames = int(nSamples / uint32_t(stream->channels));
+    if (frames == 0)
+        return BE_ERR_SUCCESSFUL;
+    const int produced = EncodeFrames(stream->lame.get(), stream->channels, pSamples, frames,
+                                      pOutput, int(stream->bufferSize));
+    if (produced < 0)
+        return BE_ERR_ENCODER_FAILED;
+    *pdwOutput = uint32_t(produced);
+    return BE_ERR_SUCCESSFUL;
+}
+
 } // namespace
 
 extern "C" {
@@ -164,33 +212,17 @@ BE_ERR beInitStream(const BE_CONFIG *pbeConfig, uint32_t *dwSamples, uint32_t *d
 
 BE_ERR beEncodeChunk(HBE_STREAM hbeStream, uint32_t nSamples, const int16_t *pSamples,
                      uint8_t *pOutput, uint32_t *pdwOutput) {
-    Stream *stream = streams().find(hbeStream);
-    if (!stream)
-        return BE_ERR_INVALID_HANDLE;
-    if (!pOutput || !pdwOutput || (nSamples > 0 && !pSamples))
-        return BE_ERR_INVALID_ARGUMENT;
-    if (nSamples > stream->maxSamplesPerCall)
-        return BE_ERR_TOO_MANY_SAMPLES;
-    *pdwOutput = 0;
-    // An odd value left over in stereo is half a sample frame: it cannot be encoded alone.
-    const int frames = int(nSamples / uint32_t(stream->channels));
-    if (frames == 0)
-        return BE_ERR_SUCCESSFUL;
+    return EncodeChunk(hbeStream, nSamples, pSamples, pOutput, pdwOutput);
+}
 
-    int produced;
-    if (stream->channels == 1) {
-        produced = lame_encode_buffer(stream->lame.get(), pSamples, nullptr, frames, pOutput,
-                                      int(stream->bufferSize));
-    } else {
-        // The engine only reads the samples; its interface merely lacks the const.
-        produced =
-            lame_encode_buffer_interleaved(stream->lame.get(), const_cast<int16_t *>(pSamples),
-                                           frames, pOutput, int(stream->bufferSize));
-    }
-    if (produced < 0)
-        return BE_ERR_ENCODER_FAILED;
-    *pdwOutput = uint32_t(produced);
-    return BE_ERR_SUCCESSFUL;
+BE_ERR beEncodeChunkInt32(HBE_STREAM hbeStream, uint32_t nSamples, const int32_t *pSamples,
+                          uint8_t *pOutput, uint32_t *pdwOutput) {
+    return EncodeChunk(hbeStream, nSamples, pSamples, pOutput, pdwOutput);
+}
+
+BE_ERR beEncodeChunkFloat(HBE_STREAM hbeStream, uint32_t nSamples, const float *pSamples,
+                          uint8_t *pOutput, uint32_t *pdwOutput) {
+    return EncodeChunk(hbeStream, nSamples, pSamples, pOutput, pdwOutput);
 }
 
 BE_ERR beDeinitStream(HBE_STREAM hbeStream, uint8_t *pOutput, uint32_t *pdwOutput) {

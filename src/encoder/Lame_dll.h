@@ -2,8 +2,8 @@
 
 // The encoder library interface: a small C API of stream handles and status codes over
 // libmp3lame. One stream encodes one output file: beInitStream, beEncodeChunk as often as
-// needed, beDeinitStream to flush, beGetInfoFrame when a VBR/Info header was asked for,
-// then beCloseStream.
+// needed (or its 32-bit integer and float forms), beDeinitStream to flush, beGetInfoFrame when a
+// VBR/Info header was asked for, then beCloseStream.
 
 #include <cstddef>
 #include <cstdint>
@@ -87,6 +87,15 @@ BE_ERR beInitStream(const BE_CONFIG *pbeConfig, uint32_t *dwSamples, uint32_t *d
 // most 16 times the chunk size of beInitStream.
 BE_ERR beEncodeChunk(HBE_STREAM hbeStream, uint32_t nSamples, const int16_t *pSamples,
                      uint8_t *pOutput, uint32_t *pdwOutput);
+
+// As beEncodeChunk, for samples of more than 16 bits: interleaved 32-bit integers scaled to
+// the full 32-bit range (a 24-bit sample s is passed as s << 8), nSamples values.
+BE_ERR beEncodeChunkInt32(HBE_STREAM hbeStream, uint32_t nSamples, const int32_t *pSamples,
+                          uint8_t *pOutput, uint32_t *pdwOutput);
+
+// As beEncodeChunk, for interleaved IEEE float samples with full scale at -1.0 and 1.0.
+BE_ERR beEncodeChunkFloat(HBE_STREAM hbeStream, uint32_t nSamples, const float *pSamples,
+                          uint8_t *pOutput, uint32_t *pdwOutput);
 
 // Flushes the last frames into pOutput.
 BE_ERR beDeinitStream(HBE_STREAM hbeStream, uint8_t *pOutput, uint32_t *pdwOutput);

@@ -112,12 +112,11 @@ TEST_F(FileListsTest, SizeFollowsTheUsersDecimalSeparator) {
 }
 
 TEST_F(FileListsTest, LongWaveShowsHours) {
-    // A byte rate of 1 makes every byte after the header a second of play time.
+    // 8-bit mono at 1 Hz makes every byte of data a second of play time; the program counts
+    // one byte more than the data holds.
     auto slowWav = [this](const QString &name, int seconds) {
-        QByteArray bytes = WavHeader(1, 8000, 8, 0);
-        bytes[28] = 1;
-        bytes[29] = bytes[30] = bytes[31] = 0;
-        WriteFile(path(name), bytes + QByteArray(seconds + 43 - bytes.size(), 0));
+        WriteFile(path(name),
+                  WavHeader(1, 1, 8, quint32(seconds - 1)) + QByteArray(seconds - 1, 0));
         return path(name);
     };
     lists->AddFiles({slowWav("hour.wav", 3600), slowWav("under.wav", 3599)});

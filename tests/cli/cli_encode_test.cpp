@@ -68,20 +68,34 @@ TEST_F(CliTest, ExistingOutputIsSkippedUnlessOverwriteIsGiven) {
 TEST_F(CliTest, FailedFilesAreNamedAndTheBatchGoesOn) {
     WriteSineWav(path("good.wav"), 2, 44100, 1.0, 440);
     WriteFile(path("notes.txt"), "not audio at all");
-    WriteFile(path("float.wav"), WavHeader(2, 44100, 32, 8000, 3) + QByteArray(8000, '\x7f'));
-    WriteFile(path("float.MP3"), "older output");
-    const Result r = Run({"encode", "-y", path("missing.wav"), path("notes.txt"), path("float.wav"),
+    WriteFile(path("six.wav"), WavHeader(6, 44100, 16, 8004) + QByteArray(8004, '\x7f'));
+    WriteFile(path("six.MP3"), "older output");
+    const Result r = Run({"encode", "-y", path("missing.wav"), path("notes.txt"), path("six.wav"),
                           path("good.wav")});
     EXPECT_EQ(r.exitCode, 1);
     const QStringList lines = r.err.trimmed().split('\n');
     ASSERT_EQ(lines.size(), 3) << r.err.toStdString();
     EXPECT_TRUE(lines[0].contains("missing.wav"));
     EXPECT_TRUE(lines[1].contains("notes.txt"));
-    EXPECT_TRUE(lines[2].contains("float.wav") && lines[2].contains("16-bit PCM"));
+    EXPECT_TRUE(lines[2].contains("six.wav") && lines[2].contains("more than two channels"));
     EXPECT_FALSE(QFile::exists(path("notes.MP3")));
-    EXPECT_EQ(ReadFile(path("float.MP3")), "older output")
+    EXPECT_EQ(ReadFile(path("six.MP3")), "older output")
         << "input it cannot encode touches nothing";
     EXPECT_TRUE(DecodeMpeg(path("good.MP3")).ok);
+}
+
+TEST_F(CliTest, ImpossibleHeadersAreRefusedWithTheFieldWhateverTheName) {
+    QByteArray flipped = WavHeader(2, 44100, 16, 8000) + QByteArray(8000, '\0');
+    flipped[26] = '\x01'; // 44100 Hz becomes 109636 Hz: the byte rate no longer agrees
+    WriteFile(path("flip.wav"), flipped);
+    WriteFile(path("flip.pcm"), flipped);
+    const Result r = Run({"encode", path("flip.wav"), path("flip.pcm")});
+    EXPECT_EQ(r.exitCode, 1);
+    const QStringList lines = r.err.trimmed().split('\n');
+    ASSERT_EQ(lines.size(), 2) << r.err.toStdString();
+    for (const QString &line : lines)
+        EXPECT_TRUE(line.contains("BytesPerSecond")) << line.toStdString();
+    EXPECT_FALSE(QFile::exists(path("flip.MP3")));
 }
 
 TEST_F(CliTest, RawPcmIsTakenFromPcmFiles) {

@@ -42,3 +42,30 @@ TEST_F(CliTest, InfoTextShowsFormatAndLength) {
     EXPECT_EQ(missing.exitCode, 1);
     EXPECT_TRUE(missing.err.contains("missing.wav"));
 }
+
+TEST_F(CliTest, InfoNamesImpossibleFieldsAndSaysWhenTheDataIsCut) {
+    QByteArray rate = WavHeader(1, 8000, 16, 100) + QByteArray(100, '\0');
+    rate[27] = '\x14'; // a flipped bit in the top byte: 335,552,320 Hz
+    WriteFile(path("rate.wav"), rate);
+    QByteArray cut = RiffWave(WavFmtChunk(18, 1, 2, 8000, 16) + WavChunk("data", {}));
+    cut.chop(4);
+    cut += QByteArray("\x00\x7d\x00\x00", 4) + QByteArray(1001, '\0'); // claims 32000 bytes
+    WriteFile(path("cut.wav"), cut);
+
+    Result r = Run({"info", "--json", path("rate.wav"), path("cut.wav")});
+    EXPECT_EQ(r.exitCode, 1);
+    EXPECT_TRUE(r.err.contains("rate.wav") && r.err.contains("SampleRate")) << r.err.toStdString();
+    const QJsonArray records = QJsonDocument::fromJson(r.out.toUtf8()).array();
+    ASSERT_EQ(records.size(), 2) << r.out.toStdString();
+    EXPECT_FALSE(records[0].toObject()["Valid"].toBool());
+    EXPECT_TRUE(records[0].toObject()["Problem"].toString().contains("SampleRate"));
+    const QJsonObject c = records[1].toObject();
+    EXPECT_TRUE(c["Valid"].toBool());
+    EXPECT_TRUE(c["Truncated"].toBool());
+    EXPECT_EQ(c["DataOffset"].toInteger(), 46);
+    EXPECT_EQ(c["DataLength"].toInteger(), 1000);
+
+    r = Run({"info", path("cut.wav")});
+    EXPECT_EQ(r.exitCode, 0);
+    EXPECT_TRUE(r.out.contains("Cut short")) << r.out.toStdString();
+}

@@ -184,13 +184,14 @@ TEST_F(ConvFormTest, AbortAnsweredYesDuringDecodingRemovesTheOutputs) {
     ASSERT_EQ(Config().ConvertType, 1);
     Main->Lists().AddFiles({path("a.MP3"), path("b.MP3")});
     Dialogs.MessageAnswers = {mrYes};
-    WhileConverting([&] {
-        if (!Form().isVisible() || Form().Runner().LastStarted != 1 || Progress() == 0)
-            return false;
-        Form().findChild<QPushButton *>("btnAbort")->click();
-        return true;
-    });
+    // Abort as soon as the second job is under way.
+    const auto connection =
+        QObject::connect(&Form().Runner(), &TConvRunner::JobStarted, [&](int Index) {
+            if (Index == 1)
+                QTimer::singleShot(0, [&] { Form().findChild<QPushButton *>("btnAbort")->click(); });
+        });
     Convert()->trigger();
+    QObject::disconnect(connection);
     TFileListView &list = *Main->Lists().MP3List();
     EXPECT_EQ(list.Record(0)->State, stQueued);
     EXPECT_EQ(list.Record(1)->State, stQueued);

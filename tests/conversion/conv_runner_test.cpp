@@ -141,18 +141,16 @@ TEST(Normalize, ScanFindsTheLargestPositiveSampleAndScalingRoundsAndClamps) {
     WriteFile(file, SamplesWav({-32768, 30000, 5, -3, 1, 2}) + QByteArray("LIST\4\0\0\0abcd", 12));
     TWaveFileInfo info;
     ASSERT_TRUE(ReadWaveFileInfo(file, info));
-    TPcmLayout layout;
-    layout.DataOffset = 44;
-    layout.DataLength = 12;
+    ASSERT_EQ(info.DataLength, 12);
     std::atomic<bool> abort{false};
     double peak = 0;
     std::vector<int> progress;
-    ASSERT_TRUE(ScanPeak(file, layout, peak, abort, [&](int p) { progress.push_back(p); }));
+    ASSERT_TRUE(ScanPeak(file, info, peak, abort, [&](int p) { progress.push_back(p); }));
     EXPECT_EQ(peak, 30000);
     EXPECT_EQ(progress.back(), 100);
 
     QString temp;
-    ASSERT_TRUE(NormalizeWave(file, layout, 1.5, dir.path(), temp, abort));
+    ASSERT_TRUE(NormalizeWave(file, info, 1.5, dir.path(), temp, abort));
     EXPECT_EQ(QFileInfo(temp).path(), dir.path());
     EXPECT_TRUE(QFileInfo(temp).fileName().startsWith(".brindle-"));
     const QByteArray out = ReadFile(temp);
@@ -168,10 +166,11 @@ TEST(Normalize, AFileWithoutDataFailsTheScan) {
     QTemporaryDir dir;
     const QString file = dir.filePath("empty.wav");
     WriteFile(file, WavHeader(2, 44100, 16, 0));
-    TPcmLayout layout;
+    TWaveFileInfo info;
+    ReadWaveFileInfo(file, info);
     std::atomic<bool> abort{false};
     double peak = 1;
-    EXPECT_FALSE(ScanPeak(file, layout, peak, abort));
+    EXPECT_FALSE(ScanPeak(file, info, peak, abort));
 }
 
 TEST(Normalize, WiderFormatsAreScaledAtTheirOwnPrecision) {
@@ -180,15 +179,14 @@ TEST(Normalize, WiderFormatsAreScaledAtTheirOwnPrecision) {
     // Two 24-bit samples: 0x400000 (half scale) and -0x100001.
     const QByteArray data("\x00\x00\x40\xff\xff\xef", 6);
     WriteFile(file, WavHeader(1, 44100, 24, 6) + data);
-    TPcmLayout layout;
-    layout.DataLength = 6;
-    layout.BitsPerSample = 24;
+    TWaveFileInfo info;
+    ASSERT_TRUE(ReadWaveFileInfo(file, info));
     std::atomic<bool> abort{false};
     double peak = 0;
-    ASSERT_TRUE(ScanPeak(file, layout, peak, abort));
+    ASSERT_TRUE(ScanPeak(file, info, peak, abort));
     EXPECT_DOUBLE_EQ(peak, 16384.0);
     QString temp;
-    ASSERT_TRUE(NormalizeWave(file, layout, 1.5, dir.path(), temp, abort));
+    ASSERT_TRUE(NormalizeWave(file, info, 1.5, dir.path(), temp, abort));
     // 0x600000 and -0x180001.5 -> -0x180002 (ties to even).
     EXPECT_EQ(ReadFile(temp).mid(44), QByteArray("\x00\x00\x60\xfe\xff\xe7", 6));
 }

@@ -5,8 +5,14 @@
 
 #include <QFile>
 #include <QTemporaryDir>
+#include <QtEndian>
 
 #include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cmath>
+#include <cstdlib>
+#include <ostream>
 
 using namespace testmedia;
 
@@ -142,7 +148,8 @@ TEST_F(LameCoderTest, ReadsOneChunkOfSamplesTimesBlockAlignAtATime) {
               WavHeader(1, 44100, 16, 2 * 2304 + 1) + QByteArray(2 * 2304 + 1, '\0'));
     coder.SetMode(MONO);
     coder.Encode();
-    EXPECT_EQ(percents, (std::vector<int>{49, 99, 100}));
+    // Half a frame at the end is no audio: the data is two whole chunks.
+    EXPECT_EQ(percents, (std::vector<int>{50, 100}));
 }
 
 TEST_F(LameCoderTest, HeaderOnlyWavGivesJustTheFlushAndNoProgress) {
@@ -207,21 +214,138 @@ TEST_F(LameCoderTest, AbortStopsAfterTheCurrentChunkWithoutAnError) {
     EXPECT_TRUE(ended);
 }
 
-TEST_F(LameCoderTest, RefusesWavThatIsNotSixteenBitPcmAndKeepsTheOldOutput) {
-    WriteFile(path("in.wav"), WavHeader(2, 44100, 24, 6000) + QByteArray(6000, '\x11'));
-    WriteFile(path("in.mp3"), "previous output");
-    TLameCoder coder;
-    coder.SetInputFiles({path("in.wav")});
-    try {
-        coder.Encode();
-        FAIL() << "24-bit input was encoded";
-    } catch (const ELameError &e) {
-        EXPECT_TRUE(e.message().contains("24 bits")) << e.what();
+TEST_F(LameCoderTest, RefusesWhatItCannotEncodeNamingWhyAndKeepsTheOldOutput) {
+    QByteArray impossibleRate = WavHeader(2, 44100, 16, 6000) + QByteArray(6000, '\x11');
+    qToLittleEndian<quint32>(335566370, impossibleRate.data() + 24);
+    QByteArray damagedDataId = WavHeader(2, 44100, 16, 6000) + QByteArray(6000, '\x11');
+    damagedDataId[38] = 'x';
+    struct Case {
+        QByteArray file;
+        const char *reason;
+    };
+    for (const Case &c :
+         {Case{WavHeader(6, 48000, 24, 6000) + QByteArray(6000, '\x11'), "more than two channels"},
+          Case{RiffWave(WavFmtChunk(16, 2, 2, 44100, 4) + WavChunk("data", "abcd")),
+               "format tag 2"},
+          Case{WavHeader(2, 44100, 40, 6000) + QByteArray(6000, '\x11'), "40 bits"},
+          Case{impossibleRate, "SampleRate"}, Case{damagedDataId, "data chunk"}}) {
+        WriteFile(path("in.wav"), c.file);
+        WriteFile(path("in.mp3"), "previous output");
+        TLameCoder coder;
+        coder.SetInputFiles({path("in.wav")});
+        try {
+            coder.Encode();
+            ADD_FAILURE() << "encoded: " << c.reason;
+        } catch (const ELameError &e) {
+            EXPECT_TRUE(e.message().contains(QLatin1String(c.reason))) << e.what();
+        }
+        EXPECT_EQ(ReadFile(path("in.mp3")), "previous output");
     }
-    EXPECT_EQ(ReadFile(path("in.mp3")), "previous output");
+}
 
-    WriteFile(path("in.wav"), WavHeader(2, 44100, 16, 6000, 3) + QByteArray(6000, '\x11'));
-    EXPECT_THROW(coder.Encode(), ELameError);
+// The sample formats real writers produce, each in a chunk layout one of them uses.
+struct FormatCase {
+    const char *name;
+    quint16 tag;
+    int bits;
+    int fmtBytes;
+    bool dataFirst; // the data chunk before the fmt chunk
+};
+
+void PrintTo(const FormatCase &c, std::ostream *out) {
+    *out << c.name;
+}
+
+class LameCoderFormats : public LameCoderTest, public ::testing::WithParamInterface<FormatCase> {
+protected:
+    QString WriteTones(const std::vector<Tone> &channels) {
+        const FormatCase c = GetParam();
+        const QByteArray fmt = WavFmtChunk(c.fmtBytes, c.tag, int(channels.size()), 44100, c.bits);
+        const QByteArray data = WavChunk("data", ToneSamples(c.tag, c.bits, 44100, 1.5, channels));
+        const QByteArray list = WavChunk("LIST", "INFOISFT\x0d\x00\x00\x00Lavf59.27.100");
+        WriteFile(path("in.wav"),
+                  RiffWave(c.dataFirst ? data + list + fmt : fmt + list + data + list));
+        return path("in.wav");
+    }
+    DecodedAudio Encode(TLameMode Mode) {
+        TLameCoder coder;
+        coder.SetMode(Mode);
+        const DecodedAudio out = EncodeAndDecode(coder, path("in.wav"), path("out.mp3"));
+        EXPECT_TRUE(out.ok) << out.error.toStdString();
+        EXPECT_NEAR(out.seconds(), 1.5, 0.1);
+        return out;
+    }
+};
+
+// Left and right keep their own tone and level: a swapped, shifted or badly scaled read
+// shows in one of them.
+TEST_P(LameCoderFormats, StereoKeepsToneLevelAndOrderOfEachChannel) {
+    WriteTones({{440, 0.5}, {1000, 0.25}});
+    const DecodedAudio out = Encode(STEREO);
+    ASSERT_EQ(out.channels, 2);
+    EXPECT_NEAR(DominantFrequency(out, 0), 440, 4.4);
+    EXPECT_NEAR(DominantFrequency(out, 1), 1000, 10);
+    EXPECT_NEAR(Rms(out, 0), 0.5 / std::sqrt(2.0), 0.035);
+    EXPECT_NEAR(Rms(out, 1), 0.25 / std::sqrt(2.0), 0.035);
+}
+
+// A mixdown that kept one channel only would give twice the level, or silence.
+TEST_P(LameCoderFormats, MonoMixesBothChannels) {
+    for (int loud : {0, 1}) {
+        std::vector<Tone> tones{{440, 0}, {440, 0}};
+        tones[size_t(loud)].amplitude = 0.6;
+        WriteTones(tones);
+        const DecodedAudio out = Encode(MONO);
+        ASSERT_EQ(out.channels, 1);
+        EXPECT_NEAR(DominantFrequency(out, 0), 440, 4.4) << "channel " << loud;
+        EXPECT_NEAR(Rms(out, 0), 0.3 / std::sqrt(2.0), 0.035) << "channel " << loud;
+    }
+}
+
+TEST_P(LameCoderFormats, MonoInputPlaysOnBothChannels) {
+    WriteTones({{700, 0.5}});
+    const DecodedAudio out = Encode(JSTEREO);
+    ASSERT_EQ(out.channels, 2);
+    for (int c : {0, 1}) {
+        EXPECT_NEAR(DominantFrequency(out, c), 700, 7);
+        EXPECT_NEAR(Rms(out, c), 0.5 / std::sqrt(2.0), 0.035);
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(RealWriters, LameCoderFormats,
+                         ::testing::Values(FormatCase{"Unsigned8", 1, 8, 16, false},
+                                           FormatCase{"Pcm16Fmt18DataFirst", 1, 16, 18, true},
+                                           FormatCase{"Pcm16Extensible", 1, 16, 40, false},
+                                           FormatCase{"Pcm24Extensible", 1, 24, 40, false},
+                                           FormatCase{"Pcm32Extensible", 1, 32, 40, true},
+                                           FormatCase{"Float32Fmt18", 3, 32, 18, false},
+                                           FormatCase{"Float32Extensible", 3, 32, 40, false},
+                                           FormatCase{"Float64Extensible", 3, 64, 40, false}),
+                         [](const ::testing::TestParamInfo<FormatCase> &info) {
+                             return std::string(info.param.name);
+                         });
+
+TEST_F(LameCoderTest, ChunksAroundTheDataNeverBecomeSound) {
+    // Silence between two loud chunks, and a data chunk cut short by the end of the file.
+    const QByteArray loud(20000, '\x7f');
+    const QByteArray silence(4 * 44100, '\0');
+    QByteArray cut = RiffWave(WavFmtChunk(16, 1, 2, 44100, 16) + WavChunk("LIST", loud) +
+                              WavChunk("data", silence));
+    qToLittleEndian<quint32>(8 * 44100, cut.data() + cut.size() - silence.size() - 4);
+    for (const QByteArray &file :
+         {RiffWave(WavFmtChunk(16, 1, 2, 44100, 16) + WavChunk("LIST", loud) +
+                   WavChunk("data", silence) + WavChunk("LIST", loud)),
+          cut}) {
+        WriteFile(path("in.wav"), file);
+        TLameCoder coder;
+        const DecodedAudio out = EncodeAndDecode(coder, path("in.wav"), path("out.mp3"));
+        ASSERT_TRUE(out.ok);
+        EXPECT_NEAR(out.seconds(), 1.0, 0.1);
+        const auto loudest =
+            std::max_element(out.samples.begin(), out.samples.end(),
+                             [](int16_t a, int16_t b) { return std::abs(a) < std::abs(b); });
+        EXPECT_LT(std::abs(*loudest), 8);
+    }
 }
 
 TEST_F(LameCoderTest, FileErrorsStopTheRunAndNeverTouchTheSource) {

@@ -3,6 +3,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cmath>
 #include <cstddef>
 #include <vector>
@@ -24,6 +25,15 @@ std::vector<int16_t> Noise(size_t values) {
         s = int16_t(state >> 16);
     }
     return samples;
+}
+
+BE_ERR EncodeWith(HBE_STREAM stream, const std::vector<int16_t> &samples, uint8_t *output,
+                  uint32_t *produced) {
+    return beEncodeChunk(stream, uint32_t(samples.size()), samples.data(), output, produced);
+}
+BE_ERR EncodeWith(HBE_STREAM stream, const std::vector<int32_t> &samples, uint8_t *output,
+                  uint32_t *produced) {
+    return beEncodeChunkInt32(stream, uint32_t(samples.size()), samples.data(), output, produced);
 }
 
 } // namespace
@@ -181,9 +191,44 @@ TEST(LameInterface, VersionNamesInterfaceAndEngine) {
     BE_VERSION version{};
     beVersion(&version);
     EXPECT_EQ(version.byDLLMajorVersion, 1);
+    EXPECT_EQ(version.byDLLMinorVersion, 1) << "1.1 added the 32-bit and float entry points";
     EXPECT_GE(version.byMajorVersion, 3);
     EXPECT_NE(version.zEngineVersion[0], '\0');
     TLameCoder coder;
     EXPECT_EQ(coder.LameVersion().MajorVersion, version.byMajorVersion);
     EXPECT_EQ(coder.LameVersion().MinorVersion, version.byMinorVersion);
+}
+
+// Deeper samples reach the engine without a detour through 16 bits: a 16-bit signal passed
+// left-justified as 32-bit values encodes to the very same bytes.
+TEST(LameInterface, Int32EntryPointTakesFullScaleSamples) {
+    for (int32_t mode : {BE_MODE_STEREO, BE_MODE_MONO}) {
+        const BE_CONFIG config = CbrConfig(44100, mode);
+        auto encode = [&](auto convert) {
+            uint32_t samples = 0, bufferSize = 0;
+            HBE_STREAM stream = 0;
+            EXPECT_EQ(beInitStream(&config, &samples, &bufferSize, &stream), BE_ERR_SUCCESSFUL);
+            const std::vector<int16_t> noise = Noise(samples * 8);
+            const auto input = convert(noise);
+            std::vector<uint8_t> output(bufferSize), mp3;
+            uint32_t produced = 0;
+            for (int i = 0; i < 4; ++i) {
+                EXPECT_EQ(EncodeWith(stream, input, output.data(), &produced), BE_ERR_SUCCESSFUL);
+                mp3.insert(mp3.end(), output.begin(), output.begin() + produced);
+            }
+            EXPECT_EQ(beDeinitStream(stream, output.data(), &produced), BE_ERR_SUCCESSFUL);
+            mp3.insert(mp3.end(), output.begin(), output.begin() + produced);
+            beCloseStream(stream);
+            return mp3;
+        };
+        const auto same = [](const std::vector<int16_t> &v) { return v; };
+        const auto wide = [](const std::vector<int16_t> &v) {
+            std::vector<int32_t> out(v.size());
+            std::transform(v.begin(), v.end(), out.begin(), [](int16_t s) { return s * 65536; });
+            return out;
+        };
+        const std::vector<uint8_t> reference = encode(same);
+        EXPECT_FALSE(reference.empty());
+        EXPECT_EQ(encode(wide), reference) << "mode " << mode;
+    }
 }

@@ -131,30 +131,34 @@ TEST_F(WaveFileTest, ShortFileLeavesTheRestOfTheHeaderZero) {
     EXPECT_EQ(Info.Header.BytesPerSecond, 0u);
 }
 
-TEST_F(WaveFileTest, FileCutBeforeByte43HasDurationZero) {
-    // A byte rate of 1 turns any miscount of the missing bytes into a visible number.
-    std::vector<uint8_t> Bytes = PcmHeader(1, 1, 1);
-    Bytes.resize(32); // ends right after the byte rate
+TEST_F(WaveFileTest, FileCutInsideTheHeaderHasNoDataAndIsRefused) {
+    std::vector<uint8_t> Bytes = PcmHeader(1, 8000, 16000);
+    Bytes.resize(36); // ends right after the fmt chunk
     TWaveFileInfo Info;
-    ASSERT_TRUE(ReadWaveFileInfo(MakeFile("cut.wav", Bytes), Info));
-    EXPECT_EQ(Info.FileSize, 32);
+    EXPECT_FALSE(ReadWaveFileInfo(MakeFile("cut.wav", Bytes), Info));
     EXPECT_EQ(Info.Duration, 0);
-    EXPECT_EQ(Info.Header.BlockAlign, 0);
-    EXPECT_EQ(Info.Header.DataSize, 0u);
+    EXPECT_EQ(WaveFileProblem(Info), QStringLiteral("no data chunk"));
 }
 
 TEST_F(WaveFileTest, FileOver2GiBHasItsTrueSize) {
     const qint64 Size = 3LL * 1024 * 1024 * 1024;
+    std::vector<uint8_t> Bytes = PcmHeader(2, 44100, 176400);
+    qToLittleEndian<quint32>(0xFFFFFFFF, Bytes.data() + 40); // data to the end of the file
     TWaveFileInfo Info;
-    ASSERT_TRUE(ReadWaveFileInfo(MakeFile("big.wav", PcmHeader(2, 44100, 176400), Size), Info));
+    ASSERT_TRUE(ReadWaveFileInfo(MakeFile("big.wav", Bytes, Size), Info));
     EXPECT_EQ(Info.FileSize, Size);
     EXPECT_EQ(Info.Duration, (Size - 43) / 176400);
+    EXPECT_EQ(Info.DataLength, Size - 44);
 }
 
 TEST_F(WaveFileTest, DurationBeyond32BitsIsCapped) {
     const qint64 Size = 3LL * 1024 * 1024 * 1024;
+    std::vector<uint8_t> Bytes = PcmHeader(1, 1, 1);
+    qToLittleEndian<quint16>(1, Bytes.data() + 32); // 8-bit mono at 1 Hz: one byte a second
+    qToLittleEndian<quint16>(8, Bytes.data() + 34);
+    qToLittleEndian<quint32>(0xFFFFFFFF, Bytes.data() + 40);
     TWaveFileInfo Info;
-    ASSERT_TRUE(ReadWaveFileInfo(MakeFile("slow.wav", PcmHeader(1, 1, 1), Size), Info));
+    ASSERT_TRUE(ReadWaveFileInfo(MakeFile("slow.wav", Bytes, Size), Info));
     EXPECT_EQ(Info.Duration, std::numeric_limits<int32_t>::max());
 }
 

@@ -168,6 +168,77 @@ QString MpgError(mpg123_handle *h) {
 
 } // namespace
 
+QByteArray WavChunk(const char *id, const QByteArray &body) {
+    QByteArray chunk(id, 4);
+    PutLe(chunk, static_cast<quint32>(body.size()));
+    chunk += body;
+    if (body.size() % 2)
+        chunk += '\0';
+    return chunk;
+}
+
+QByteArray WavFmtChunk(int fmtBytes, quint16 formatTag, int channels, int sampleRate,
+                       int bitsPerSample) {
+    if (fmtBytes != 16 && fmtBytes != 18 && fmtBytes != 40)
+        throw std::invalid_argument("fmt chunks have 16, 18 or 40 bytes");
+    const quint16 blockAlign = static_cast<quint16>(channels * ((bitsPerSample + 7) / 8));
+    QByteArray body;
+    PutLe(body, fmtBytes == 40 ? quint16{0xFFFE} : formatTag);
+    PutLe(body, static_cast<quint16>(channels));
+    PutLe(body, static_cast<quint32>(sampleRate));
+    PutLe(body, static_cast<quint32>(sampleRate) * blockAlign);
+    PutLe(body, blockAlign);
+    PutLe(body, static_cast<quint16>(bitsPerSample));
+    if (fmtBytes >= 18)
+        PutLe(body, static_cast<quint16>(fmtBytes - 18));
+    if (fmtBytes == 40) {
+        PutLe(body, static_cast<quint16>(bitsPerSample));  // valid bits
+        PutLe(body, quint32{channels == 1 ? 0x4u : 0x3u}); // speaker positions
+        PutLe(body, formatTag);
+        body.append("\x00\x00\x00\x00\x10\x00\x80\x00\x00\xAA\x00\x38\x9B\x71", 14);
+    }
+    return WavChunk("fmt ", body);
+}
+
+QByteArray RiffWave(const QByteArray &chunks) {
+    QByteArray file("RIFF", 4);
+    PutLe(file, static_cast<quint32>(4 + chunks.size()));
+    file.append("WAVE", 4);
+    return file + chunks;
+}
+
+QByteArray ToneSamples(quint16 formatTag, int bitsPerSample, int sampleRate, double seconds,
+                       const std::vector<Tone> &channels) {
+    const auto frames = static_cast<quint64>(std::llround(seconds * sampleRate));
+    QByteArray out;
+    out.reserve(static_cast<qsizetype>(frames * channels.size() * size_t(bitsPerSample / 8)));
+    for (quint64 n = 0; n < frames; ++n) {
+        for (const Tone &tone : channels) {
+            const double cycle = std::fmod(tone.freqHz * static_cast<double>(n), sampleRate);
+            const double v = tone.amplitude * std::sin(2 * std::numbers::pi * cycle / sampleRate);
+            if (formatTag == 3 && bitsPerSample == 32) {
+                PutLe(out, static_cast<float>(v));
+            } else if (formatTag == 3 && bitsPerSample == 64) {
+                PutLe(out, v);
+            } else if (formatTag == 1) {
+                const double top = std::ldexp(1.0, bitsPerSample - 1) - 1;
+                const auto s = static_cast<qint32>(std::lround(v * top));
+                if (bitsPerSample == 8)
+                    out.append(static_cast<char>(s + 128));
+                else if (bitsPerSample == 16)
+                    PutLe(out, static_cast<qint16>(s));
+                else if (bitsPerSample == 24)
+                    out.append(reinterpret_cast<const char *>(&s), 3); // little-endian host
+                else
+                    PutLe(out, s);
+            } else {
+                throw std::invalid_argument("tones: integer or float samples only");
+            }
+        }
+    }
+    return out;
+}
+
 QByteArray WavHeader(int channels, int sampleRate, int bitsPerSample, quint32 dataBytes,
                      quint16 formatTag) {
     const quint32 blockAlign = static_cast<quint32>(channels * bitsPerSample / 8);

@@ -18,6 +18,26 @@ namespace testmedia {
 QByteArray WavHeader(int channels, int sampleRate, int bitsPerSample, quint32 dataBytes,
                      quint16 formatTag = 1);
 
+// Pieces of hand-built WAV files in the shapes other writers produce.
+// One chunk: the id, the little-endian body size, the body and the pad byte an odd body needs.
+QByteArray WavChunk(const char *id, const QByteArray &body);
+// A fmt chunk of 16, 18 (cbSize 0) or 40 bytes; 40 makes a WAVE_FORMAT_EXTENSIBLE header with
+// formatTag (1 PCM, 3 float) as its sub-format. Byte rate and block align follow the format.
+QByteArray WavFmtChunk(int fmtBytes, quint16 formatTag, int channels, int sampleRate,
+                       int bitsPerSample);
+// "RIFF", the size of what follows, "WAVE", then the chunks as given.
+QByteArray RiffWave(const QByteArray &chunks);
+
+// A tone per channel (frequency, amplitude as a fraction of full scale), stored as formatTag 1
+// (integer: 8 unsigned, 16, 24 or 32 bits) or 3 (float: 32 or 64 bits): the bytes of a data
+// chunk body.
+struct Tone {
+    double freqHz = 0;
+    double amplitude = 0;
+};
+QByteArray ToneSamples(quint16 formatTag, int bitsPerSample, int sampleRate, double seconds,
+                       const std::vector<Tone> &channels);
+
 // Sine tones as 16-bit PCM, round(seconds * sampleRate) frames, starting at phase 0.
 // Channel 0 plays freqHz; channel 1 plays freqRightHz (freqHz when 0); further channels play
 // freqHz. amplitude is a fraction of full scale. Written in chunks, so long files are cheap.

@@ -448,6 +448,25 @@ TEST_F(XaudioTest, PcmWavWithExtraChunksIsCopiedSampleForSample) {
     }));
 }
 
+TEST_F(XaudioTest, PcmWavWithLongerFormatChunksIsCopiedSampleForSample) {
+    // 18-byte fmt (cbSize 0) behind the data, and the 40-byte extensible form with a fact
+    // chunk, as common converters write them.
+    const QByteArray samples = testmedia::ToneSamples(1, 16, 22050, 0.5, {{700, 0.5}, {300, 0.25}});
+    const QByteArray data = testmedia::WavChunk("data", samples);
+    for (const QByteArray &wav :
+         {testmedia::RiffWave(data + testmedia::WavFmtChunk(18, 1, 2, 22050, 16)),
+          testmedia::RiffWave(testmedia::WavFmtChunk(40, 1, 2, 22050, 16) +
+                              testmedia::WavChunk("fact", QByteArray(4, '\0')) + data)}) {
+        testmedia::WriteFile(dir.filePath("in.wav"), wav);
+        TestPlayer p;
+        Convert(p, path("in.wav"), path("out.wav"));
+        const WavOut out = ReadCanonicalWav(dir.filePath("out.wav"));
+        ASSERT_EQ(out.problem, "");
+        EXPECT_EQ(out.audio.channels, 2);
+        EXPECT_TRUE(out.data == samples);
+    }
+}
+
 TEST_F(XaudioTest, ReportsOpenStreamPlayEndAndCloseInThatOrder) {
     const std::string wav = Sine("in.wav", 2, 44100, 2.6, 440);
     TestPlayer p;
