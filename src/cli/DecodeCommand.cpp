@@ -56,6 +56,18 @@ public:
         FPlayer.OnNotifyError = [this](TXaudioPlayer &, uint8_t, int16_t, const QString &Msg) {
             Fail(Msg);
         };
+        // The stream ends early (it changes format, or cannot be decoded from some point on):
+        // the WAV file keeps what came before, and the user learns where and why.
+        FPlayer.OnNotifyProgress = [this](TXaudioPlayer &, uint8_t Source, uint8_t Code, int16_t,
+                                          const QString &Msg) {
+            Heard();
+            if (Source != XA_SOURCE_INPUT || (Code != XA_PROGRESS_STREAM_FORMAT_CHANGED &&
+                                              Code != XA_PROGRESS_STREAM_UNDECODABLE))
+                return;
+            if (FProgress)
+                err() << "\r\033[K" << Qt::flush;
+            err() << "brindle-cli: Warning: " << FFiles.at(FIndex) << ": " << Msg << Qt::endl;
+        };
         FStall.setSingleShot(true);
         FStall.setInterval(StallMilliseconds);
         QObject::connect(&FStall, &QTimer::timeout, [this] {
