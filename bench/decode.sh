@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # Decoding speed: `brindle-cli decode` against `mpg123 -w` and ffmpeg on the same 10-minute
 # 128 kbit/s MP3 (made from make_signal's music-like signal by brindle-cli itself), and a
-# check that our samples are mpg123's (the decoding library uses the same decoder).
+# check that our samples are mpg123's (the decoding library uses the same decoder), on that
+# file and on short mono, MPEG 2, MPEG 2.5, VBR and cut-short ones.
 #
 #   bench/decode.sh
 #
@@ -63,4 +64,36 @@ b=$(($(pcm_offset "$theirs") + 9))
 if cmp -s <(tail -c +"$a" "$ours") <(tail -c +"$b" "$theirs"); then same=yes; else same=no; fi
 echo
 echo "- PCM identical to mpg123's: $same ($(stat -c %s "$ours") and $(stat -c %s "$theirs") bytes with headers)"
+
+# The same check on short streams of every other shape: mono, MPEG 2 and 2.5 (brindle-cli
+# encodes them at the WAV's own rate), VBR, and a VBR file cut short in the middle.
+shapes=$out/shapes
+rm -rf "$shapes"
+mkdir -p "$shapes"
+"$build/bin/make_signal" "$shapes/s44.wav" 20
+ffmpeg -v error -y -i "$shapes/s44.wav" -ac 1 "$shapes/mono.wav"
+ffmpeg -v error -y -i "$shapes/s44.wav" -ar 22050 "$shapes/mpeg2.wav"
+ffmpeg -v error -y -i "$shapes/s44.wav" -ar 11025 -ac 1 "$shapes/mpeg25.wav"
+cp "$shapes/s44.wav" "$shapes/vbr.wav"
+"$cli" encode -y -b 64 -m mono "$shapes/mono.wav" >/dev/null
+"$cli" encode -y -b 32 -m mono "$shapes/mpeg25.wav" >/dev/null
+"$cli" encode -y -b 64 "$shapes/mpeg2.wav" >/dev/null
+"$cli" encode -y --vbr 2 "$shapes/vbr.wav" >/dev/null
+head -c "$(($(stat -c %s "$shapes/vbr.MP3") / 2))" "$shapes/vbr.MP3" >"$shapes/cut.MP3"
+echo
+echo "| stream | PCM identical to mpg123's |"
+echo "|---|---|"
+for shape in mono mpeg2 mpeg25 vbr cut; do
+    "$cli" decode -y "$shapes/$shape.MP3" 2>/dev/null
+    mpg123 -q -w "$shapes/$shape.ref.wav" "$shapes/$shape.MP3"
+    a=$(($(pcm_offset "$shapes/$shape.WAV") + 9))
+    b=$(($(pcm_offset "$shapes/$shape.ref.wav") + 9))
+    if cmp -s <(tail -c +"$a" "$shapes/$shape.WAV") <(tail -c +"$b" "$shapes/$shape.ref.wav"); then
+        same=yes
+    else
+        same=no
+    fi
+    echo "| $shape | $same |"
+done
+echo
 echo "- load average after: $(cut -d' ' -f1-3 /proc/loadavg)"

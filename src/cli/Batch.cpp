@@ -69,6 +69,13 @@ public:
 
     void ClearMessages() override {}
 
+    // Not a failure: the output is kept.
+    void Warn(const QString &Path, const QString &Why) override {
+        Flush();
+        ClearProgress();
+        Fail(QStringLiteral("Warning: ") + Path, Why);
+    }
+
     void Progress(int Percent) {
         if (!FProgress || !Job())
             return;

@@ -227,6 +227,12 @@ void TConvForm::AddNote(const QString &Text) {
         FErrorList->AddNote(Text);
 }
 
+void TConvForm::Warn(const QString &Source, const QString &Why) {
+    // Counted, so that the list is shown: the user must learn that the file is not whole.
+    AddMessage(QStringLiteral("Conversion Warning: ") + Source);
+    AddNote(QStringLiteral("  ") + Why);
+}
+
 void TConvForm::ClearMessages() {
     if (FErrorList)
         FErrorList->ClearMessages();

@@ -54,6 +54,7 @@ private:
     void AddMessage(const QString &Text) override;
     void AddNote(const QString &Text) override;
     void ClearMessages() override;
+    void Warn(const QString &Source, const QString &Why) override;
 
     void SetPhase(int Phase);
     void SetProgress(int Percent);

@@ -98,6 +98,15 @@ TConvRunner::TConvRunner(TConfig &Config, IConvQuestions &Questions, QObject *Pa
         if (State == XA_OUTPUT_STATE_CLOSED && FDecoding && FClosing)
             DecodeOutputClosed();
     };
+    // The stream ends early (it changes format, or cannot be decoded from some point on):
+    // the WAV file keeps what came before, and the user learns where and why.
+    FPlayer->OnNotifyProgress = [this](TXaudioPlayer &, uint8_t Source, uint8_t Code, int16_t,
+                                       const QString &Message) {
+        FStall->start();
+        if (FDecoding && Source == XA_SOURCE_INPUT &&
+            (Code == XA_PROGRESS_STREAM_FORMAT_CHANGED || Code == XA_PROGRESS_STREAM_UNDECODABLE))
+            FDecodeWarning = Message;
+    };
     FPlayer->OnNotifyError = [this](TXaudioPlayer &, uint8_t, int16_t, const QString &Message) {
         DecodeFail(Message.isEmpty() ? QStringLiteral("the file cannot be decoded") : Message);
     };
@@ -444,6 +453,7 @@ int TConvRunner::StartNextDecode() {
     } else {
         try {
             FDecodeFailure.clear();
+            FDecodeWarning.clear();
             FClosing = false;
             FSourceStamp = FileStampOf(Job.SourcePath);
             const int32_t output = FPlayer->OutputOpen(QStringLiteral("wav:") + FPartial);
@@ -580,6 +590,8 @@ void TConvRunner::FinishDecodeJob(TFileParam &Job) {
         SetPhase(phDone);
         Job.State = FConfig.DeleteOriginalFile ? stDoneRemoveSource : stDone;
         ++ConvertedCount;
+        if (!FDecodeWarning.isEmpty())
+            FQuestions.Warn(Job.SourcePath, FDecodeWarning);
     } else {
         QFile::remove(FPartial);
         FPartial.clear();

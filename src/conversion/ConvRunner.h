@@ -37,6 +37,9 @@ public:
     virtual void AddMessage(const QString &Text) = 0;
     virtual void AddNote(const QString &Text) = 0;
     virtual void ClearMessages() = 0;
+    // A job that succeeded with less than the whole source: a decoded stream that changed
+    // its format or became undecodable part-way, whose WAV file ends there.
+    virtual void Warn(const QString &Source, const QString &Why) = 0;
 };
 
 // Phases of a job, each with the caption the window shows.
@@ -155,5 +158,6 @@ private:
     bool FDecoding = false;
     bool FClosing = false;
     QString FDecodeFailure;
+    QString FDecodeWarning;
     QTimer *FStall = nullptr;
 };

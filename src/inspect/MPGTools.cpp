@@ -9,6 +9,7 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <cmath>
 #include <cstring>
 #include <fcntl.h>
 #include <limits>
@@ -88,6 +89,20 @@ inline bool MayBeHeader(uint32_t H) {
     return (H & 0xFFE00000u) == 0xFFE00000u && ((H >> 19) & 3) != 1 && ((H >> 17) & 3) != 0 &&
            ((H >> 12) & 15) != 0 && ((H >> 12) & 15) != 15 && ((H >> 10) & 3) != 3;
 }
+
+// A header whose bit-rate index is 0 ("free format"): the rest must be usable. Its frame
+// length is not coded; it is the distance to the next header of the same stream.
+inline bool MayBeFreeFormatHeader(uint32_t H) {
+    return (H & 0xFFE00000u) == 0xFFE00000u && ((H >> 19) & 3) != 1 && ((H >> 17) & 3) != 0 &&
+           ((H >> 12) & 15) == 0 && ((H >> 10) & 3) != 3;
+}
+
+// The bits that stay the same from frame to frame of one free-format stream: sync, version,
+// layer, protection, bit-rate index and sample rate (padding and mode may change).
+constexpr uint32_t FreeFormatSameBits = 0xFFFFFC00u;
+// Free-format frames are at most 640 kbit/s at the lowest rate of their version (2,880
+// bytes for MPEG 1 Layer III at 32 kHz); the search for the next one stops here.
+constexpr qint64 MaxFreeFormatFrame = 4096;
 
 uint32_t BigEndian32(const uint8_t *B) {
     return uint32_t(B[0]) << 24 | uint32_t(B[1]) << 16 | uint32_t(B[2]) << 8 | uint32_t(B[3]);
@@ -249,6 +264,80 @@ qint64 AudioStart(TBufferedReader &Reader, qint64 Length) {
     const qint64 Size = qint64(B[6]) << 21 | qint64(B[7]) << 14 | qint64(B[8]) << 7 | B[9];
     const qint64 End = 10 + Size + ((B[5] & 0x10) != 0 ? 10 : 0);
     return End + 4 <= Length ? End : 0;
+}
+
+uint32_t LittleEndian32(const uint8_t *B) {
+    return uint32_t(B[0]) | uint32_t(B[1]) << 8 | uint32_t(B[2]) << 16 | uint32_t(B[3]) << 24;
+}
+
+// Where the audio ends: before an ID3v1 tag and an APEv2 tag at the end of the file (an APE
+// tag sits in front of the ID3v1 tag when both are there). A tag claiming more than the file
+// holds is not trusted. -1 on a read error.
+qint64 AudioEnd(TBufferedReader &Reader, qint64 Length) {
+    qint64 End = Length;
+    uint8_t Tag[3];
+    if (Length > ID3v1Size) {
+        const qint64 Got = Reader.Read(Length - ID3v1Size, Tag, 3);
+        if (Got < 0)
+            return -1;
+        if (Got == 3 && std::memcmp(Tag, "TAG", 3) == 0)
+            End -= ID3v1Size;
+    }
+    constexpr qint64 ApeFooterSize = 32;
+    uint8_t Footer[ApeFooterSize];
+    if (End >= ApeFooterSize) {
+        const qint64 Got = Reader.Read(End - ApeFooterSize, Footer, ApeFooterSize);
+        if (Got < 0)
+            return -1;
+        if (Got == ApeFooterSize && std::memcmp(Footer, "APETAGEX", 8) == 0) {
+            // The size counts the items and the footer; bit 31 of the flags: a header too.
+            qint64 Size = LittleEndian32(Footer + 12);
+            if ((LittleEndian32(Footer + 20) & 0x80000000u) != 0)
+                Size += ApeFooterSize;
+            if (Size >= ApeFooterSize && Size <= End)
+                End -= Size;
+        }
+    }
+    return End;
+}
+
+// Play time of constant-bit-rate audio bytes, in whole seconds.
+uint32_t CbrDuration(qint64 AudioBytes, int BitRate) {
+    return AudioBytes > 0 && BitRate > 0
+               ? ClampToUInt32(uint64_t(AudioBytes) / (uint64_t(BitRate) * 125))
+               : 0;
+}
+
+// Frame length without padding, of a frame Distance bytes long.
+int FreeFormatBase(int Layer, bool Padding, qint64 Distance) {
+    return int(Distance) - (Padding ? (Layer == 1 ? 4 : 1) : 0);
+}
+
+// Offset of the next header of the free-format stream whose header H lies at At, or -1 when
+// there is none within the longest possible frame (or on a read error).
+qint64 NextFreeFormatHeader(TBufferedReader &Reader, qint64 At, uint32_t H, qint64 Length) {
+    const qint64 Last = std::min(Length - 4, At + MaxFreeFormatFrame);
+    // The shortest sensible frame: a header, side information and a little data.
+    for (qint64 Pos = At + 24; Pos <= Last;) {
+        const uint8_t *Bytes = nullptr;
+        qint64 Available = 0;
+        if (!Reader.Window(Pos, Bytes, Available) || Available < 4) {
+            uint8_t Word[4];
+            if (Reader.Read(Pos, Word, 4) != 4)
+                return -1;
+            if ((BigEndian32(Word) & FreeFormatSameBits) == (H & FreeFormatSameBits))
+                return Pos;
+            ++Pos;
+            continue;
+        }
+        const qint64 Span = std::min(Available - 3, Last - Pos + 1);
+        for (qint64 I = 0; I < Span; ++I)
+            if (Bytes[I] == 0xFF &&
+                (BigEndian32(Bytes + I) & FreeFormatSameBits) == (H & FreeFormatSameBits))
+                return Pos + I;
+        Pos += Span;
+    }
+    return -1;
 }
 
 void YieldToEventLoop() {
@@ -474,6 +563,34 @@ void TMPEGAudio::LoadData() {
     };
 
     TBufferedReader Reader(File);
+
+    // A free-format header counts when the next header of its stream follows within the
+    // longest possible frame (and a third one after that, when the file goes on so far). The
+    // distance is its frame length, which gives the bit rate.
+    auto AcceptFreeFormat = [&](uint32_t H, qint64 At) {
+        DecodeFrameHeader(H, FInfo);
+        if (FInfo.Layer == 0 || FInfo.SampleRate <= 0)
+            return false;
+        const qint64 Next = NextFreeFormatHeader(Reader, At, H, Length);
+        if (Next < 0)
+            return false;
+        const int Base = FreeFormatBase(FInfo.Layer, FInfo.Padding, Next - At);
+        // Bytes per frame = samples per frame / 8 × bit rate / sample rate.
+        FInfo.BitRate = int(std::lround(double(Base) * 8 * FInfo.SampleRate /
+                                        SamplesPerFrame(FInfo.Version, FInfo.Layer) / 1000));
+        FInfo.FrameLength = uint16_t(Next - At);
+        if (!IsValid())
+            return false;
+        uint8_t Word[4];
+        if (Reader.Read(Next, Word, 4) != 4)
+            return false;
+        const qint64 Third = Next + FreeFormatBase(FInfo.Layer, false, Base) +
+                             ((Word[2] & 0x02) != 0 ? (FInfo.Layer == 1 ? 4 : 1) : 0);
+        const qint64 Got = Reader.Read(Third, Word, 4);
+        return Got >= 0 &&
+               (Got < 4 || (BigEndian32(Word) & FreeFormatSameBits) == (H & FreeFormatSameBits));
+    };
+
     qint64 Pos = AudioStart(Reader, Length); // position after the last byte taken into H
     uint8_t Word[4];
     for (;;) {
@@ -483,7 +600,7 @@ void TMPEGAudio::LoadData() {
         Pos += 4;
 
         // Shift the file through H one byte at a time until it holds a valid header.
-        while (!HeaderIsValid(H) && Pos < Length) {
+        while (!HeaderIsValid(H) && !MayBeFreeFormatHeader(H) && Pos < Length) {
             const uint8_t *Bytes = nullptr;
             qint64 Available = 0;
             if (!Reader.Window(Pos, Bytes, Available))
@@ -495,7 +612,7 @@ void TMPEGAudio::LoadData() {
             qint64 I = 0;
             while (I < Span) {
                 H = H << 8 | Bytes[I++];
-                if (MayBeHeader(H))
+                if (MayBeHeader(H) || MayBeFreeFormatHeader(H))
                     break;
             }
             Pos += I;
@@ -515,12 +632,23 @@ void TMPEGAudio::LoadData() {
                 break;
             ResetToFile();
             Pos = Candidate + 1;
+        } else if (MayBeFreeFormatHeader(H)) {
+            if (AcceptFreeFormat(H, Candidate))
+                break;
+            ResetToFile();
+            Pos = Candidate + 1;
         } else {
             ResetToFile();
         }
         if (Pos + 4 > Length)
             return;
     }
+
+    // Tags before and after the audio are no part of its play time.
+    const qint64 End = AudioEnd(Reader, Length);
+    if (End < 0)
+        return;
+    FInfo.Duration = CbrDuration(End - FHeaderPosition, FInfo.BitRate);
 
     uint8_t XingBytes[120];
     const qint64 XingAt = FHeaderPosition + XingOffset(FInfo.Version, FInfo.Mode);

@@ -6,6 +6,7 @@
 #include "WavDecoder.h"
 
 #include <cerrno>
+#include <cstdio>
 #include <cstring>
 #include <fcntl.h>
 #include <sys/stat.h>
@@ -26,6 +27,19 @@ bool StartsAsRiffWave(int fd) {
 }
 
 } // namespace
+
+std::string StreamTimeText(int64_t frames, long rate) {
+    const int64_t ms = rate > 0 ? frames * 1000 / rate : 0;
+    char text[32];
+    if (ms >= 3600000)
+        std::snprintf(text, sizeof text, "%lld:%02lld:%02lld.%03lld", (long long)(ms / 3600000),
+                      (long long)(ms / 60000 % 60), (long long)(ms / 1000 % 60),
+                      (long long)(ms % 1000));
+    else
+        std::snprintf(text, sizeof text, "%02lld:%02lld.%03lld", (long long)(ms / 60000),
+                      (long long)(ms / 1000 % 60), (long long)(ms % 1000));
+    return text;
+}
 
 std::unique_ptr<Decoder> OpenDecoder(const std::string &path, int module) {
     // Non-blocking, so that a named pipe without a writer cannot stall the player.

@@ -37,7 +37,13 @@ public:
     virtual int64_t seek(int64_t frame) = 0;
     // Per-band gains; null restores a flat response. Inputs without subbands ignore it.
     virtual void setEqualizer(const XA_EqualizerInfo *) {}
+    // Once ended(): why the stream ended before the end of the file (it could not be decoded
+    // from some point on), or empty when it ran to its end.
+    virtual std::string endNote() const { return {}; }
 };
+
+// A place in a stream for messages: "mm:ss.mmm" (hours in front when there are any).
+std::string StreamTimeText(int64_t frames, long rate);
 
 // Opens path as MPEG audio or PCM WAV: by its content for XA_MODULE_AUTO, else as the module
 // says. Input that cannot be decoded is refused here, never later.

@@ -172,6 +172,9 @@ void Player::step() {
         const size_t frames = decoder_->read(buffer_.data(), kChunkFrames);
         if (frames == 0) {
             if (decoder_->ended()) {
+                const std::string note = decoder_->endNote();
+                if (!note.empty())
+                    postStreamEnd(XA_PROGRESS_STREAM_UNDECODABLE, note + "; the output ends there");
                 if (output_->realTime())
                     draining_ = true;
                 else
@@ -181,6 +184,18 @@ void Player::step() {
                             "The decoder of \"" + inputName_ + "\" stopped making progress");
             } else if (decoder_->info().rate != outputRate_ ||
                        decoder_->info().channels != outputChannels_) {
+                if (!output_->realTime()) {
+                    // A WAV file holds one format: it ends where the stream changes and keeps
+                    // everything before.
+                    postStreamEnd(
+                        XA_PROGRESS_STREAM_FORMAT_CHANGED,
+                        "\"" + inputName_ + "\" changes to " +
+                            std::to_string(decoder_->info().rate) + " Hz, " +
+                            std::to_string(decoder_->info().channels) + " channel(s) after " +
+                            StreamTimeText(position_, outputRate_) + "; the WAV file ends there");
+                    endOfStream();
+                    return;
+                }
                 configureOutput();
                 debug(XA_SOURCE_INPUT, "the stream changes to " + std::to_string(outputRate_) +
                                            " Hz, " + std::to_string(outputChannels_) +
@@ -756,6 +771,16 @@ void Player::postModuleInfo(int code, int id) {
     n.message.data.module_info.id = uint8_t(id);
     n.text1 = modules[id].name;
     n.text2 = modules[id].description;
+    post(std::move(n));
+}
+
+void Player::postStreamEnd(int code, const std::string &why) {
+    Notification n = Make(XA_MSG_NOTIFY_PROGRESS);
+    n.message.data.progress.source = XA_SOURCE_INPUT;
+    n.message.data.progress.code = uint8_t(code);
+    n.message.data.progress.value =
+        int16_t(std::min<int64_t>(outputRate_ > 0 ? position_ / outputRate_ : 0, 32767));
+    n.text1 = why;
     post(std::move(n));
 }
 

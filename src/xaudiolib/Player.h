@@ -92,6 +92,9 @@ private:
     void postByte(int code, uint8_t value, uint32_t maskBit = 0);
     void postName(int code, const std::string &name, uint32_t maskBit = 0);
     void postModuleInfo(int code, int id);
+    // Tells that the stream ends early (a progress notification with one of the
+    // XA_PROGRESS_STREAM_ codes).
+    void postStreamEnd(int code, const std::string &why);
     void nack(int command, int error);
     void postError(const Error &error);
     void debug(int source, const std::string &text);

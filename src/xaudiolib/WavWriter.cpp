@@ -51,7 +51,9 @@ void WavWriter::configure(long rate, int channels) {
     if (dataBytes_ > 0)
         fail(XA_ERROR_OUTPUT_FAILED, "it already holds audio at " + std::to_string(rate_) +
                                          " Hz with " + std::to_string(channels_) +
-                                         " channel(s), which this stream does not match");
+                                         " channel(s); audio at " + std::to_string(rate) +
+                                         " Hz with " + std::to_string(channels) +
+                                         " channel(s) cannot follow in one WAV file");
     rate_ = rate;
     channels_ = channels;
 }

@@ -184,6 +184,11 @@ enum { XA_OUTPUT_STATE_OPEN = 0, XA_OUTPUT_STATE_CLOSED = 1 };
 /* Where an error notification (123) comes from: its source byte. */
 enum { XA_SOURCE_PLAYER = 0, XA_SOURCE_INPUT = 1, XA_SOURCE_OUTPUT = 2, XA_SOURCE_CODEC = 3 };
 
+/* Codes of a progress notification (121) from the input: the stream ends before the end of
+ * the file and the end of stream follows. The value is the seconds decoded up to there, the
+ * message says where and why. */
+enum { XA_PROGRESS_STREAM_FORMAT_CHANGED = 1, XA_PROGRESS_STREAM_UNDECODABLE = 2 };
+
 /* Modules, for Set/GetInputModule and Set/GetOutputModule; -1 chooses by content or name. */
 #define XA_MODULE_AUTO (-1)
 enum { XA_INPUT_MODULE_MPEG = 0, XA_INPUT_MODULE_WAVE = 1 };

@@ -89,3 +89,21 @@ TEST_F(CliTest, DecodeSkipsExistingOutputsUnlessOverwriteIsGiven) {
     EXPECT_EQ(r.exitCode, 0) << r.err.toStdString();
     EXPECT_NEAR(ReadWav(path("a.WAV")).seconds(), 1.0, 0.1);
 }
+
+TEST_F(CliTest, StreamThatChangesRateKeepsItsWavUpToThereAndSaysWhereAndWhy) {
+    WriteSineWav(path("high.wav"), 2, 44100, 2.0, 440);
+    WriteSineWav(path("low.wav"), 2, 22050, 1.0, 440);
+    ASSERT_EQ(Run({"encode", "--vbr", "3", path("high.wav")}).exitCode, 0);
+    ASSERT_EQ(Run({"encode", "-b", "64", path("low.wav")}).exitCode, 0);
+    WriteFile(path("joined.mp3"), ReadFile(path("high.MP3")) + ReadFile(path("low.MP3")));
+    const Result r = Run({"decode", "-o", path("out"), path("joined.mp3")});
+    EXPECT_EQ(r.exitCode, 0) << r.err.toStdString();
+    EXPECT_TRUE(r.err.contains("Warning: " + path("joined.mp3")));
+    EXPECT_TRUE(r.err.contains("changes to 22050 Hz, 2 channel(s) after 00:02.000"))
+        << r.err.toStdString();
+    EXPECT_FALSE(r.err.contains("Cannot write")) << "the output is not to blame";
+    const DecodedAudio kept = ReadWav(path("out/joined.WAV"));
+    ASSERT_TRUE(kept.ok);
+    EXPECT_EQ(kept.sampleRate, 44100);
+    EXPECT_EQ(kept.frames(), 2u * 44100);
+}

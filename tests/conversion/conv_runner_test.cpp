@@ -31,7 +31,7 @@ class Questions : public IConvQuestions {
 public:
     std::deque<int> OverwriteAnswers;
     bool RefusalGoesOn = true;
-    QStringList Overwrites, Refusals, Errors, Messages, Notes;
+    QStringList Overwrites, Refusals, Errors, Messages, Notes, Warnings;
     // Called at every progress report above 0, to act in the middle of a job.
     std::function<void()> OnProgress;
 
@@ -51,6 +51,7 @@ public:
     void AddMessage(const QString &Text) override { Messages << Text; }
     void AddNote(const QString &Text) override { Notes << Text; }
     void ClearMessages() override { Messages.clear(); }
+    void Warn(const QString &Source, const QString &Why) override { Warnings << Source + ": " + Why; }
 };
 
 std::vector<int16_t> WavSamples(const QString &Path) {

@@ -156,6 +156,92 @@ TEST_F(MpegFileTest, LeadingId3v2TagIsSkippedUnlessItsSizeIsImpossible) {
     }
 }
 
+// An APEv2 tag as tag editors write it: header, items, footer; the size counts items and footer.
+QByteArray Apev2(int ItemBytes) {
+    auto Block = [&](uint32_t Flags) {
+        QByteArray B("APETAGEX");
+        for (uint32_t V : {2000u, uint32_t(ItemBytes + 32), 1u, Flags})
+            B += QByteArray(reinterpret_cast<const char *>(&V), 4); // little-endian host
+        return B + QByteArray(8, '\0');
+    };
+    return Block(0xA0000000u) + QByteArray(ItemBytes, 'i') + Block(0x80000000u);
+}
+
+TEST_F(MpegFileTest, TagsBeforeAndAfterTheAudioAreNoPartOfTheConstantBitRatePlayTime) {
+    // 230 frames of 417 bytes at 128 kbit/s: 5.99 s; 128 bytes more would make it 6.
+    const QByteArray Audio = Frames(Mpeg1L3At128, 230);
+    const QByteArray Id3v1 = "TAG" + QByteArray(125, ' ');
+    struct Case {
+        QByteArray Before, After;
+    };
+    for (const Case &C : {Case{{}, {}}, Case{{}, Id3v1}, Case{Id3v2({}, 0), Id3v1},
+                          Case{Id3v2(QByteArray(1000, 'p'), 1000), Apev2(3000)},
+                          Case{Id3v2(QByteArray(1 << 20, 'p'), 1 << 20), Apev2(50000) + Id3v1}}) {
+        const TMPEGAudio A = Load(C.Before + Audio + C.After);
+        ASSERT_TRUE(A.IsValid()) << C.Before.size() << " " << C.After.size();
+        EXPECT_EQ(A.Data().Duration, 5u) << C.Before.size() << " " << C.After.size();
+        EXPECT_EQ(A.Data().Length, C.Before.size() + Audio.size() + C.After.size());
+        EXPECT_EQ(A.HeaderPosition(), C.Before.size());
+        EXPECT_EQ(A.HasTag(), C.After.endsWith(Id3v1));
+    }
+    // An APE footer claiming more than the file holds is not trusted: 6.00 s with it.
+    QByteArray Claim = Apev2(100);
+    for (int At : {12, 13, 14})
+        Claim[Claim.size() - 32 + At] = char(0xFF);
+    EXPECT_EQ(Load(Audio + Claim).Data().Duration, 6u);
+}
+
+// Free-format frames: bit-rate index 0, every frame as long as the encoder chose.
+QByteArray FreeFrames(uint32_t Header, int Base, int Count, int PadEvery = 0) {
+    QByteArray Bytes;
+    for (int I = 0; I < Count; ++I) {
+        const bool Padded = PadEvery > 0 && I % PadEvery == PadEvery - 1;
+        const int PadBytes = ((Header >> 17) & 3) == 3 ? 4 : 1;
+        Bytes += Be32(Header | (Padded ? 0x200 : 0)) +
+                 QByteArray(Base + (Padded ? PadBytes : 0) - 4, '\0');
+    }
+    return Bytes;
+}
+
+TEST_F(MpegFileTest, FreeFormatStreamsAreFoundByTheDistanceToTheNextFrame) {
+    struct Case {
+        uint32_t Header;
+        int Base, Count, PadEvery;
+        int Version, Layer, BitRate;
+        uint32_t Duration;
+    };
+    for (const Case &C : {
+             // 400 kbit/s at 44100 Hz, as a free-format encoder writes it: 1306 bytes and an
+             // occasional padded frame; 200 frames are 5.2 s.
+             Case{0xFFFB0000, 1306, 200, 9, 1, 3, 400, 5},
+             Case{0xFFFB0000, 1306, 2, 0, 1, 3, 400, 0},   // just a pair
+             Case{0xFFFF0400, 416, 1000, 0, 1, 1, 416, 8}, // Layer I, 48 kHz: 384 samples
+             Case{0xFFF30000, 1306, 200, 0, 2, 3, 400, 5}, // MPEG 2 Layer III: 576 samples
+         }) {
+        const QByteArray Stream = FreeFrames(C.Header, C.Base, C.Count, C.PadEvery);
+        const TMPEGAudio A = Load(Id3v2(QByteArray(300, 'p'), 300) + Stream);
+        ASSERT_TRUE(A.IsValid()) << std::hex << C.Header << std::dec << " " << C.Count;
+        EXPECT_EQ(A.HeaderPosition(), 310);
+        EXPECT_EQ(A.Data().Version, C.Version);
+        EXPECT_EQ(A.Data().Layer, C.Layer);
+        EXPECT_EQ(A.Data().BitRate, C.BitRate);
+        EXPECT_EQ(A.Data().FrameLength, C.Base);
+        EXPECT_EQ(A.Data().Duration, C.Duration);
+    }
+
+    // A free-format header with nothing of its stream after it, or whose third frame is
+    // missing where the second one's length says, is no audio.
+    EXPECT_FALSE(Load(Be32(0xFFFB0000) + QByteArray(5000, '\0')).IsValid());
+    QByteArray Broken = FreeFrames(0xFFFB0000, 1306, 3);
+    Broken.remove(1306 + 100, 1);
+    Broken += QByteArray(3000, '\0');
+    EXPECT_FALSE(Load(Broken).IsValid());
+    // A false free-format header in front of a CBR stream is passed over.
+    const TMPEGAudio B = Load(Be32(0xFFFB0000) + QByteArray(60, '\0') + Frames(Mpeg1L3At128, 5));
+    EXPECT_EQ(B.HeaderPosition(), 64);
+    EXPECT_EQ(B.Data().BitRate, 128);
+}
+
 TEST_F(MpegFileTest, FilesWithoutAFramePairAreInvalidButKeepTheirFacts) {
     // A header closer to the end than its own frame length.
     TMPEGAudio A = Load(QByteArray(1000, 'x') + Be32(Mpeg1L3At128) + QByteArray(100, '\0'));
