@@ -4,7 +4,7 @@
 #include <QString>
 
 // Windows of the program that are created at start but not built yet: the conversion
-// window, the player, the tag editor and the WAV info window. Each exists so that start-up
+// window, the tag editor and the WAV info window. Each exists so that start-up
 // creates every window in its order; the main window's commands that would show one tell
 // the user that the feature is not available yet instead.
 class TLaterForm : public QDialog {
@@ -19,12 +19,6 @@ class TConvForm : public TLaterForm {
 public:
     explicit TConvForm(QWidget *Parent = nullptr)
         : TLaterForm(QStringLiteral("ConvForm"), QStringLiteral("Converting"), Parent) {}
-};
-
-class TPlayerForm : public TLaterForm {
-public:
-    explicit TPlayerForm(QWidget *Parent = nullptr)
-        : TLaterForm(QStringLiteral("PlayerForm"), QString(), Parent) {}
 };
 
 class TID3TagForm : public TLaterForm {

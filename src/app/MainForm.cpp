@@ -7,6 +7,7 @@
 #include "app/WebPages.h"
 #include "conversion/DispForm.h"
 #include "platform/UserDialogs.h"
+#include "player/PlayerForm.h"
 #include "settings/ConfigForm.h"
 #include "settings/Help.h"
 #include "settings/RegSetEx.h"
@@ -573,7 +574,8 @@ void TMainForm::PlayActionExecute() {
                                  QStringLiteral("Information"), TMsgIcon::Exclamation, mbOK);
         return;
     }
-    NotAvailableYet(QStringLiteral("The player"));
+    if (FWindows.PlayerForm != nullptr)
+        FWindows.PlayerForm->exec();
 }
 
 void TMainForm::ViewFileInfoActionExecute() {

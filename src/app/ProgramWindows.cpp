@@ -6,6 +6,7 @@
 #include "app/MainForm.h"
 #include "conversion/ConfirmOvwrtForm.h"
 #include "conversion/DispForm.h"
+#include "player/PlayerForm.h"
 #include "settings/ConfigForm.h"
 
 void CreateProgramWindows(TMainForm &MainForm) {
@@ -14,6 +15,7 @@ void CreateProgramWindows(TMainForm &MainForm) {
     Windows.DispForm = new TDispForm(Config(), &MainForm);
     Windows.ConfirmOvwrtForm = new TConfirmOvwrtForm(Config(), &MainForm);
     Windows.PlayerForm = new TPlayerForm(&MainForm);
+    Windows.PlayerForm->SetCurrentList([&MainForm] { return MainForm.CurrentList(); });
     Windows.ID3TagForm = new TID3TagForm(&MainForm);
     Windows.WaveInfoForm = new TWaveInfoForm(&MainForm);
     Windows.ConfigForm = new TConfigForm(Config(), &MainForm);
