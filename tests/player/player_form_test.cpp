@@ -136,7 +136,8 @@ protected:
     std::vector<int16_t> Recorded() const {
         const QByteArray Raw = ReadFile(Dir.filePath("output.raw"));
         std::vector<int16_t> Samples(size_t(Raw.size() / 2));
-        std::memcpy(Samples.data(), Raw.constData(), Samples.size() * 2);
+        if (!Samples.empty())
+            std::memcpy(Samples.data(), Raw.constData(), Samples.size() * 2);
         return Samples;
     }
     // What was played apart from silence.
