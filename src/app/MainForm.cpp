@@ -4,11 +4,11 @@
 #include "app/ConfigInstance.h"
 #include "app/ConversionStart.h"
 #include "app/Icons.h"
-#include "app/LaterForms.h"
 #include "app/WebPages.h"
 #include "conversion/DispForm.h"
 #include "inspect/WaveInfoForm.h"
 #include "platform/UserDialogs.h"
+#include "player/PlayerForm.h"
 #include "settings/ConfigForm.h"
 #include "settings/Help.h"
 #include "settings/RegSetEx.h"
@@ -552,12 +552,6 @@ void TMainForm::InvertSelectActionExecute() {
     FLists->InvertSelection();
 }
 
-void TMainForm::NotAvailableYet(const QString &Feature) {
-    UserDialogs().MessageBox(
-        this, QStringLiteral("%1 is not available in this version of Brindle yet.").arg(Feature),
-        QStringLiteral("Information"), TMsgIcon::Information, mbOK);
-}
-
 void TMainForm::ConvMP3ActionExecute() {
     if (CurrentList()->RowCount() == 0) {
         UserDialogs().MessageBox(this, NoFilesSelected, QStringLiteral("Information"),
@@ -581,7 +575,8 @@ void TMainForm::PlayActionExecute() {
                                  QStringLiteral("Information"), TMsgIcon::Exclamation, mbOK);
         return;
     }
-    NotAvailableYet(QStringLiteral("The player"));
+    if (FWindows.PlayerForm != nullptr)
+        FWindows.PlayerForm->exec();
 }
 
 void TMainForm::ViewFileInfoActionExecute() {

@@ -108,7 +108,6 @@ private:
     // Adds or drops files through Add, reporting playlist errors and unread files.
     void AddWithReport(const std::function<TAddFilesResult()> &Add);
     void ReportUnreadFiles(const QStringList &Lines);
-    void NotAvailableYet(const QString &Feature);
     void ShowFilePopupMenu(const QPoint &Pos);
 
     TProgramWindows FWindows;

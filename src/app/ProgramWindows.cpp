@@ -2,12 +2,12 @@
 
 #include "app/AboutForm.h"
 #include "app/ConfigInstance.h"
-#include "app/LaterForms.h"
 #include "app/MainForm.h"
 #include "conversion/ConfirmOvwrtForm.h"
 #include "conversion/ConvForm.h"
 #include "conversion/DispForm.h"
 #include "inspect/WaveInfoForm.h"
+#include "player/PlayerForm.h"
 #include "settings/ConfigForm.h"
 #include "tageditor/ID3TagForm.h"
 
@@ -18,6 +18,7 @@ void CreateProgramWindows(TMainForm &MainForm) {
     Windows.ConvForm->SetErrorList(Windows.DispForm);
     Windows.ConfirmOvwrtForm = new TConfirmOvwrtForm(Config(), &MainForm);
     Windows.PlayerForm = new TPlayerForm(&MainForm);
+    Windows.PlayerForm->SetCurrentList([&MainForm] { return MainForm.CurrentList(); });
     Windows.ID3TagForm = new TID3TagForm(&MainForm);
     Windows.WaveInfoForm = new TWaveInfoForm(&MainForm);
     Windows.ConfigForm = new TConfigForm(Config(), &MainForm);

@@ -7,7 +7,6 @@ target_sources(brindle_gui PRIVATE
   app/MainForm.h app/MainForm.cpp
   app/ConversionStart.h app/ConversionStart.cpp
   app/AboutForm.h app/AboutForm.cpp
-  app/LaterForms.h
   app/ProgramWindows.h app/ProgramWindows.cpp
   app/ConfigInstance.h app/ConfigInstance.cpp
   app/Icons.h app/Icons.cpp
