@@ -63,8 +63,7 @@ int main(int argc, char **argv) {
     QObject::connect(&probe, &QTimer::timeout, [&] {
         const qint64 posted = clock.nsecsElapsed();
         QMetaObject::invokeMethod(
-            &form,
-            [&, posted] { delays.push_back((clock.nsecsElapsed() - posted) / 1000); },
+            &form, [&, posted] { delays.push_back((clock.nsecsElapsed() - posted) / 1000); },
             Qt::QueuedConnection);
     });
     probe.start(10);

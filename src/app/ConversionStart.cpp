@@ -17,7 +17,8 @@ bool TConversionStart::PrepareOutputFolder() {
         return true;
     if (UserDialogs().MessageBox(
             &FWindow,
-            QStringLiteral("The output folder '%1' not existing, Do you want create it?").arg(folder),
+            QStringLiteral("The output folder '%1' not existing, Do you want create it?")
+                .arg(folder),
             QStringLiteral("Confirmation"), TMsgIcon::Question, mbOK | mbCancel) != mrOk)
         return false;
     // One level only: a missing parent means the setting is wrong, not that a tree is wanted.

@@ -61,8 +61,7 @@ public:
         if (FPending.isEmpty())
             return;
         ClearProgress();
-        const QString what =
-            FDecoding ? QStringLiteral("Conversion Error: ") + Source() : Source();
+        const QString what = FDecoding ? QStringLiteral("Conversion Error: ") + Source() : Source();
         Fail(what, Text.trimmed());
         FPending.clear();
     }
@@ -122,6 +121,16 @@ QString DestinationOf(const QString &Source, const QString &Folder, const QStrin
                             : Folder + ChangeFileExt(QFileInfo(Source).fileName(), Ext);
 }
 
+TFileParam &TCliJobs::Add(const QString &Source, const QString &Folder, const QString &Ext) {
+    auto job = std::make_unique<TFileParam>();
+    job->SourcePath = Source;
+    job->FileName = QFileInfo(Source).fileName();
+    job->DestPath = DestinationOf(Source, Folder, Ext);
+    FJobs.append(job.get());
+    FRecords.push_back(std::move(job));
+    return *FJobs.back();
+}
+
 bool ApplyNormalizeOption(const QString &Text, TConfig &Config) {
     bool ok = false;
     const int percent = Text.toInt(&ok);
@@ -140,14 +149,14 @@ int RunBatch(TConfig &Config, const QList<TFileParam *> &Jobs, bool Overwrite) {
     TConvRunner runner(Config, questions);
     runner.Jobs = Jobs;
     QEventLoop loop;
-    QObject::connect(&runner, &TConvRunner::JobStarted, [&](int Index) {
-        questions.SetCurrent(Index);
-    });
+    QObject::connect(&runner, &TConvRunner::JobStarted,
+                     [&](int Index) { questions.SetCurrent(Index); });
     QObject::connect(&runner, &TConvRunner::ProgressChanged,
                      [&](int Percent) { questions.Progress(Percent); });
     QObject::connect(&runner, &TConvRunner::BatchEnded, &loop, &QEventLoop::quit,
                      Qt::QueuedConnection);
-    QMetaObject::invokeMethod(&runner, [&] { runner.Start(); }, Qt::QueuedConnection);
+    QMetaObject::invokeMethod(
+        &runner, [&] { runner.Start(); }, Qt::QueuedConnection);
     loop.exec();
     questions.Flush();
     questions.ClearProgress();

@@ -4,6 +4,9 @@
 
 #include <QList>
 
+#include <memory>
+#include <vector>
+
 class TConfig;
 
 namespace cli {
@@ -14,6 +17,18 @@ namespace cli {
 // the batch goes on. Each failed file gives one line on standard error. Returns the number
 // of failed files.
 int RunBatch(TConfig &Config, const QList<TFileParam *> &Jobs, bool Overwrite);
+
+// The records of a batch named on the command line, in order.
+class TCliJobs {
+public:
+    // A job for Source whose output goes beside it, or into Folder when one is given.
+    TFileParam &Add(const QString &Source, const QString &Folder, const QString &Ext);
+    const QList<TFileParam *> &Jobs() const { return FJobs; }
+
+private:
+    std::vector<std::unique_ptr<TFileParam>> FRecords;
+    QList<TFileParam *> FJobs;
+};
 
 // The destination of Source: beside it, or in Folder when one is given (with its trailing
 // separator), with the extension replaced by Ext.

@@ -5,10 +5,7 @@
 #include "settings/Config.h"
 
 #include <QCommandLineParser>
-#include <QFileInfo>
 
-#include <memory>
-#include <vector>
 
 namespace cli {
 namespace {
@@ -46,19 +43,11 @@ int RunDecode(const QStringList &Args) {
     // The conversion window's chain: open the WAV output and the input, play when the input
     // is ready, close the output at the end of the stream, take the next file when the
     // output is closed.
-    std::vector<std::unique_ptr<TFileParam>> records;
-    QList<TFileParam *> jobs;
-    for (const QString &source : files) {
-        auto job = std::make_unique<TFileParam>();
-        job->SourcePath = source;
-        job->FileName = QFileInfo(source).fileName();
-        job->DestPath = DestinationOf(source, folder, QStringLiteral(".WAV"));
-        job->Kind = fkMpeg;
-        jobs.append(job.get());
-        records.push_back(std::move(job));
-    }
+    TCliJobs jobs;
+    for (const QString &source : files)
+        jobs.Add(source, folder, QStringLiteral(".WAV")).Kind = fkMpeg;
     config.ConvertType = 1;
-    return RunBatch(config, jobs, parser.isSet(overwrite)) == 0 ? ExitOk : ExitFailed;
+    return RunBatch(config, jobs.Jobs(), parser.isSet(overwrite)) == 0 ? ExitOk : ExitFailed;
 }
 
 } // namespace cli

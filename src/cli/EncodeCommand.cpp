@@ -12,9 +12,7 @@
 #include <QFileInfo>
 
 #include <algorithm>
-#include <memory>
 #include <optional>
-#include <vector>
 
 namespace cli {
 namespace {
@@ -128,16 +126,12 @@ int RunEncode(const QStringList &Args) {
     // Inputs that are not audio the encoder takes are refused here, as the program's list
     // never takes them in; the rest go through the conversion engine.
     int failed = 0;
-    std::vector<std::unique_ptr<TFileParam>> records;
-    QList<TFileParam *> jobs;
+    TCliJobs jobs;
     for (const QString &source : files) {
-        auto job = std::make_unique<TFileParam>();
-        job->SourcePath = source;
-        job->FileName = QFileInfo(source).fileName();
-        job->DestPath = DestinationOf(source, folder, QStringLiteral(".MP3"));
+        TWaveFileInfo wave;
         bool isWave = false;
         try {
-            isWave = ReadWaveFileInfo(source, job->WaveData);
+            isWave = ReadWaveFileInfo(source, wave);
         } catch (const Exception &e) {
             Fail(source, e.message());
             ++failed;
@@ -145,7 +139,6 @@ int RunEncode(const QStringList &Args) {
         }
         // A RIFF/WAVE file whose header cannot describe audio is refused with the reason,
         // whatever its name: encoded as raw PCM it would be noise.
-        const TWaveFileInfo &wave = job->WaveData;
         const bool looksLikeWave = wave.Header.IsRiffWave();
         if (!isWave && (looksLikeWave || !IsRawPcmName(source))) {
             Fail(source,
@@ -157,20 +150,20 @@ int RunEncode(const QStringList &Args) {
             continue;
         }
         if (isWave) {
-            if (const QString reason = UnsupportedWaveFormat(job->WaveData); !reason.isEmpty()) {
+            if (const QString reason = UnsupportedWaveFormat(wave); !reason.isEmpty()) {
                 Fail(source, reason);
                 ++failed;
                 continue;
             }
         } else {
-            job->WaveData.Header.SampleRate = RawPcmSampleRate;
+            wave.Header.SampleRate = RawPcmSampleRate;
         }
-        job->Kind = fkWave;
-        jobs.append(job.get());
-        records.push_back(std::move(job));
+        TFileParam &job = jobs.Add(source, folder, QStringLiteral(".MP3"));
+        job.WaveData = wave;
+        job.Kind = fkWave;
     }
     config.ConvertType = 0;
-    failed += RunBatch(config, jobs, parser.isSet(overwrite));
+    failed += RunBatch(config, jobs.Jobs(), parser.isSet(overwrite));
     return failed == 0 ? ExitOk : ExitFailed;
 }
 

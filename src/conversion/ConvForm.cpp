@@ -30,8 +30,7 @@ QTimer *OneShot(QObject *Parent, const char *Name) {
 } // namespace
 
 TConvForm::TConvForm(TConfig &Config, QWidget *Parent)
-    : QDialog(Parent), FConfig(Config),
-      FRunner(new TConvRunner(Config, *this, this)) {
+    : QDialog(Parent), FConfig(Config), FRunner(new TConvRunner(Config, *this, this)) {
     setObjectName(QStringLiteral("ConvForm"));
     setWindowTitle(ProductName);
     setModal(true);

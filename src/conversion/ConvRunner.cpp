@@ -141,7 +141,9 @@ void TConvRunner::SetPhase(int Phase) {
     emit PhaseChanged(Phase);
 }
 
-bool TConvRunner::Busy() const { return FWorker != nullptr || FDecoding; }
+bool TConvRunner::Busy() const {
+    return FWorker != nullptr || FDecoding;
+}
 
 void TConvRunner::Start() {
     Total = int(Jobs.size());
@@ -164,7 +166,7 @@ void TConvRunner::Start() {
     if (FConfig.ConvertType == 0)
         RunEncodeBatch();
     else
-        StartDecodes();
+        NextDecodes();
 }
 
 void TConvRunner::Abort() {
@@ -218,8 +220,8 @@ bool TConvRunner::CheckSameFile(TFileParam &Job, const QString &ErrorLine) {
         return true;
     Job.State = stError;
     FQuestions.AddMessage(ErrorLine);
-    FQuestions.AddNote(QStringLiteral("  '%1' is the source file itself; it is left as it is.")
-                           .arg(Job.DestPath));
+    FQuestions.AddNote(
+        QStringLiteral("  '%1' is the source file itself; it is left as it is.").arg(Job.DestPath));
     return false;
 }
 
@@ -289,8 +291,7 @@ void TConvRunner::StartEncodeJob(TFileParam &Job) {
                 const double level = PeakLevel(peak);
                 if (level <= 0)
                     return; // nothing above zero: left as it is
-                if (!NormalizeWave(source, wave, target / level, folder, *temp, FStop,
-                                   progress))
+                if (!NormalizeWave(source, wave, target / level, folder, *temp, FStop, progress))
                     *failed = true;
             } catch (const Exception &) {
                 *failed = true;
@@ -332,7 +333,8 @@ void TConvRunner::NormalizeDone(TFileParam &Job, const QString &Temp, bool Faile
         FCoder->CloseStream();
     } catch (const std::exception &) {
         // Not a refusal of the settings: the file is not encoded, and the batch goes on.
-        FQuestions.ShowError(QStringLiteral("Has error occurred when initialize encoder parameter!"));
+        FQuestions.ShowError(
+            QStringLiteral("Has error occurred when initialize encoder parameter!"));
         Job.State = stError;
         QFile::remove(FPartial);
         FPartial.clear();
@@ -403,18 +405,6 @@ void TConvRunner::EndEncodeJob(TFileParam &) {
 }
 
 // --- Decoding ---------------------------------------------------------------------------
-
-void TConvRunner::StartDecodes() {
-    int result;
-    do
-        result = StartNextDecode();
-    while (result == 3);
-    if (result == 0) {
-        if (!Aborted)
-            Finished = true;
-        emit BatchEnded();
-    }
-}
 
 int TConvRunner::StartNextDecode() {
     while (FileIndex < Total) {
@@ -550,8 +540,7 @@ void TConvRunner::DecodeOutputClosed() {
                 const double level = PeakLevel(peak);
                 if (level <= 0)
                     return;
-                *ok = NormalizeWave(decoded, info, target / level, folder, *temp, FStop,
-                                    progress);
+                *ok = NormalizeWave(decoded, info, target / level, folder, *temp, FStop, progress);
             } catch (const Exception &) {
                 *ok = false;
             }
@@ -608,7 +597,8 @@ void TConvRunner::NextDecodes() {
         result = StartNextDecode();
     while (result == 3);
     if (result == 0) {
-        Finished = true;
+        if (!Aborted)
+            Finished = true;
         emit BatchEnded();
     }
 }

@@ -125,11 +125,11 @@ private:
 
     // 0 no job started, 1 a job under way, 3 a job failed to start.
     int StartNextDecode();
-    void StartDecodes();
     void DecodeFail(const QString &Why);
     void CloseDecodeOutput();
     void DecodeOutputClosed();
     void FinishDecodeJob(TFileParam &Job);
+    // Starts jobs until one is under way; at the end of the list the batch has ended.
     void NextDecodes();
 
     void WorkEnded();

@@ -22,11 +22,11 @@ bool IsSameFile(const QString &A, const QString &B) {
 
 QString CreateUniqueFile(const QString &Folder, const QString &Suffix, QString &Why) {
     for (int attempt = 0; attempt < 100; ++attempt) {
-        const QString path = QStringLiteral("%1/.brindle-%2%3")
-                                 .arg(Folder)
-                                 .arg(QRandomGenerator::global()->generate64(), 16, 16,
-                                      QLatin1Char('0'))
-                                 .arg(Suffix);
+        const QString path =
+            QStringLiteral("%1/.brindle-%2%3")
+                .arg(Folder)
+                .arg(QRandomGenerator::global()->generate64(), 16, 16, QLatin1Char('0'))
+                .arg(Suffix);
         // 0666 less the umask, as any new file of the user's gets.
         const int fd = ::open(QFile::encodeName(path).constData(),
                               O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);

@@ -188,7 +188,8 @@ TEST_F(ConvFormTest, AbortAnsweredYesDuringDecodingRemovesTheOutputs) {
     const auto connection =
         QObject::connect(&Form().Runner(), &TConvRunner::JobStarted, [&](int Index) {
             if (Index == 1)
-                QTimer::singleShot(0, [&] { Form().findChild<QPushButton *>("btnAbort")->click(); });
+                QTimer::singleShot(0,
+                                   [&] { Form().findChild<QPushButton *>("btnAbort")->click(); });
         });
     Convert()->trigger();
     QObject::disconnect(connection);
@@ -230,7 +231,8 @@ TEST_F(ConvFormTest, FailuresGoToTheErrorListShownAfterTheBatch) {
     });
     Convert()->trigger();
     ASSERT_GE(shownLines.size(), 1);
-    EXPECT_EQ(shownLines[0], QStringLiteral("Source file '%1' can't be open, convert error.")
-                                 .arg(path("three.wav")));
+    EXPECT_EQ(
+        shownLines[0],
+        QStringLiteral("Source file '%1' can't be open, convert error.").arg(path("three.wav")));
     EXPECT_EQ(Main->Windows().DispForm->ErrorCount(), 0) << "cleared after showing";
 }

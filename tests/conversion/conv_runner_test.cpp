@@ -14,13 +14,13 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <csignal>
 #include <cstring>
 #include <deque>
 #include <memory>
 #include <sys/resource.h>
 #include <unistd.h>
-#include <algorithm>
 
 using namespace testmedia;
 
@@ -51,7 +51,9 @@ public:
     void AddMessage(const QString &Text) override { Messages << Text; }
     void AddNote(const QString &Text) override { Notes << Text; }
     void ClearMessages() override { Messages.clear(); }
-    void Warn(const QString &Source, const QString &Why) override { Warnings << Source + ": " + Why; }
+    void Warn(const QString &Source, const QString &Why) override {
+        Warnings << Source + ": " + Why;
+    }
 };
 
 std::vector<int16_t> WavSamples(const QString &Path) {
@@ -85,8 +87,8 @@ protected:
         auto job = std::make_unique<TFileParam>();
         job->SourcePath = path(Source);
         job->FileName = Source;
-        job->DestPath = QFileInfo(job->SourcePath).path() + '/' +
-                        QFileInfo(Source).completeBaseName() + Ext;
+        job->DestPath =
+            QFileInfo(job->SourcePath).path() + '/' + QFileInfo(Source).completeBaseName() + Ext;
         if (Ext == QLatin1String(".MP3")) {
             ReadWaveFileInfo(job->SourcePath, job->WaveData);
             job->Kind = fkWave;
@@ -226,9 +228,10 @@ TEST_F(ConvRunnerTest, AFailedEncodeLeavesTheEarlierOutputAndReportsTheFile) {
     Run(runner);
     EXPECT_EQ(records[0]->State, stError);
     EXPECT_EQ(records[1]->State, stDone) << "the batch goes on";
-    EXPECT_EQ(questions.Messages,
-              QStringList{QStringLiteral("Source file '%1' can't be open, convert error.")
-                              .arg(path("bad.wav"))});
+    EXPECT_EQ(
+        questions.Messages,
+        QStringList{
+            QStringLiteral("Source file '%1' can't be open, convert error.").arg(path("bad.wav"))});
     EXPECT_EQ(questions.Notes.size(), 1) << "with the reason";
     EXPECT_EQ(ReadFile(path("bad.MP3")), "older output");
     EXPECT_EQ(QDir(dir.path()).entryList(QDir::Files | QDir::Hidden).filter(".brindle-").size(), 0);
@@ -244,9 +247,10 @@ TEST_F(ConvRunnerTest, AHardLinkToTheSourceIsNeverWrittenOver) {
     Run(runner);
     EXPECT_EQ(records[0]->State, stError);
     EXPECT_EQ(ReadFile(path("a.wav")), before);
-    EXPECT_EQ(questions.Messages,
-              QStringList{QStringLiteral("Source file '%1' can't be open, convert error.")
-                              .arg(path("a.wav"))});
+    EXPECT_EQ(
+        questions.Messages,
+        QStringList{
+            QStringLiteral("Source file '%1' can't be open, convert error.").arg(path("a.wav"))});
 }
 
 TEST_F(ConvRunnerTest, NormalisedEncodingUsesAHiddenTemporaryFileAndLeavesTheUsersAlone) {
@@ -350,7 +354,8 @@ TEST_F(ConvRunnerTest, AnOutputThatCannotBeCreatedFailsTheJobAtOnce) {
     EXPECT_EQ(records[0]->State, stError);
     EXPECT_EQ(records[1]->State, stDone);
     ASSERT_EQ(questions.Notes.size(), 1);
-    EXPECT_TRUE(questions.Notes[0].contains(path("gone/a.MP3"))) << questions.Notes[0].toStdString();
+    EXPECT_TRUE(questions.Notes[0].contains(path("gone/a.MP3")))
+        << questions.Notes[0].toStdString();
 }
 
 TEST_F(ConvRunnerTest, DecodesToWavAndNormalisesTheResult) {
