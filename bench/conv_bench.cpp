@@ -67,26 +67,38 @@ int main(int argc, char **argv) {
             Qt::QueuedConnection);
     });
     probe.start(10);
-    QElapsedTimer timer;
-    timer.start();
-    form.exec();
-    const double windowSeconds = timer.nsecsElapsed() / 1e9;
-    probe.stop();
+    // Interleaved rounds, so that a change in the machine's load hits both sides alike.
+    const int rounds = 3;
+    std::vector<double> windowSeconds, cliSeconds;
     int converted = 0;
-    for (const auto &record : records)
-        converted += record->State == stDone;
-
-    double cliSeconds = 0;
-    if (!cli.isEmpty()) {
-        QProcess process;
-        timer.restart();
-        process.start(cli, QStringList{"encode", "-y"} + sources);
-        process.waitForFinished(-1);
-        cliSeconds = timer.nsecsElapsed() / 1e9;
+    QElapsedTimer timer;
+    for (int round = 0; round < rounds; ++round) {
+        timer.start();
+        form.exec();
+        windowSeconds.push_back(timer.nsecsElapsed() / 1e9);
+        converted = 0;
+        for (const auto &record : records)
+            converted += record->State == stDone;
+        if (!cli.isEmpty()) {
+            QProcess process;
+            timer.restart();
+            process.start(cli, QStringList{"encode", "-y"} + sources);
+            process.waitForFinished(-1);
+            cliSeconds.push_back(timer.nsecsElapsed() / 1e9);
+        }
+        // The next round replaces the outputs without asking.
+        for (const auto &record : records)
+            record->State = stQueued;
     }
-    std::printf("%d files of 30 s: window %.2f s (%d converted), brindle-cli %.2f s, ratio %.3f\n",
-                files, windowSeconds, converted, cliSeconds,
-                cliSeconds > 0 ? windowSeconds / cliSeconds : 0.0);
+    probe.stop();
+    const auto median = [](std::vector<double> v) {
+        std::sort(v.begin(), v.end());
+        return v.empty() ? 0.0 : v[v.size() / 2];
+    };
+    const double window = median(windowSeconds), script = median(cliSeconds);
+    std::printf("%d files of 30 s, median of %d interleaved rounds: window %.2f s (%d converted), "
+                "brindle-cli %.2f s, ratio %.3f\n",
+                files, rounds, window, converted, script, script > 0 ? window / script : 0.0);
     std::sort(delays.begin(), delays.end());
     const auto at = [&](double Q) {
         return delays.empty() ? 0.0 : delays[size_t(Q * double(delays.size() - 1))] / 1000.0;

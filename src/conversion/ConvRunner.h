@@ -145,7 +145,7 @@ private:
     QThread *FWorker = nullptr;
     std::atomic<bool> FStop{false};
     bool FAbortAnswered = false;
-    int FLastPercent = -1;
+    std::atomic<int> FLastPercent{-1}; // written by the encoding worker too
 
     // Jobs whose destination this batch wrote (only those are deleted after an abort).
     std::set<TFileParam *> FWritten;
