@@ -497,3 +497,24 @@ TEST_F(ConvRunnerTest, AFullDiskDuringDecodingKeepsTheEarlierWav) {
     EXPECT_EQ(ReadFile(path("a.WAV")), "older output");
     EXPECT_EQ(QDir(dir.path()).entryList(QDir::Files | QDir::Hidden).filter(".brindle-").size(), 0);
 }
+
+TEST_F(ConvRunnerTest, AbortDuringThePeakScanStopsBeforeEncoding) {
+    WriteSineWav(path("long.wav"), 2, 44100, 60, 440, 0, 0.25);
+    AddJob("long.wav", ".MP3");
+    config.FNormalizeVolume = true;
+    TConvRunner runner(config, questions);
+    std::vector<int> phases;
+    QObject::connect(&runner, &TConvRunner::PhaseChanged, [&](int P) { phases.push_back(P); });
+    questions.OnProgress = [&] {
+        if (runner.Aborted || phases.empty() || phases.back() != phScanPeak)
+            return;
+        runner.Abort();
+        runner.AnswerAbort(false);
+    };
+    Run(runner);
+    ASSERT_TRUE(runner.Aborted);
+    EXPECT_EQ(records[0]->State, stAborted);
+    EXPECT_EQ(std::count(phases.begin(), phases.end(), phEncode), 0) << "nothing encoded";
+    EXPECT_FALSE(QFile::exists(path("long.MP3")));
+    EXPECT_EQ(QDir(dir.path()).entryList(QDir::Files | QDir::Hidden).filter(".brindle-").size(), 0);
+}
