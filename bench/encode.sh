@@ -58,8 +58,10 @@ run() {
     cli) set -- "$cli" encode -b 128 -m stereo -q normal -y -o "$dest" "$in" ;;
     lame) set -- lame --quiet -b 128 --cbr -m s -p -o --noreplaygain -t "$in" "$dest/out.mp3" ;;
     loop) set -- "$bin/lame_loop" "$in" "$dest/out.mp3" ;;
-    # shellcheck disable=SC2086 # the layout options are words
-    layout*) set -- "$bin/lame_loop" ${layout[${label#layout}]} "$in" "$dest/out.mp3" ;;
+    layout*)
+        # shellcheck disable=SC2086 # the layout options are words
+        set -- "$bin/lame_loop" ${layout[${label#layout}]} "$in" "$dest/out.mp3"
+        ;;
     esac
     mkdir -p "$dest"
     tf=$(mktemp)
