@@ -2,14 +2,26 @@
 // "128 kbit/s CBR, stereo mode, normal quality": the floor for what any program built on
 // this library can reach, so the benchmark can tell our own overhead from the encoder's.
 //
-// Usage: lame_loop IN.wav OUT.mp3   (IN: canonical 44-byte header, 16-bit stereo PCM)
-//        lame_loop --version        (prints the libmp3lame version)
+// Usage: lame_loop [--free BYTES] [--pad BYTES] IN.wav OUT.mp3
+//        lame_loop --version     (prints the libmp3lame version)
+// IN: canonical 44-byte header, 16-bit stereo PCM.
+//
+// Layout experiments: --pad allocates BYTES before lame_init and keeps them, so the
+// library's arrays land at other addresses; --free allocates BYTES and frees them again,
+// which (above glibc's mmap threshold) moves the library's largest arrays from their own
+// pages into the heap, as happens in a program that freed a large block before encoding;
+// --pin fixes that threshold first (as brindle's encoder does), so --free no longer moves them.
+// The bytes written must not change; the time may, where the CPU is sensitive to where the
+// encoder's arrays sit relative to each other.
 
 #include <lame/lame.h>
+
+#include <malloc.h>
 
 #include <bit>
 #include <cstdint>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <memory>
 #include <vector>
@@ -17,6 +29,8 @@
 namespace {
 
 constexpr int kChunkFrames = 1152 * 2;
+// glibc's initial mmap threshold; --pin keeps it there, as brindle's encoder does.
+constexpr int kGlibcMmapThreshold = 128 * 1024;
 
 static_assert(std::endian::native == std::endian::little, "reads samples in host order");
 
@@ -41,10 +55,42 @@ int main(int argc, char **argv) {
         std::printf("libmp3lame %s\n", get_lame_version());
         return 0;
     }
+    size_t pad = 0;
+    size_t freed = 0;
+    bool pin = false;
+    for (; argc > 3 && std::strncmp(argv[1], "--", 2) == 0; --argc, ++argv) {
+        if (std::strcmp(argv[1], "--pin") == 0) {
+            pin = true;
+            continue;
+        }
+        size_t *value = std::strcmp(argv[1], "--pad") == 0    ? &pad
+                        : std::strcmp(argv[1], "--free") == 0 ? &freed
+                                                              : nullptr;
+        char *end = nullptr;
+        if (value)
+            *value = std::strtoul(argv[2], &end, 10);
+        if (!value || argv[2][0] == '\0' || *end != '\0') {
+            std::fprintf(stderr, "%s: unknown option or bad number: %s %s\n", argv[0], argv[1],
+                         argv[2]);
+            return 2;
+        }
+        --argc;
+        ++argv;
+    }
     if (argc != 3) {
-        std::fprintf(stderr, "usage: %s IN.wav OUT.mp3\n", argv[0]);
+        std::fprintf(stderr, "usage: %s [--free BYTES] [--pad BYTES] [--pin] IN.wav OUT.mp3\n",
+                     argv[0]);
         return 2;
     }
+    if (pin)
+        mallopt(M_MMAP_THRESHOLD, kGlibcMmapThreshold);
+    if (freed != 0) {
+        // glibc serves a large block by mmap; freeing it raises the size above which it
+        // does so, and the library's largest arrays then come from the heap instead.
+        std::vector<unsigned char> block(freed, 1);
+    }
+    // Written to, so that it is really allocated and stays where it is until the end.
+    std::vector<unsigned char> padding(pad, 1);
     std::unique_ptr<FILE, FileCloser> in(std::fopen(argv[1], "rb"));
     if (!in) {
         std::perror(argv[1]);

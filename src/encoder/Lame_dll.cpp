@@ -2,6 +2,10 @@
 
 #include <lame/lame.h>
 
+#ifdef __GLIBC__
+#include <malloc.h>
+#endif
+
 #include <cstring>
 #include <memory>
 #include <mutex>
@@ -57,6 +61,18 @@ private:
 StreamTable &streams() {
     static StreamTable table;
     return table;
+}
+
+// glibc serves blocks above its mmap threshold from pages of their own, and raises that
+// threshold whenever such a block is freed (a closed stream, a large buffer of the program).
+// The library's largest arrays would then come from the heap, at addresses that depend on
+// everything allocated before. Keeping the threshold at glibc's starting value gives every
+// stream the layout the library has in a fresh process.
+void PinAllocatorLayout() {
+#ifdef __GLIBC__
+    static std::once_flag once;
+    std::call_once(once, [] { mallopt(M_MMAP_THRESHOLD, 128 * 1024); });
+#endif
 }
 
 bool IsTrue(BE_BOOL value) {
@@ -188,6 +204,7 @@ BE_ERR beInitStream(const BE_CONFIG *pbeConfig, uint32_t *dwSamples, uint32_t *d
         cfg.dwStructSize != sizeof(BE_CONFIG))
         return BE_ERR_INVALID_CONFIG;
 
+    PinAllocatorLayout();
     auto stream = std::make_unique<Stream>();
     stream->lame.reset(lame_init());
     if (!stream->lame)

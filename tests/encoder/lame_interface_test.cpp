@@ -3,6 +3,10 @@
 
 #include <gtest/gtest.h>
 
+#ifdef __GLIBC__
+#include <malloc.h>
+#endif
+
 #include <algorithm>
 #include <cmath>
 #include <cstddef>
@@ -232,3 +236,19 @@ TEST(LameInterface, Int32EntryPointTakesFullScaleSamples) {
         EXPECT_EQ(encode(wide), reference) << "mode " << mode;
     }
 }
+
+#if defined(__GLIBC__) && !defined(__SANITIZE_ADDRESS__) && !defined(__SANITIZE_THREAD__)
+// A freed large block (an earlier stream, a program buffer) raises glibc's mmap threshold;
+// the library's largest arrays must still get pages of their own, as in a fresh process.
+TEST(LameInterface, LargeArraysKeepTheirOwnPagesAfterALargeBlockWasFreed) {
+    const BE_CONFIG config = CbrConfig(44100, BE_MODE_STEREO);
+    { std::vector<unsigned char> block(4 << 20, 1); }
+    malloc_trim(0); // the heap's top too small for the arrays, as it is in a fresh process
+    const size_t before = mallinfo2().hblks;
+    uint32_t samples = 0, bufferSize = 0;
+    HBE_STREAM stream = 0;
+    ASSERT_EQ(beInitStream(&config, &samples, &bufferSize, &stream), BE_ERR_SUCCESSFUL);
+    EXPECT_GE(mallinfo2().hblks, before + 2);
+    EXPECT_EQ(beCloseStream(stream), BE_ERR_SUCCESSFUL);
+}
+#endif
