@@ -88,7 +88,8 @@ TConvForm::TConvForm(TConfig &Config, QWidget *Parent)
     connect(FRunner, &TConvRunner::Idle, this, &TConvForm::CloseWhenIdle);
 
     // The program goes on without the decoding library; decode jobs then fail one by one.
-    if (!FRunner->LibraryError().isEmpty())
+    // The window loads the decoding library when it is created, as the program always has.
+    if (!FRunner->LoadLibrary())
         UserDialogs().MessageBox(this, FRunner->LibraryError(), QStringLiteral("Error"),
                                  TMsgIcon::Error, mbOK);
 }

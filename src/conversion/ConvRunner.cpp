@@ -66,12 +66,6 @@ TConvRunner::TConvRunner(TConfig &Config, IConvQuestions &Questions, QObject *Pa
     };
 
     FPlayer->SetPriority(XA_PRIORITY_NORMAL);
-    try {
-        FPlayer->Init();
-    } catch (const Exception &Error) {
-        // Shown by the window; decode jobs then fail one by one with the reason.
-        FLibraryError = Error.message();
-    }
     FPlayer->OnNotifyInputState = [this](TXaudioPlayer &, int32_t State) {
         FStall->start();
         if (State == XA_INPUT_STATE_OPEN && FDecoding && FDecodeFailure.isEmpty() && !FClosing)
@@ -136,6 +130,18 @@ TConvRunner::~TConvRunner() {
         QFile::remove(FPartial);
 }
 
+bool TConvRunner::LoadLibrary() {
+    try {
+        FPlayer->Init();
+        FLibraryError.clear();
+        return true;
+    } catch (const Exception &Error) {
+        // Shown by the window; decode jobs then fail one by one with the reason.
+        FLibraryError = Error.message();
+        return false;
+    }
+}
+
 void TConvRunner::SetPhase(int Phase) {
     FLastPercent = -1;
     emit PhaseChanged(Phase);
@@ -163,10 +169,12 @@ void TConvRunner::Start() {
     FPartial.clear();
     FQuestions.ClearMessages();
     emit ProgressChanged(0);
-    if (FConfig.ConvertType == 0)
+    if (FConfig.ConvertType == 0) {
         RunEncodeBatch();
-    else
+    } else {
+        LoadLibrary(); // without it each decode job fails at once with the reason
         NextDecodes();
+    }
 }
 
 void TConvRunner::Abort() {

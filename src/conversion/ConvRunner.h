@@ -73,8 +73,10 @@ public:
     // True while a worker or a decode still owes its end.
     bool Busy() const;
 
-    // The player of decode jobs, created at construction; null when the decoding library
-    // could not be loaded (LibraryError says why).
+    // Loads the decoding library and creates the player of decode jobs unless that was
+    // done; false, with the reason in LibraryError, when it cannot be loaded. Encoding
+    // never needs it; a decode batch loads it at its start.
+    bool LoadLibrary();
     TXaudioPlayer *XaudioPlayer() const { return FPlayer.get(); }
     const QString &LibraryError() const { return FLibraryError; }
 
