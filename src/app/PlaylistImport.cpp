@@ -1,6 +1,7 @@
 #include "app/PlaylistImport.h"
 
 #include "platform/FilePaths.h"
+#include "platform/RegularFile.h"
 
 #include <QFile>
 #include <QFileInfo>
@@ -104,9 +105,10 @@ QString ResolvePlaylistEntry(const QString &Entry, const QString &PlaylistPath) 
 
 void ExpandPlaylist(const QString &PlaylistPath, QStringList &Paths, TListKind Kind,
                     const std::function<bool(const QString &)> &Exists) {
-    QFile file(PlaylistPath);
+    QFile file;
+    QString why;
     const bool isM3U = UpperFileExt(PlaylistPath) == u".M3U";
-    if (!file.open(QIODevice::ReadOnly)) {
+    if (!OpenRegularFile(PlaylistPath, file, why)) {
         if (isM3U)
             throw EPlaylistError(PlaylistPath);
         return;

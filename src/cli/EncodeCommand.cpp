@@ -73,7 +73,8 @@ int RunEncode(const QStringList &Args) {
     try {
         config.Load();
     } catch (const Exception &e) {
-        err() << "brindle-cli: " << e.message() << "; the settings after it keep their defaults\n";
+        // Only the values named keep their defaults.
+        err() << "brindle-cli: " << e.message() << '\n';
     }
 
     // Options change the settings for this run only; nothing is saved.

@@ -5,6 +5,7 @@
 #include "encoder/EncoderSettings.h"
 #include "encoder/LameCoder.h"
 #include "platform/FilePaths.h"
+#include "platform/RegularFile.h"
 #include "platform/UserDialogs.h"
 #include "settings/Config.h"
 #include "xaudio/XaudioPlayer.h"
@@ -435,8 +436,8 @@ int TConvRunner::StartNextDecode() {
     QString why;
     if (!CheckSameFile(Job, DecodeErrorLine(Job))) {
         result = 3;
-    } else if (!QFileInfo(Job.SourcePath).isFile()) {
-        failToStart(QStringLiteral("the file is gone or is not a regular file"));
+    } else if (why = RegularFileProblem(Job.SourcePath); !why.isEmpty()) {
+        failToStart(why);
     } else if (FPartial = CreatePartialOutput(Job.DestPath, why), FPartialJob = &Job;
                FPartial.isEmpty()) {
         failToStart(why);

@@ -2,6 +2,7 @@
 
 #include "inspect/WaveReader.h"
 #include "platform/FilePaths.h"
+#include "platform/RegularFile.h"
 
 #include <QCoreApplication>
 #include <QFile>
@@ -232,8 +233,7 @@ void TLameCoder::EncodeFile(int Index) {
     auto output = std::make_unique<QFile>(outputName);
     auto input = std::make_unique<QFile>(inputName);
 
-    if (!input->open(QIODevice::ReadOnly))
-        throw EFOpenError(inputName, input->errorString());
+    OpenRegularFileOrThrow(inputName, *input);
     // Creating the output truncates it, which must never happen to the source.
     if (SameFile(inputName, outputName))
         throw EFCreateError(outputName, QStringLiteral("It is the source file itself."));

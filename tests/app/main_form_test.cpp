@@ -15,6 +15,7 @@
 #include <QDesktopServices>
 #include <QDir>
 #include <QFile>
+#include <QFileInfo>
 #include <QLabel>
 #include <QMenu>
 #include <QMimeData>
@@ -28,6 +29,7 @@
 
 #include <gtest/gtest.h>
 #include <memory>
+#include <sys/stat.h>
 
 using namespace testmedia;
 
@@ -155,11 +157,40 @@ TEST_F(MainFormTest, InvalidStoredValueIsReportedAndTheProgramGoesOn) {
     ASSERT_EQ(Dialogs.Asked.size(), 1u);
     EXPECT_EQ(Dialogs.Asked[0].Text, "Invalid data type for 'NormalizeFactor'");
     EXPECT_EQ(Dialogs.Asked[0].Caption, "Error");
-    // Read before the bad value; defaults after it.
+    // Only the bad value takes its default.
     EXPECT_EQ(Config().ConvertType, 1);
     EXPECT_EQ(Config().NormalizeFactor, 98);
-    EXPECT_TRUE(Config().OverwritePrompt);
+    EXPECT_FALSE(Config().OverwritePrompt);
     EXPECT_TRUE(Main->isVisible());
+}
+
+TEST_F(MainFormTest, SettingsFileThatIsAPipeIsReportedAndTheWindowAppears) {
+    ASSERT_TRUE(QDir().mkpath(QFileInfo(StoreFile()).path()));
+    ASSERT_EQ(::mkfifo(QFile::encodeName(StoreFile()).constData(), 0600), 0);
+    Start();
+    EXPECT_TRUE(Main->isVisible());
+    ASSERT_EQ(Dialogs.Asked.size(), 1u);
+    EXPECT_TRUE(Dialogs.Asked[0].Text.contains("is a named pipe (FIFO), not a regular file"));
+    Main->close();
+    ASSERT_EQ(Dialogs.Asked.size(), 2u);
+    EXPECT_TRUE(Dialogs.Asked[1].Text.contains(StoreFile()));
+    EXPECT_FALSE(QFileInfo(StoreFile()).isFile());
+}
+
+TEST_F(MainFormTest, SettingsThatCannotBeSavedAreReportedOnClose) {
+    // A file where the store's folder should be.
+    QFile Blocker(Dir.filePath("user/Brindle Team"));
+    ASSERT_TRUE(QDir().mkpath(Dir.filePath("user")));
+    ASSERT_TRUE(Blocker.open(QIODevice::WriteOnly));
+    Blocker.close();
+    Start();
+    EXPECT_EQ(Dialogs.Asked.size(), 0u);
+    Main->close();
+    ASSERT_EQ(Dialogs.Asked.size(), 1u);
+    EXPECT_TRUE(Dialogs.Asked[0].Text.startsWith("The settings could not be saved to '" +
+                                                 StoreFile() + "'"))
+        << Dialogs.Asked[0].Text.toStdString();
+    EXPECT_EQ(Dialogs.Asked[0].Caption, "Error");
 }
 
 TEST_F(MainFormTest, WindowsAreCreatedInStartOrder) {

@@ -1,0 +1,73 @@
+#include "cli/CliRunner.h"
+#include "support/TestMedia.h"
+
+#include <QFileInfo>
+#include <sys/stat.h>
+
+using namespace testmedia;
+
+namespace {
+
+class CliFaultTest : public CliTest {
+protected:
+    void MakeFifo(const QString &name) {
+        ASSERT_EQ(::mkfifo(QFile::encodeName(path(name)).constData(), 0600), 0);
+    }
+
+    // Runs and expects a failure line naming the file and what it is; nothing is written.
+    void ExpectRefused(const QStringList &args, const QString &name, const QString &kind) {
+        const Result r = Run(args);
+        EXPECT_EQ(r.exitCode, 1) << args.join(' ').toStdString() << ": " << r.err.toStdString();
+        EXPECT_TRUE(r.err.contains(name)) << r.err.toStdString();
+        EXPECT_TRUE(r.err.contains(QStringLiteral("It is %1, not a regular file").arg(kind)))
+            << args.join(' ').toStdString() << ": " << r.err.toStdString();
+    }
+
+    const QString fifo = QStringLiteral("a named pipe (FIFO)");
+    const QString device = QStringLiteral("a character device");
+};
+
+} // namespace
+
+TEST_F(CliFaultTest, PipesAndDevicesAreRefusedByEveryCommandWithoutBlocking) {
+    for (const char *name : {"p.mp3", "p.wav", "p.raw"})
+        MakeFifo(name);
+    for (const char *name : {"zero.mp3", "zero.wav", "zero.raw"})
+        ASSERT_TRUE(QFile::link("/dev/zero", path(name)));
+
+    for (const QString &stem : {QStringLiteral("p"), QStringLiteral("zero")}) {
+        const QString kind = stem == u"p" ? fifo : device;
+        ExpectRefused({"info", path(stem + ".mp3")}, stem + ".mp3", kind);
+        ExpectRefused({"info", "--json", path(stem + ".wav")}, stem + ".wav", kind);
+        ExpectRefused({"encode", path(stem + ".wav")}, stem + ".wav", kind);
+        ExpectRefused({"encode", path(stem + ".raw")}, stem + ".raw", kind);
+        ExpectRefused({"decode", path(stem + ".mp3")}, stem + ".mp3", kind);
+        ExpectRefused({"tag", path(stem + ".mp3"), "--title", "x"}, stem + ".mp3", kind);
+    }
+    for (const char *out : {"p.MP3", "zero.MP3", "p.WAV", "zero.WAV"})
+        EXPECT_FALSE(QFileInfo(path(out)).isFile()) << out;
+}
+
+TEST_F(CliFaultTest, SettingsFileThatIsAPipeIsReportedAndTheDefaultsApply) {
+    QDir().mkpath(QFileInfo(settingsFile()).path());
+    ASSERT_EQ(::mkfifo(QFile::encodeName(settingsFile()).constData(), 0600), 0);
+    WriteSineWav(path("a.wav"), 2, 44100, 1.0, 440);
+    const Result r = Run({"encode", path("a.wav")});
+    EXPECT_EQ(r.exitCode, 0) << r.err.toStdString();
+    EXPECT_TRUE(r.err.contains("is a named pipe (FIFO), not a regular file"))
+        << r.err.toStdString();
+    EXPECT_TRUE(QFileInfo(path("a.MP3")).isFile());
+}
+
+TEST_F(CliFaultTest, OneBadSettingTakesItsDefaultAndTheOthersApply) {
+    WriteSettings("NormalizeFactor=9O\nBitRate=0\nMode=3\n");
+    WriteSineWav(path("a.wav"), 2, 44100, 2.0, 440);
+    const Result r = Run({"encode", path("a.wav")});
+    ASSERT_EQ(r.exitCode, 0) << r.err.toStdString();
+    EXPECT_TRUE(r.err.contains("Invalid data type for 'NormalizeFactor'")) << r.err.toStdString();
+    // Bitrate index 0 and mono, both stored after the bad value.
+    const DecodedAudio out = DecodeMpeg(path("a.MP3"));
+    ASSERT_TRUE(out.ok);
+    EXPECT_EQ(out.channels, 1);
+    EXPECT_NEAR(QFileInfo(path("a.MP3")).size(), 2.0 * 32000 / 8, 1500);
+}
