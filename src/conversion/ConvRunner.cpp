@@ -44,6 +44,11 @@ QString DecodeErrorLine(const TFileParam &Job) {
     return QStringLiteral("Conversion Error: ") + Job.SourcePath;
 }
 
+// A write error names the hidden partial file; the user knows the destination.
+QString WithDestination(QString Text, const QString &Partial, const TFileParam &Job) {
+    return Partial.isEmpty() ? Text : Text.replace(Partial, Job.DestPath);
+}
+
 } // namespace
 
 struct TConvRunner::TEncodeResult {
@@ -372,7 +377,7 @@ void TConvRunner::EncodeDone(TFileParam &Job, const TEncodeResult &Result) {
     if (!Result.Error.isEmpty()) {
         Job.State = stError;
         FQuestions.AddMessage(EncodeErrorLine(Job));
-        FQuestions.AddNote(QStringLiteral("  ") + Result.Error);
+        FQuestions.AddNote(QStringLiteral("  ") + WithDestination(Result.Error, FPartial, Job));
         QFile::remove(FPartial);
         FPartial.clear();
     } else if (!Aborted) {
@@ -506,11 +511,12 @@ void TConvRunner::DecodeOutputClosed() {
     if (FDecodeFailure.isEmpty() && FileStampOf(Job.SourcePath) != FSourceStamp)
         FDecodeFailure = QStringLiteral("the file changed while it was decoded");
     if (!FDecodeFailure.isEmpty()) {
+        const QString failure = WithDestination(FDecodeFailure, FPartial, Job);
         QFile::remove(FPartial);
         FPartial.clear();
         Job.State = stError;
         FQuestions.AddMessage(DecodeErrorLine(Job));
-        FQuestions.AddNote(QStringLiteral("  ") + FDecodeFailure);
+        FQuestions.AddNote(QStringLiteral("  ") + failure);
         FDecodeFailure.clear();
         NextDecodes();
         return;

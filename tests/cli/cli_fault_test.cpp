@@ -1,7 +1,10 @@
 #include "cli/CliRunner.h"
 #include "support/TestMedia.h"
 
+#include <QDir>
 #include <QFileInfo>
+#include <csignal>
+#include <sys/resource.h>
 #include <sys/stat.h>
 
 using namespace testmedia;
@@ -21,6 +24,30 @@ protected:
         EXPECT_TRUE(r.err.contains(name)) << r.err.toStdString();
         EXPECT_TRUE(r.err.contains(QStringLiteral("It is %1, not a regular file").arg(kind)))
             << args.join(' ').toStdString() << ": " << r.err.toStdString();
+    }
+
+    // As Run, with files of the program limited to Bytes and SIGXFSZ at its default action,
+    // as after `ulimit -f` in a shell.
+    Result RunLimited(const QStringList &args, rlim_t bytes) {
+        QProcess process;
+        QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+        env.insert("XDG_CONFIG_HOME", configHome());
+        process.setProcessEnvironment(env);
+        process.setWorkingDirectory(dir.path());
+        process.setChildProcessModifier([bytes] {
+            std::signal(SIGXFSZ, SIG_DFL);
+            rlimit limit{bytes, bytes};
+            setrlimit(RLIMIT_FSIZE, &limit);
+        });
+        process.start(QStringLiteral(BRINDLE_CLI_PATH), args);
+        EXPECT_TRUE(process.waitForFinished(120000));
+        return {process.exitStatus() == QProcess::NormalExit ? process.exitCode() : -1,
+                QString::fromUtf8(process.readAllStandardOutput()),
+                QString::fromUtf8(process.readAllStandardError())};
+    }
+
+    QStringList Leftovers() const {
+        return QDir(dir.path()).entryList({".brindle-*"}, QDir::Files | QDir::Hidden);
     }
 
     const QString fifo = QStringLiteral("a named pipe (FIFO)");
@@ -70,4 +97,31 @@ TEST_F(CliFaultTest, OneBadSettingTakesItsDefaultAndTheOthersApply) {
     ASSERT_TRUE(out.ok);
     EXPECT_EQ(out.channels, 1);
     EXPECT_NEAR(QFileInfo(path("a.MP3")).size(), 2.0 * 32000 / 8, 1500);
+}
+
+TEST_F(CliFaultTest, FileSizeLimitFailsTheFileNamingItAndKeepsTheEarlierOutput) {
+    WriteSineWav(path("a.wav"), 2, 44100, 20.0, 440);
+    // A first, complete output of each direction, then the same runs past the limit.
+    ASSERT_EQ(Run({"encode", path("a.wav")}).exitCode, 0);
+    ASSERT_EQ(Run({"decode", path("a.MP3")}).exitCode, 0);
+    QFile mp3(path("a.MP3")), wav(path("a.WAV"));
+    ASSERT_TRUE(mp3.open(QIODevice::ReadOnly) && wav.open(QIODevice::ReadOnly));
+    const QByteArray mp3Before = mp3.readAll(), wavBefore = wav.readAll();
+    mp3.close();
+    wav.close();
+
+    Result r = RunLimited({"encode", "-y", path("a.wav")}, 64 * 1024);
+    EXPECT_EQ(r.exitCode, 1) << "killed by SIGXFSZ?";
+    EXPECT_TRUE(r.err.contains(
+        QStringLiteral("Write error: cannot write \"%1\". File too large").arg(path("a.MP3"))))
+        << r.err.toStdString();
+    r = RunLimited({"decode", "-y", path("a.MP3")}, 64 * 1024);
+    EXPECT_EQ(r.exitCode, 1) << "killed by SIGXFSZ?";
+    EXPECT_TRUE(r.err.contains(path("a.WAV")) && r.err.contains("File too large"))
+        << r.err.toStdString();
+
+    EXPECT_TRUE(Leftovers().isEmpty()) << Leftovers().join(' ').toStdString();
+    ASSERT_TRUE(mp3.open(QIODevice::ReadOnly) && wav.open(QIODevice::ReadOnly));
+    EXPECT_EQ(mp3.readAll(), mp3Before);
+    EXPECT_EQ(wav.readAll(), wavBefore);
 }
