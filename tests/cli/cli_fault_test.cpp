@@ -3,6 +3,9 @@
 
 #include <QDir>
 #include <QFileInfo>
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QJsonObject>
 #include <csignal>
 #include <sys/resource.h>
 #include <sys/stat.h>
@@ -124,4 +127,50 @@ TEST_F(CliFaultTest, FileSizeLimitFailsTheFileNamingItAndKeepsTheEarlierOutput) 
     ASSERT_TRUE(mp3.open(QIODevice::ReadOnly) && wav.open(QIODevice::ReadOnly));
     EXPECT_EQ(mp3.readAll(), mp3Before);
     EXPECT_EQ(wav.readAll(), wavBefore);
+}
+
+TEST_F(CliFaultTest, UpsideDownVbrRangeIsAUsageErrorNamingBothBitrates) {
+    WriteSineWav(path("a.wav"), 2, 44100, 1.0, 440);
+    const Result r = Run({"encode", "-b", "320", "-B", "32", "--vbr", "4", path("a.wav")});
+    EXPECT_EQ(r.exitCode, 2);
+    EXPECT_TRUE(r.err.contains("the VBR minimum bitrate (-b 320) is above the maximum (-B 32)"))
+        << r.err.toStdString();
+    EXPECT_FALSE(QFile::exists(path("a.MP3")));
+    // The same bitrates without VBR: the maximum plays no part.
+    EXPECT_EQ(Run({"encode", "-b", "320", "-B", "32", path("a.wav")}).exitCode, 0);
+}
+
+TEST_F(CliFaultTest, InfoTakesFileNamesThatBeginWithADashAfterTheDoubleDash) {
+    WriteSineWav(path("-x.wav"), 1, 8000, 1.0, 440);
+    Result r = Run({"info", "-x.wav"});
+    EXPECT_EQ(r.exitCode, 2);
+    EXPECT_TRUE(r.err.contains("put -- before")) << r.err.toStdString();
+    r = Run({"info", "--json", "--", "-x.wav", "--json"});
+    EXPECT_EQ(r.exitCode, 1) << "the second --json is a file that does not exist";
+    const QJsonArray records = QJsonDocument::fromJson(r.out.toUtf8()).array();
+    ASSERT_EQ(records.size(), 2) << r.out.toStdString();
+    EXPECT_EQ(records[0].toObject()["Kind"].toString(), "wave");
+    EXPECT_EQ(records[0].toObject()["FileName"].toString(), "-x.wav");
+    EXPECT_EQ(records[1].toObject()["Kind"].toString(), "unreadable");
+}
+
+TEST_F(CliFaultTest, UnreadableRecordHoldsNothingReadFromTheBytes) {
+    // A RIFF/WAVE header of 2 channels at 0 Hz, and bytes that are neither WAV nor MPEG.
+    QByteArray bad = WavHeader(2, 8000, 16, 100) + QByteArray(100, '\0');
+    bad[24] = bad[25] = bad[26] = bad[27] = '\0';
+    WriteFile(path("bad.wav"), bad);
+    WriteFile(path("noise.bin"), QByteArray(4000, '\x5a'));
+    const Result r = Run({"info", "--json", path("bad.wav"), path("noise.bin"), path("gone")});
+    EXPECT_EQ(r.exitCode, 1);
+    const QJsonArray records = QJsonDocument::fromJson(r.out.toUtf8()).array();
+    ASSERT_EQ(records.size(), 3) << r.out.toStdString();
+    for (const QJsonValue &value : records) {
+        const QJsonObject record = value.toObject();
+        EXPECT_EQ(record.keys(), (QStringList{"FileName", "Kind", "Problem", "Valid"}))
+            << r.out.toStdString();
+        EXPECT_EQ(record["Kind"].toString(), "unreadable");
+        EXPECT_FALSE(record["Problem"].toString().isEmpty());
+    }
+    EXPECT_TRUE(records[0].toObject()["Problem"].toString().contains("SampleRate"));
+    EXPECT_TRUE(records[2].toObject()["Problem"].toString().contains("No such file"));
 }
