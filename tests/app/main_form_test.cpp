@@ -106,6 +106,20 @@ protected:
         return Captions;
     }
 
+    // Runs the add command and returns the lines of the error list it showed.
+    QStringList ErrorsOfAdd() {
+        QStringList Shown;
+        ModalDriver Driver([&](QWidget *Modal) {
+            if (auto *Disp = qobject_cast<TDispForm *>(Modal)) {
+                Shown = Disp->Lines();
+                Disp->accept();
+            }
+        });
+        Action("AddAction")->trigger();
+        EXPECT_FALSE(Driver.TimedOut);
+        return Shown;
+    }
+
     QTemporaryDir Dir;
     ScriptedDialogs Dialogs;
     UrlRecorder Urls;
@@ -347,18 +361,26 @@ TEST_F(MainFormTest, FilesThatCannotBeReadAreShownInTheErrorList) {
     Start();
     const QString Gone = Dir.filePath("gone.wav");
     Dialogs.FileAnswers.push_back({Gone, Wav("a.wav", 1)});
-    QStringList Shown;
-    ModalDriver Driver([&](QWidget *Modal) {
-        if (auto *Disp = qobject_cast<TDispForm *>(Modal)) {
-            Shown = Disp->Lines();
-            Disp->accept();
-        }
-    });
-    Action("AddAction")->trigger();
-    EXPECT_FALSE(Driver.TimedOut);
+    const QStringList Shown = ErrorsOfAdd();
     EXPECT_EQ(Shown, QStringList{"Error read file: " + Gone});
     EXPECT_EQ(Main->Windows().DispForm->Lines(), QStringList());
     EXPECT_EQ(WaveList()->RowCount(), 1);
+}
+
+TEST_F(MainFormTest, PlaylistEntriesThatAreMissingOrPipesAreShownInTheErrorList) {
+    Start();
+    Wav("Live: 1999.wav", 1);
+    ASSERT_EQ(::mkfifo(QFile::encodeName(Dir.filePath("pipe.wav")).constData(), 0600), 0);
+    const QString List = Dir.filePath("Best of: 2020.m3u");
+    QFile File(List);
+    ASSERT_TRUE(File.open(QIODevice::WriteOnly));
+    File.write("sub/../Live: 1999.wav\ngone.wav\npipe.wav\n");
+    File.close();
+    Dialogs.FileAnswers.push_back({List});
+    const QStringList Shown = ErrorsOfAdd();
+    EXPECT_EQ(Shown, (QStringList{"Error read file: " + Dir.filePath("gone.wav"),
+                                  "Error read file: " + Dir.filePath("pipe.wav")}));
+    ASSERT_EQ(WaveList()->RowCount(), 1);
 }
 
 TEST_F(MainFormTest, UnopenablePlaylistIsReportedAndAddsNothing) {
