@@ -478,6 +478,15 @@ TListKind TFileLists::CurrentKind() const {
 }
 
 TAddFilesResult TFileLists::AddFiles(const QStringList &Paths) {
+    // Only one add at a time: both lists share one MPEG inspector.
+    if (FAdding)
+        throw Exception(QStringLiteral("Files are still being added; add these when the first "
+                                       "ones are listed."));
+    FAdding = true;
+    struct Done {
+        bool &Flag;
+        ~Done() { Flag = false; }
+    } done{FAdding};
     FWave->SetDragHintVisible(false);
     FMP3->SetDragHintVisible(false);
     emit AddStarted(int(Paths.size()));
