@@ -1,6 +1,7 @@
 #include "app/FileLists.h"
 
 #include "inspect/MPGTools.h"
+#include "platform/RegularFile.h"
 
 #include <QFile>
 #include <QFileInfo>
@@ -236,10 +237,8 @@ TAddFilesResult TFileListView::AddFiles(const QStringList &Paths, TMPEGAudio &Mp
             p.State = stQueued;
             // A file that cannot be opened is reported rather than listed: the MPEG
             // inspector would otherwise show it as an unreadable row of 0 bytes.
-            QFile probe(path);
-            if (!QFileInfo(path).isFile() || !probe.open(QIODevice::ReadOnly))
-                throw EFOpenError(path, probe.errorString());
-            probe.close();
+            if (const QString why = RegularFileProblem(path); !why.isEmpty())
+                throw EFOpenError(path, why);
             if (FKind == lkMpeg) {
                 Mpeg.ResetData();
                 Mpeg.SetFileName(path);
@@ -479,6 +478,15 @@ TListKind TFileLists::CurrentKind() const {
 }
 
 TAddFilesResult TFileLists::AddFiles(const QStringList &Paths) {
+    // Only one add at a time: both lists share one MPEG inspector.
+    if (FAdding)
+        throw Exception(QStringLiteral("Files are still being added; add these when the first "
+                                       "ones are listed."));
+    FAdding = true;
+    struct Done {
+        bool &Flag;
+        ~Done() { Flag = false; }
+    } done{FAdding};
     FWave->SetDragHintVisible(false);
     FMP3->SetDragHintVisible(false);
     emit AddStarted(int(Paths.size()));

@@ -138,6 +138,7 @@ public:
     TListKind CurrentKind() const;
 
     // Appends Paths to CurrentList; returns what was added and the lines of unread files.
+    // Throws Exception when called while another add runs (from a handler of its signals).
     TAddFilesResult AddFiles(const QStringList &Paths);
     // The add command after the open dialog: playlists expanded, other files taken as they
     // are. Throws EPlaylistError.
@@ -171,6 +172,7 @@ private:
     TFileListView *FMP3;
     std::function<int()> FConvertType;
     std::unique_ptr<TMPEGAudio> FMpeg; // one inspector reused for every MPEG file
+    bool FAdding = false;
     QString FSelectedText = InitialSelectedText;
     QString FTotalText = InitialTotalText;
 };

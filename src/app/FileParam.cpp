@@ -21,18 +21,6 @@ QString StateColumnText(int32_t State) {
     return State >= 0 && State < int32_t(StateText.size()) ? StateText[State] : QString();
 }
 
-static qsizetype FolderEnd(const QString &Path) {
-    return std::max({Path.lastIndexOf(u'/'), Path.lastIndexOf(u'\\'), Path.lastIndexOf(u':')});
-}
-
-QString ExtractFileName(const QString &Path) {
-    return Path.mid(FolderEnd(Path) + 1);
-}
-
-QString ExtractFilePath(const QString &Path) {
-    return Path.left(FolderEnd(Path) + 1);
-}
-
 QString FilePathKey(const QString &Path) {
     return QDir::cleanPath(Path);
 }

@@ -2,6 +2,7 @@
 
 #include "inspect/MP3WavComm.h"
 #include "inspect/MPGTools.h"
+#include "platform/FilePaths.h"
 
 #include <QLocale>
 #include <QString>
@@ -51,11 +52,6 @@ struct TFileParam {
 
     bool IsReadable() const { return Kind == fkMpeg || Kind == fkWave; }
 };
-
-// The name part of a path; both '/' and '\' separate folders.
-QString ExtractFileName(const QString &Path);
-// The folder part of a path with its trailing separator ("" when there is none).
-QString ExtractFilePath(const QString &Path);
 
 // True when both paths name the same file as the file system sees it: on Linux names are
 // case-sensitive, so "A.MP3" and "a.mp3" are two files; "//" and "./" steps do not count.

@@ -89,7 +89,7 @@ void TMainForm::LoadConfig() {
     try {
         Settings.Load();
     } catch (const ERegistryError &Error) {
-        // The values read so far stay; the rest keep their defaults and the program goes on.
+        // Only the values named take their defaults; the program goes on.
         UserDialogs().MessageBox(this, Error.message(), QStringLiteral("Error"), TMsgIcon::Error,
                                  mbOK);
     }
@@ -413,7 +413,12 @@ void TMainForm::FormClose() {
     if (FClosed)
         return;
     FClosed = true;
-    Config().Save();
+    try {
+        Config().Save();
+    } catch (const ERegistryError &Error) {
+        UserDialogs().MessageBox(this, Error.message(), QStringLiteral("Error"), TMsgIcon::Error,
+                                 mbOK);
+    }
     lvWaveFiles->ClearAll();
     lvMP3Files->ClearAll();
 }

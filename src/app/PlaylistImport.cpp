@@ -1,7 +1,9 @@
 #include "app/PlaylistImport.h"
 
 #include "platform/FilePaths.h"
+#include "platform/RegularFile.h"
 
+#include <QDir>
 #include <QFile>
 #include <QFileInfo>
 
@@ -82,10 +84,6 @@ QStringList ParsePLS(const QByteArray &Text) {
     return entries;
 }
 
-static bool HasDrive(const QString &Path) {
-    return Path.contains(u":\\") || Path.contains(u":/");
-}
-
 QString ResolvePlaylistEntry(const QString &Entry, const QString &PlaylistPath) {
     const QString folder = ExtractFilePath(PlaylistPath);
     QString full;
@@ -96,17 +94,18 @@ QString ResolvePlaylistEntry(const QString &Entry, const QString &PlaylistPath) 
     else
         full = folder + Entry;
 #ifndef Q_OS_WIN
+    // Listed as the file system names it: "sub/../a.mp3" is "a.mp3".
     if (!HasDrive(full))
-        full.replace(u'\\', u'/');
+        full = QDir::cleanPath(full.replace(u'\\', u'/'));
 #endif
     return full;
 }
 
-void ExpandPlaylist(const QString &PlaylistPath, QStringList &Paths, TListKind Kind,
-                    const std::function<bool(const QString &)> &Exists) {
-    QFile file(PlaylistPath);
+void ExpandPlaylist(const QString &PlaylistPath, QStringList &Paths, TListKind Kind) {
+    QFile file;
+    QString why;
     const bool isM3U = UpperFileExt(PlaylistPath) == u".M3U";
-    if (!file.open(QIODevice::ReadOnly)) {
+    if (!OpenRegularFile(PlaylistPath, file, why)) {
         if (isM3U)
             throw EPlaylistError(PlaylistPath);
         return;
@@ -117,8 +116,9 @@ void ExpandPlaylist(const QString &PlaylistPath, QStringList &Paths, TListKind K
         const QString full = ResolvePlaylistEntry(entry, PlaylistPath);
         if (!SuitsList(full, Kind))
             continue;
-        // A folder named like a song is not a file to add.
-        if (Exists ? Exists(full) : QFileInfo(full).isFile())
+        // A folder named like a song is not a file to add. A missing entry is kept, so that
+        // the add names it in its error list instead of dropping it without a word.
+        if (!QFileInfo(full).isDir())
             Paths << full;
     }
 }

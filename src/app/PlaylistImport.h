@@ -8,7 +8,6 @@
 #include <QString>
 #include <QStringList>
 #include <QUrl>
-#include <functional>
 
 // Playlist import: the add command and drops take the audio files an M3U or PLS playlist
 // names, not the playlist itself. Playlists are only read. Entries written on Windows
@@ -39,20 +38,19 @@ QStringList ParseM3U(const QByteArray &Text);
 QStringList ParsePLS(const QByteArray &Text);
 
 // The full path of an entry, before any existence test:
-// - an entry holding a drive (":\" or ":/") or starting with '/' is already full;
+// - an entry starting with a drive ("C:") or with '/' is already full;
 // - one starting with '\' gets the drive of the playlist's folder (a Windows folder), or
 //   stands for the root of a POSIX folder;
 // - any other is put behind the playlist's folder.
 // On Linux '\' inside a non-drive result becomes '/', since playlists written on Windows use
-// it as the separator.
+// it as the separator, and the result is cleaned of "." and ".." parts.
 QString ResolvePlaylistEntry(const QString &Entry, const QString &PlaylistPath);
 
-// Appends to Paths every entry of the playlist that exists (as Exists says) and suits the
-// list, in playlist order. The format follows the extension: .M3U is read line by line,
-// anything else as PLS. Throws EPlaylistError when an M3U file cannot be opened; a missing
-// PLS file has no entries.
-void ExpandPlaylist(const QString &PlaylistPath, QStringList &Paths, TListKind Kind,
-                    const std::function<bool(const QString &)> &Exists = {});
+// Appends to Paths every entry of the playlist that suits the list and is not a folder, in
+// playlist order; missing ones too, so that the add reports them. The format follows the extension:
+// .M3U is read line by line, anything else as PLS. Throws EPlaylistError when an M3U file cannot be
+// opened; a missing PLS file has no entries.
+void ExpandPlaylist(const QString &PlaylistPath, QStringList &Paths, TListKind Kind);
 
 // The paths the add command hands on for files chosen in the open dialog: playlists are
 // expanded in place, any other file is taken whatever its extension. Throws EPlaylistError

@@ -5,6 +5,7 @@
 #include "platform/UserDialogs.h"
 
 #include <QApplication>
+#include <csignal>
 
 namespace {
 
@@ -34,6 +35,9 @@ private:
 } // namespace
 
 int main(int argc, char **argv) {
+    // Past a file-size limit a write then fails with EFBIG, which is reported and leaves no
+    // partial output, instead of the signal ending the program mid-file.
+    std::signal(SIGXFSZ, SIG_IGN);
     TApplication App(argc, argv);
     QApplication::setApplicationName(QStringLiteral("Brindle"));
     QApplication::setApplicationVersion(QStringLiteral(BRINDLE_VERSION));

@@ -6,7 +6,6 @@
 
 #include <QCommandLineParser>
 
-
 namespace cli {
 namespace {
 

@@ -73,7 +73,8 @@ int RunEncode(const QStringList &Args) {
     try {
         config.Load();
     } catch (const Exception &e) {
-        err() << "brindle-cli: " << e.message() << "; the settings after it keep their defaults\n";
+        // Only the values named keep their defaults.
+        err() << "brindle-cli: " << e.message() << '\n';
     }
 
     // Options change the settings for this run only; nothing is saved.
@@ -112,6 +113,14 @@ int RunEncode(const QStringList &Args) {
         config.WriteVBRHeader = true;
         config.VBRQuality = vbrQuality;
     }
+
+    // A VBR range upside down would be refused file by file; it is the command that is wrong.
+    if (config.VBR && (parser.isSet(bitrate) || parser.isSet(maxBitrate)) &&
+        config.BitRate > config.MaxBitRate)
+        return UsageError(QStringLiteral("the VBR minimum bitrate (-b %1) is above the maximum "
+                                         "(-B %2)")
+                              .arg(BitrateFromIndex(config.BitRate))
+                              .arg(BitrateFromIndex(config.MaxBitRate)));
 
     // Normalisation only when asked for here: a script's output does not change with the
     // program's options dialog.

@@ -29,8 +29,19 @@ QJsonObject WaveJson(const QString &FileName, const TWaveFileInfo &Info) {
         {"DataOffset", double(Info.DataOffset)},
         {"DataLength", double(Info.DataLength)},
         {"Truncated", Info.Truncated},
-        {"Problem", Info.Header.IsRiffWave() ? WaveFileProblem(Info) : QString()},
-        {"Kind", Info.Valid ? "wave" : "unreadable"},
+        {"Problem", QString()},
+        {"Kind", "wave"},
+    };
+}
+
+// Nothing read from the file's bytes: those of a file that is not usable would pass for
+// facts about it.
+QJsonObject UnreadableJson(const QString &FileName, const QString &Problem) {
+    return QJsonObject{
+        {"FileName", FileName},
+        {"Valid", false},
+        {"Problem", Problem},
+        {"Kind", "unreadable"},
     };
 }
 
@@ -125,11 +136,20 @@ void PrintWave(const QString &FileName, const TWaveFileInfo &Info) {
 } // namespace
 
 int RunInfo(const QStringList &Args) {
-    QStringList files = Args;
-    const bool json = files.removeAll(QStringLiteral("--json")) > 0;
-    for (const QString &arg : files) {
-        if (arg.startsWith(u'-')) {
-            err() << "brindle-cli info: unknown option '" << arg << "'\n";
+    // Options come first; after "--" every argument is a file, also one named "-x".
+    bool json = false;
+    bool optionsEnded = false;
+    QStringList files;
+    for (const QString &arg : Args) {
+        if (optionsEnded || !arg.startsWith(u'-') || arg == u"-") {
+            files << arg;
+        } else if (arg == u"--") {
+            optionsEnded = true;
+        } else if (arg == u"--json") {
+            json = true;
+        } else {
+            err() << "brindle-cli info: unknown option '" << arg
+                  << "' (put -- before file names that begin with '-')\n";
             return ExitUsage;
         }
     }
@@ -151,7 +171,7 @@ int RunInfo(const QStringList &Args) {
             Fail(file, e.message());
             ++failed;
             if (json)
-                records.append(WaveJson(file, wave));
+                records.append(UnreadableJson(file, e.message()));
             continue;
         }
         if (wave.Valid) {
@@ -165,7 +185,7 @@ int RunInfo(const QStringList &Args) {
             Fail(file, QStringLiteral("not a usable WAV file: ") + WaveFileProblem(wave));
             ++failed;
             if (json)
-                records.append(WaveJson(file, wave));
+                records.append(UnreadableJson(file, WaveFileProblem(wave)));
             continue;
         }
         audio.ResetData();
@@ -177,10 +197,11 @@ int RunInfo(const QStringList &Args) {
                 PrintMpeg(file, audio);
             continue;
         }
-        Fail(file, QStringLiteral("neither a WAV file nor MPEG audio"));
+        const QString neither = QStringLiteral("neither a WAV file nor MPEG audio");
+        Fail(file, neither);
         ++failed;
         if (json)
-            records.append(WaveJson(file, wave));
+            records.append(UnreadableJson(file, neither));
     }
     if (json)
         out() << QJsonDocument(records).toJson(QJsonDocument::Indented);

@@ -1,9 +1,11 @@
 #include "cli/TagCommand.h"
 
 #include "cli/Console.h"
+#include "platform/RegularFile.h"
 #include "tageditor/TagUpdate.h"
 
 #include <QCommandLineParser>
+#include <QFileInfo>
 
 #include <cstring>
 
@@ -41,6 +43,11 @@ int RunTag(const QStringList &Args) {
         return UsageError(QStringLiteral("--remove takes no tag fields"));
 
     // Start from the fields as the tag editor would show them, so unset options keep them.
+    // A named pipe or a device is neither read nor written.
+    if (const QString why = RegularFileProblem(file); QFileInfo::exists(file) && !why.isEmpty()) {
+        Fail(file, why);
+        return ExitFailed;
+    }
     TMPEGAudio audio;
     audio.SetFileName(file);
     if (!audio.IsValid()) {

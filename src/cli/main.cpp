@@ -5,6 +5,7 @@
 #include "cli/TagCommand.h"
 
 #include <QCoreApplication>
+#include <csignal>
 
 namespace {
 
@@ -44,6 +45,9 @@ Exit status: 0 when every file succeeded, 1 when any failed, 2 for a usage error
 } // namespace
 
 int main(int argc, char **argv) {
+    // Past a file-size limit a write then fails with EFBIG, which is reported and leaves no
+    // partial output, instead of the signal ending the program mid-file.
+    std::signal(SIGXFSZ, SIG_IGN);
     QCoreApplication app(argc, argv);
     QCoreApplication::setApplicationName(QStringLiteral("brindle-cli"));
     QStringList args = QCoreApplication::arguments().mid(1);

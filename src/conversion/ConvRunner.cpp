@@ -5,6 +5,7 @@
 #include "encoder/EncoderSettings.h"
 #include "encoder/LameCoder.h"
 #include "platform/FilePaths.h"
+#include "platform/RegularFile.h"
 #include "platform/UserDialogs.h"
 #include "settings/Config.h"
 #include "xaudio/XaudioPlayer.h"
@@ -41,6 +42,11 @@ QString EncodeErrorLine(const TFileParam &Job) {
 
 QString DecodeErrorLine(const TFileParam &Job) {
     return QStringLiteral("Conversion Error: ") + Job.SourcePath;
+}
+
+// A write error names the hidden partial file; the user knows the destination.
+QString WithDestination(QString Text, const QString &Partial, const TFileParam &Job) {
+    return Partial.isEmpty() ? Text : Text.replace(Partial, Job.DestPath);
 }
 
 } // namespace
@@ -379,7 +385,7 @@ void TConvRunner::EncodeDone(TFileParam &Job, const TEncodeResult &Result) {
     if (!Result.Error.isEmpty()) {
         Job.State = stError;
         FQuestions.AddMessage(EncodeErrorLine(Job));
-        FQuestions.AddNote(QStringLiteral("  ") + Result.Error);
+        FQuestions.AddNote(QStringLiteral("  ") + WithDestination(Result.Error, FPartial, Job));
         QFile::remove(FPartial);
         FPartial.clear();
     } else if (!Aborted) {
@@ -443,8 +449,8 @@ int TConvRunner::StartNextDecode() {
     QString why;
     if (!CheckSameFile(Job, DecodeErrorLine(Job))) {
         result = 3;
-    } else if (!QFileInfo(Job.SourcePath).isFile()) {
-        failToStart(QStringLiteral("the file is gone or is not a regular file"));
+    } else if (why = RegularFileProblem(Job.SourcePath); !why.isEmpty()) {
+        failToStart(why);
     } else if (FPartial = CreatePartialOutput(Job.DestPath, why), FPartialJob = &Job;
                FPartial.isEmpty()) {
         failToStart(why);
@@ -513,11 +519,12 @@ void TConvRunner::DecodeOutputClosed() {
     if (FDecodeFailure.isEmpty() && FileStampOf(Job.SourcePath) != FSourceStamp)
         FDecodeFailure = QStringLiteral("the file changed while it was decoded");
     if (!FDecodeFailure.isEmpty()) {
+        const QString failure = WithDestination(FDecodeFailure, FPartial, Job);
         QFile::remove(FPartial);
         FPartial.clear();
         Job.State = stError;
         FQuestions.AddMessage(DecodeErrorLine(Job));
-        FQuestions.AddNote(QStringLiteral("  ") + FDecodeFailure);
+        FQuestions.AddNote(QStringLiteral("  ") + failure);
         FDecodeFailure.clear();
         NextDecodes();
         return;

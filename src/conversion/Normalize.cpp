@@ -2,6 +2,7 @@
 
 #include "conversion/SafeOutput.h"
 #include "platform/Exception.h"
+#include "platform/RegularFile.h"
 
 #include <QFile>
 
@@ -17,7 +18,8 @@ int Percent(qint64 Remaining, qint64 Length) {
 }
 
 void OpenAt(QFile &File, qint64 Offset) {
-    if (!File.open(QIODevice::ReadOnly) || !File.seek(Offset))
+    OpenRegularFileOrThrow(File.fileName(), File);
+    if (!File.seek(Offset))
         throw EFOpenError(File.fileName(), File.errorString());
 }
 

@@ -2,6 +2,7 @@
 
 #include "inspect/WaveReader.h"
 #include "platform/FilePaths.h"
+#include "platform/RegularFile.h"
 
 #include <QCoreApplication>
 #include <QFile>
@@ -9,6 +10,7 @@
 
 #include <algorithm>
 #include <bit>
+#include <cerrno>
 #include <cstring>
 #include <memory>
 
@@ -203,10 +205,25 @@ void TLameCoder::Encode() {
         OnEndProcess(*this);
 }
 
-void TLameCoder::WriteOutput(QFile &Output, uint32_t Bytes, const char *ShortWriteMessage) {
+namespace {
+
+// A full disk or a file-size limit (EFBIG) must say which file and why.
+// Qt does not always keep the system's reason, so errno (cleared before the write) is
+// preferred.
+ELameError WriteError(const QFile &Output) {
+    const QString reason =
+        errno != 0 ? QString::fromLocal8Bit(std::strerror(errno)) : Output.errorString();
+    return ELameError(
+        QStringLiteral("Write error: cannot write \"%1\". %2").arg(Output.fileName(), reason));
+}
+
+} // namespace
+
+void TLameCoder::WriteOutput(QFile &Output, uint32_t Bytes) {
+    errno = 0;
     if (Bytes > 0 &&
         Output.write(reinterpret_cast<const char *>(FOutputBuffer.data()), Bytes) != qint64(Bytes))
-        throw ELameError(QString::fromLatin1(ShortWriteMessage));
+        throw WriteError(Output);
 }
 
 void TLameCoder::ReleaseFile() {
@@ -232,8 +249,7 @@ void TLameCoder::EncodeFile(int Index) {
     auto output = std::make_unique<QFile>(outputName);
     auto input = std::make_unique<QFile>(inputName);
 
-    if (!input->open(QIODevice::ReadOnly))
-        throw EFOpenError(inputName, input->errorString());
+    OpenRegularFileOrThrow(inputName, *input);
     // Creating the output truncates it, which must never happen to the source.
     if (SameFile(inputName, outputName))
         throw EFCreateError(outputName, QStringLiteral("It is the source file itself."));
@@ -276,7 +292,7 @@ void TLameCoder::EncodeFile(int Index) {
             produced = EncodeBlock(reader, frames, wave.Header.Channels, FInput32);
         else
             produced = EncodeBlock(reader, frames, wave.Header.Channels, FInputFloat);
-        WriteOutput(*output, produced, "Write Error");
+        WriteOutput(*output, produced);
 
         done += frames * wave.Header.BlockAlign;
         if (OnProgress)
@@ -288,22 +304,24 @@ void TLameCoder::EncodeFile(int Index) {
     if (FStreamOpen) {
         uint32_t produced = 0;
         beDeinitStream(FStream, FOutputBuffer.data(), &produced);
-        WriteOutput(*output, produced, "Write error");
+        WriteOutput(*output, produced);
         // The VBR/Info header is only known now; it replaces the placeholder frame that
         // opened the stream.
         if (FWriteVBRHeader) {
             uint32_t frameBytes = 0;
             if (beGetInfoFrame(FStream, FOutputBuffer.data(), &frameBytes) == BE_ERR_SUCCESSFUL &&
                 frameBytes > 0) {
+                errno = 0;
                 if (!output->seek(0))
-                    throw ELameError(QStringLiteral("Write error"));
-                WriteOutput(*output, frameBytes, "Write error");
+                    throw WriteError(*output);
+                WriteOutput(*output, frameBytes);
             }
         }
     }
     // Unbuffered data reaches the disk when the file closes; a full disk shows up here.
+    errno = 0;
     if (!output->flush())
-        throw ELameError(QStringLiteral("Write error"));
+        throw WriteError(*output);
 }
 
 template <typename T>

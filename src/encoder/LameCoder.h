@@ -119,7 +119,7 @@ private:
     template <typename T>
     uint32_t EncodeBlock(TWaveSampleReader &Reader, qint64 Frames, int InputChannels,
                          TSampleBuffers<T> &Buffers);
-    void WriteOutput(QFile &Output, uint32_t Bytes, const char *ShortWriteMessage);
+    void WriteOutput(QFile &Output, uint32_t Bytes);
     void ReleaseFile();
 
     uint32_t FSampleRate = 44100;

@@ -2,6 +2,7 @@
 
 #include "platform/Exception.h"
 #include "platform/FilePaths.h"
+#include "platform/RegularFile.h"
 
 #include <QDir>
 #include <QFile>
@@ -21,9 +22,8 @@ bool HasExtension(const QString &FileName, std::initializer_list<const char *> E
 
 bool ReadWaveFileInfo(const QString &FileName, TWaveFileInfo &Info) {
     Info = TWaveFileInfo();
-    QFile File(FileName); // no share modes on Linux: a plain read-only open
-    if (!File.open(QIODevice::ReadOnly))
-        throw EFOpenError(FileName, File.errorString());
+    QFile File;
+    OpenRegularFileOrThrow(FileName, File);
     ReadWaveFile(File, Info);
     return Info.Valid;
 }

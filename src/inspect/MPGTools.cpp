@@ -2,7 +2,6 @@
 
 #include "inspect/MP3WavComm.h"
 
-#include <QCoreApplication>
 #include <QDateTime>
 #include <QFile>
 #include <QFileInfo>
@@ -77,10 +76,6 @@ constexpr int16_t BitRates[2][3][16] = {
 constexpr int32_t SampleRates[3][4] = {
     {44100, 48000, 32000, 0}, {22050, 24000, 16000, 0}, {11025, 12000, 8000, 0}};
 
-// The search yields to the event loop at file positions that are multiples of 300 bytes, but
-// only at every 219th of them (about 64 KiB): a yield costs as much as scanning some 3 KiB,
-// and 64 KiB are scanned in well under a millisecond.
-constexpr qint64 YieldInterval = 300 * 219;
 constexpr qint64 ReadBufferSize = 64 * 1024;
 
 // The cheap part of header validity, on the raw bits: sync, and no reserved version, layer,
@@ -338,11 +333,6 @@ qint64 NextFreeFormatHeader(TBufferedReader &Reader, qint64 At, uint32_t H, qint
         Pos += Span;
     }
     return -1;
-}
-
-void YieldToEventLoop() {
-    if (QCoreApplication::instance())
-        QCoreApplication::processEvents();
 }
 
 // Cuts off the tag at the end of the file (NewTag null) or puts NewTag in its place (appended
@@ -607,8 +597,9 @@ void TMPEGAudio::LoadData() {
                 return;
             if (Available == 0)
                 break;
-            const qint64 NextYield = (Pos / YieldInterval + 1) * YieldInterval;
-            const qint64 Span = std::min(Available, NextYield - Pos);
+            // No event processing in here: a command run from it (a drop during an add)
+            // would reuse this inspector and load a record under the wrong name.
+            const qint64 Span = Available;
             qint64 I = 0;
             while (I < Span) {
                 H = H << 8 | Bytes[I++];
@@ -616,8 +607,6 @@ void TMPEGAudio::LoadData() {
                     break;
             }
             Pos += I;
-            if (Pos % YieldInterval == 0)
-                YieldToEventLoop();
         }
 
         FHeaderPosition = Pos - 4;

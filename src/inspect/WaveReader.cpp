@@ -1,6 +1,7 @@
 #include "inspect/WaveReader.h"
 
 #include "platform/Exception.h"
+#include "platform/RegularFile.h"
 
 #include <QFile>
 #include <QIODevice>
@@ -346,8 +347,7 @@ void EncodeWaveSamples(const int32_t *In, size_t Count, TWaveSampleFormat Format
 
 TWaveSampleReader::TWaveSampleReader(const QString &FileName, const TWaveFileInfo &Info)
     : FOwnedFile(std::make_unique<QFile>(FileName)) {
-    if (!FOwnedFile->open(QIODevice::ReadOnly))
-        throw EFOpenError(FileName, FOwnedFile->errorString());
+    OpenRegularFileOrThrow(FileName, *FOwnedFile);
     FDevice = FOwnedFile.get();
     Open(Info);
     if (FFailed)

@@ -5,14 +5,34 @@
 #include <algorithm>
 
 // Path pieces as the program sees them: both '/' and '\' separate folders (playlists
-// written on Windows still resolve), and a drive colon ends the folder part too.
+// written on Windows still resolve). A colon is an ordinary character of a Linux name
+// ("Live: 1999.wav"); only a leading drive ("C:") is special.
+
+// Whether the path starts with a drive letter and its colon, as "C:" or "c:\music".
+inline bool HasDrive(const QString &Path) {
+    return Path.size() >= 2 && Path[1] == u':' && Path[0].unicode() < 128 && Path[0].isLetter();
+}
+
+// Index of the last character of the folder part ('/', '\' or a drive's colon), or -1.
+inline qsizetype FolderEnd(const QString &Path) {
+    const qsizetype separator = std::max(Path.lastIndexOf(u'/'), Path.lastIndexOf(u'\\'));
+    return separator < 0 && HasDrive(Path) ? 1 : separator;
+}
+
+// The name after the folder part.
+inline QString ExtractFileName(const QString &Path) {
+    return Path.mid(FolderEnd(Path) + 1);
+}
+
+// The folder part with its trailing separator ("" when there is none).
+inline QString ExtractFilePath(const QString &Path) {
+    return Path.left(FolderEnd(Path) + 1);
+}
 
 // Index of the extension's dot, or -1 when the name has no extension.
 inline qsizetype FileExtPos(const QString &FileName) {
     const qsizetype dot = FileName.lastIndexOf(u'.');
-    const qsizetype folderEnd = std::max(
-        {FileName.lastIndexOf(u'/'), FileName.lastIndexOf(u'\\'), FileName.lastIndexOf(u':')});
-    return dot > folderEnd ? dot : -1;
+    return dot > FolderEnd(FileName) ? dot : -1;
 }
 
 // The extension with its dot ("" when there is none), as written.

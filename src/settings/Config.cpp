@@ -2,6 +2,7 @@
 
 #include <QDir>
 #include <QStandardPaths>
+#include <QStringList>
 #include <algorithm>
 
 namespace {
@@ -125,14 +126,24 @@ TConfig::TConfig() {
 }
 
 bool TConfig::Load() {
-    // A value of the wrong type throws here and ends the load at that value.
-    ForEachSetting([this](const TSetting &S, auto Field, auto) {
-        this->*Field = Read(FRegSetEx, QLatin1StringView(S.Name), this->*Field);
+    FRegSetEx.CheckStore();
+    // One bad value must not cost the others: saved on exit, they would all be lost.
+    QStringList Problems;
+    ForEachSetting([this, &Problems](const TSetting &S, auto Field, auto Default) {
+        try {
+            this->*Field = Read(FRegSetEx, QLatin1StringView(S.Name), this->*Field);
+        } catch (const ERegistryError &Error) {
+            this->*Field = DefaultOf(Default);
+            Problems.append(Error.message());
+        }
     });
+    if (!Problems.isEmpty())
+        throw ERegistryError(Problems.join(u'\n'));
     return true;
 }
 
 bool TConfig::Save() {
+    FRegSetEx.CheckStore();
     for (const bool Last : {false, true}) {
         ForEachSetting([this, Last](const TSetting &S, auto Field, auto) {
             if (S.SavedLast == Last)

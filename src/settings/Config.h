@@ -82,11 +82,13 @@ public:
     // Defaults only; reads nothing.
     TConfig();
 
-    // Reads every value, each with the field's current value as the default. An
-    // ERegistryError stops the load at that value and propagates: the values before it
-    // keep what was read, the rest keep their current values.
+    // Reads every value, each with the field's current value as the default. A value of
+    // the wrong type takes its default and the others still load; then ERegistryError
+    // carries one line per such value. A store file that is not a regular file throws
+    // before anything is read.
     bool Load();
-    // Writes every value, LastOpenFolder last.
+    // Writes every value, LastOpenFolder last. Throws ERegistryError with the file and the
+    // reason when the store cannot be written (or is not a regular file).
     bool Save();
     // Copies every stored setting of Source.
     void Assign(const TConfig &Source);

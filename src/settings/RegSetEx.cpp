@@ -1,6 +1,14 @@
 #include "settings/RegSetEx.h"
 
+#include "platform/RegularFile.h"
+
+#include <QFile>
+#include <QFileInfo>
+#include <cerrno>
+#include <cstring>
+#include <fcntl.h>
 #include <memory>
+#include <unistd.h>
 
 namespace {
 
@@ -48,25 +56,67 @@ void TRegSetEx::BuildBasePath() {
 
 namespace {
 
-std::unique_ptr<QSettings> OpenStore(const TRegSetEx &Store) {
-    const QSettings::Scope Scope =
-        Store.RootKind() == 1 ? QSettings::UserScope : QSettings::SystemScope;
-    const QString Organization = Store.UseCompanyKey() ? Store.CompanyName() : Store.ProductName();
-    auto Settings =
-        std::make_unique<QSettings>(Store.Format(), Scope, Organization, Store.ProductName());
-    // Only this one store counts: no fall-back to system-wide or organisation-wide files.
-    Settings->setFallbacksEnabled(false);
-    return Settings;
+QSettings::Scope ScopeOf(const TRegSetEx &Store) {
+    return Store.RootKind() == 1 ? QSettings::UserScope : QSettings::SystemScope;
+}
+
+QString OrganizationOf(const TRegSetEx &Store) {
+    return Store.UseCompanyKey() ? Store.CompanyName() : Store.ProductName();
+}
+
+// QSettings reads its file as soon as it is made, so the store's own file must be known
+// (and checked) before: a store of names that exist nowhere gives the folder and extension.
+QString StoreFileOf(const TRegSetEx &Store) {
+    const QString Organization = QStringLiteral("brindle-store-probe-organization");
+    const QString Product = QStringLiteral("brindle-store-probe-product");
+    QString Name = QSettings(Store.Format(), ScopeOf(Store), Organization, Product).fileName();
+    const qsizetype At = Name.lastIndexOf(Organization);
+    if (At < 0)
+        return Name;
+    Name.replace(At, Organization.size(), OrganizationOf(Store));
+    return Name.replace(Name.lastIndexOf(Product), Product.size(), Store.ProductName());
+}
+
+// Why the store file cannot be written, from what an open for writing says.
+QString WriteProblem(const QString &Path) {
+    if (!QFileInfo::exists(Path)) {
+        const QString Folder = QFileInfo(Path).absolutePath();
+        return QFileInfo(Folder).isDir()
+                   ? QStringLiteral("the folder '%1' cannot be written").arg(Folder)
+                   : QStringLiteral("the folder '%1' cannot be made").arg(Folder);
+    }
+    const int Fd = ::open(QFile::encodeName(Path).constData(), O_WRONLY | O_NONBLOCK | O_CLOEXEC);
+    if (Fd < 0)
+        return QString::fromLocal8Bit(std::strerror(errno));
+    ::close(Fd);
+    return QStringLiteral("the file or its folder cannot be written");
 }
 
 } // namespace
 
 QString TRegSetEx::FileName() const {
-    return OpenStore(*this)->fileName();
+    return StoreFileOf(*this);
+}
+
+void TRegSetEx::CheckStore() const {
+    const QString Path = FileName();
+    if (const QString Kind = NonRegularKindAt(Path); !Kind.isEmpty())
+        throw ERegistryError(
+            QStringLiteral("The settings file '%1' is %2, not a regular file").arg(Path, Kind));
+}
+
+std::unique_ptr<QSettings> TRegSetEx::OpenStore() const {
+    // A named pipe would block the read, a device feed it without end.
+    CheckStore();
+    auto Settings =
+        std::make_unique<QSettings>(Format(), ScopeOf(*this), OrganizationOf(*this), ProductName());
+    // Only this one store counts: no fall-back to system-wide or organisation-wide files.
+    Settings->setFallbacksEnabled(false);
+    return Settings;
 }
 
 QVariant TRegSetEx::ReadValue(const QString &Section, const QString &Name) const {
-    const auto Settings = OpenStore(*this);
+    const auto Settings = OpenStore();
     Settings->beginGroup(Section);
     return Settings->value(Name);
 }
@@ -110,14 +160,19 @@ bool TRegSetEx::ReadBool(const QString &Section, const QString &Name, bool Defau
 }
 
 void TRegSetEx::WriteValue(const QString &Section, const QString &Name, const QVariant &Value) {
-    const auto Settings = OpenStore(*this);
+    const auto Settings = OpenStore();
     Settings->beginGroup(Section);
     // A section exists once it holds something; a text store has no empty sections.
     if (!FCreateKeys && Settings->childKeys().isEmpty() && Settings->childGroups().isEmpty())
         return;
     Settings->setValue(Name, Value);
-    // A store that cannot be written sets an error status here, which nobody reports.
+    // QSettings writes a new file and renames it over the old one.
     Settings->sync();
+    if (Settings->status() != QSettings::NoError) {
+        const QString Path = Settings->fileName();
+        throw ERegistryError(QStringLiteral("The settings could not be saved to '%1': %2")
+                                 .arg(Path, WriteProblem(Path)));
+    }
 }
 
 void TRegSetEx::WriteString(const QString &Section, const QString &Name, const QString &Value) {

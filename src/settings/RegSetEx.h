@@ -5,6 +5,7 @@
 #include <QSettings>
 #include <QString>
 #include <cstdint>
+#include <memory>
 
 // A stored value whose type is not the one asked for.
 class ERegistryError : public Exception {
@@ -49,14 +50,19 @@ public:
     // Reads a number: any non-zero number is true.
     bool ReadBool(const QString &Section, const QString &Name, bool Default) const;
 
-    // Store the value (booleans as 0 or 1); a store that cannot be written is skipped
-    // without a report.
+    // Throws ERegistryError when the store's file exists but is not a regular file (a named
+    // pipe, a device, a folder, also behind a symbolic link); every read and write checks.
+    void CheckStore() const;
+
+    // Store the value (booleans as 0 or 1). A store that cannot be written throws
+    // ERegistryError naming the file and the reason.
     void WriteString(const QString &Section, const QString &Name, const QString &Value);
     void WriteInteger(const QString &Section, const QString &Name, int32_t Value);
     void WriteBool(const QString &Section, const QString &Name, bool Value);
 
 private:
     void BuildBasePath();
+    std::unique_ptr<QSettings> OpenStore() const;
     QVariant ReadValue(const QString &Section, const QString &Name) const;
     void WriteValue(const QString &Section, const QString &Name, const QVariant &Value);
 

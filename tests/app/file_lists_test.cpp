@@ -353,3 +353,34 @@ TEST_F(FileListsTest, RowsAddedAfterSortingAreAppended) {
     lists->AddFiles({wav("0.wav")});
     EXPECT_EQ(column(wave, 0), (QStringList{"a.wav", "b.wav", "0.wav"}));
 }
+
+// --- one add at a time -----------------------------------------------------------------
+
+TEST_F(FileListsTest, AddStartedWhileAnotherRunsIsRefusedAndRecordsMatchTheirFiles) {
+    convertType = 1;
+    const QString song = encodeMp3("song.mp3");
+    const QString broken = junk("broken.mp3");
+    const QString other = encodeMp3("other.mp3");
+    bool refused = false;
+    bool tried = false;
+    const auto connection = QObject::connect(lists, &TFileLists::AddProgress, [&](int, int) {
+        if (tried)
+            return;
+        tried = true;
+        try {
+            lists->AddFiles({other});
+        } catch (const Exception &) {
+            refused = true;
+        }
+    });
+    lists->AddFiles({song, broken});
+    QObject::disconnect(connection);
+    EXPECT_TRUE(refused);
+    ASSERT_EQ(mp3->RowCount(), 2);
+    for (int r = 0; r < 2; ++r)
+        EXPECT_EQ(mp3->Record(r)->MpegData.FileName, mp3->Record(r)->SourcePath);
+    EXPECT_EQ(mp3->Record(0)->Kind, fkMpeg);
+    EXPECT_EQ(mp3->Record(1)->Kind, fkUnreadable);
+    // Once the first has finished, the second add goes through.
+    EXPECT_EQ(lists->AddFiles({other}).Added, 1);
+}

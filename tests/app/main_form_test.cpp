@@ -15,6 +15,7 @@
 #include <QDesktopServices>
 #include <QDir>
 #include <QFile>
+#include <QFileInfo>
 #include <QLabel>
 #include <QMenu>
 #include <QMimeData>
@@ -28,6 +29,7 @@
 
 #include <gtest/gtest.h>
 #include <memory>
+#include <sys/stat.h>
 
 using namespace testmedia;
 
@@ -104,6 +106,20 @@ protected:
         return Captions;
     }
 
+    // Runs the add command and returns the lines of the error list it showed.
+    QStringList ErrorsOfAdd() {
+        QStringList Shown;
+        ModalDriver Driver([&](QWidget *Modal) {
+            if (auto *Disp = qobject_cast<TDispForm *>(Modal)) {
+                Shown = Disp->Lines();
+                Disp->accept();
+            }
+        });
+        Action("AddAction")->trigger();
+        EXPECT_FALSE(Driver.TimedOut);
+        return Shown;
+    }
+
     QTemporaryDir Dir;
     ScriptedDialogs Dialogs;
     UrlRecorder Urls;
@@ -155,11 +171,40 @@ TEST_F(MainFormTest, InvalidStoredValueIsReportedAndTheProgramGoesOn) {
     ASSERT_EQ(Dialogs.Asked.size(), 1u);
     EXPECT_EQ(Dialogs.Asked[0].Text, "Invalid data type for 'NormalizeFactor'");
     EXPECT_EQ(Dialogs.Asked[0].Caption, "Error");
-    // Read before the bad value; defaults after it.
+    // Only the bad value takes its default.
     EXPECT_EQ(Config().ConvertType, 1);
     EXPECT_EQ(Config().NormalizeFactor, 98);
-    EXPECT_TRUE(Config().OverwritePrompt);
+    EXPECT_FALSE(Config().OverwritePrompt);
     EXPECT_TRUE(Main->isVisible());
+}
+
+TEST_F(MainFormTest, SettingsFileThatIsAPipeIsReportedAndTheWindowAppears) {
+    ASSERT_TRUE(QDir().mkpath(QFileInfo(StoreFile()).path()));
+    ASSERT_EQ(::mkfifo(QFile::encodeName(StoreFile()).constData(), 0600), 0);
+    Start();
+    EXPECT_TRUE(Main->isVisible());
+    ASSERT_EQ(Dialogs.Asked.size(), 1u);
+    EXPECT_TRUE(Dialogs.Asked[0].Text.contains("is a named pipe (FIFO), not a regular file"));
+    Main->close();
+    ASSERT_EQ(Dialogs.Asked.size(), 2u);
+    EXPECT_TRUE(Dialogs.Asked[1].Text.contains(StoreFile()));
+    EXPECT_FALSE(QFileInfo(StoreFile()).isFile());
+}
+
+TEST_F(MainFormTest, SettingsThatCannotBeSavedAreReportedOnClose) {
+    // A file where the store's folder should be.
+    QFile Blocker(Dir.filePath("user/Brindle Team"));
+    ASSERT_TRUE(QDir().mkpath(Dir.filePath("user")));
+    ASSERT_TRUE(Blocker.open(QIODevice::WriteOnly));
+    Blocker.close();
+    Start();
+    EXPECT_EQ(Dialogs.Asked.size(), 0u);
+    Main->close();
+    ASSERT_EQ(Dialogs.Asked.size(), 1u);
+    EXPECT_TRUE(Dialogs.Asked[0].Text.startsWith("The settings could not be saved to '" +
+                                                 StoreFile() + "'"))
+        << Dialogs.Asked[0].Text.toStdString();
+    EXPECT_EQ(Dialogs.Asked[0].Caption, "Error");
 }
 
 TEST_F(MainFormTest, WindowsAreCreatedInStartOrder) {
@@ -316,18 +361,26 @@ TEST_F(MainFormTest, FilesThatCannotBeReadAreShownInTheErrorList) {
     Start();
     const QString Gone = Dir.filePath("gone.wav");
     Dialogs.FileAnswers.push_back({Gone, Wav("a.wav", 1)});
-    QStringList Shown;
-    ModalDriver Driver([&](QWidget *Modal) {
-        if (auto *Disp = qobject_cast<TDispForm *>(Modal)) {
-            Shown = Disp->Lines();
-            Disp->accept();
-        }
-    });
-    Action("AddAction")->trigger();
-    EXPECT_FALSE(Driver.TimedOut);
+    const QStringList Shown = ErrorsOfAdd();
     EXPECT_EQ(Shown, QStringList{"Error read file: " + Gone});
     EXPECT_EQ(Main->Windows().DispForm->Lines(), QStringList());
     EXPECT_EQ(WaveList()->RowCount(), 1);
+}
+
+TEST_F(MainFormTest, PlaylistEntriesThatAreMissingOrPipesAreShownInTheErrorList) {
+    Start();
+    Wav("Live: 1999.wav", 1);
+    ASSERT_EQ(::mkfifo(QFile::encodeName(Dir.filePath("pipe.wav")).constData(), 0600), 0);
+    const QString List = Dir.filePath("Best of: 2020.m3u");
+    QFile File(List);
+    ASSERT_TRUE(File.open(QIODevice::WriteOnly));
+    File.write("sub/../Live: 1999.wav\ngone.wav\npipe.wav\n");
+    File.close();
+    Dialogs.FileAnswers.push_back({List});
+    const QStringList Shown = ErrorsOfAdd();
+    EXPECT_EQ(Shown, (QStringList{"Error read file: " + Dir.filePath("gone.wav"),
+                                  "Error read file: " + Dir.filePath("pipe.wav")}));
+    ASSERT_EQ(WaveList()->RowCount(), 1);
 }
 
 TEST_F(MainFormTest, UnopenablePlaylistIsReportedAndAddsNothing) {

@@ -84,15 +84,17 @@ TEST(PlaylistParse, PLSWithoutUsableCountHasNoEntries) {
 
 // --- expansion on disk ---
 
-// Kept: existing files of the list's kind. Dropped: other kinds, missing files, playlists
-// (no nesting) and a line whose leading space names another file.
-TEST_F(PlaylistTest, M3UKeepsExistingEntriesOfTheListsKindInOrder) {
+// Kept: entries of the list's kind, missing ones too (the add reports them), among them a
+// line whose leading space names another file. Dropped: other kinds and playlists (no
+// nesting).
+TEST_F(PlaylistTest, M3UKeepsEntriesOfTheListsKindInOrderMissingOnesToo) {
     const QString b = touch("b.mp3"), a = touch("sub/a.MP2");
     touch("c.wav");
     WriteFile(path("other.m3u"), "b.mp3\n");
     WriteFile(path("list.m3u"),
               "#EXTM3U\nb.mp3\nsub\\a.MP2\nc.wav\nmissing.mp3\nother.m3u\n b.mp3\n");
-    EXPECT_EQ(expand(path("list.m3u"), lkMpeg), (QStringList{b, a}));
+    EXPECT_EQ(expand(path("list.m3u"), lkMpeg),
+              (QStringList{b, a, path("missing.mp3"), path(" b.mp3")}));
     EXPECT_EQ(expand(path("list.m3u"), lkWave), QStringList{path("c.wav")});
 }
 
@@ -149,4 +151,27 @@ TEST_F(PlaylistTest, UnreadableM3UStopsTheWholeDrop) {
     EXPECT_THROW(CollectDroppedFiles(
                      {QUrl::fromLocalFile(wav), QUrl::fromLocalFile(path("gone.m3u"))}, lkWave),
                  EPlaylistError);
+}
+
+TEST(PlaylistEntry, AColonIsPartOfALinuxNameAndOnlyALeadingDriveIsSpecial) {
+    EXPECT_EQ(ExtractFileName("/music/Live: 1999.wav"), "Live: 1999.wav");
+    EXPECT_EQ(ExtractFilePath("/music/Live: 1999.wav"), "/music/");
+    EXPECT_EQ(ChangeFileExt("/music/Live: 1999.wav", ".MP3"), "/music/Live: 1999.MP3");
+    EXPECT_EQ(ChangeFileExt("/music/a.b:c", ".MP3"), "/music/a.MP3");
+    EXPECT_EQ(ExtractFileName("C:song.mp3"), "song.mp3");
+    EXPECT_EQ(ExtractFilePath("C:\\Music\\a.mp3"), "C:\\Music\\");
+    EXPECT_EQ(ResolvePlaylistEntry("a.mp3", "/music/Best of: 2020.m3u"), "/music/a.mp3");
+    EXPECT_EQ(ResolvePlaylistEntry("Disc: 1/a.mp3", "/music/list.m3u"), "/music/Disc: 1/a.mp3");
+}
+
+TEST(PlaylistEntry, DotDotPartsAreCleanedFromPosixEntries) {
+    EXPECT_EQ(ResolvePlaylistEntry("../other/./a.mp3", "/music/lists/l.m3u"), "/music/other/a.mp3");
+    EXPECT_EQ(ResolvePlaylistEntry("..\\b.mp3", "/music/lists/l.m3u"), "/music/b.mp3");
+    EXPECT_EQ(ResolvePlaylistEntry("/x/../y.mp3", "/music/l.m3u"), "/y.mp3");
+}
+
+TEST_F(PlaylistTest, EntriesOfAPlaylistWithAColonInItsNameAreListed) {
+    const QString a = touch("Live: 1999.mp3");
+    WriteFile(path("Best of: 2020.m3u"), "Live: 1999.mp3\n");
+    EXPECT_EQ(expand(path("Best of: 2020.m3u"), lkMpeg), QStringList{a});
 }

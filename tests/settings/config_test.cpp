@@ -3,7 +3,9 @@
 #include "support/SettingNames.h"
 
 #include <QDataStream>
+#include <QDir>
 #include <QFile>
+#include <QFileInfo>
 #include <QMap>
 #include <QSet>
 #include <QSettings>
@@ -12,6 +14,8 @@
 #include <limits>
 #include <memory>
 #include <ostream>
+#include <sys/stat.h>
+#include <unistd.h>
 #include <vector>
 
 // Readable failure output for QString values.
@@ -250,7 +254,7 @@ TEST_F(SettingsTest, WriteWithoutCreateKeysNeedsAnExistingSection) {
     EXPECT_EQ(R.ReadInteger(Section, "N", -1), 3);
 }
 
-TEST_F(SettingsTest, UnwritableStoreIsSkippedSilently) {
+TEST_F(SettingsTest, UnwritableStoreIsReportedWithTheFileAndTheReason) {
     // A regular file where the store's folder should be: no one, not even root, can
     // create the store below it.
     QFile Blocker(Dir.filePath("blocked"));
@@ -258,9 +262,88 @@ TEST_F(SettingsTest, UnwritableStoreIsSkippedSilently) {
     Blocker.close();
     QSettings::setPath(QSettings::NativeFormat, QSettings::UserScope, Dir.filePath("blocked"));
     TConfig Config;
-    EXPECT_NO_THROW(Config.RegSetEx().WriteString(Section, "T", "x"));
-    EXPECT_NO_THROW(Config.Save());
+    try {
+        Config.Save();
+        FAIL() << "no exception";
+    } catch (const ERegistryError &E) {
+        EXPECT_TRUE(E.message().startsWith("The settings could not be saved to '" +
+                                           Dir.filePath("blocked/Brindle Team/Brindle.conf")))
+            << E.message().toStdString();
+        EXPECT_TRUE(E.message().contains("cannot be made")) << E.message().toStdString();
+    }
+    EXPECT_THROW(Config.RegSetEx().WriteString(Section, "T", "x"), ERegistryError);
     EXPECT_EQ(Config.RegSetEx().ReadString(Section, "T", "none"), "none");
+}
+
+TEST_F(SettingsTest, FolderInTheWayOfTheStoreIsReported) {
+    ASSERT_TRUE(QDir().mkpath(StoreFile()));
+    TConfig Config;
+    EXPECT_THROW(Config.Save(), ERegistryError);
+    EXPECT_THROW(Config.Load(), ERegistryError);
+    EXPECT_TRUE(QFileInfo(StoreFile()).isDir());
+}
+
+TEST_F(SettingsTest, ReadOnlyStoreIsReportedAndKeptAsItWas) {
+    if (::geteuid() == 0)
+        GTEST_SKIP() << "root writes read-only files";
+    StoreRaw("BitRate", 13);
+    QFile Store(StoreFile());
+    ASSERT_TRUE(Store.open(QIODevice::ReadOnly));
+    const QByteArray Before = Store.readAll();
+    Store.close();
+    ASSERT_TRUE(Store.setPermissions(QFileDevice::ReadOwner));
+    TConfig Config;
+    Config.Load();
+    Config.BitRate = 3;
+    try {
+        Config.Save();
+        FAIL() << "no exception";
+    } catch (const ERegistryError &E) {
+        EXPECT_EQ(E.message(),
+                  QStringLiteral("The settings could not be saved to '%1': Permission denied")
+                      .arg(StoreFile()));
+    }
+    ASSERT_TRUE(Store.open(QIODevice::ReadOnly));
+    EXPECT_EQ(Store.readAll(), Before);
+}
+
+TEST_F(SettingsTest, StoreThatIsAPipeOrADeviceIsRefusedWithoutBlocking) {
+    ASSERT_TRUE(QDir().mkpath(QFileInfo(StoreFile()).absolutePath()));
+    ASSERT_EQ(::mkfifo(QFile::encodeName(StoreFile()).constData(), 0600), 0);
+    TConfig Config;
+    try {
+        Config.Load();
+        FAIL() << "no exception";
+    } catch (const ERegistryError &E) {
+        EXPECT_EQ(
+            E.message(),
+            QStringLiteral("The settings file '%1' is a named pipe (FIFO), not a regular file")
+                .arg(StoreFile()));
+    }
+    EXPECT_EQ(Config, TConfigValues());
+    EXPECT_THROW(Config.Save(), ERegistryError);
+
+    // Through a symbolic link the device is neither read nor replaced by a text file.
+    ASSERT_TRUE(QFile::remove(StoreFile()));
+    ASSERT_TRUE(QFile::link("/dev/zero", StoreFile()));
+    EXPECT_THROW(Config.Load(), ERegistryError);
+    EXPECT_THROW(Config.Save(), ERegistryError);
+    EXPECT_TRUE(QFileInfo(StoreFile()).isSymLink());
+    EXPECT_FALSE(QFileInfo("/dev/zero").isFile());
+}
+
+TEST_F(SettingsTest, StoreBehindASymbolicLinkToAFileIsSavedThere) {
+    const QString Target = Dir.filePath("dotfiles/brindle.conf");
+    ASSERT_TRUE(QDir().mkpath(QFileInfo(Target).absolutePath()));
+    ASSERT_TRUE(QDir().mkpath(QFileInfo(StoreFile()).absolutePath()));
+    ASSERT_TRUE(QFile::link(Target, StoreFile()));
+    TConfig Saved;
+    static_cast<TConfigValues &>(Saved) = NonDefaultValues();
+    Saved.Save();
+    EXPECT_TRUE(QFileInfo(StoreFile()).isSymLink());
+    TConfig Loaded;
+    Loaded.Load();
+    ExpectSameValues(Loaded, NonDefaultValues());
 }
 
 TEST_F(SettingsTest, OnlyTheUsersOwnStoreIsRead) {
@@ -368,29 +451,31 @@ TEST_F(SettingsTest, ValueNamedPrivateIsIgnored) {
     EXPECT_TRUE(Config.Private);
 }
 
-TEST_F(SettingsTest, DataTypeErrorStopsLoadAtThatValue) {
+TEST_F(SettingsTest, DataTypeErrorGivesOnlyThatValueItsDefault) {
     TConfig Saved;
     static_cast<TConfigValues &>(Saved) = NonDefaultValues();
     Saved.Save();
-    StoreRaw("NormalizeFactor", "ninety");
+    StoreRaw("NormalizeFactor", "9O");
+    StoreRaw("Mode", "three");
 
     TConfig Loaded;
     try {
         Loaded.Load();
         FAIL() << "no exception";
     } catch (const ERegistryError &E) {
-        EXPECT_EQ(E.message(), "Invalid data type for 'NormalizeFactor'");
+        EXPECT_EQ(E.message(),
+                  "Invalid data type for 'NormalizeFactor'\nInvalid data type for 'Mode'");
     }
-    // Rows 1 to 6 were read; 7 and everything after it keep the defaults.
-    TConfigValues Expected;
-    const TConfigValues Stored = NonDefaultValues();
-    Expected.ConvertType = Stored.ConvertType;
-    Expected.SpecifyOutputFolder = Stored.SpecifyOutputFolder;
-    Expected.OpenOutputFolder = Stored.OpenOutputFolder;
-    Expected.OutputFolder = Stored.OutputFolder;
-    Expected.FavoriteBrowsFolder = Stored.FavoriteBrowsFolder;
-    Expected.FNormalizeVolume = Stored.FNormalizeVolume;
+    TConfigValues Expected = NonDefaultValues();
+    Expected.NormalizeFactor = TConfigValues().NormalizeFactor;
+    Expected.Mode = TConfigValues().Mode;
     ExpectSameValues(Loaded, Expected);
+
+    // Saved back on exit, the good values stay as they were.
+    Loaded.Save();
+    TConfig Again;
+    Again.Load();
+    ExpectSameValues(Again, Expected);
 }
 
 TEST_F(SettingsTest, AssignCopiesEveryField) {
