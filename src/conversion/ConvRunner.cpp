@@ -279,7 +279,7 @@ void TConvRunner::StartEncodeJob(TFileParam &Job) {
     emit ProgressChanged(0);
     TempName.clear();
     if (!CheckSameFile(Job, EncodeErrorLine(Job))) {
-        EndEncodeJob(Job);
+        EndEncodeJob();
         return;
     }
     if (!FConfig.FNormalizeVolume) {
@@ -323,7 +323,7 @@ void TConvRunner::NormalizeDone(TFileParam &Job, const QString &Temp, bool Faile
         FQuestions.ShowError(QStringLiteral("Normalize wave file fail."));
     }
     if (Aborted) {
-        EndEncodeJob(Job);
+        EndEncodeJob();
         return;
     }
 
@@ -335,7 +335,7 @@ void TConvRunner::NormalizeDone(TFileParam &Job, const QString &Temp, bool Faile
         Job.State = stError;
         FQuestions.AddMessage(EncodeErrorLine(Job));
         FQuestions.AddNote(QStringLiteral("  ") + partialError);
-        EndEncodeJob(Job);
+        EndEncodeJob();
         return;
     }
     FCoder->SetInputFiles({TempName.isEmpty() ? Job.SourcePath : TempName});
@@ -352,7 +352,7 @@ void TConvRunner::NormalizeDone(TFileParam &Job, const QString &Temp, bool Faile
         Job.State = stError;
         QFile::remove(FPartial);
         FPartial.clear();
-        EndEncodeJob(Job);
+        EndEncodeJob();
         return;
     }
     if (refusal != BE_ERR_SUCCESSFUL) {
@@ -364,7 +364,7 @@ void TConvRunner::NormalizeDone(TFileParam &Job, const QString &Temp, bool Faile
             FStop = true;
             emit CloseRequested();
         }
-        EndEncodeJob(Job);
+        EndEncodeJob();
         return;
     }
 
@@ -405,10 +405,10 @@ void TConvRunner::EncodeDone(TFileParam &Job, const TEncodeResult &Result) {
     }
     // Stopped by an abort, the job stays stProcessing with its partial output until the
     // abort question has been answered.
-    EndEncodeJob(Job);
+    EndEncodeJob();
 }
 
-void TConvRunner::EndEncodeJob(TFileParam &) {
+void TConvRunner::EndEncodeJob() {
     if (!TempName.isEmpty()) {
         QFile::remove(TempName);
         TempName.clear();

@@ -77,7 +77,6 @@ public:
     // done; false, with the reason in LibraryError, when it cannot be loaded. Encoding
     // never needs it; a decode batch loads it at its start.
     bool LoadLibrary();
-    TXaudioPlayer *XaudioPlayer() const { return FPlayer.get(); }
     const QString &LibraryError() const { return FLibraryError; }
 
     // Runner fields, readable after the batch.
@@ -123,7 +122,7 @@ private:
     void StartEncodeJob(TFileParam &Job);
     void NormalizeDone(TFileParam &Job, const QString &Temp, bool Failed);
     void EncodeDone(TFileParam &Job, const TEncodeResult &Result);
-    void EndEncodeJob(TFileParam &Job);
+    void EndEncodeJob();
 
     // 0 no job started, 1 a job under way, 3 a job failed to start.
     int StartNextDecode();
