@@ -17,22 +17,28 @@ public:
     TScriptQuestions(const QList<TFileParam *> &Jobs, bool Overwrite, bool Decoding)
         : FJobs(Jobs), FOverwrite(Overwrite), FDecoding(Decoding), FProgress(StderrIsTerminal()) {}
 
+    void SetRunner(const TConvRunner *Runner) { FRunner = Runner; }
+
     void SetCurrent(int Index) {
         Flush();
         FCurrent = Index;
     }
 
+    void SetSubject(int JobIndex) override {
+        if (JobIndex != FSubject)
+            Flush();
+        FSubject = JobIndex;
+    }
+
     int ConfirmOverwrite(const QString &Dest) override {
-        if (FOverwrite)
-            return mrYes;
+        (void)Dest;
+        return FOverwrite ? mrYes : mrNo;
+    }
+
+    void Skipped(const QString &Dest) override {
+        Flush();
         ClearProgress();
-        // Asked before the job is taken up: the source is the one of that destination.
-        QString source;
-        for (const TFileParam *job : FJobs)
-            if (job->DestPath == Dest)
-                source = job->SourcePath;
-        Fail(source, QStringLiteral("skipped: '%1' exists (-y overwrites)").arg(Dest));
-        return mrNo;
+        Fail(Source(), QStringLiteral("skipped: '%1' exists (-y overwrites)").arg(Dest));
     }
 
     bool ConfirmRefusal(const QString &Path) override {
@@ -76,10 +82,22 @@ public:
     }
 
     void Progress(int Percent) {
-        if (!FProgress || !Job())
+        if (!FProgress || FCurrent < 0 || FCurrent >= FJobs.size())
             return;
-        err() << "\r[" << FCurrent + 1 << '/' << FJobs.size() << "] " << Job()->FileName << ' '
-              << Percent << '%' << Qt::flush;
+        const TFileParam &current = *FJobs.at(FCurrent);
+        if (!FRunner || FRunner->JobSlots() == 1) {
+            err() << "\r[" << FCurrent + 1 << '/' << FJobs.size() << "] " << current.FileName << ' '
+                  << Percent << '%' << Qt::flush;
+        } else {
+            // The batch, then each running file; cut to the terminal's usual width.
+            QString line =
+                QStringLiteral("[%1/%2] %3%").arg(FCurrent + 1).arg(FJobs.size()).arg(Percent);
+            for (const TConvRunner::TRunningJob &running : FRunner->RunningJobs())
+                line += QStringLiteral("  %1 %2%")
+                            .arg(FJobs.at(running.Index)->FileName)
+                            .arg(running.Percent);
+            err() << "\r" << line.left(79) << "\033[K" << Qt::flush;
+        }
         FProgressShown = true;
     }
 
@@ -100,8 +118,10 @@ public:
     int Failed = 0;
 
 private:
+    // The job the runner's calls are about.
     const TFileParam *Job() const {
-        return FCurrent >= 0 && FCurrent < FJobs.size() ? FJobs.at(FCurrent) : nullptr;
+        const int index = FSubject >= 0 ? FSubject : FCurrent;
+        return index >= 0 && index < FJobs.size() ? FJobs.at(index) : nullptr;
     }
     QString Source() const { return Job() ? Job()->SourcePath : QString(); }
 
@@ -109,7 +129,9 @@ private:
     const bool FOverwrite;
     const bool FDecoding;
     const bool FProgress;
+    const TConvRunner *FRunner = nullptr;
     int FCurrent = -1;
+    int FSubject = -1;
     QString FPending;
     bool FProgressShown = false;
 };
@@ -141,12 +163,22 @@ bool ApplyNormalizeOption(const QString &Text, TConfig &Config) {
     return true;
 }
 
+bool ApplyJobsOption(const QString &Text, TConfig &Config) {
+    bool ok = false;
+    const int jobs = Text.toInt(&ok);
+    if (!ok || jobs < 1 || jobs > TConfig::MaxConvertJobs)
+        return false;
+    Config.ConvertJobs = jobs;
+    return true;
+}
+
 int RunBatch(TConfig &Config, const QList<TFileParam *> &Jobs, bool Overwrite) {
     // The question is always asked, and answered by -y; sources are never deleted here.
     Config.OverwritePrompt = true;
     Config.DeleteOriginalFile = false;
     TScriptQuestions questions(Jobs, Overwrite, Config.ConvertType == 1);
     TConvRunner runner(Config, questions);
+    questions.SetRunner(&runner);
     runner.Jobs = Jobs;
     QEventLoop loop;
     QObject::connect(&runner, &TConvRunner::JobStarted,

@@ -38,4 +38,7 @@ QString DestinationOf(const QString &Source, const QString &Folder, const QStrin
 // for any other text.
 bool ApplyNormalizeOption(const QString &Text, TConfig &Config);
 
+// -j N: up to N files converted at once (1..64). False for any other text.
+bool ApplyJobsOption(const QString &Text, TConfig &Config);
+
 } // namespace cli

@@ -21,7 +21,8 @@ int RunDecode(const QStringList &Args) {
     const QCommandLineOption outputDir({"o", "output-dir"}, {}, "DIR");
     const QCommandLineOption overwrite(QStringList{"y", "overwrite"});
     const QCommandLineOption normalize(QStringList{"normalize"}, {}, "PERCENT");
-    parser.addOptions({outputDir, overwrite, normalize});
+    const QCommandLineOption jobsOption({"j", "jobs"}, {}, "N");
+    parser.addOptions({outputDir, overwrite, normalize, jobsOption});
     if (!parser.parse(QStringList{QStringLiteral("decode")} + Args))
         return UsageError(parser.errorText());
     const QStringList files = parser.positionalArguments();
@@ -34,6 +35,10 @@ int RunDecode(const QStringList &Args) {
     config.FNormalizeVolume = false;
     if (parser.isSet(normalize) && !ApplyNormalizeOption(parser.value(normalize), config))
         return UsageError(QStringLiteral("normalize takes a peak level of 1 to 100 (percent)"));
+    // One file per core unless told; the outputs are the same either way.
+    config.ConvertJobs = 0;
+    if (parser.isSet(jobsOption) && !ApplyJobsOption(parser.value(jobsOption), config))
+        return UsageError(QStringLiteral("jobs takes a number of files of 1 to 64"));
 
     QString folder;
     if (parser.isSet(outputDir) && !MakeOutputFolder(parser.value(outputDir), folder))

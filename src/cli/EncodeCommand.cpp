@@ -62,7 +62,9 @@ int RunEncode(const QStringList &Args) {
     const QCommandLineOption vbr(QStringList{"vbr"}, {}, "QUALITY");
     const QCommandLineOption overwrite(QStringList{"y", "overwrite"});
     const QCommandLineOption normalize(QStringList{"normalize"}, {}, "PERCENT");
-    parser.addOptions({outputDir, bitrate, maxBitrate, mode, quality, vbr, overwrite, normalize});
+    const QCommandLineOption jobsOption({"j", "jobs"}, {}, "N");
+    parser.addOptions(
+        {outputDir, bitrate, maxBitrate, mode, quality, vbr, overwrite, normalize, jobsOption});
     if (!parser.parse(QStringList{QStringLiteral("encode")} + Args))
         return UsageError(parser.errorText());
     const QStringList files = parser.positionalArguments();
@@ -127,6 +129,10 @@ int RunEncode(const QStringList &Args) {
     config.FNormalizeVolume = false;
     if (parser.isSet(normalize) && !ApplyNormalizeOption(parser.value(normalize), config))
         return UsageError(QStringLiteral("normalize takes a peak level of 1 to 100 (percent)"));
+    // One file per core unless told; the outputs are the same either way.
+    config.ConvertJobs = 0;
+    if (parser.isSet(jobsOption) && !ApplyJobsOption(parser.value(jobsOption), config))
+        return UsageError(QStringLiteral("jobs takes a number of files of 1 to 64"));
 
     QString folder;
     if (parser.isSet(outputDir) && !MakeOutputFolder(parser.value(outputDir), folder))

@@ -9,15 +9,14 @@
 
 #include <atomic>
 #include <functional>
+#include <map>
 #include <memory>
 #include <optional>
 #include <set>
+#include <utility>
+#include <vector>
 
-class QThread;
-class QTimer;
 class TConfig;
-class TLameCoder;
-class TXaudioPlayer;
 
 // What a batch asks of whoever shows it. Every call comes on the thread that owns the
 // runner, and the batch waits for the answer.
@@ -40,6 +39,11 @@ public:
     // A job that succeeded with less than the whole source: a decoded stream that changed
     // its format or became undecodable part-way, whose WAV file ends there.
     virtual void Warn(const QString &Source, const QString &Why) = 0;
+    // The job at JobIndex is the one the calls that follow are about; with several jobs
+    // running, the calls of one job come together.
+    virtual void SetSubject(int JobIndex) { (void)JobIndex; }
+    // An existing destination was left alone, as the overwrite answer said.
+    virtual void Skipped(const QString &Dest) { (void)Dest; }
 };
 
 // Phases of a job, each with the caption the window shows.
@@ -48,11 +52,13 @@ QString PhaseCaption(int Phase);
 
 // Runs one conversion batch in either direction, the window's engine: the jobs, their
 // states and the counters, the overwrite decision, normalisation, abort and the deletion of
-// aborted outputs. Encoding, peak scans and normalisation run on a worker thread that
-// checks an abort flag after every chunk; the decoding library works on its own threads
-// and reports through the player's notifications. Outputs are written beside their
-// destination and renamed into place once complete, so a failure never destroys an
-// earlier file.
+// aborted outputs. Up to TConfig::ConvertJobCount() jobs run at once, each in a slot of its
+// own (encoder, decoder, worker thread, files); jobs are taken up in list order, and every
+// question is asked on the runner's thread one at a time. Encoding, peak scans and
+// normalisation run on a slot's worker thread, which checks an abort flag after every
+// chunk; the decoding library works on its own threads and reports through the slot's
+// player. Outputs are written beside their destination and renamed into place once
+// complete, so a failure never destroys an earlier file.
 class TConvRunner : public QObject {
     Q_OBJECT
 public:
@@ -64,22 +70,33 @@ public:
 
     // Resets the runner's fields and converts Jobs in the ConvertType direction.
     void Start();
-    // Asks running work to stop after its current chunk (the Abort button, a close).
+    // Asks all running work to stop after its current chunk (the Abort button, a close).
     void Abort();
     // After an abort, the answer to the question whether converted outputs are deleted:
     // Yes turns done and processing jobs into stAbortedRemoved, No turns processing jobs
-    // into stAborted. The outputs go once the interrupted job's output is closed.
+    // into stAborted. The outputs go once every interrupted job's output is closed.
     void AnswerAbort(bool DeleteConverted);
-    // True while a worker or a decode still owes its end.
+    // True while a job is under way.
     bool Busy() const;
 
-    // Loads the decoding library and creates the player of decode jobs unless that was
+    // Loads the decoding library and creates the players of decode jobs unless that was
     // done; false, with the reason in LibraryError, when it cannot be loaded. Encoding
     // never needs it; a decode batch loads it at its start.
     bool LoadLibrary();
     const QString &LibraryError() const { return FLibraryError; }
 
-    // Runner fields, readable after the batch.
+    // The jobs under way, in the order they were taken up, with their progress.
+    struct TRunningJob {
+        int Index;
+        int Percent; // of the job as a whole, all its phases
+    };
+    QList<TRunningJob> RunningJobs() const;
+    // How many jobs this batch runs at once.
+    int JobSlots() const { return FSlotsInUse; }
+
+    // Runner fields, readable after the batch. FileIndex: while encoding, the jobs ended
+    // or skipped; while decoding, the next job to take up. LastStarted: the decode job
+    // taken up last.
     int Total = 0;
     int FileIndex = 0;
     int LastStarted = -1;
@@ -97,6 +114,7 @@ public:
 
 signals:
     void PhaseChanged(int Phase);
+    // The job's progress when one job runs at a time; the batch's when several do.
     void ProgressChanged(int Percent);
     // The job at Index was taken up: labels and caption "File %d of %d".
     void JobStarted(int Index);
@@ -110,55 +128,93 @@ signals:
     void Idle();
 
 private:
+    struct TSlot;
     struct TEncodeResult;
 
-    void SetPhase(int Phase);
-    // Overwrite decision for the job at FileIndex: true to convert it; Cancelled set when
-    // the user ended the batch.
-    bool MayOverwrite(TFileParam &Job, bool &Cancelled);
-    bool CheckSameFile(TFileParam &Job, const QString &ErrorLine);
+    TSlot &NewSlot();
+    void SetPhase(TSlot &Slot, int Phase);
+    // A progress report of the slot's current phase, on the runner's thread.
+    void SlotProgress(TSlot &Slot, int Percent);
+    // The batch's progress, when it moved on or Always.
+    void EmitBatchProgress(bool Always);
+    // Overwrite decision for Job: true to convert it; Cancelled set when the user ended the
+    // batch.
+    bool MayOverwrite(int JobIndex, TFileParam &Job, bool &Cancelled);
+    bool CheckSameFile(TSlot &Slot, const QString &ErrorLine);
+    // The slot's job failed: its line in the error list and the reason under it.
+    void Fail(TSlot &Slot, const QString &ErrorLine, const QString &Why);
+    // What a job has to say in the error list waits until every job before it has ended,
+    // so that the list reads in list order however the jobs overlapped.
+    struct TReport {
+        enum TKind { Message, Note, Warning, Skip } Kind;
+        QString Text;
+        QString Why;
+    };
+    void Report(int JobIndex, TReport::TKind Kind, const QString &Text,
+                const QString &Why = QString());
+    void JobEnded(int JobIndex);
+    // The reports of ended jobs up to the first one still running, or All of them.
+    void ReleaseReports(bool All);
+    // A question about the job at JobIndex; work that ends meanwhile waits for the answer.
+    template <typename TQuestion> auto Ask(int JobIndex, TQuestion &&Question);
+    // Runs Then now, or once the open question has been answered.
+    void WhenNoQuestion(std::function<void()> Then);
+    void RunDeferred();
 
-    void RunEncodeBatch();
-    void StartEncodeJob(TFileParam &Job);
-    void NormalizeDone(TFileParam &Job, const QString &Temp, bool Failed);
-    void EncodeDone(TFileParam &Job, const TEncodeResult &Result);
-    void EndEncodeJob();
+    // Takes up jobs in list order while a slot is free; ends the batch when all are done.
+    void Dispatch();
+    // The slot's job has ended: its output, if still partial, waits for the abort answer.
+    void EndJob(TSlot &Slot);
+    void UpdateFileIndex();
+    // Progress 0 at a job's start: the job's bar, or the batch's with several jobs.
+    void ResetProgress();
 
-    // 0 no job started, 1 a job under way, 3 a job failed to start.
-    int StartNextDecode();
-    void DecodeFail(const QString &Why);
-    void CloseDecodeOutput();
-    void DecodeOutputClosed();
-    void FinishDecodeJob(TFileParam &Job);
-    // Starts jobs until one is under way; at the end of the list the batch has ended.
-    void NextDecodes();
+    void StartEncodeJob(TSlot &Slot);
+    void NormalizeDone(TSlot &Slot, const QString &Temp, bool Failed);
+    void EncodeDone(TSlot &Slot, const TEncodeResult &Result);
+    void EndEncodeJob(TSlot &Slot);
 
+    void StartDecodeJob(TSlot &Slot);
+    void DecodeFailToStart(TSlot &Slot, const QString &Why);
+    void DecodeFail(TSlot &Slot, const QString &Why);
+    void CloseDecodeOutput(TSlot &Slot);
+    void DecodeOutputClosed(TSlot &Slot);
+    void DecodeJobClosed(TSlot &Slot);
+    void FinishDecodeJob(TSlot &Slot);
+
+    void StopAll();
     void WorkEnded();
     void DeleteAbortedOutputs();
-    // Runs Work on a fresh worker thread and Then on this thread when it has returned.
-    void RunWorker(std::function<void()> Work, std::function<void()> Then);
+    // Runs Work on a fresh worker thread of the slot and Then on this thread when it has
+    // returned.
+    void RunWorker(TSlot &Slot, std::function<void()> Work, std::function<void()> Then);
 
     TConfig &FConfig;
     IConvQuestions &FQuestions;
-    std::unique_ptr<TLameCoder> FCoder;
-    std::unique_ptr<TXaudioPlayer> FPlayer;
+    std::vector<std::unique_ptr<TSlot>> FSlots;
+    int FSlotsInUse = 1;
     QString FLibraryError;
-    QThread *FWorker = nullptr;
     std::atomic<bool> FStop{false};
     bool FAbortAnswered = false;
-    std::atomic<int> FLastPercent{-1}; // written by the encoding worker too
+    bool FEnded = false;
+    bool FCancelled = false;
+
+    // Dispatch is not re-entered (a question's event loop, a job that ends at once).
+    bool FDispatching = false;
+    bool FDispatchAgain = false;
+    int FNext = 0;
+    int FAsking = 0;
+    std::vector<std::function<void()>> FDeferred;
+    TSlot *FShown = nullptr; // the job whose phases the window shows
+    int FBatchPercent = 0;
+    uint64_t FStartOrder = 0;
+
+    std::map<int, std::vector<TReport>> FReports;
+    std::vector<bool> FEndedJobs;
+    int FReleased = 0;
 
     // Jobs whose destination this batch wrote (only those are deleted after an abort).
     std::set<TFileParam *> FWritten;
-    // The output being written, beside its destination.
-    QString FPartial;
-    TFileParam *FPartialJob = nullptr;
-    TFileStamp FSourceStamp;
-
-    // Decode job in progress.
-    bool FDecoding = false;
-    bool FClosing = false;
-    QString FDecodeFailure;
-    QString FDecodeWarning;
-    QTimer *FStall = nullptr;
+    // Outputs of jobs interrupted by an abort, beside their destinations.
+    std::vector<std::pair<TFileParam *, QString>> FInterrupted;
 };

@@ -3,6 +3,7 @@
 #include <QDir>
 #include <QStandardPaths>
 #include <QStringList>
+#include <QThread>
 #include <algorithm>
 
 namespace {
@@ -30,6 +31,8 @@ QString NoText() {
 }
 
 constexpr bool SaveLast = true;
+
+const QString ConvertJobsName = QStringLiteral("ConvertJobs");
 
 constexpr TSetting Settings[] = {
     Integer("ConvertType", &V::ConvertType, 0),
@@ -137,6 +140,12 @@ bool TConfig::Load() {
             Problems.append(Error.message());
         }
     });
+    try {
+        ConvertJobs = Read(FRegSetEx, ConvertJobsName, ConvertJobs);
+    } catch (const ERegistryError &Error) {
+        ConvertJobs = 0;
+        Problems.append(Error.message());
+    }
     if (!Problems.isEmpty())
         throw ERegistryError(Problems.join(u'\n'));
     return true;
@@ -149,6 +158,8 @@ bool TConfig::Save() {
             if (S.SavedLast == Last)
                 Write(FRegSetEx, QLatin1StringView(S.Name), this->*Field);
         });
+        if (!Last)
+            Write(FRegSetEx, ConvertJobsName, ConvertJobs);
     }
     return true;
 }
@@ -156,6 +167,12 @@ bool TConfig::Save() {
 void TConfig::Assign(const TConfig &Source) {
     ForEachSetting(
         [this, &Source](const TSetting &, auto Field, auto) { this->*Field = Source.*Field; });
+    ConvertJobs = Source.ConvertJobs;
+}
+
+int TConfig::ConvertJobCount() const {
+    const int Jobs = ConvertJobs > 0 ? ConvertJobs : QThread::idealThreadCount();
+    return std::clamp(Jobs, 1, MaxConvertJobs);
 }
 
 int BitrateFromIndex(int Index) {

@@ -93,6 +93,14 @@ public:
     // Copies every stored setting of Source.
     void Assign(const TConfig &Source);
 
+    // How many files a batch converts at once, stored as "ConvertJobs" after the table's
+    // values (before LastOpenFolder, which stays the last one written). 0, the default,
+    // means one per core; 1 converts file after file.
+    int32_t ConvertJobs = 0;
+    // ConvertJobs as a number of files: at least 1, at most MaxConvertJobs.
+    int ConvertJobCount() const;
+    static constexpr int MaxConvertJobs = 64;
+
     TRegSetEx &RegSetEx() { return FRegSetEx; }
     const TRegSetEx &RegSetEx() const { return FRegSetEx; }
 

@@ -20,7 +20,9 @@
 #include <QShowEvent>
 #include <QSignalBlocker>
 #include <QSlider>
+#include <QSpinBox>
 #include <QTabWidget>
+#include <QThread>
 #include <QToolButton>
 #include <QVBoxLayout>
 
@@ -319,6 +321,18 @@ QWidget *TConfigForm::CreateGeneralTab() {
     Layout->addWidget(chkbDeleteOriginalFile);
     Layout->addWidget(chkbPlaySound);
     Layout->addWidget(chkbPromptCheckOption);
+
+    auto *JobsRow = new QHBoxLayout;
+    auto *JobsLabel = new QLabel(QStringLiteral("Convert up to"), Tab);
+    spinConvertJobs = new QSpinBox(Tab);
+    spinConvertJobs->setObjectName(QStringLiteral("spinConvertJobs"));
+    spinConvertJobs->setRange(1, TConfig::MaxConvertJobs);
+    JobsLabel->setBuddy(spinConvertJobs);
+    JobsRow->addWidget(JobsLabel);
+    JobsRow->addWidget(spinConvertJobs);
+    JobsRow->addWidget(new QLabel(QStringLiteral("files at once"), Tab));
+    JobsRow->addStretch();
+    Layout->addLayout(JobsRow);
     Layout->addStretch();
 
     connect(rabSameInputFolder, &QRadioButton::toggled, this,
@@ -486,6 +500,7 @@ void TConfigForm::FormShow() {
     edtFavoriteBrowsFolder->setText(C.FavoriteBrowsFolder);
     edtNormalizeFactor->setText(QString::number(C.NormalizeFactor));
     UpDown1->SetPosition(C.NormalizeFactor);
+    spinConvertJobs->setValue(C.ConvertJobCount());
     for (const TSettingControl &Control : FSettingControls)
         Control.Fill(C);
     chkbOpenOutputFolder->setEnabled(rabSpecifyOutputFolder->isChecked());
@@ -630,6 +645,10 @@ void TConfigForm::btnOKClick() {
     C.OutputFolder = Folder;
     C.FavoriteBrowsFolder = edtFavoriteBrowsFolder->text().trimmed();
     C.NormalizeFactor = Factor;
+    // Left at one per core, the setting keeps following the machine it runs on.
+    const int Jobs = spinConvertJobs->value();
+    if (C.ConvertJobs > 0 || Jobs != QThread::idealThreadCount())
+        C.ConvertJobs = Jobs;
     for (const TSettingControl &Control : FSettingControls)
         Control.Store(C);
     accept();

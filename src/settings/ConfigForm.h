@@ -19,6 +19,7 @@ class QMenu;
 class QPushButton;
 class QRadioButton;
 class QSlider;
+class QSpinBox;
 class QTabWidget;
 class QToolButton;
 
@@ -145,6 +146,7 @@ private:
     QCheckBox *chkbDeleteOriginalFile = nullptr;
     QCheckBox *chkbPlaySound = nullptr;
     QCheckBox *chkbPromptCheckOption = nullptr;
+    QSpinBox *spinConvertJobs = nullptr;
 
     QToolButton *sbtnLamePresets = nullptr;
     QMenu *pmLamePresets = nullptr;

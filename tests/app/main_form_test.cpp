@@ -128,13 +128,14 @@ protected:
 
 // --- Start and close ---------------------------------------------------------------------
 
-TEST_F(MainFormTest, StartAndCloseWritesAllTwentySevenSettings) {
+TEST_F(MainFormTest, StartAndCloseWritesAllTwentySevenSettingsAndTheJobCount) {
     Start();
     Config().NormalizeFactor = 90;
     Main->close();
     auto S = Store();
     QStringList Stored = S->childKeys();
-    EXPECT_EQ(Stored.size(), 27);
+    EXPECT_EQ(Stored.size(), 28);
+    EXPECT_EQ(S->value("ConvertJobs").toInt(), 0) << "one per core unless chosen";
     for (const QString &Name : SettingNames)
         EXPECT_TRUE(Stored.contains(Name)) << Name.toStdString();
     EXPECT_EQ(S->value("NormalizeFactor").toInt(), 90);

@@ -121,3 +121,40 @@ TEST_F(CliTest, UsageErrorsExitWithTwoAndWriteNothing) {
     }
     EXPECT_FALSE(QFile::exists(path("a.MP3")));
 }
+
+TEST_F(CliTest, SeveralFilesAtOnceGiveTheOutputsAndMessagesOfOneAfterTheOther) {
+    QStringList sources;
+    for (int i = 0; i < 5; ++i) {
+        const QString name = path(QStringLiteral("%1.wav").arg(i));
+        if (i == 2)
+            WriteFile(name, QByteArray("RIFF....WAVEjunk"));
+        else
+            WriteSineWav(name, 2, 44100, 4.0 - i * 0.7, 300 + 100 * i);
+        sources << name;
+    }
+    for (const char *folder : {"one", "many"}) {
+        QDir().mkpath(path(folder));
+        WriteFile(path(QStringLiteral("%1/3.MP3").arg(folder)), "older");
+    }
+    const Result one = Run(QStringList{"encode", "-j", "1", "-o", path("one")} + sources);
+    const Result many = Run(QStringList{"encode", "-j", "3", "-o", path("many")} + sources);
+    EXPECT_EQ(one.exitCode, 1);
+    EXPECT_EQ(many.exitCode, one.exitCode);
+    QString expected = one.err;
+    expected.replace(path("one"), path("many"));
+    EXPECT_EQ(many.err, expected) << "one line per file, in list order";
+    EXPECT_EQ(one.err.count('\n'), 2) << one.err.toStdString();
+    for (int i : {0, 1, 4}) {
+        const QString name = QStringLiteral("/%1.MP3").arg(i);
+        EXPECT_TRUE(ReadFile(path("one") + name) == ReadFile(path("many") + name))
+            << name.toStdString();
+    }
+    EXPECT_EQ(ReadFile(path("many/3.MP3")), "older");
+
+    const Result decoded =
+        Run(QStringList{"decode", "-j", "4", "-o", path("wav"), path("one/0.MP3"),
+                        path("one/1.MP3"), path("one/4.MP3")});
+    EXPECT_EQ(decoded.exitCode, 0) << decoded.err.toStdString();
+    EXPECT_EQ(Run({"encode", "-j", "0", sources[0]}).exitCode, 2);
+    EXPECT_EQ(Run({"decode", "--jobs", "many", sources[0]}).exitCode, 2);
+}

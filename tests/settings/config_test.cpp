@@ -10,6 +10,7 @@
 #include <QSet>
 #include <QSettings>
 #include <QTemporaryDir>
+#include <QThread>
 #include <gtest/gtest.h>
 #include <limits>
 #include <memory>
@@ -423,9 +424,11 @@ TEST_F(SettingsTest, SaveWritesExactlyTheTableValuesBooleansAsZeroOrOne) {
     QMap<QString, QString> Stored;
     for (const QString &Line : Lines.mid(1))
         Stored.insert(Line.section('=', 0, 0), Line.section('=', 1));
-    EXPECT_EQ(Stored.size(), 27);
+    EXPECT_EQ(Stored.size(), 28);
+    QStringList Names = ValueNames;
+    Names.append("ConvertJobs");
     EXPECT_EQ(QSet<QString>(Stored.keyBegin(), Stored.keyEnd()),
-              QSet<QString>(ValueNames.begin(), ValueNames.end()));
+              QSet<QString>(Names.begin(), Names.end()));
     for (const QString &Name : BooleanNames)
         EXPECT_TRUE(Stored[Name] == "0" || Stored[Name] == "1")
             << Name.toStdString() << "=" << Stored[Name].toStdString();
@@ -529,10 +532,12 @@ TEST_F(SettingsTest, SaveWritesLastOpenFolderLast) {
         }
         Before = QSet<QString>(Keys.begin(), Keys.end());
     }
+    // The job count is kept beside the table, before the last folder.
     QStringList Expected = ValueNames;
+    Expected.append("ConvertJobs");
     Expected.move(Expected.indexOf("LastOpenFolder"), Expected.size() - 1);
     EXPECT_EQ(Order, Expected);
-    EXPECT_EQ(RecordedKeys.size(), 27u) << "one sync per value";
+    EXPECT_EQ(RecordedKeys.size(), 28u) << "one sync per value";
 
     // Loading through the same format gives the values back.
     TConfig Loaded;
@@ -581,3 +586,29 @@ TEST(BitrateTest, OutOfRangeIndicesAreClampedToTheNearestEntry) {
 }
 
 } // namespace
+
+TEST_F(SettingsTest, TheJobCountFollowsTheCoresUntilChosenAndSurvivesABadValue) {
+    TConfig Config;
+    EXPECT_EQ(Config.ConvertJobs, 0);
+    EXPECT_EQ(Config.ConvertJobCount(), std::max(1, QThread::idealThreadCount()));
+    Config.ConvertJobs = 3;
+    Config.Save();
+    TConfig Loaded;
+    Loaded.Load();
+    EXPECT_EQ(Loaded.ConvertJobs, 3);
+    TConfig Copy;
+    Copy.Assign(Loaded);
+    EXPECT_EQ(Copy.ConvertJobCount(), 3);
+    Copy.ConvertJobs = 1000;
+    EXPECT_EQ(Copy.ConvertJobCount(), TConfig::MaxConvertJobs);
+
+    {
+        QSettings Settings(StoreFile(), QSettings::IniFormat);
+        Settings.setValue("1.27/ConvertJobs", "many");
+        Settings.setValue("1.27/NormalizeFactor", 50);
+    }
+    TConfig Bad;
+    EXPECT_THROW(Bad.Load(), ERegistryError);
+    EXPECT_EQ(Bad.ConvertJobs, 0);
+    EXPECT_EQ(Bad.NormalizeFactor, 50) << "the other values still load";
+}
