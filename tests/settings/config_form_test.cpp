@@ -18,6 +18,7 @@
 #include <QPushButton>
 #include <QRadioButton>
 #include <QSlider>
+#include <QSpinBox>
 #include <QTabWidget>
 #include <QTemporaryDir>
 #include <QTimer>
@@ -487,3 +488,20 @@ TEST_F(ConfigFormTest, MissingManualIsReported) {
 } // namespace
 
 #include "config_form_test.moc"
+
+TEST_F(ConfigFormTest, TheJobCountShowsTheCoresAndStaysFollowingThemUnlessChanged) {
+    Open();
+    QSpinBox *Jobs = Find<QSpinBox>("spinConvertJobs");
+    EXPECT_EQ(Jobs->value(), Config.ConvertJobCount());
+    EXPECT_EQ(Jobs->minimum(), 1);
+    Click("btnOK");
+    EXPECT_EQ(Config.ConvertJobs, 0) << "left as it was: one per core on any machine";
+
+    const int Other = Jobs->value() == 1 ? 2 : 1;
+    Open();
+    Jobs->setValue(Other);
+    Click("btnOK");
+    EXPECT_EQ(Config.ConvertJobs, Other);
+    Open();
+    EXPECT_EQ(Jobs->value(), Other);
+}
