@@ -98,9 +98,9 @@ int main(int argc, char **argv) {
         std::printf("window %s, %lld files, median of %d interleaved rounds: 1 at a time %.2f s, "
                     "%d at once %.2f s (%d converted), ratio %.3f; first job to end %.2f s "
                     "against %.2f s, ratio %.3f\n",
-                    encoding ? "encode" : "decode", static_cast<long long>(sources.size()),
-                    rounds, one, jobs, many, done, one > 0 ? many / one : 0.0, oneBatch,
-                    manyBatch, oneBatch > 0 ? manyBatch / oneBatch : 0.0);
+                    encoding ? "encode" : "decode", static_cast<long long>(sources.size()), rounds,
+                    one, jobs, many, done, one > 0 ? many / one : 0.0, oneBatch, manyBatch,
+                    oneBatch > 0 ? manyBatch / oneBatch : 0.0);
     }
     return 0;
 }
