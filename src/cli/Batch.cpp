@@ -6,6 +6,7 @@
 #include "platform/UserDialogs.h"
 #include "settings/Config.h"
 
+#include <QCommandLineParser>
 #include <QEventLoop>
 #include <QFileInfo>
 
@@ -153,23 +154,28 @@ TFileParam &TCliJobs::Add(const QString &Source, const QString &Folder, const QS
     return *FJobs.back();
 }
 
-bool ApplyNormalizeOption(const QString &Text, TConfig &Config) {
-    bool ok = false;
-    const int percent = Text.toInt(&ok);
-    if (!ok || percent < 1 || percent > 100)
-        return false;
-    Config.FNormalizeVolume = true;
-    Config.NormalizeFactor = percent;
-    return true;
-}
-
-bool ApplyJobsOption(const QString &Text, TConfig &Config) {
-    bool ok = false;
-    const int jobs = Text.toInt(&ok);
-    if (!ok || jobs < 1 || jobs > TConfig::MaxConvertJobs)
-        return false;
-    Config.ConvertJobs = jobs;
-    return true;
+QString ApplyBatchOptions(const QCommandLineParser &Parser, const QCommandLineOption &Normalize,
+                          const QCommandLineOption &Jobs, TConfig &Config) {
+    // A script's output does not change with the program's stored options.
+    Config.FNormalizeVolume = false;
+    if (Parser.isSet(Normalize)) {
+        bool ok = false;
+        const int percent = Parser.value(Normalize).toInt(&ok);
+        if (!ok || percent < 1 || percent > 100)
+            return QStringLiteral("normalize takes a peak level of 1 to 100 (percent)");
+        Config.FNormalizeVolume = true;
+        Config.NormalizeFactor = percent;
+    }
+    // One file per core unless told; the outputs are the same either way.
+    Config.ConvertJobs = 0;
+    if (Parser.isSet(Jobs)) {
+        bool ok = false;
+        const int jobs = Parser.value(Jobs).toInt(&ok);
+        if (!ok || jobs < 1 || jobs > TConfig::MaxConvertJobs)
+            return QStringLiteral("jobs takes a number of files of 1 to 64");
+        Config.ConvertJobs = jobs;
+    }
+    return QString();
 }
 
 int RunBatch(TConfig &Config, const QList<TFileParam *> &Jobs, bool Overwrite) {

@@ -7,6 +7,8 @@
 #include <memory>
 #include <vector>
 
+class QCommandLineOption;
+class QCommandLineParser;
 class TConfig;
 
 namespace cli {
@@ -34,11 +36,10 @@ private:
 // separator), with the extension replaced by Ext.
 QString DestinationOf(const QString &Source, const QString &Folder, const QString &Ext);
 
-// --normalize PERCENT: normalisation on, to a peak of PERCENT (1..100) of full scale. False
-// for any other text.
-bool ApplyNormalizeOption(const QString &Text, TConfig &Config);
-
-// -j N: up to N files converted at once (1..64). False for any other text.
-bool ApplyJobsOption(const QString &Text, TConfig &Config);
+// The options encode and decode share, applied to Config for this run: --normalize PERCENT
+// (normalisation on, to a peak of 1..100 percent of full scale; off without it) and -j N (up
+// to N files at once, 1..64; one per core without it). Returns the usage error, or nothing.
+QString ApplyBatchOptions(const QCommandLineParser &Parser, const QCommandLineOption &Normalize,
+                          const QCommandLineOption &Jobs, TConfig &Config);
 
 } // namespace cli

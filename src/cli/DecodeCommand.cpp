@@ -32,13 +32,9 @@ int RunDecode(const QStringList &Args) {
     // Only the normalisation settings matter here; the stored ones are not read, so that a
     // script's result does not depend on the program's options.
     TConfig config;
-    config.FNormalizeVolume = false;
-    if (parser.isSet(normalize) && !ApplyNormalizeOption(parser.value(normalize), config))
-        return UsageError(QStringLiteral("normalize takes a peak level of 1 to 100 (percent)"));
-    // One file per core unless told; the outputs are the same either way.
-    config.ConvertJobs = 0;
-    if (parser.isSet(jobsOption) && !ApplyJobsOption(parser.value(jobsOption), config))
-        return UsageError(QStringLiteral("jobs takes a number of files of 1 to 64"));
+    if (const QString error = ApplyBatchOptions(parser, normalize, jobsOption, config);
+        !error.isEmpty())
+        return UsageError(error);
 
     QString folder;
     if (parser.isSet(outputDir) && !MakeOutputFolder(parser.value(outputDir), folder))

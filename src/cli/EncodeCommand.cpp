@@ -124,15 +124,10 @@ int RunEncode(const QStringList &Args) {
                               .arg(BitrateFromIndex(config.BitRate))
                               .arg(BitrateFromIndex(config.MaxBitRate)));
 
-    // Normalisation only when asked for here: a script's output does not change with the
-    // program's options dialog.
-    config.FNormalizeVolume = false;
-    if (parser.isSet(normalize) && !ApplyNormalizeOption(parser.value(normalize), config))
-        return UsageError(QStringLiteral("normalize takes a peak level of 1 to 100 (percent)"));
-    // One file per core unless told; the outputs are the same either way.
-    config.ConvertJobs = 0;
-    if (parser.isSet(jobsOption) && !ApplyJobsOption(parser.value(jobsOption), config))
-        return UsageError(QStringLiteral("jobs takes a number of files of 1 to 64"));
+    // Normalisation only when asked for here, and the job count.
+    if (const QString error = ApplyBatchOptions(parser, normalize, jobsOption, config);
+        !error.isEmpty())
+        return UsageError(error);
 
     QString folder;
     if (parser.isSet(outputDir) && !MakeOutputFolder(parser.value(outputDir), folder))

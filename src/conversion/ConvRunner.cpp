@@ -242,6 +242,13 @@ void TConvRunner::SetPhase(TSlot &S, int Phase) {
     EmitBatchProgress(true);
 }
 
+std::function<void(int)> TConvRunner::WorkerProgress(TSlot &S) {
+    return [this, &S](int Percent) {
+        QMetaObject::invokeMethod(
+            this, [this, &S, Percent] { SlotProgress(S, Percent); }, Qt::QueuedConnection);
+    };
+}
+
 void TConvRunner::SlotProgress(TSlot &S, int Percent) {
     if (!S.Job)
         return;
@@ -311,10 +318,6 @@ void TConvRunner::Start() {
 }
 
 void TConvRunner::Abort() {
-    StopAll();
-}
-
-void TConvRunner::StopAll() {
     Aborted = true;
     FStop = true;
     for (const auto &S : FSlots) {
@@ -592,10 +595,7 @@ void TConvRunner::StartEncodeJob(TSlot &S) {
     RunWorker(
         S,
         [this, &S, source, wave, folder, target, temp, failed] {
-            const auto progress = [this, &S](int Percent) {
-                QMetaObject::invokeMethod(
-                    this, [this, &S, Percent] { SlotProgress(S, Percent); }, Qt::QueuedConnection);
-            };
+            const auto progress = WorkerProgress(S);
             try {
                 double peak = 0;
                 if (!ScanPeak(source, wave, peak, FStop, progress) || FStop)
@@ -662,7 +662,7 @@ void TConvRunner::NormalizeDone(TSlot &S, const QString &Temp, bool Failed) {
         QFile::remove(S.Partial);
         S.Partial.clear();
         if (!Ask(S.Index, [&] { return FQuestions.ConfirmRefusal(Job.SourcePath); })) {
-            StopAll();
+            Abort();
             emit CloseRequested();
         }
         EndEncodeJob(S);
@@ -832,10 +832,7 @@ void TConvRunner::DecodeJobClosed(TSlot &S) {
     RunWorker(
         S,
         [this, &S, decoded, folder, target, temp, ok] {
-            const auto progress = [this, &S](int Percent) {
-                QMetaObject::invokeMethod(
-                    this, [this, &S, Percent] { SlotProgress(S, Percent); }, Qt::QueuedConnection);
-            };
+            const auto progress = WorkerProgress(S);
             try {
                 TWaveFileInfo info;
                 if (!ReadWaveFileInfo(decoded, info))

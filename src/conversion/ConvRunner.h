@@ -135,6 +135,8 @@ private:
     void SetPhase(TSlot &Slot, int Phase);
     // A progress report of the slot's current phase, on the runner's thread.
     void SlotProgress(TSlot &Slot, int Percent);
+    // A progress report for a worker's routine: handed to the slot on the runner's thread.
+    std::function<void(int)> WorkerProgress(TSlot &Slot);
     // The batch's progress, when it moved on or Always.
     void EmitBatchProgress(bool Always);
     // Overwrite decision for Job: true to convert it; Cancelled set when the user ended the
@@ -182,7 +184,6 @@ private:
     void DecodeJobClosed(TSlot &Slot);
     void FinishDecodeJob(TSlot &Slot);
 
-    void StopAll();
     void WorkEnded();
     void DeleteAbortedOutputs();
     // Runs Work on a fresh worker thread of the slot and Then on this thread when it has
