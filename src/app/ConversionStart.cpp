@@ -66,7 +66,8 @@ void TConversionStart::StartConversion(TFileListView &List, TConvForm &ConvForm,
         return;
     const int jobCount = int(jobs.size());
     jobs.clear(); // the records of deleted rows go with them
-    if (FConfig.DeleteOriginalFile)
+    // An aborted batch deletes no source, whatever was converted before the abort.
+    if (FConfig.DeleteOriginalFile && !runner.Aborted)
         DeleteConvertedSources(List, jobCount);
     List.RefreshStates();
     if (FConfig.PlaySound && runner.Finished && !runner.Aborted && runner.ConvertedCount > 0)
@@ -88,7 +89,9 @@ void TConversionStart::DeleteConvertedSources(TFileListView &List, int Count) {
             ++row;
         if (row == List.RowCount())
             break;
-        if (QFile::remove(List.Record(row)->SourcePath))
+        // Only a source whose output is there: the output is the user's audio now.
+        const TFileParam &record = *List.Record(row);
+        if (QFileInfo(record.DestPath).isFile() && QFile::remove(record.SourcePath))
             List.DeleteRow(row);
         else
             List.Record(row)->State = stRemoveFailed;

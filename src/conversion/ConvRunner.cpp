@@ -1,5 +1,6 @@
 #include "conversion/ConvRunner.h"
 
+#include "conversion/Destinations.h"
 #include "conversion/Normalize.h"
 #include "conversion/SafeOutput.h"
 #include "encoder/EncoderSettings.h"
@@ -48,6 +49,20 @@ QString DecodeErrorLine(const TFileParam &Job) {
 // A write error names the hidden partial file; the user knows the destination.
 QString WithDestination(QString Text, const QString &Partial, const TFileParam &Job) {
     return Partial.isEmpty() ? Text : Text.replace(Partial, Job.DestPath);
+}
+
+QString NormalizeFailure(const QString &Why) {
+    return QStringLiteral("Normalize wave file fail. ") + Why;
+}
+
+// What the error list says of a destination that another job of the batch had.
+QString MovedDestinationText(const TMovedDestination &Moved, const QList<TFileParam *> &Jobs) {
+    const TFileParam &other = *Jobs.at(Moved.Other);
+    const QString whose = Moved.Source
+                              ? QStringLiteral("is the source file '%1'").arg(other.SourcePath)
+                              : QStringLiteral("is also the output of '%1'").arg(other.SourcePath);
+    return QStringLiteral("'%1' %2 in this batch; the output is written as '%3'.")
+        .arg(Moved.Taken, whose, Jobs.at(Moved.Job)->DestPath);
 }
 
 } // namespace
@@ -306,11 +321,17 @@ void TConvRunner::Start() {
     FInterrupted.clear();
     FReports.clear();
     FEndedJobs.assign(size_t(Total), false);
+    FReportedJobs.assign(size_t(Total), false);
     FReleased = 0;
     FSlotsInUse = std::clamp(FConfig.ConvertJobCount(), 1, std::max(Total, 1));
     while (int(FSlots.size()) < FSlotsInUse)
         NewSlot();
     FQuestions.ClearMessages();
+    // Decided before any job starts, so that jobs running at once cannot take each other's
+    // names, and a source never becomes another job's output.
+    for (const TMovedDestination &moved : SeparateDestinations(Jobs))
+        Report(moved.Job, TReport::Warning, Jobs.at(moved.Job)->SourcePath,
+               MovedDestinationText(moved, Jobs));
     emit ProgressChanged(0);
     if (FConfig.ConvertType != 0)
         LoadLibrary(); // without it each decode job fails at once with the reason
@@ -337,10 +358,15 @@ void TConvRunner::Abort() {
 void TConvRunner::AnswerAbort(bool DeleteConverted) {
     DeleteOnClose = DeleteConverted;
     for (TFileParam *Job : Jobs) {
-        if (DeleteConverted && (Job->State == stProcessing || Job->State == stDone))
+        // An aborted batch deletes no source: Yes takes back what the batch converted, the
+        // outputs of sources marked for deletion among them; No keeps every source too.
+        if (DeleteConverted && (Job->State == stProcessing || Job->State == stDone ||
+                                Job->State == stDoneRemoveSource))
             Job->State = stAbortedRemoved;
         else if (!DeleteConverted && Job->State == stProcessing)
             Job->State = stAborted;
+        else if (Job->State == stDoneRemoveSource)
+            Job->State = stDone;
     }
     FAbortAnswered = true;
     if (!Busy())
@@ -418,6 +444,17 @@ void TConvRunner::Fail(TSlot &S, const QString &ErrorLine, const QString &Why) {
 void TConvRunner::Report(int JobIndex, TReport::TKind Kind, const QString &Text,
                          const QString &Why) {
     FReports[JobIndex].push_back({Kind, Text, Why});
+    if (JobIndex >= 0 && JobIndex < int(FReportedJobs.size()))
+        FReportedJobs[JobIndex] = true;
+}
+
+void TConvRunner::MarkDone(TSlot &S) {
+    // A source is deleted only when its output is whole and nothing was said about the job:
+    // a warning means the output is not all the source holds, or not where it was expected.
+    const bool spoken =
+        S.Index >= 0 && S.Index < int(FReportedJobs.size()) && FReportedJobs[S.Index];
+    S.J().State = FConfig.DeleteOriginalFile && !spoken ? stDoneRemoveSource : stDone;
+    ++ConvertedCount;
 }
 
 void TConvRunner::JobEnded(int JobIndex) {
@@ -580,55 +617,68 @@ void TConvRunner::StartEncodeJob(TSlot &S) {
         EndEncodeJob(S);
         return;
     }
-    if (!FConfig.FNormalizeVolume) {
-        NormalizeDone(S, QString(), false);
-        return;
+    // The header is read again now: the file may have been replaced since it was listed, and
+    // what is encoded must be what was checked. A change while it is encoded fails the job.
+    S.SourceStamp = FileStampOf(Job.SourcePath);
+    QString problem = RegularFileProblem(Job.SourcePath);
+    // Headerless PCM (brindle-cli takes it from .pcm and .raw files) has nothing to re-read.
+    if (problem.isEmpty() && Job.WaveData.Valid) {
+        try {
+            if (!ReadWaveFileInfo(Job.SourcePath, Job.WaveData))
+                problem = WaveFileProblem(Job.WaveData);
+        } catch (const Exception &Error) {
+            problem = Error.message();
+        }
     }
-
-    SetPhase(S, phScanPeak);
-    const QString source = Job.SourcePath;
-    const TWaveFileInfo wave = Job.WaveData;
-    const QString folder = QFileInfo(Job.DestPath).absolutePath();
-    const int target = FConfig.NormalizeFactor;
-    auto temp = std::make_shared<QString>();
-    auto failed = std::make_shared<bool>(false);
-    RunWorker(
-        S,
-        [this, &S, source, wave, folder, target, temp, failed] {
-            const auto progress = WorkerProgress(S);
-            try {
-                double peak = 0;
-                if (!ScanPeak(source, wave, peak, FStop, progress) || FStop)
-                    return;
-                QMetaObject::invokeMethod(this, [this, &S] { SetPhase(S, phNormalize); });
-                const double level = PeakLevel(peak);
-                if (level <= 0)
-                    return; // nothing above zero: left as it is
-                if (!NormalizeWave(source, wave, target / level, folder, *temp, FStop, progress))
-                    *failed = true;
-            } catch (const Exception &) {
-                *failed = true;
-            }
-        },
-        [this, &S, temp, failed] { NormalizeDone(S, *temp, *failed); });
-}
-
-void TConvRunner::NormalizeDone(TSlot &S, const QString &Temp, bool Failed) {
-    TFileParam &Job = S.J();
-    S.Temp = Temp;
-    TempName = Temp;
-    if (Failed) {
-        if (!S.Temp.isEmpty())
-            QFile::remove(S.Temp);
-        S.Temp.clear();
-        TempName.clear();
-        Ask(S.Index, [this] { FQuestions.ShowError(QStringLiteral("Normalize wave file fail.")); });
-    }
-    if (Aborted) {
+    if (!problem.isEmpty()) {
+        Fail(S, EncodeErrorLine(Job), problem);
         EndEncodeJob(S);
         return;
     }
+    if (!FConfig.FNormalizeVolume) {
+        EncodeJob(S);
+        return;
+    }
+    NormalizeJob(S, Job.SourcePath, [this, &S](const TNormalizeResult &Result) {
+        if (Aborted) {
+            EndEncodeJob(S);
+        } else if (!Result.Error.isEmpty()) {
+            // Not encoded unscaled: the user asked for a level, and would not learn otherwise
+            // that the output misses it.
+            Fail(S, EncodeErrorLine(S.J()), NormalizeFailure(Result.Error));
+            EndEncodeJob(S);
+        } else {
+            EncodeJob(S);
+        }
+    });
+}
 
+void TConvRunner::NormalizeJob(TSlot &S, const QString &Path,
+                               std::function<void(const TNormalizeResult &)> Then) {
+    SetPhase(S, phScanPeak);
+    const QString folder = QFileInfo(S.J().DestPath).absolutePath();
+    const int target = FConfig.NormalizeFactor;
+    auto result = std::make_shared<TNormalizeResult>();
+    RunWorker(
+        S,
+        [this, &S, Path, folder, target, result] {
+            *result = NormalizeToPeak(
+                Path, target, folder, FStop,
+                [this, &S] {
+                    QMetaObject::invokeMethod(
+                        this, [this, &S] { SetPhase(S, phNormalize); }, Qt::QueuedConnection);
+                },
+                WorkerProgress(S));
+        },
+        [this, &S, result, Then = std::move(Then)] {
+            S.Temp = result->Temp;
+            TempName = S.Temp;
+            Then(*result);
+        });
+}
+
+void TConvRunner::EncodeJob(TSlot &S) {
+    TFileParam &Job = S.J();
     SetPhase(S, phEncode);
     QString partialError;
     S.Partial = CreatePartialOutput(Job.DestPath, partialError);
@@ -691,11 +741,14 @@ void TConvRunner::EncodeDone(TSlot &S, const TEncodeResult &Result) {
         S.Partial.clear();
     } else if (!Aborted) {
         QString why;
-        if (ReplaceFile(S.Partial, Job.DestPath, why)) {
+        if (FileStampOf(Job.SourcePath) != S.SourceStamp) {
+            Fail(S, EncodeErrorLine(Job), QStringLiteral("the file changed while it was encoded"));
+            QFile::remove(S.Partial);
+            S.Partial.clear();
+        } else if (ReplaceFile(S.Partial, Job.DestPath, why)) {
             S.Partial.clear();
             FWritten.insert(&Job);
-            Job.State = FConfig.DeleteOriginalFile ? stDoneRemoveSource : stDone;
-            ++ConvertedCount;
+            MarkDone(S);
         } else {
             Fail(S, EncodeErrorLine(Job), why);
             QFile::remove(S.Partial);
@@ -823,54 +876,28 @@ void TConvRunner::DecodeJobClosed(TSlot &S) {
         return;
     }
 
-    SetPhase(S, phScanPeak);
-    const QString decoded = S.Partial;
-    const QString folder = QFileInfo(Job.DestPath).absolutePath();
-    const int target = FConfig.NormalizeFactor;
-    auto temp = std::make_shared<QString>();
-    auto ok = std::make_shared<bool>(false);
-    RunWorker(
-        S,
-        [this, &S, decoded, folder, target, temp, ok] {
-            const auto progress = WorkerProgress(S);
-            try {
-                TWaveFileInfo info;
-                if (!ReadWaveFileInfo(decoded, info))
-                    return;
-                double peak = 0;
-                if (!ScanPeak(decoded, info, peak, FStop, progress) || FStop)
-                    return;
-                QMetaObject::invokeMethod(this, [this, &S] { SetPhase(S, phNormalize); });
-                const double level = PeakLevel(peak);
-                if (level <= 0)
-                    return;
-                *ok = NormalizeWave(decoded, info, target / level, folder, *temp, FStop, progress);
-            } catch (const Exception &) {
-                *ok = false;
-            }
-        },
-        [this, &S, temp, ok] {
-            S.Temp = *temp;
-            TempName = S.Temp;
-            if (Aborted) {
-                // The decoded file stays as it was; the abort answer decides about it.
-                EndJob(S);
-                return;
-            }
-            if (*ok && !S.Temp.isEmpty()) {
-                QString why;
-                if (ReplaceFile(S.Temp, S.Partial, why)) {
-                    S.Temp.clear();
-                    TempName.clear();
-                } else {
-                    // The unscaled decoded file is kept.
-                    Ask(S.Index, [this] {
-                        FQuestions.ShowError(QStringLiteral("Normalize wave file fail."));
-                    });
-                }
-            }
-            FinishDecodeJob(S);
-        });
+    NormalizeJob(S, S.Partial, [this, &S](const TNormalizeResult &Result) {
+        if (Aborted) {
+            // The decoded file stays as it was; the abort answer decides about it.
+            EndJob(S);
+            return;
+        }
+        TFileParam &Job = S.J();
+        QString why = Result.Error;
+        if (why.isEmpty() && !S.Temp.isEmpty() && ReplaceFile(S.Temp, S.Partial, why)) {
+            S.Temp.clear();
+            TempName.clear();
+        }
+        if (!why.isEmpty()) {
+            // An unscaled file under the destination's name would pass for a normalised one.
+            Fail(S, DecodeErrorLine(Job), NormalizeFailure(WithDestination(why, S.Partial, Job)));
+            QFile::remove(S.Partial);
+            S.Partial.clear();
+            EndJob(S);
+            return;
+        }
+        FinishDecodeJob(S);
+    });
 }
 
 void TConvRunner::FinishDecodeJob(TSlot &S) {
@@ -880,11 +907,9 @@ void TConvRunner::FinishDecodeJob(TSlot &S) {
         S.Partial.clear();
         FWritten.insert(&Job);
         SetPhase(S, phDone);
-        Job.State = FConfig.DeleteOriginalFile ? stDoneRemoveSource : stDone;
-        ++ConvertedCount;
-        if (!S.DecodeWarning.isEmpty()) {
+        if (!S.DecodeWarning.isEmpty())
             Report(S.Index, TReport::Warning, Job.SourcePath, S.DecodeWarning);
-        }
+        MarkDone(S);
     } else {
         QFile::remove(S.Partial);
         S.Partial.clear();
@@ -902,16 +927,38 @@ void TConvRunner::WorkEnded() {
         return; // the answer decides about the interrupted outputs
     ReleaseReports(true);
     for (const auto &[job, partial] : FInterrupted) {
-        QString why;
-        // Answered No: the partial output stays under the destination's name.
-        if (job->State == stAborted && ReplaceFile(partial, job->DestPath, why))
-            FWritten.insert(job);
+        if (job->State == stAborted)
+            KeepInterrupted(*job, partial);
         else
             QFile::remove(partial);
     }
     FInterrupted.clear();
     DeleteAbortedOutputs();
     emit Idle();
+}
+
+void TConvRunner::KeepInterrupted(TFileParam &Job, const QString &Partial) {
+    // Answered No: what was converted is kept under the destination's name when that is
+    // free. An earlier file there is never replaced by a fragment: the part goes beside it.
+    QString why;
+    if (!QFileInfo::exists(Job.DestPath) && !QFileInfo(Job.DestPath).isSymLink() &&
+        RenameNoReplace(Partial, Job.DestPath, why)) {
+        FWritten.insert(&Job);
+        return;
+    }
+    const QString kept = FreeSiblingName(Job.DestPath, QStringLiteral("partial"));
+    const QString what =
+        RenameNoReplace(Partial, kept, why)
+            ? QStringLiteral("'%1' was there before and is kept; the part converted before "
+                             "the abort is '%2'.")
+                  .arg(Job.DestPath, kept)
+            : QStringLiteral("'%1' was there before and is kept; the part converted before "
+                             "the abort is not: %2")
+                  .arg(Job.DestPath, why);
+    if (!QFile::exists(kept))
+        QFile::remove(Partial);
+    FQuestions.SetSubject(int(Jobs.indexOf(&Job)));
+    FQuestions.Warn(Job.SourcePath, what);
 }
 
 void TConvRunner::DeleteAbortedOutputs() {

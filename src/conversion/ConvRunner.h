@@ -1,6 +1,7 @@
 #pragma once
 
 #include "app/FileParam.h"
+#include "conversion/Normalize.h"
 #include "conversion/SafeOutput.h"
 
 #include <QList>
@@ -171,8 +172,15 @@ private:
     // Progress 0 at a job's start: the job's bar, or the batch's with several jobs.
     void ResetProgress();
 
+    // Done or done-and-delete-the-source, and counted.
+    void MarkDone(TSlot &Slot);
+    // Brings the file at Path to the target peak on the slot's worker; Then runs on this
+    // thread with the scaled copy in the slot's Temp, or the reason it failed.
+    void NormalizeJob(TSlot &Slot, const QString &Path,
+                      std::function<void(const TNormalizeResult &)> Then);
+
     void StartEncodeJob(TSlot &Slot);
-    void NormalizeDone(TSlot &Slot, const QString &Temp, bool Failed);
+    void EncodeJob(TSlot &Slot);
     void EncodeDone(TSlot &Slot, const TEncodeResult &Result);
     void EndEncodeJob(TSlot &Slot);
 
@@ -185,6 +193,8 @@ private:
     void FinishDecodeJob(TSlot &Slot);
 
     void WorkEnded();
+    // An interrupted output after the abort answer No.
+    void KeepInterrupted(TFileParam &Job, const QString &Partial);
     void DeleteAbortedOutputs();
     // Runs Work on a fresh worker thread of the slot and Then on this thread when it has
     // returned.
@@ -212,6 +222,8 @@ private:
 
     std::map<int, std::vector<TReport>> FReports;
     std::vector<bool> FEndedJobs;
+    // Jobs with a line in the error list: their sources are never deleted.
+    std::vector<bool> FReportedJobs;
     int FReleased = 0;
 
     // Jobs whose destination this batch wrote (only those are deleted after an abort).

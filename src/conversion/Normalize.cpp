@@ -7,7 +7,9 @@
 #include <QFile>
 
 #include <algorithm>
+#include <cerrno>
 #include <cmath>
+#include <cstring>
 #include <vector>
 
 namespace {
@@ -24,9 +26,18 @@ void OpenAt(QFile &File, qint64 Offset) {
 }
 
 void WriteAll(QFile &File, const char *Data, qint64 Size) {
-    if (File.write(Data, Size) != Size)
-        throw Exception(
-            QStringLiteral("Cannot write \"%1\". %2").arg(File.fileName(), File.errorString()));
+    // A short write is followed by one that fails, which gives the system's reason.
+    while (Size > 0) {
+        errno = 0;
+        const qint64 written = File.write(Data, Size);
+        if (written <= 0) {
+            const QString reason =
+                errno != 0 ? QString::fromLocal8Bit(std::strerror(errno)) : File.errorString();
+            throw Exception(QStringLiteral("Cannot write \"%1\". %2").arg(File.fileName(), reason));
+        }
+        Data += written;
+        Size -= written;
+    }
 }
 
 // Copies Size bytes from In to Out.
@@ -57,10 +68,14 @@ bool ScanPeak(const QString &Path, const TWaveFileInfo &Info, double &Peak,
     const int bytes = format.Bytes();
     const bool isFloat = format.Kind == wskFloat;
     std::vector<uint8_t> buffer(size_t(NormalizeChunkSamples) * size_t(bytes));
-    // Integers compare left-justified to 32 bits, exactly; floats as they are.
+    // Integers compare left-justified to 32 bits, exactly; floats as they are. The negative
+    // full scale has no positive twin: it counts as the largest positive value, so a
+    // full-scale 16-bit file peaks at 32767 whichever way it swings.
+    constexpr int64_t integerFullScale = int64_t(32767) << 16;
     std::vector<int32_t> integers(isFloat ? 0 : NormalizeChunkSamples);
     std::vector<double> reals(isFloat ? NormalizeChunkSamples : 0);
-    int32_t integerPeak = 0;
+    int64_t integerPeak = 0;
+    int64_t negativePeak = 0;
     double realPeak = 0;
     qint64 remaining = Info.DataLength;
     while (remaining > 0) {
@@ -72,11 +87,13 @@ bool ScanPeak(const QString &Path, const TWaveFileInfo &Info, double &Peak,
         if (isFloat) {
             DecodeWaveSamples(buffer.data(), count, format, reals.data());
             for (size_t i = 0; i < count; ++i)
-                realPeak = std::max(realPeak, reals[i]);
+                realPeak = std::max(realPeak, std::abs(reals[i]));
         } else {
             DecodeWaveSamples(buffer.data(), count, format, integers.data());
-            for (size_t i = 0; i < count; ++i)
-                integerPeak = std::max(integerPeak, integers[i]);
+            for (size_t i = 0; i < count; ++i) {
+                integerPeak = std::max<int64_t>(integerPeak, integers[i]);
+                negativePeak = std::min<int64_t>(negativePeak, integers[i]);
+            }
         }
         remaining -= got;
         if (Progress)
@@ -84,6 +101,7 @@ bool ScanPeak(const QString &Path, const TWaveFileInfo &Info, double &Peak,
         if (Abort.load(std::memory_order_relaxed))
             break;
     }
+    integerPeak = std::max(integerPeak, std::min(-negativePeak, integerFullScale));
     Peak = isFloat ? realPeak * 32768.0 : double(integerPeak) / 65536.0;
     return true;
 }
@@ -102,7 +120,8 @@ bool NormalizeWave(const QString &Path, const TWaveFileInfo &Info, double Factor
     if (TempName.isEmpty())
         throw EFCreateError(TempFolder, why);
     QFile temp(TempName);
-    if (!temp.open(QIODevice::WriteOnly | QIODevice::Truncate))
+    // Unbuffered: a failed write keeps the system's reason (a full disk, a size limit).
+    if (!temp.open(QIODevice::WriteOnly | QIODevice::Truncate | QIODevice::Unbuffered))
         throw EFCreateError(TempName, temp.errorString());
 
     QFile source(Path);
@@ -147,4 +166,44 @@ bool NormalizeWave(const QString &Path, const TWaveFileInfo &Info, double Factor
         throw Exception(
             QStringLiteral("Cannot write \"%1\". %2").arg(temp.fileName(), temp.errorString()));
     return true;
+}
+
+TNormalizeResult NormalizeToPeak(const QString &Path, int Target, const QString &TempFolder,
+                                 const std::atomic<bool> &Abort,
+                                 const std::function<void()> &OnScaling,
+                                 const TPercentEvent &Progress) {
+    TNormalizeResult result;
+    try {
+        TWaveFileInfo info;
+        if (!ReadWaveFileInfo(Path, info)) {
+            result.Error = WaveFileProblem(info);
+            return result;
+        }
+        double peak = 0;
+        // No samples, or stopped: nothing to scale.
+        if (!ScanPeak(Path, info, peak, Abort, Progress) || Abort)
+            return result;
+        if (OnScaling)
+            OnScaling();
+        // Samples within two 16-bit steps of zero are digital silence and its dither:
+        // scaling them to the target would turn them into full-scale noise.
+        const double level = PeakLevel(peak);
+        if (peak <= SilencePeak || level <= 0)
+            return result;
+        if (!NormalizeWave(Path, info, Target / level, TempFolder, result.Temp, Abort, Progress) ||
+            Abort) {
+            QFile::remove(result.Temp);
+            result.Temp.clear();
+        }
+    } catch (const Exception &Error) {
+        result.Error = Error.message();
+        if (!result.Temp.isEmpty()) {
+            // The hidden name means nothing to the user.
+            result.Error.replace(result.Temp,
+                                 QStringLiteral("the normalised copy in %1").arg(TempFolder));
+            QFile::remove(result.Temp);
+        }
+        result.Temp.clear();
+    }
+    return result;
 }

@@ -17,16 +17,17 @@ using TPercentEvent = std::function<void(int Percent)>;
 // chunk.
 inline constexpr int NormalizeChunkSamples = 9600;
 
-// The largest positive sample of the file Info describes (negative ones never raise it),
-// in 16-bit units: 32767 is the largest 16-bit sample, other formats are scaled to that
-// range. False when there is no data. Stopping early on Abort still succeeds, with the
-// peak of what was read. Throws EFOpenError when the file cannot be read.
+// The largest sample magnitude of the file Info describes, in 16-bit units: 32767 is the
+// largest 16-bit sample, other formats are scaled to that range. A lopsided wave (voice is
+// often louder below zero) is measured by its larger half, so scaling never clips it; the
+// negative full scale counts as the positive one. False when there is no data. Stopping
+// early on Abort still succeeds, with the peak of what was read. Throws EFOpenError when
+// the file cannot be read.
 bool ScanPeak(const QString &Path, const TWaveFileInfo &Info, double &Peak,
               const std::atomic<bool> &Abort, const TPercentEvent &Progress = {});
 
 // The level in percent of full scale of a peak: (peak - 1) / 327.66, so 32767 gives 100.
-// 0 or below means nothing is to be scaled (no positive sample: silence never becomes
-// noise).
+// 0 or below means nothing is to be scaled (digital silence never becomes noise).
 double PeakLevel(double Peak);
 
 // Writes a copy of Path with every sample multiplied by Factor (clamped to the format's
@@ -39,3 +40,22 @@ double PeakLevel(double Peak);
 bool NormalizeWave(const QString &Path, const TWaveFileInfo &Info, double Factor,
                    const QString &TempFolder, QString &TempName, const std::atomic<bool> &Abort,
                    const TPercentEvent &Progress = {});
+
+// The largest peak, in 16-bit steps, that counts as silence: never scaled.
+inline constexpr double SilencePeak = 2.0;
+
+// What bringing a file to a target peak gave.
+struct TNormalizeResult {
+    QString Temp;  // the scaled copy; empty when there was nothing to scale or on Abort
+    QString Error; // why it could not be done, with the system's reason; empty on success
+};
+
+// The whole normalisation of one file, the same for a source before encoding and a decoded
+// output: reads Path's header, scans its peak, and when the peak is above silence writes a
+// copy scaled to Target percent of full scale into a hidden file in TempFolder. OnScaling
+// is called between the scan and the scaling. Never throws: a failure leaves no copy and
+// says why in Error.
+TNormalizeResult NormalizeToPeak(const QString &Path, int Target, const QString &TempFolder,
+                                 const std::atomic<bool> &Abort,
+                                 const std::function<void()> &OnScaling = {},
+                                 const TPercentEvent &Progress = {});

@@ -5,5 +5,6 @@ target_sources(brindle_core PRIVATE
   conversion/ConvRunner.h conversion/ConvRunner.cpp
   conversion/Normalize.h conversion/Normalize.cpp
   conversion/SafeOutput.h conversion/SafeOutput.cpp
+  conversion/Destinations.h conversion/Destinations.cpp
   conversion/PathShorten.h conversion/PathShorten.cpp
 )

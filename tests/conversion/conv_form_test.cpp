@@ -236,3 +236,53 @@ TEST_F(ConvFormTest, FailuresGoToTheErrorListShownAfterTheBatch) {
         QStringLiteral("Source file '%1' can't be open, convert error.").arg(path("three.wav")));
     EXPECT_EQ(Main->Windows().DispForm->ErrorCount(), 0) << "cleared after showing";
 }
+
+TEST_F(ConvFormTest, AnAbortedBatchDeletesNoSourceWhateverItConvertedBefore) {
+    AddWaves({"a.wav"});
+    AddWaves({"long.wav"}, 20);
+    Config().DeleteOriginalFile = true;
+    Dialogs.MessageAnswers = {mrNo};
+    TFileListView &list = *Main->Lists().WaveList();
+    WhileConverting([&] {
+        if (!Form().isVisible() || list.Record(0)->State != stDoneRemoveSource || Progress() == 0)
+            return false;
+        Form().close();
+        return true;
+    });
+    Convert()->trigger();
+    ASSERT_TRUE(Form().Runner().Aborted);
+    EXPECT_EQ(list.RowCount(), 2);
+    EXPECT_TRUE(QFile::exists(path("a.wav")));
+    EXPECT_TRUE(QFile::exists(path("long.wav")));
+    EXPECT_TRUE(DecodeMpeg(path("a.MP3")).ok) << "answered No: what was converted stays";
+    EXPECT_EQ(list.Record(0)->State, stDone);
+}
+
+TEST_F(ConvFormTest, SameNamedSourcesIntoOneFolderLoseNothing) {
+    QDir(Dir.path()).mkpath("dA");
+    QDir(Dir.path()).mkpath("dB");
+    WriteSineWav(path("dA/Track01.wav"), 1, 44100, 0.3, 440);
+    WriteSineWav(path("dB/Track01.wav"), 1, 44100, 0.3, 880);
+    Main->Lists().AddFiles({path("dA/Track01.wav"), path("dB/Track01.wav")});
+    Config().SpecifyOutputFolder = true;
+    Config().OutputFolder = path("out");
+    QDir(Dir.path()).mkpath("out");
+    Config().DeleteOriginalFile = true;
+    QStringList shownLines;
+    WhileConverting([&] {
+        auto *errors = Main->Windows().DispForm;
+        if (!errors->isVisible())
+            return false;
+        shownLines = errors->Lines();
+        errors->accept();
+        return true;
+    });
+    Convert()->trigger();
+    EXPECT_NEAR(DominantFrequency(DecodeMpeg(path("out/Track01.MP3")), 0), 440, 4.4);
+    EXPECT_NEAR(DominantFrequency(DecodeMpeg(path("out/Track01 (2).MP3")), 0), 880, 8.8);
+    EXPECT_FALSE(QFile::exists(path("dA/Track01.wav"))) << "converted whole: deleted as asked";
+    EXPECT_TRUE(QFile::exists(path("dB/Track01.wav"))) << "its output was renamed: kept";
+    ASSERT_EQ(shownLines.size(), 2);
+    EXPECT_EQ(shownLines[0], "Conversion Warning: " + path("dB/Track01.wav"));
+    EXPECT_TRUE(Dialogs.AskedOf(ScriptedDialogs::Kind::Overwrite).empty());
+}

@@ -50,8 +50,13 @@ public:
         --Depth;
     }
 
+    std::function<void(const QString &)> OnOverwrite;
+    std::function<void()> OnRefusal;
+
     int ConfirmOverwrite(const QString &Dest) override {
         Overwrites << Dest;
+        if (OnOverwrite)
+            OnOverwrite(Dest);
         Showing();
         if (OverwriteAnswers.empty())
             return mrCancel;
@@ -61,6 +66,8 @@ public:
     }
     bool ConfirmRefusal(const QString &Source) override {
         Refusals << Source;
+        if (OnRefusal)
+            OnRefusal();
         Showing();
         return RefusalGoesOn;
     }
@@ -160,10 +167,10 @@ TEST(Normalize, LevelAndFactorFollowThePeak) {
     EXPECT_LT(PeakLevel(0), 0.0) << "no positive sample: nothing to scale";
 }
 
-TEST(Normalize, ScanFindsTheLargestPositiveSampleAndScalingRoundsAndClamps) {
+TEST(Normalize, ScanFindsTheLargestMagnitudeAndScalingRoundsAndClamps) {
     QTemporaryDir dir;
     const QString file = dir.filePath("a.wav");
-    // Negative samples never raise the peak; the tail chunk after the data is copied.
+    // The negative full scale counts as 32767; the tail chunk after the data is copied.
     WriteFile(file, SamplesWav({-32768, 30000, 5, -3, 1, 2}) + QByteArray("LIST\4\0\0\0abcd", 12));
     TWaveFileInfo info;
     ASSERT_TRUE(ReadWaveFileInfo(file, info));
@@ -172,7 +179,7 @@ TEST(Normalize, ScanFindsTheLargestPositiveSampleAndScalingRoundsAndClamps) {
     double peak = 0;
     std::vector<int> progress;
     ASSERT_TRUE(ScanPeak(file, info, peak, abort, [&](int p) { progress.push_back(p); }));
-    EXPECT_EQ(peak, 30000);
+    EXPECT_EQ(peak, 32767);
     EXPECT_EQ(progress.back(), 100);
 
     QString temp;
@@ -350,8 +357,12 @@ TEST_P(ConvRunnerTest, AbortAnsweredNoKeepsThePartialOutputUnderItsName) {
 TEST_P(ConvRunnerTest, RefusedSettingsFailTheJobAndCancelEndsTheBatch) {
     WriteSineWav(path("odd.wav"), 2, 44100, 0.3, 440);
     WriteSineWav(path("b.wav"), 2, 44100, 0.3, 440);
-    AddJob("odd.wav", ".MP3").WaveData.Header.SampleRate = 0; // a rate the encoder refuses
+    AddJob("odd.wav", ".MP3");
     AddJob("b.wav", ".MP3");
+    // A VBR range whose minimum lies above its maximum: refused for every file.
+    config.VBR = true;
+    config.BitRate = 13;
+    config.MaxBitRate = 0;
     questions.RefusalGoesOn = false;
     TConvRunner runner(config, questions);
     bool closeAsked = false;
@@ -408,7 +419,8 @@ TEST_P(ConvRunnerTest, DecodesToWavAndNormalisesTheResult) {
     EXPECT_EQ(runner.ConvertedCount, 1);
     const std::vector<int16_t> samples = WavSamples(path("a.WAV"));
     ASSERT_FALSE(samples.empty());
-    EXPECT_NEAR(*std::max_element(samples.begin(), samples.end()), 16384, 2);
+    const auto [low, high] = std::minmax_element(samples.begin(), samples.end());
+    EXPECT_NEAR(std::max(-int(*low), int(*high)), 16384, 2) << "the larger half at the target";
     EXPECT_EQ(QDir(dir.path()).entryList(QDir::Files | QDir::Hidden).filter(".brindle-").size(), 0);
 }
 
@@ -540,6 +552,293 @@ TEST_P(ConvRunnerTest, AbortDuringThePeakScanStopsBeforeEncoding) {
     EXPECT_EQ(std::count(phases.begin(), phases.end(), phEncode), 0) << "nothing encoded";
     EXPECT_FALSE(QFile::exists(path("long.MP3")));
     EXPECT_EQ(QDir(dir.path()).entryList(QDir::Files | QDir::Hidden).filter(".brindle-").size(), 0);
+}
+
+// --- Nothing is lost ---------------------------------------------------------------------
+
+namespace {
+
+std::vector<int16_t> CopySamples(const QString &Path) {
+    return WavSamples(Path);
+}
+
+int HiddenFiles(const QString &Folder) {
+    return int(QDir(Folder).entryList(QDir::Files | QDir::Hidden).filter(".brindle-").size());
+}
+
+} // namespace
+
+TEST(Normalize, ALopsidedWaveIsScaledByItsLargerHalfAndNeverClips) {
+    QTemporaryDir dir;
+    const QString file = dir.filePath("voice.wav");
+    // Peaks of +0.33 and -0.65 of full scale, as speech often has.
+    WriteFile(file, SamplesWav({10813, -21299, 5000, -100}));
+    std::atomic<bool> abort{false};
+    int scaling = 0;
+    const TNormalizeResult result =
+        NormalizeToPeak(file, 98, dir.path(), abort, [&] { ++scaling; });
+    ASSERT_TRUE(result.Error.isEmpty()) << result.Error.toStdString();
+    ASSERT_FALSE(result.Temp.isEmpty());
+    EXPECT_EQ(scaling, 1);
+    const double factor = 98 / PeakLevel(21299);
+    EXPECT_NEAR(factor, 1.5077, 1e-4);
+    const std::vector<int16_t> out = CopySamples(result.Temp);
+    ASSERT_EQ(out.size(), 4u);
+    EXPECT_EQ(out[0], int16_t(std::lrint(10813 * factor)));
+    EXPECT_EQ(out[1], int16_t(std::lrint(-21299 * factor)));
+    EXPECT_GT(out[1], -32768) << "not clipped";
+    EXPECT_EQ(out[3], int16_t(std::lrint(-100 * factor)));
+}
+
+TEST(Normalize, AFullScaleFileKeepsTheFactorOfItsPositiveFullScale) {
+    QTemporaryDir dir;
+    for (const std::vector<int16_t> &samples :
+         {std::vector<int16_t>{-32768, 16384}, std::vector<int16_t>{32767, -16384}}) {
+        const QString file = dir.filePath("full.wav");
+        WriteFile(file, SamplesWav(samples));
+        std::atomic<bool> abort{false};
+        const TNormalizeResult result = NormalizeToPeak(file, 98, dir.path(), abort);
+        ASSERT_FALSE(result.Temp.isEmpty());
+        const std::vector<int16_t> out = CopySamples(result.Temp);
+        // Factor 0.98: -32112.64 and 16056.32; 32111.66 and -16056.32.
+        EXPECT_EQ(out[0], samples[0] < 0 ? -32113 : 32112);
+        EXPECT_EQ(out[1], samples[1] < 0 ? -16056 : 16056);
+        QFile::remove(result.Temp);
+    }
+}
+
+TEST(Normalize, SilenceAndItsDitherAreLeftAlone) {
+    QTemporaryDir dir;
+    const QString file = dir.filePath("dither.wav");
+    WriteFile(file, SamplesWav({2, -2, 1, 0, -1}));
+    std::atomic<bool> abort{false};
+    const TNormalizeResult result = NormalizeToPeak(file, 98, dir.path(), abort);
+    EXPECT_TRUE(result.Error.isEmpty());
+    EXPECT_TRUE(result.Temp.isEmpty());
+    EXPECT_EQ(HiddenFiles(dir.path()), 0);
+}
+
+TEST_P(ConvRunnerTest, SameNamedSourcesGetOutputsOfTheirOwnAndKeepTheirSources) {
+    QDir(dir.path()).mkpath("dA");
+    QDir(dir.path()).mkpath("dB");
+    QDir(dir.path()).mkpath("out");
+    WriteSineWav(path("dA/Track01.wav"), 1, 44100, 0.5, 440);
+    WriteSineWav(path("dB/Track01.wav"), 1, 44100, 0.5, 880);
+    WriteSineWav(path("a.wav"), 1, 44100, 0.3, 440);
+    WriteSineWav(path("a.WAV"), 1, 44100, 0.3, 660);
+    for (const char *source : {"dA/Track01.wav", "dB/Track01.wav", "a.wav", "a.WAV"})
+        AddJob(source, ".MP3").DestPath =
+            path("out/" + QFileInfo(source).completeBaseName() + ".MP3");
+    config.DeleteOriginalFile = true;
+    TConvRunner runner(config, questions);
+    Run(runner);
+
+    EXPECT_TRUE(questions.Overwrites.isEmpty()) << "no job met another's output";
+    EXPECT_NEAR(DominantFrequency(DecodeMpeg(path("out/Track01.MP3")), 0), 440, 4.4);
+    EXPECT_NEAR(DominantFrequency(DecodeMpeg(path("out/Track01 (2).MP3")), 0), 880, 8.8);
+    EXPECT_NEAR(DominantFrequency(DecodeMpeg(path("out/a.MP3")), 0), 440, 4.4);
+    EXPECT_NEAR(DominantFrequency(DecodeMpeg(path("out/a (2).MP3")), 0), 660, 6.6);
+    // The renamed jobs are named in the error list, so their sources stay.
+    EXPECT_EQ(records[0]->State, stDoneRemoveSource);
+    EXPECT_EQ(records[1]->State, stDone);
+    EXPECT_EQ(records[2]->State, stDoneRemoveSource);
+    EXPECT_EQ(records[3]->State, stDone);
+    ASSERT_EQ(questions.Warnings.size(), 2);
+    EXPECT_TRUE(questions.Warnings[0].startsWith(path("dB/Track01.wav")));
+    EXPECT_TRUE(questions.Warnings[0].contains(path("out/Track01 (2).MP3")))
+        << questions.Warnings[0].toStdString();
+    EXPECT_EQ(runner.ConvertedCount, 4);
+}
+
+TEST_P(ConvRunnerTest, YesToAllAndSkipAllCarryOverToTheLaterJobsOfTheBatch) {
+    for (const char *name : {"a.wav", "b.wav", "c.wav", "d.wav"})
+        WriteSineWav(path(name), 1, 44100, 0.3, 440);
+    for (const char *name : {"a.MP3", "b.MP3", "d.MP3"})
+        WriteFile(path(name), "older output");
+    for (const char *name : {"a.wav", "b.wav", "c.wav", "d.wav"})
+        AddJob(name, ".MP3");
+
+    questions.OverwriteAnswers = {mrNoToAll};
+    TConvRunner skipping(config, questions);
+    Run(skipping);
+    EXPECT_EQ(questions.Overwrites, QStringList{path("a.MP3")}) << "asked once";
+    for (const char *name : {"a.MP3", "b.MP3", "d.MP3"})
+        EXPECT_EQ(ReadFile(path(name)), "older output") << name;
+    EXPECT_TRUE(DecodeMpeg(path("c.MP3")).ok) << "a job without an output still runs";
+    EXPECT_EQ(records[3]->State, stQueued);
+
+    QFile::remove(path("c.MP3"));
+    questions.Overwrites.clear();
+    questions.OverwriteAnswers = {mrYesToAll};
+    TConvRunner overwriting(config, questions);
+    Run(overwriting);
+    EXPECT_EQ(questions.Overwrites, QStringList{path("a.MP3")}) << "a new batch asks again";
+    for (const char *name : {"a.MP3", "b.MP3", "c.MP3", "d.MP3"})
+        EXPECT_TRUE(DecodeMpeg(path(name)).ok) << name;
+    for (const auto &record : records)
+        EXPECT_EQ(record->State, stDone);
+}
+
+TEST_P(ConvRunnerTest, OnlySourcesWithAWholeOutputAreMarkedForDeletion) {
+    WriteSineWav(path("good.wav"), 1, 44100, 0.3, 440);
+    WriteFile(path("three.wav"), WavHeader(3, 44100, 16, 6000) + QByteArray(6000, '\x11'));
+    WriteSineWav(path("skip.wav"), 1, 44100, 0.3, 440);
+    WriteFile(path("skip.MP3"), "older output");
+    AddJob("good.wav", ".MP3");
+    AddJob("three.wav", ".MP3");
+    AddJob("skip.wav", ".MP3");
+    config.DeleteOriginalFile = true;
+    questions.OverwriteAnswers = {mrNo};
+    TConvRunner runner(config, questions);
+    Run(runner);
+    EXPECT_EQ(records[0]->State, stDoneRemoveSource);
+    EXPECT_EQ(records[1]->State, stError);
+    EXPECT_EQ(records[2]->State, stQueued);
+}
+
+TEST_P(ConvRunnerTest, ADecodedStreamThatEndsEarlyKeepsItsSource) {
+    WriteSineWav(path("high.wav"), 2, 44100, 1.0, 440);
+    WriteSineWav(path("low.wav"), 2, 22050, 0.5, 440);
+    AddJob("high.wav", ".MP3");
+    AddJob("low.wav", ".MP3");
+    TConvRunner encoder(config, questions);
+    Run(encoder);
+    records.clear();
+    WriteFile(path("joined.mp3"), ReadFile(path("high.MP3")) + ReadFile(path("low.MP3")));
+    AddJob("joined.mp3", ".WAV");
+    config.ConvertType = 1;
+    config.DeleteOriginalFile = true;
+    TConvRunner runner(config, questions);
+    Run(runner);
+    ASSERT_EQ(questions.Warnings.size(), 1);
+    EXPECT_EQ(records[0]->State, stDone) << "the second half lives only in the source";
+    EXPECT_EQ(runner.ConvertedCount, 1);
+}
+
+TEST_P(ConvRunnerTest, AnAbortedBatchMarksNoSourceForDeletion) {
+    for (const bool deleteConverted : {false, true}) {
+        records.clear();
+        WriteSineWav(path("a.wav"), 1, 44100, 0.2, 440);
+        WriteSineWav(path("long.wav"), 2, 44100, 30, 440);
+        QFile::remove(path("a.MP3"));
+        QFile::remove(path("long.MP3"));
+        AddJob("a.wav", ".MP3");
+        AddJob("long.wav", ".MP3");
+        config.DeleteOriginalFile = true;
+        TConvRunner runner(config, questions);
+        questions.OnProgress = [&] {
+            if (runner.Aborted || records[0]->State != stDoneRemoveSource)
+                return;
+            runner.Abort();
+            runner.AnswerAbort(deleteConverted);
+        };
+        Run(runner);
+        ASSERT_TRUE(runner.Aborted);
+        if (deleteConverted) {
+            // Yes takes back every output of the batch; the sources are all there is.
+            EXPECT_EQ(records[0]->State, stQueued);
+            EXPECT_FALSE(QFile::exists(path("a.MP3")));
+        } else {
+            EXPECT_EQ(records[0]->State, stDone);
+            EXPECT_TRUE(DecodeMpeg(path("a.MP3")).ok);
+        }
+        EXPECT_NE(records[1]->State, stDoneRemoveSource);
+    }
+}
+
+TEST_P(ConvRunnerTest, AbortAnsweredNoNeverReplacesAnEarlierOutputWithAPart) {
+    WriteSineWav(path("long.wav"), 2, 44100, 30, 440);
+    WriteFile(path("long.MP3"), "the complete earlier output");
+    AddJob("long.wav", ".MP3");
+    questions.OverwriteAnswers = {mrYes};
+    TConvRunner runner(config, questions);
+    questions.OnProgress = [&] {
+        if (runner.Aborted)
+            return;
+        runner.Abort();
+        runner.AnswerAbort(false);
+    };
+    Run(runner);
+    EXPECT_EQ(records[0]->State, stAborted);
+    EXPECT_EQ(ReadFile(path("long.MP3")), "the complete earlier output");
+    ASSERT_TRUE(QFile::exists(path("long (partial).MP3")));
+    EXPECT_TRUE(DecodeMpeg(path("long (partial).MP3")).ok);
+    ASSERT_EQ(questions.Warnings.size(), 1);
+    EXPECT_TRUE(questions.Warnings[0].contains(path("long (partial).MP3")));
+    EXPECT_EQ(HiddenFiles(dir.path()), 0);
+}
+
+TEST_P(ConvRunnerTest, EncodingNormalisesToTheTargetLevel) {
+    WriteSineWav(path("quarter.wav"), 1, 44100, 1.0, 440, 0, 0.25);
+    AddJob("quarter.wav", ".MP3");
+    config.FNormalizeVolume = true;
+    config.NormalizeFactor = 50;
+    config.BitRate = 13;
+    TConvRunner runner(config, questions);
+    Run(runner);
+    ASSERT_EQ(records[0]->State, stDone);
+    // A sine brought to half of full scale; the encoder keeps a pure tone's level closely.
+    EXPECT_NEAR(Rms(DecodeMpeg(path("quarter.MP3")), 0), 0.5 * std::sqrt(0.5), 0.0015);
+}
+
+TEST_P(ConvRunnerTest, ANormalisationThatFailsFailsTheJobAndSaysWhy) {
+    WriteSineWav(path("big.wav"), 2, 44100, 20, 440, 0, 0.25);
+    WriteSineWav(path("small.wav"), 1, 8000, 0.2, 440, 0, 0.25);
+    AddJob("big.wav", ".MP3");
+    AddJob("small.wav", ".MP3");
+    config.FNormalizeVolume = true;
+    TConvRunner runner(config, questions);
+    {
+        // Room for an MP3 of the file but not for its scaled copy.
+        FileSizeLimit limit(1024 * 1024);
+        Run(runner);
+    }
+    EXPECT_EQ(records[0]->State, stError);
+    EXPECT_EQ(records[1]->State, stDone);
+    EXPECT_FALSE(QFile::exists(path("big.MP3"))) << "never kept as if it were normalised";
+    EXPECT_EQ(questions.Messages.size(), 1);
+    ASSERT_EQ(questions.Notes.size(), 1);
+    EXPECT_TRUE(questions.Notes[0].contains("Normalize wave file fail."))
+        << questions.Notes[0].toStdString();
+    EXPECT_TRUE(questions.Notes[0].contains("File too large")) << questions.Notes[0].toStdString();
+    EXPECT_FALSE(questions.Notes[0].contains(".brindle-")) << "the hidden name means nothing";
+    EXPECT_TRUE(questions.Errors.isEmpty()) << "one line in the list, no box per file";
+    EXPECT_EQ(HiddenFiles(dir.path()), 0);
+}
+
+TEST_P(ConvRunnerTest, ASourceReplacedAfterItWasListedIsEncodedAsItIsNow) {
+    WriteSineWav(path("a.wav"), 1, 44100, 0.5, 440);
+    AddJob("a.wav", ".MP3");
+    ASSERT_EQ(records[0]->WaveData.Header.SampleRate, 44100u);
+    WriteSineWav(path("a.wav"), 1, 22050, 1.0, 440);
+    TConvRunner runner(config, questions);
+    Run(runner);
+    ASSERT_EQ(records[0]->State, stDone);
+    const DecodedAudio out = DecodeMpeg(path("a.MP3"));
+    EXPECT_EQ(out.sampleRate, 22050);
+    EXPECT_NEAR(out.seconds(), 1.0, 0.1);
+    EXPECT_NEAR(DominantFrequency(out, 0), 440, 4.4);
+}
+
+TEST_P(ConvRunnerTest, ASourceThatChangesWhileItIsEncodedFailsTheJob) {
+    WriteSineWav(path("long.wav"), 2, 44100, 20, 440);
+    AddJob("long.wav", ".MP3");
+    bool changed = false;
+    questions.OnProgress = [&] {
+        if (changed)
+            return;
+        changed = true;
+        QFile file(path("long.wav"));
+        ASSERT_TRUE(file.open(QIODevice::Append));
+        file.write(QByteArray(4, '\0'));
+    };
+    TConvRunner runner(config, questions);
+    Run(runner);
+    ASSERT_TRUE(changed);
+    EXPECT_EQ(records[0]->State, stError);
+    EXPECT_FALSE(QFile::exists(path("long.MP3")));
+    ASSERT_EQ(questions.Notes.size(), 1);
+    EXPECT_TRUE(questions.Notes[0].contains("changed"));
 }
 
 INSTANTIATE_TEST_SUITE_P(Jobs, ConvRunnerTest, ::testing::Values(1, 3),
@@ -728,8 +1027,15 @@ TEST_P(ParallelRunnerTest, QuestionsComeOneAtATimeInListOrder) {
             expected << records.back()->DestPath;
         }
     }
-    // A rate the encoder refuses: its box too waits for the open question.
-    records[3]->WaveData.Header.SampleRate = 0;
+    // Settings the encoder refuses for job 3 alone: its box too waits for the open question.
+    questions.OnOverwrite = [&](const QString &Dest) {
+        if (Dest == path("2.MP3")) {
+            config.VBR = true;
+            config.MaxBitRate = 0;
+            config.BitRate = 13;
+        }
+    };
+    questions.OnRefusal = [&] { config.VBR = false; };
     questions.Modal = true;
     questions.OverwriteAnswers = {mrYes, mrNo, mrYes};
     TConvRunner runner(config, questions);

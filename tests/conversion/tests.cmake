@@ -13,4 +13,5 @@ target_link_libraries(conversion_gui_test PRIVATE brindle_gui)
 brindle_add_test(conversion_core_test core
   conversion/path_shorten_test.cpp
   conversion/conv_runner_test.cpp
+  conversion/destinations_test.cpp
 )

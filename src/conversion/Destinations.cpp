@@ -1,0 +1,102 @@
+#include "conversion/Destinations.h"
+
+#include "platform/FilePaths.h"
+
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+
+#include <cerrno>
+#include <cstdio>
+#include <cstring>
+#include <fcntl.h>
+#include <map>
+#include <set>
+#include <unistd.h>
+
+namespace {
+
+// The same file for the same key: the folder through its real path (a link to a folder
+// leads to the same files), the name exactly, as Linux names are case-sensitive.
+QString DestinationKey(const QString &Path) {
+    const QFileInfo info(Path);
+    QString folder = QFileInfo(info.absolutePath()).canonicalFilePath();
+    if (folder.isEmpty())
+        folder = QDir::cleanPath(info.absolutePath());
+    return folder + u'/' + info.fileName();
+}
+
+// "folder/name (Word).ext", or "(Word N)" from 2 on; a bare number when Word is empty.
+QString NumberedName(const QString &Path, const QString &Word, int N) {
+    const QString folder = ExtractFilePath(Path);
+    const QString name = ExtractFileName(Path);
+    const qsizetype dot = FileExtPos(name);
+    const QString base = dot < 0 ? name : name.left(dot);
+    const QString ext = dot < 0 ? QString() : name.mid(dot);
+    QString mark;
+    if (Word.isEmpty())
+        mark = QString::number(N);
+    else
+        mark = N < 2 ? Word : QStringLiteral("%1 %2").arg(Word).arg(N);
+    return QStringLiteral("%1%2 (%3)%4").arg(folder, base, mark, ext);
+}
+
+} // namespace
+
+std::vector<TMovedDestination> SeparateDestinations(const QList<TFileParam *> &Jobs) {
+    // The first job to want a name keeps it; a later one takes a number no job wants.
+    std::map<QString, int> sources;
+    std::set<QString> wanted;
+    for (int i = 0; i < Jobs.size(); ++i) {
+        sources.emplace(DestinationKey(Jobs[i]->SourcePath), i);
+        wanted.insert(DestinationKey(Jobs[i]->DestPath));
+    }
+    std::map<QString, int> given;
+    std::vector<TMovedDestination> moved;
+    for (int i = 0; i < Jobs.size(); ++i) {
+        TFileParam &job = *Jobs[i];
+        const QString key = DestinationKey(job.DestPath);
+        const auto earlier = given.find(key);
+        const auto source = sources.find(key);
+        const bool isSource = source != sources.end() && source->second != i;
+        if (earlier == given.end() && !isSource) {
+            given.emplace(key, i);
+            continue;
+        }
+        QString candidate;
+        for (int n = 2;; ++n) {
+            candidate = NumberedName(job.DestPath, QString(), n);
+            const QString candidateKey = DestinationKey(candidate);
+            if (!given.count(candidateKey) && !wanted.count(candidateKey) &&
+                !sources.count(candidateKey))
+                break;
+        }
+        moved.push_back({i, isSource ? source->second : earlier->second, isSource, job.DestPath});
+        job.DestPath = candidate;
+        given.emplace(DestinationKey(candidate), i);
+    }
+    return moved;
+}
+
+QString FreeSiblingName(const QString &Path, const QString &Word) {
+    for (int n = 1;; ++n) {
+        const QString candidate = NumberedName(Path, Word, n);
+        if (!QFileInfo::exists(candidate) && !QFileInfo(candidate).isSymLink())
+            return candidate;
+    }
+}
+
+bool RenameNoReplace(const QString &From, const QString &To, QString &Why) {
+    const QByteArray from = QFile::encodeName(From);
+    const QByteArray to = QFile::encodeName(To);
+    if (::renameat2(AT_FDCWD, from.constData(), AT_FDCWD, to.constData(), RENAME_NOREPLACE) == 0)
+        return true;
+    // A file system without the flag: a hard link never replaces either.
+    if (errno == EINVAL && ::link(from.constData(), to.constData()) == 0) {
+        ::unlink(from.constData());
+        return true;
+    }
+    Why = QStringLiteral("Cannot create file \"%1\". %2")
+              .arg(To, QString::fromLocal8Bit(std::strerror(errno)));
+    return false;
+}
