@@ -841,6 +841,62 @@ TEST_P(ConvRunnerTest, ASourceThatChangesWhileItIsEncodedFailsTheJob) {
     EXPECT_TRUE(questions.Notes[0].contains("changed"));
 }
 
+// Same-named sources of three folders into one, over earlier outputs, answered and aborted
+// in every way, with "Delete original files" on: afterwards every source's audio is still
+// in its source or in an output of its own.
+TEST_P(ConvRunnerTest, SameNamedSourcesSurviveEveryAnswerAndAbort) {
+    enum TAbort { NoAbort, AbortYes, AbortNo };
+    const std::vector<std::deque<int>> answerings = {
+        {mrYesToAll}, {mrNo, mrYes}, {mrNoToAll}, {mrYes, mrCancel}};
+    const double frequencies[] = {330, 550, 770};
+    int run = 0;
+    for (const std::deque<int> &answers : answerings) {
+        for (const TAbort abort : {NoAbort, AbortYes, AbortNo}) {
+            const QString base = QStringLiteral("run%1/").arg(run++);
+            records.clear();
+            QDir(dir.path()).mkpath(base + "out");
+            for (int i = 0; i < 3; ++i) {
+                const QString source = QStringLiteral("%1d%2/Track01.wav").arg(base).arg(i);
+                QDir(dir.path()).mkpath(QFileInfo(path(source)).path());
+                WriteSineWav(path(source), 1, 44100, i == 2 ? 6.0 : 0.3, frequencies[i]);
+                AddJob(source, ".MP3").DestPath = path(base + "out/Track01.MP3");
+            }
+            WriteFile(path(base + "out/Track01.MP3"), "earlier output");
+            WriteFile(path(base + "out/Track01 (2).MP3"), "earlier output");
+            config.DeleteOriginalFile = true;
+            questions.OverwriteAnswers = answers;
+            TConvRunner runner(config, questions);
+            questions.OnProgress = [&] {
+                if (abort == NoAbort || runner.Aborted || records[2]->State != stProcessing)
+                    return;
+                runner.Abort();
+                runner.AnswerAbort(abort == AbortYes);
+            };
+            Run(runner);
+            // What the main window then does with the sources.
+            if (!runner.Aborted)
+                for (const auto &job : records)
+                    if (job->State == stDoneRemoveSource && QFileInfo(job->DestPath).isFile())
+                        QFile::remove(job->SourcePath);
+
+            const QStringList outputs = QDir(path(base + "out")).entryList(QDir::Files);
+            for (int i = 0; i < 3; ++i) {
+                const bool inSource = QFile::exists(records[i]->SourcePath);
+                bool inOutput = false;
+                for (const QString &name : outputs) {
+                    const DecodedAudio audio = DecodeMpeg(path(base + "out/" + name));
+                    if (audio.ok && audio.seconds() > 0.2 &&
+                        std::abs(DominantFrequency(audio, 0) - frequencies[i]) < 10)
+                        inOutput = true;
+                }
+                EXPECT_TRUE(inSource || inOutput)
+                    << "source " << i << " lost in " << base.toStdString();
+            }
+            EXPECT_EQ(HiddenFiles(path(base + "out")), 0) << base.toStdString();
+        }
+    }
+}
+
 INSTANTIATE_TEST_SUITE_P(Jobs, ConvRunnerTest, ::testing::Values(1, 3),
                          [](const auto &Info) { return "AtOnce" + std::to_string(Info.param); });
 
