@@ -339,10 +339,20 @@ qint64 NextFreeFormatHeader(TBufferedReader &Reader, qint64 At, uint32_t H, qint
 // Headers in a row, each where the frame before it ends, that the search wants to see
 // before it believes in a stream. A pair of headers turns up by chance in other data (a FLAC
 // or an executable); a run of this length practically never does (see bench/false_positive.sh).
-constexpr int RunFrames = 6;
+constexpr int RunFrames = 8;
+constexpr int FreeRunFrames = 32;
 
-// The bits that every header of one stream shares: sync, version, layer and sample rate.
-constexpr uint32_t StreamSameBits = 0xFFFE0C00u;
+// The bits that every header of one stream shares: sync, version, layer, protection, sample
+// rate and emphasis; encoders also keep the channel count. Not the copyright and original
+// bits: some writers leave them clear in the VBR header frame only.
+constexpr uint32_t StreamSameBits = 0xFFFF0C03u;
+// A free-format stream keeps its bit-rate index (0) too.
+constexpr uint32_t FreeStreamSameBits = StreamSameBits | 0xF000u;
+
+bool SameStream(uint32_t A, uint32_t B, uint32_t SameBits) {
+    const bool MonoA = ((A >> 6) & 3) == 3, MonoB = ((B >> 6) & 3) == 3;
+    return (A & SameBits) == (B & SameBits) && MonoA == MonoB;
+}
 
 // How far past its start (behind a leading ID3v2 tag) a file may be searched for its first
 // frame. Real files have at most a little junk there; past this it is some other data, and a
@@ -351,24 +361,55 @@ constexpr qint64 MaxLeadingBytes = qint64(4) << 20;
 
 enum class TRunCheck { Accepted, Rejected, ReadError };
 
+// A Layer I frame starts with a 4-bit allocation per subband and channel, and 15 is forbidden
+// there. Tables of 32-bit numbers (FF FF in every other pair of bytes) pass for Layer I
+// headers every four bytes; their "allocations" are full of 15s.
+TRunCheck LayerOneAllocationOk(TBufferedReader &Reader, qint64 At, uint32_t H, int FrameLength) {
+    const int Mode = int(H >> 6) & 3;
+    const int Bound = Mode == 1 ? 4 * ((int(H >> 4) & 3) + 1) : 32; // joint stereo shares above
+    const int Nibbles = Mode == 3 ? 32 : 32 + Bound;
+    const int Skip = 4 + ((H & 0x10000u) == 0 ? 2 : 0); // the CRC follows the header
+    const int Size = std::min(Nibbles / 2, FrameLength - Skip);
+    uint8_t Bytes[32];
+    if (Size <= 0)
+        return TRunCheck::Accepted;
+    const qint64 Got = Reader.Read(At + Skip, Bytes, Size);
+    if (Got < 0)
+        return TRunCheck::ReadError;
+    for (qint64 I = 0; I < Got; ++I)
+        if ((Bytes[I] & 0xF0) == 0xF0 || (Bytes[I] & 0x0F) == 0x0F)
+            return TRunCheck::Rejected;
+    return TRunCheck::Accepted;
+}
+
 // Follows the frames of the stream whose header H lies at At: accepted when RunFrames headers
 // of the same stream follow one another, or when a run of at least two frames ends exactly at
 // End (a short file). FreeBase is the unpadded frame length of a free-format stream, 0 for
 // one whose headers code their bit rate.
 TRunCheck FollowRun(TBufferedReader &Reader, qint64 At, uint32_t H, int FreeBase, qint64 End) {
-    const uint32_t SameBits = FreeBase > 0 ? FreeFormatSameBits : StreamSameBits;
-    const int PadBytes = ((H >> 17) & 3) == 3 ? 4 : 1; // Layer I pads by a 4-byte slot
+    const uint32_t SameBits = FreeBase > 0 ? FreeStreamSameBits : StreamSameBits;
+    const bool LayerOne = ((H >> 17) & 3) == 3;
+    const int PadBytes = LayerOne ? 4 : 1; // Layer I pads by a 4-byte slot
+    if ((H & 3) == 2)                      // reserved emphasis
+        return TRunCheck::Rejected;
     qint64 Pos = At;
     uint32_t Current = H;
     for (int Count = 1;; ++Count) {
+        int FrameLength;
         if (FreeBase > 0) {
-            Pos += FreeBase + ((Current & 0x200) != 0 ? PadBytes : 0);
+            FrameLength = FreeBase + ((Current & 0x200) != 0 ? PadBytes : 0);
         } else {
             TMPEGInfo Frame;
             DecodeFrameHeader(Current, Frame);
-            Pos += Frame.FrameLength;
+            FrameLength = Frame.FrameLength;
         }
-        if (Count >= RunFrames)
+        if (LayerOne) {
+            const TRunCheck Allocation = LayerOneAllocationOk(Reader, Pos, Current, FrameLength);
+            if (Allocation != TRunCheck::Accepted)
+                return Allocation;
+        }
+        Pos += FrameLength;
+        if (Count >= (FreeBase > 0 ? FreeRunFrames : RunFrames))
             return TRunCheck::Accepted;
         if (Pos == End)
             return Count >= 2 ? TRunCheck::Accepted : TRunCheck::Rejected;
@@ -379,7 +420,7 @@ TRunCheck FollowRun(TBufferedReader &Reader, qint64 At, uint32_t H, int FreeBase
         if (Got < 0)
             return TRunCheck::ReadError;
         Current = BigEndian32(Word);
-        if (Got < 4 || (Current & SameBits) != (H & SameBits) ||
+        if (Got < 4 || !SameStream(Current, H, SameBits) ||
             (FreeBase == 0 && !MayBeHeader(Current)))
             return TRunCheck::Rejected;
     }
