@@ -442,9 +442,7 @@ const char *OtherFormatAt(TBufferedReader &Reader, qint64 At) {
         {"fLaC", "FLAC file"},
         {"OggS", "Ogg file"},
         {"FORM", "IFF file (AIFF or similar)"},
-        {"\x7F"
-         "ELF",
-         "ELF executable"},
+        {"\177ELF", "ELF executable"},
         {"PK\x03\x04", "ZIP archive"}};
     for (const auto &[Magic, Kind] : Magics)
         if (std::memcmp(B, Magic, 4) == 0)

@@ -421,15 +421,15 @@ TEST_F(MpegFileTest, OtherFormatsAreKnownByTheirFirstBytes) {
         QByteArray Start;
         QString Kind;
     };
-    for (const Case &C : {Case{"fLaC", "FLAC file"}, Case{"OggS", "Ogg file"},
-                          Case{"FORM\x01\x02\x03\x04AIFF", "IFF file (AIFF or similar)"},
-                          Case{"\x7F"
-                               "ELF\x02\x01\x01",
-                               "ELF executable"},
-                          Case{"PK\x03\x04\x14", "ZIP archive"},
-                          Case{"RIFF\x01\x02\x03\x04"
-                               "AVI LIST",
-                               "RIFF file"}}) {
+    for (const Case &C :
+         {Case{"fLaC", "FLAC file"}, Case{"OggS", "Ogg file"},
+          Case{"FORM\x01\x02\x03\x04"
+               "AIFF",
+               "IFF file (AIFF or similar)"},
+          Case{"\177ELF\x02\x01\x01", "ELF executable"}, Case{"PK\x03\x04\x14", "ZIP archive"},
+          Case{"RIFF\x01\x02\x03\x04"
+               "AVI LIST",
+               "RIFF file"}}) {
         for (const QByteArray &Before : {QByteArray(), Id3v2(QByteArray(100, 'p'), 100)}) {
             const TMPEGAudio A = Load(Before + C.Start + Junk(30) + Stream);
             EXPECT_FALSE(A.IsValid()) << C.Kind.toStdString();
