@@ -162,7 +162,7 @@ int RunInfo(const QStringList &Args) {
     QJsonArray records;
     TMPEGAudio audio;
     for (const QString &file : files) {
-        // The contents decide the kind, not the name: a WAV header first, then a pair of
+        // The contents decide the kind, not the name: a WAV header first, then a run of
         // MPEG audio frames.
         TWaveFileInfo wave;
         try {
@@ -197,11 +197,15 @@ int RunInfo(const QStringList &Args) {
                 PrintMpeg(file, audio);
             continue;
         }
-        const QString neither = QStringLiteral("neither a WAV file nor MPEG audio");
-        Fail(file, neither);
+        // Say what the file is when its first bytes tell, or why the search gave up early.
+        const bool known = audio.ProblemKind() == TMpegProblem::OtherFormat ||
+                           audio.ProblemKind() == TMpegProblem::NoFrameNearStart;
+        const QString problem =
+            known ? audio.Problem() : QStringLiteral("neither a WAV file nor MPEG audio");
+        Fail(file, problem);
         ++failed;
         if (json)
-            records.append(UnreadableJson(file, neither));
+            records.append(UnreadableJson(file, problem));
     }
     if (json)
         out() << QJsonDocument(records).toJson(QJsonDocument::Indented);

@@ -51,7 +51,7 @@ int RunTag(const QStringList &Args) {
     TMPEGAudio audio;
     audio.SetFileName(file);
     if (!audio.IsValid()) {
-        Fail(file, QStringLiteral("not MPEG audio (or missing)"));
+        Fail(file, audio.Problem() + QStringLiteral("; nothing written"));
         return ExitFailed;
     }
     TTagFields fields = TagFieldsFromInfo(audio.Data());
@@ -99,7 +99,7 @@ int RunTag(const QStringList &Args) {
             Fail(file, QStringLiteral("no such file"));
             break;
         case TTagUpdateResult::NotMpeg:
-            Fail(file, QStringLiteral("not MPEG audio"));
+            Fail(file, update.Problem + QStringLiteral("; nothing written"));
             break;
         case TTagUpdateResult::Refused:
             Fail(file, QStringLiteral("cannot be opened for writing: %1")

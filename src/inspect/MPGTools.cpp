@@ -14,6 +14,7 @@
 #include <limits>
 #include <sys/stat.h>
 #include <unistd.h>
+#include <utility>
 #include <vector>
 
 const std::array<QString, 4> MPEGVersionText = {QStringLiteral("Unknown"), QStringLiteral("1.0"),
@@ -335,6 +336,138 @@ qint64 NextFreeFormatHeader(TBufferedReader &Reader, qint64 At, uint32_t H, qint
     return -1;
 }
 
+// Headers in a row, each where the frame before it ends, that the search wants to see
+// before it believes in a stream. A pair of headers turns up by chance in other data (a FLAC
+// or an executable); a run of this length practically never does (see bench/false_positive.sh).
+constexpr int RunFrames = 8;
+constexpr int FreeRunFrames = 32;
+
+// The bits that every header of one stream shares: sync, version, layer, protection, sample
+// rate and emphasis; encoders also keep the channel count. Not the copyright and original
+// bits: some writers leave them clear in the VBR header frame only.
+constexpr uint32_t StreamSameBits = 0xFFFF0C03u;
+// A free-format stream keeps its bit-rate index (0) too.
+constexpr uint32_t FreeStreamSameBits = StreamSameBits | 0xF000u;
+
+bool SameStream(uint32_t A, uint32_t B, uint32_t SameBits) {
+    const bool MonoA = ((A >> 6) & 3) == 3, MonoB = ((B >> 6) & 3) == 3;
+    return (A & SameBits) == (B & SameBits) && MonoA == MonoB;
+}
+
+// How far past its start (behind a leading ID3v2 tag) a file may be searched for its first
+// frame. Real files have at most a little junk there; past this it is some other data, and a
+// huge file of it would hold the search for minutes.
+constexpr qint64 MaxLeadingBytes = qint64(4) << 20;
+
+enum class TRunCheck { Accepted, Rejected, ReadError };
+
+// A Layer I frame starts with a 4-bit allocation per subband and channel, and 15 is forbidden
+// there. Tables of 32-bit numbers (FF FF in every other pair of bytes) pass for Layer I
+// headers every four bytes; their "allocations" are full of 15s.
+TRunCheck LayerOneAllocationOk(TBufferedReader &Reader, qint64 At, uint32_t H, int FrameLength) {
+    const int Mode = int(H >> 6) & 3;
+    const int Bound = Mode == 1 ? 4 * ((int(H >> 4) & 3) + 1) : 32; // joint stereo shares above
+    const int Nibbles = Mode == 3 ? 32 : 32 + Bound;
+    const int Skip = 4 + ((H & 0x10000u) == 0 ? 2 : 0); // the CRC follows the header
+    const int Size = std::min(Nibbles / 2, FrameLength - Skip);
+    uint8_t Bytes[32];
+    if (Size <= 0)
+        return TRunCheck::Accepted;
+    const qint64 Got = Reader.Read(At + Skip, Bytes, Size);
+    if (Got < 0)
+        return TRunCheck::ReadError;
+    for (qint64 I = 0; I < Got; ++I)
+        if ((Bytes[I] & 0xF0) == 0xF0 || (Bytes[I] & 0x0F) == 0x0F)
+            return TRunCheck::Rejected;
+    return TRunCheck::Accepted;
+}
+
+// Follows the frames of the stream whose header H lies at At: accepted when RunFrames headers
+// of the same stream follow one another, or when a run of at least two frames ends exactly at
+// End (a short file). FreeBase is the unpadded frame length of a free-format stream, 0 for
+// one whose headers code their bit rate.
+TRunCheck FollowRun(TBufferedReader &Reader, qint64 At, uint32_t H, int FreeBase, qint64 End) {
+    const uint32_t SameBits = FreeBase > 0 ? FreeStreamSameBits : StreamSameBits;
+    const bool LayerOne = ((H >> 17) & 3) == 3;
+    const int PadBytes = LayerOne ? 4 : 1; // Layer I pads by a 4-byte slot
+    if ((H & 3) == 2)                      // reserved emphasis
+        return TRunCheck::Rejected;
+    qint64 Pos = At;
+    uint32_t Current = H;
+    for (int Count = 1;; ++Count) {
+        int FrameLength;
+        if (FreeBase > 0) {
+            FrameLength = FreeBase + ((Current & 0x200) != 0 ? PadBytes : 0);
+        } else {
+            TMPEGInfo Frame;
+            DecodeFrameHeader(Current, Frame);
+            FrameLength = Frame.FrameLength;
+        }
+        if (LayerOne) {
+            const TRunCheck Allocation = LayerOneAllocationOk(Reader, Pos, Current, FrameLength);
+            if (Allocation != TRunCheck::Accepted)
+                return Allocation;
+        }
+        Pos += FrameLength;
+        if (Count >= (FreeBase > 0 ? FreeRunFrames : RunFrames))
+            return TRunCheck::Accepted;
+        if (Pos == End)
+            return Count >= 2 ? TRunCheck::Accepted : TRunCheck::Rejected;
+        if (Pos + 4 > End)
+            return TRunCheck::Rejected;
+        uint8_t Word[4];
+        const qint64 Got = Reader.Read(Pos, Word, 4);
+        if (Got < 0)
+            return TRunCheck::ReadError;
+        Current = BigEndian32(Word);
+        if (Got < 4 || !SameStream(Current, H, SameBits) ||
+            (FreeBase == 0 && !MayBeHeader(Current)))
+            return TRunCheck::Rejected;
+    }
+}
+
+uint16_t LittleEndian16(const uint8_t *B) {
+    return uint16_t(B[0] | B[1] << 8);
+}
+
+// What a file is whose bytes at At mark it as something other than MPEG audio, or null.
+// A RIFF/WAVE file whose format chunk says MPEG audio (0x0050, 0x0055) holds frames and is
+// searched like any other.
+const char *OtherFormatAt(TBufferedReader &Reader, qint64 At) {
+    uint8_t B[12];
+    const qint64 Got = Reader.Read(At, B, sizeof B);
+    if (Got < 4)
+        return nullptr;
+    static constexpr std::pair<const char *, const char *> Magics[] = {
+        {"fLaC", "FLAC file"},
+        {"OggS", "Ogg file"},
+        {"FORM", "IFF file (AIFF or similar)"},
+        {"\177ELF", "ELF executable"},
+        {"PK\x03\x04", "ZIP archive"}};
+    for (const auto &[Magic, Kind] : Magics)
+        if (std::memcmp(B, Magic, 4) == 0)
+            return Kind;
+    if (std::memcmp(B, "RIFF", 4) != 0)
+        return nullptr;
+    if (Got < 12 || std::memcmp(B + 8, "WAVE", 4) != 0)
+        return "RIFF file";
+    // The fmt chunk comes first in practice; a few chunks in front of it are allowed for.
+    qint64 Chunk = At + 12;
+    for (int I = 0; I < 16; ++I) {
+        uint8_t Header[10];
+        if (Reader.Read(Chunk, Header, sizeof Header) != qint64(sizeof Header))
+            break;
+        const qint64 Size = LittleEndian32(Header + 4);
+        if (std::memcmp(Header, "fmt ", 4) == 0) {
+            const uint16_t FormatTag = LittleEndian16(Header + 8);
+            return FormatTag == 0x0050 || FormatTag == 0x0055 ? nullptr
+                                                              : "WAV file of another format";
+        }
+        Chunk += 8 + Size + (Size & 1);
+    }
+    return "WAV file without a format chunk";
+}
+
 // Cuts off the tag at the end of the file (NewTag null) or puts NewTag in its place (appended
 // when there is none). A failed write puts back what was there, so the audio and an old tag
 // survive. 0 or the errno of the failure.
@@ -523,18 +656,21 @@ void TMPEGAudio::LoadData() {
     const QString Requested = FInfo.FileName;
     ResetData();
     FHeaderPosition = -1;
+    FOtherFormat.clear();
+    FProblem = TMpegProblem::None;
     FInfo.FileName = Requested.isEmpty() ? Requested : QFileInfo(Requested).absoluteFilePath();
     if (Requested.isEmpty() || !QFileInfo::exists(FInfo.FileName)) {
         FInfo.Title = QStringLiteral("[not found: %1]").arg(NameWithoutPath(Requested));
-        return;
+        return SetProblem(TMpegProblem::Missing);
     }
 
     // Non-blocking, so that a named pipe cannot stall the open; only plain files are read.
     const TFileHandle File(FInfo.FileName, O_RDONLY | O_NONBLOCK);
     struct stat Status {};
-    if (!File.IsOpen() || ::fstat(File.Fd(), &Status) != 0 || !S_ISREG(Status.st_mode) ||
-        Status.st_size <= 5)
-        return;
+    if (!File.IsOpen() || ::fstat(File.Fd(), &Status) != 0 || !S_ISREG(Status.st_mode))
+        return SetProblem(TMpegProblem::Unreadable);
+    if (Status.st_size <= 5)
+        return SetProblem(TMpegProblem::TooShort);
     FInfo.FileDate = PackedFileDate(Status.st_mtime);
     FInfo.Length = Status.st_size;
     const qint64 Length = FInfo.Length;
@@ -554,52 +690,73 @@ void TMPEGAudio::LoadData() {
 
     TBufferedReader Reader(File);
 
-    // A free-format header counts when the next header of its stream follows within the
-    // longest possible frame (and a third one after that, when the file goes on so far). The
-    // distance is its frame length, which gives the bit rate.
+    // Tags before and after the audio are no part of it: no frame lies in them, and a run of
+    // frames that ends where they begin ends with the audio.
+    const qint64 Start = AudioStart(Reader, Length);
+    const qint64 End = AudioEnd(Reader, Length);
+    if (End < 0)
+        return SetProblem(TMpegProblem::ReadError);
+    for (const qint64 At : {qint64(0), Start}) {
+        if (const char *Kind = OtherFormatAt(Reader, At)) {
+            FOtherFormat = QString::fromLatin1(Kind);
+            return SetProblem(TMpegProblem::OtherFormat);
+        }
+    }
+
+    // The record holds the second header of an accepted run, the first one's position.
+    auto AcceptRun = [&](uint32_t H, qint64 At) {
+        const TRunCheck Run = FollowRun(Reader, At, H, 0, End);
+        if (Run != TRunCheck::Accepted)
+            return Run;
+        uint8_t Word[4];
+        if (Reader.Read(At + FInfo.FrameLength, Word, 4) != 4)
+            return TRunCheck::ReadError;
+        DecodeFrameHeader(BigEndian32(Word), FInfo);
+        return TRunCheck::Accepted;
+    };
+    // A free-format header's frame length is the distance to the next header of its stream,
+    // within the longest possible frame; it gives the bit rate.
     auto AcceptFreeFormat = [&](uint32_t H, qint64 At) {
         DecodeFrameHeader(H, FInfo);
         if (FInfo.Layer == 0 || FInfo.SampleRate <= 0)
-            return false;
-        const qint64 Next = NextFreeFormatHeader(Reader, At, H, Length);
+            return TRunCheck::Rejected;
+        const qint64 Next = NextFreeFormatHeader(Reader, At, H, End);
         if (Next < 0)
-            return false;
+            return TRunCheck::Rejected;
         const int Base = FreeFormatBase(FInfo.Layer, FInfo.Padding, Next - At);
         // Bytes per frame = samples per frame / 8 × bit rate / sample rate.
         FInfo.BitRate = int(std::lround(double(Base) * 8 * FInfo.SampleRate /
                                         SamplesPerFrame(FInfo.Version, FInfo.Layer) / 1000));
         FInfo.FrameLength = uint16_t(Next - At);
         if (!IsValid())
-            return false;
-        uint8_t Word[4];
-        if (Reader.Read(Next, Word, 4) != 4)
-            return false;
-        const qint64 Third = Next + FreeFormatBase(FInfo.Layer, false, Base) +
-                             ((Word[2] & 0x02) != 0 ? (FInfo.Layer == 1 ? 4 : 1) : 0);
-        const qint64 Got = Reader.Read(Third, Word, 4);
-        return Got >= 0 &&
-               (Got < 4 || (BigEndian32(Word) & FreeFormatSameBits) == (H & FreeFormatSameBits));
+            return TRunCheck::Rejected;
+        return FollowRun(Reader, At, H, Base, End);
     };
 
-    qint64 Pos = AudioStart(Reader, Length); // position after the last byte taken into H
+    // Headers may start up to here; every byte offset before it is looked at in order.
+    const qint64 SearchEnd = std::min(End, std::min(Length, Start + MaxLeadingBytes) + 4);
+    qint64 Pos = Start; // position after the last byte taken into H
     uint8_t Word[4];
     for (;;) {
+        if (Pos + 4 > SearchEnd)
+            return SetProblem(SearchEnd < End ? TMpegProblem::NoFrameNearStart
+                                              : TMpegProblem::NoFrameRun);
         if (Reader.Read(Pos, Word, 4) != 4)
-            return;
+            return SetProblem(TMpegProblem::ReadError);
         uint32_t H = BigEndian32(Word);
         Pos += 4;
 
         // Shift the file through H one byte at a time until it holds a valid header.
-        while (!HeaderIsValid(H) && !MayBeFreeFormatHeader(H) && Pos < Length) {
+        while (!HeaderIsValid(H) && !MayBeFreeFormatHeader(H) && Pos < SearchEnd) {
             const uint8_t *Bytes = nullptr;
             qint64 Available = 0;
             if (!Reader.Window(Pos, Bytes, Available))
-                return;
+                return SetProblem(TMpegProblem::ReadError);
             if (Available == 0)
                 break;
             // No event processing in here: a command run from it (a drop during an add)
             // would reuse this inspector and load a record under the wrong name.
-            const qint64 Span = Available;
+            const qint64 Span = std::min(Available, SearchEnd - Pos);
             qint64 I = 0;
             while (I < Span) {
                 H = H << 8 | Bytes[I++];
@@ -609,34 +766,24 @@ void TMPEGAudio::LoadData() {
             Pos += I;
         }
 
-        FHeaderPosition = Pos - 4;
-        const qint64 Candidate = FHeaderPosition;
-        if (HeaderIsValid(H) &&
-            Length - FHeaderPosition - FInfo.FrameLength + (FInfo.ErrorProt ? 0 : 2) > 0) {
-            // The frame must be followed by another valid header where its length says.
-            const qint64 Got = Reader.Read(FHeaderPosition + FInfo.FrameLength, Word, 4);
-            if (Got < 0)
-                return;
-            if (Got == 4 && HeaderIsValid(BigEndian32(Word)))
-                break;
-            ResetToFile();
-            Pos = Candidate + 1;
-        } else if (MayBeFreeFormatHeader(H)) {
-            if (AcceptFreeFormat(H, Candidate))
-                break;
-            ResetToFile();
-            Pos = Candidate + 1;
-        } else {
-            ResetToFile();
+        const qint64 Candidate = Pos - 4;
+        TRunCheck Run = TRunCheck::Rejected;
+        if (HeaderIsValid(H))
+            Run = AcceptRun(H, Candidate);
+        else if (MayBeFreeFormatHeader(H))
+            Run = AcceptFreeFormat(H, Candidate);
+        if (Run == TRunCheck::ReadError)
+            return SetProblem(TMpegProblem::ReadError);
+        if (Run == TRunCheck::Accepted) {
+            FHeaderPosition = Candidate;
+            break;
         }
-        if (Pos + 4 > Length)
-            return;
+        ResetToFile();
+        if (Pos >= SearchEnd)
+            continue; // the loop's first test ends the search
+        Pos = Candidate + 1;
     }
 
-    // Tags before and after the audio are no part of its play time.
-    const qint64 End = AudioEnd(Reader, Length);
-    if (End < 0)
-        return;
     FInfo.Duration = CbrDuration(End - FHeaderPosition, FInfo.BitRate);
 
     uint8_t XingBytes[120];
@@ -661,6 +808,33 @@ void TMPEGAudio::LoadData() {
         if (!ReadID3v1(Block, FInfo))
             FInfo.Title = NameWithoutPath(FInfo.FileName);
     }
+}
+
+void TMPEGAudio::SetProblem(TMpegProblem Problem) {
+    FProblem = Problem;
+}
+
+QString TMPEGAudio::Problem() const {
+    switch (FProblem) {
+    case TMpegProblem::None:
+        break;
+    case TMpegProblem::Missing:
+        return QStringLiteral("no such file");
+    case TMpegProblem::Unreadable:
+        return QStringLiteral("cannot be opened for reading as a plain file");
+    case TMpegProblem::TooShort:
+        return QStringLiteral("not MPEG audio: too short");
+    case TMpegProblem::OtherFormat:
+        return QStringLiteral("not MPEG audio: %1").arg(FOtherFormat);
+    case TMpegProblem::NoFrameNearStart:
+        return QStringLiteral("not MPEG audio: no run of frames within its first %1 MiB")
+            .arg(MaxLeadingBytes >> 20);
+    case TMpegProblem::NoFrameRun:
+        return QStringLiteral("not MPEG audio: no run of frames");
+    case TMpegProblem::ReadError:
+        return QStringLiteral("read error");
+    }
+    return QString();
 }
 
 int TMPEGAudio::WriteTag() {

@@ -113,6 +113,18 @@ public:
     using Exception::Exception;
 };
 
+// Why a load found no MPEG audio.
+enum class TMpegProblem {
+    None,             // found some, or nothing loaded yet
+    Missing,          // no such file
+    Unreadable,       // cannot be opened, or not a plain file
+    TooShort,         // 5 bytes or fewer
+    OtherFormat,      // its first bytes mark another kind of file (FLAC, Ogg, an executable...)
+    NoFrameNearStart, // no run of frames where real MPEG audio would long have shown one
+    NoFrameRun,       // no run of frames anywhere
+    ReadError,        // reading failed
+};
+
 // Inspects one MPEG audio file at a time: finds the first real frame, decodes its header,
 // works out the play time, reads the ID3v1 tag, and writes or removes that tag.
 class TMPEGAudio {
@@ -135,8 +147,12 @@ public:
     // Duration as a time of day; invalid (null) for a day or more, which a time cannot hold.
     QTime DurationTime() const;
     const TMPEGInfo &Data() const { return FInfo; }
-    // Offset of the accepted frame header, or -1 when no frame pair was accepted.
+    // Offset of the first header of the accepted run of frames, or -1 when none was accepted.
     qint64 HeaderPosition() const { return FHeaderPosition; }
+    // Why the last load found no MPEG audio, as kind and as text for the user ("not MPEG
+    // audio: FLAC file"); None and empty when it found some.
+    TMpegProblem ProblemKind() const { return FProblem; }
+    QString Problem() const;
 
     void SetTitle(const QString &Value) { FInfo.Title = Value; }
     void SetArtist(const QString &Value) { FInfo.Artist = Value; }
@@ -159,7 +175,10 @@ public:
 
 private:
     int ChangeTag(const std::array<uint8_t, ID3v1Size> *NewTag);
+    void SetProblem(TMpegProblem Problem);
 
     TMPEGInfo FInfo;
     qint64 FHeaderPosition = -1;
+    TMpegProblem FProblem = TMpegProblem::None;
+    QString FOtherFormat; // what the first bytes showed the file to be
 };

@@ -76,12 +76,12 @@ TTagFields TagFieldsFromInfo(const TMPEGInfo &Info) {
 
 TTagUpdate UpdateTag(const QString &FileName, const TTagFields &Fields) {
     if (!QFileInfo::exists(FileName))
-        return {TTagUpdateResult::NoSuchFile};
+        return {TTagUpdateResult::NoSuchFile, 0, {}};
     TMPEGAudio audio;
     audio.ResetData();
     audio.SetFileName(FileName);
     if (!audio.IsValid())
-        return {TTagUpdateResult::NotMpeg};
+        return {TTagUpdateResult::NotMpeg, 0, audio.Problem()};
     audio.SetTrack(0);
     int result;
     if (Fields.HasTag) {
@@ -98,8 +98,8 @@ TTagUpdate UpdateTag(const QString &FileName, const TTagFields &Fields) {
         result = audio.RemoveTag();
     }
     if (result == -1)
-        return {TTagUpdateResult::NoSuchFile};
+        return {TTagUpdateResult::NoSuchFile, 0, {}};
     if (result != 0)
-        return {TTagUpdateResult::Refused, result};
+        return {TTagUpdateResult::Refused, result, {}};
     return {};
 }

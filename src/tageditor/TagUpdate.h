@@ -46,9 +46,10 @@ enum class TTagUpdateResult { Written, NotMpeg, NoSuchFile, Refused };
 struct TTagUpdate {
     TTagUpdateResult Result = TTagUpdateResult::Written;
     int ErrorCode = 0; // the error of opening the file for writing, when Refused
+    QString Problem;   // why the file is not MPEG audio, when NotMpeg
 };
 
 // Reloads the file as it is on disk and, when it is still valid MPEG audio, writes the
-// fields as its tag or removes the tag. Throws EInOutError when a read or write fails after
-// the file was opened.
+// fields as its tag or removes the tag; any other file is left as it is. Throws EInOutError when a
+// read or write fails after the file was opened.
 TTagUpdate UpdateTag(const QString &FileName, const TTagFields &Fields);

@@ -157,6 +157,18 @@ TEST_F(FileListsTest, Mp3RowsShowTagFallbacksAndUnreadableRowsShowDashes) {
     EXPECT_EQ(wave->RowCount(), 0);
 }
 
+// A FLAC file named .mp3, holding bytes that pass for MPEG frames, is no MPEG item.
+TEST_F(FileListsTest, OtherFormatNamedMp3IsUnreadable) {
+    convertType = 1;
+    QByteArray frame(417, '\0');
+    frame.replace(0, 4, QByteArray("\xFF\xFB\x90\x00", 4));
+    WriteFile(path("flac.mp3"), "fLaC" + frame.repeated(20));
+    lists->AddFiles({path("flac.mp3")});
+    ASSERT_EQ(mp3->RowCount(), 1);
+    EXPECT_EQ(mp3->Record(0)->Kind, fkUnreadable);
+    EXPECT_EQ(row(mp3, 0)[5], "- -");
+}
+
 TEST_F(FileListsTest, TaggedMp3ShowsItsTagAndRefreshFollowsTheRecord) {
     convertType = 1;
     const QString song = encodeMp3("song.mp3");

@@ -125,3 +125,36 @@ TEST_F(CliTest, InfoTellsTheKindOfEveryFile) {
     EXPECT_EQ(records[1].toObject()["Version"].toInt(), 2) << "22050 Hz is MPEG 2";
     EXPECT_EQ(records[2].toObject()["Kind"].toString(), "unreadable");
 }
+
+// A FLAC file holding what looks like MPEG frames, and other bytes holding a frame pair: tag
+// refuses both and says why, info lists both as unreadable, and neither file changes.
+TEST_F(CliTest, TagAndInfoLeaveFilesThatAreNotMpegAudioAlone) {
+    QByteArray frame(417, '\0');
+    frame.replace(0, 4, QByteArray("\xFF\xFB\x90\x00", 4));
+    struct Case {
+        const char *name;
+        QByteArray bytes;
+        QString tagProblem, infoProblem;
+    };
+    for (const Case &c :
+         {Case{"a.flac", "fLaC" + QByteArray(30, '\x11') + frame.repeated(20),
+               "not MPEG audio: FLAC file", "not MPEG audio: FLAC file"},
+          Case{"b.bin", QByteArray(30, '\x11') + frame.repeated(2) + QByteArray(3000, '\x22'),
+               "not MPEG audio: no run of frames", "neither a WAV file nor MPEG audio"}}) {
+        SCOPED_TRACE(c.name);
+        WriteFile(path(c.name), c.bytes);
+        for (const QStringList &args : {QStringList{"tag", path(c.name), "--title", "x"},
+                                        QStringList{"tag", "--remove", path(c.name)}}) {
+            const Result r = Run(args);
+            EXPECT_EQ(r.exitCode, 1);
+            EXPECT_TRUE(r.err.contains(c.tagProblem + "; nothing written")) << r.err.toStdString();
+            EXPECT_EQ(ReadFile(path(c.name)), c.bytes);
+        }
+        const Result r = Run({"info", "--json", path(c.name)});
+        EXPECT_EQ(r.exitCode, 1);
+        const QJsonObject info = InfoJson(r);
+        EXPECT_EQ(info["Kind"].toString(), "unreadable");
+        EXPECT_EQ(info["Problem"].toString(), c.infoProblem);
+        EXPECT_TRUE(Run({"info", path(c.name)}).err.contains(c.infoProblem));
+    }
+}

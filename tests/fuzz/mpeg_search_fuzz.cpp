@@ -1,10 +1,12 @@
 // The MPEG frame search and header decoding on arbitrary bytes: no crash, no hang, and an
-// accepted file must describe a frame that really is in it.
+// accepted file must describe a frame that really is in it, and a file that another format
+// marks as its own is never MPEG audio.
 
 #include "fuzz/FuzzFile.h"
 #include "inspect/MPGTools.h"
 
 #include <cstdlib>
+#include <cstring>
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
     for (size_t i = 0; i + 4 <= size; ++i) {
@@ -31,6 +33,13 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
             std::abort();
     }
     if (audio.HasTag() != (info.Header == QStringLiteral("TAG")))
+        std::abort();
+    // Files that another format's magic number opens are never taken for MPEG audio.
+    for (const char *magic : {"fLaC", "OggS", "FORM", "\177ELF", "PK\x03\x04"})
+        if (size >= 6 && std::memcmp(data, magic, 4) == 0 &&
+            (audio.IsValid() || audio.ProblemKind() != TMpegProblem::OtherFormat))
+            std::abort();
+    if (audio.IsValid() != audio.Problem().isEmpty())
         std::abort();
     return 0;
 }

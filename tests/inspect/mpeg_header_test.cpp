@@ -3,6 +3,8 @@
 #include "support/TestMedia.h"
 
 #include <QCoreApplication>
+#include <QDateTime>
+#include <QFile>
 #include <QTemporaryDir>
 #include <QtEndian>
 #include <gtest/gtest.h>
@@ -116,10 +118,11 @@ TEST_F(MpegFileTest, XingHeaderGivesFrameCountDurationAndAverageFrameLength) {
              Case{Mpeg1L3At128, 36, 1, 3000000, 78367, 0},  // over 18 hours
              Case{Mpeg1L3At128, 36, 1, 4000000, 104490, 0}, // more than a day
          }) {
-        QByteArray Bytes = Frames(C.H, 1) + Frames(C.H, 1);
+        // The Xing frame leads a stream of frames up to the tag.
+        QByteArray Bytes = Frames(C.H, 10000).left(2000000 - 128);
         const QByteArray Xing = "Xing" + Be32(C.Flags) + Be32(C.Count);
         Bytes.replace(C.XingAt, Xing.size(), Xing);
-        Bytes += QByteArray(2000000 - Bytes.size() - 128, '\0') + "TAG" + QByteArray(125, '\0');
+        Bytes += "TAG" + QByteArray(125, '\0');
         const TMPEGAudio A = Load(Bytes);
         ASSERT_TRUE(A.IsValid()) << C.Count;
         EXPECT_EQ(A.Data().BitRate, -1);
@@ -139,8 +142,8 @@ TEST_F(MpegFileTest, FalseSyncIsSkippedAndTheSearchResumesOneByteLater) {
 }
 
 TEST_F(MpegFileTest, LeadingId3v2TagIsSkippedUnlessItsSizeIsImpossible) {
-    // A "picture" inside the tag imitates a frame pair at 64 kbit/s.
-    const QByteArray Picture = QByteArray(100, 'p') + Frames(Mpeg1L3At64, 2) + QByteArray(50, 'p');
+    // A "picture" inside the tag imitates a run of frames at 64 kbit/s.
+    const QByteArray Picture = QByteArray(100, 'p') + Frames(Mpeg1L3At64, 8) + QByteArray(50, 'p');
     const uint32_t Size = uint32_t(Picture.size());
     struct Case {
         uint32_t Declared;
@@ -317,3 +320,196 @@ INSTANTIATE_TEST_SUITE_P(RatesAndModes, EncodedMpegTest,
                                            EncodedCase{11025, 32, STEREO, true, 3},
                                            EncodedCase{8000, 24, STEREO, false, 3},
                                            EncodedCase{8000, 24, MONO, true, 3}));
+
+TEST(FrameHeaderTest, CopyrightAndOriginalAreTheirOwnBits) {
+    TMPEGInfo Info;
+    ASSERT_TRUE(DecodeFrameHeader(Mpeg1L3At128 | 0x08, Info));
+    EXPECT_TRUE(Info.Copyright);
+    EXPECT_FALSE(Info.Original);
+    ASSERT_TRUE(DecodeFrameHeader(Mpeg1L3At128 | 0x04, Info));
+    EXPECT_FALSE(Info.Copyright);
+    EXPECT_TRUE(Info.Original);
+}
+
+TEST_F(MpegFileTest, FileDateIsTheModificationTimePackedTheDosWay) {
+    const QString Name = Dir.filePath("dated.mp3");
+    testmedia::WriteFile(Name, Frames(Mpeg1L3At128, 10));
+    QFile File(Name);
+    ASSERT_TRUE(File.open(QIODevice::ReadWrite));
+    ASSERT_TRUE(File.setFileTime(QDateTime(QDate(2021, 3, 15), QTime(10, 20, 31)),
+                                 QFileDevice::FileModificationTime));
+    File.close();
+    TMPEGAudio A;
+    A.SetFileName(Name);
+    ASSERT_TRUE(A.IsValid());
+    const uint32_t D = uint32_t(A.Data().FileDate);
+    EXPECT_EQ((D >> 25) + 1980, 2021u);
+    EXPECT_EQ((D >> 21) & 15, 3u) << "month";
+    EXPECT_EQ((D >> 16) & 31, 15u) << "day";
+    EXPECT_EQ((D >> 11) & 31, 10u) << "hour";
+    EXPECT_EQ((D >> 5) & 63, 20u) << "minute";
+    EXPECT_EQ((D & 31) * 2, 30u) << "seconds in two-second steps";
+}
+
+// Bytes that hold no frame sync: 'x' is 0x78.
+QByteArray Junk(int Size) {
+    return QByteArray(Size, 'x');
+}
+
+TEST_F(MpegFileTest, AFewHeadersInOtherDataAreNoStream) {
+    // Two, and seven, frames where their lengths say, then other data: chance, not audio.
+    for (int Count : {2, 7}) {
+        const TMPEGAudio A = Load(Junk(500) + Frames(Mpeg1L3At128, Count) + Junk(5000));
+        EXPECT_FALSE(A.IsValid()) << Count;
+        EXPECT_EQ(A.ProblemKind(), TMpegProblem::NoFrameRun) << Count;
+        EXPECT_EQ(A.Problem(), QStringLiteral("not MPEG audio: no run of frames"));
+        EXPECT_EQ(A.HeaderPosition(), -1);
+    }
+    // Eight make a stream; the record holds the second header, as with any stream.
+    TMPEGAudio A =
+        Load(Junk(500) + Frames(Mpeg1L3At128, 7) + Frames(Mpeg1L3At128 | 0x0C, 1) + Junk(5000));
+    ASSERT_TRUE(A.IsValid());
+    EXPECT_EQ(A.HeaderPosition(), 500);
+    EXPECT_EQ(A.ProblemKind(), TMpegProblem::None);
+    EXPECT_TRUE(A.Problem().isEmpty());
+
+    // A run must keep its version, layer, sample rate, protection and channel count.
+    for (uint32_t Other : {0xFFFB9400u, 0xFFF39000u, 0xFFFD9000u, 0xFFFA9000u, 0xFFFB90C0u}) {
+        A = Load(Frames(Mpeg1L3At128, 4) + Frames(Other, 4) + Junk(5000));
+        EXPECT_FALSE(A.IsValid()) << std::hex << Other;
+    }
+    // The bit rate, the padding and stereo against joint stereo change from frame to frame.
+    A = Load(Frames(Mpeg1L3At128, 2) + Frames(Mpeg1L3At64 | 0x40, 2) + Frames(Mpeg1L3At128, 4) +
+             Junk(5000));
+    EXPECT_TRUE(A.IsValid());
+    EXPECT_EQ(A.HeaderPosition(), 0);
+}
+
+TEST_F(MpegFileTest, ShortFileCountsWhenItsFramesEndWithTheAudio) {
+    const QByteArray Id3v1 = "TAG" + QByteArray(125, ' ');
+    struct Case {
+        QByteArray Before;
+        int Count;
+        int Chop; // bytes cut off the last frame
+        QByteArray After;
+        bool Valid;
+    };
+    for (const Case &C : {Case{{}, 2, 0, {}, true}, Case{{}, 3, 0, {}, true},
+                          Case{Id3v2(QByteArray(300, 'p'), 300), 2, 0, Id3v1, true},
+                          Case{{}, 3, 0, Apev2(100) + Id3v1, true}, Case{Junk(20), 5, 0, {}, true},
+                          Case{{}, 1, 0, {}, false},        // a lone frame
+                          Case{{}, 3, 0, Junk(1), false},   // a byte more than the frames
+                          Case{{}, 3, 1, {}, false},        // the last frame cut short
+                          Case{{}, 4, 0, Junk(300), false}, // other data after them
+                          Case{{}, 2, 0, Junk(100) + Id3v1, false}}) {
+        QByteArray Audio = Frames(Mpeg1L3At128, C.Count);
+        Audio.chop(C.Chop);
+        const TMPEGAudio A = Load(C.Before + Audio + C.After);
+        EXPECT_EQ(A.IsValid(), C.Valid) << C.Count << " " << C.After.size();
+        if (C.Valid) {
+            EXPECT_EQ(A.HeaderPosition(), C.Before.size());
+            EXPECT_EQ(A.Data().BitRate, 128);
+            EXPECT_EQ(A.HasTag(), C.After.endsWith(Id3v1));
+        }
+    }
+}
+
+TEST_F(MpegFileTest, OtherFormatsAreKnownByTheirFirstBytes) {
+    // Each holds a stream of frames that would pass for MPEG audio otherwise.
+    const QByteArray Stream = Frames(Mpeg1L3At128, 20);
+    struct Case {
+        QByteArray Start;
+        QString Kind;
+    };
+    for (const Case &C :
+         {Case{"fLaC", "FLAC file"}, Case{"OggS", "Ogg file"},
+          Case{"FORM\x01\x02\x03\x04"
+               "AIFF",
+               "IFF file (AIFF or similar)"},
+          Case{"\177ELF\x02\x01\x01", "ELF executable"}, Case{"PK\x03\x04\x14", "ZIP archive"},
+          Case{"RIFF\x01\x02\x03\x04"
+               "AVI LIST",
+               "RIFF file"}}) {
+        for (const QByteArray &Before : {QByteArray(), Id3v2(QByteArray(100, 'p'), 100)}) {
+            const TMPEGAudio A = Load(Before + C.Start + Junk(30) + Stream);
+            EXPECT_FALSE(A.IsValid()) << C.Kind.toStdString();
+            EXPECT_EQ(A.ProblemKind(), TMpegProblem::OtherFormat);
+            EXPECT_EQ(A.Problem(), "not MPEG audio: " + C.Kind);
+            EXPECT_NE(A.Data().FileDate, 0) << "the file's own facts stay";
+            EXPECT_EQ(A.Data().Length, Before.size() + C.Start.size() + 30 + Stream.size());
+        }
+    }
+    // Magic numbers further in are no sign: a stream may well hold those bytes.
+    EXPECT_TRUE(Load(Stream + "fLaC" + Stream).IsValid());
+
+    // A WAV file holding MPEG audio is searched; one holding PCM is not.
+    using testmedia::RiffWave;
+    using testmedia::WavChunk;
+    for (quint16 Tag : {0x0050, 0x0055}) {
+        const QByteArray Wav =
+            RiffWave(testmedia::WavFmtChunk(16, Tag, 2, 44100, 0) + WavChunk("data", Stream));
+        const TMPEGAudio A = Load(Wav);
+        EXPECT_TRUE(A.IsValid()) << Tag;
+        EXPECT_EQ(A.HeaderPosition(), Wav.size() - Stream.size());
+    }
+    const TMPEGAudio Pcm =
+        Load(RiffWave(testmedia::WavFmtChunk(16, 1, 2, 44100, 16) + WavChunk("data", Stream)));
+    EXPECT_FALSE(Pcm.IsValid());
+    EXPECT_EQ(Pcm.Problem(), QStringLiteral("not MPEG audio: WAV file of another format"));
+}
+
+TEST_F(MpegFileTest, TablesOfNumbersAreNoLayerOneStream) {
+    // 32-bit numbers just below zero, little-endian: FF FF D0 80 every four bytes is a Layer I
+    // header whose 452-byte frames land on the next one, but whose allocations are all 15s.
+    QByteArray Table;
+    for (int I = 0; I < 3000; ++I)
+        Table += QByteArray("\xD0\x80\xFF\xFF", 4);
+    TMPEGAudio A = Load(Table);
+    EXPECT_FALSE(A.IsValid());
+    // Real Layer I frames (allocations of zero) are found.
+    A = Load(Table.left(1000) + Frames(Mpeg1L1, 20));
+    ASSERT_TRUE(A.IsValid());
+    EXPECT_EQ(A.HeaderPosition(), 1000);
+    EXPECT_EQ(A.Data().Layer, 1);
+}
+
+TEST_F(MpegFileTest, FreeFormatNeedsALongerRun) {
+    // Records of a fixed size that start like a free-format header are common in other data.
+    for (auto [Count, Valid] : {std::pair{20, false}, std::pair{31, false}, std::pair{32, true}}) {
+        const TMPEGAudio A = Load(FreeFrames(0xFFFB0000, 1306, Count, 9) + Junk(5000));
+        EXPECT_EQ(A.IsValid(), Valid) << Count;
+    }
+    // A short free-format file still counts when its frames end with the audio.
+    EXPECT_TRUE(Load(FreeFrames(0xFFFB0000, 1306, 20, 9)).IsValid());
+}
+
+TEST_F(MpegFileTest, SearchGivesUpWhereRealAudioWouldLongHaveStarted) {
+    // A huge file of zeros, made sparse so that it costs nothing: turned down after 4 MiB.
+    const QString Name = Dir.filePath("zeros.mp3");
+    {
+        QFile File(Name);
+        ASSERT_TRUE(File.open(QIODevice::WriteOnly));
+        ASSERT_TRUE(File.resize(qint64(5) << 30));
+    }
+    TMPEGAudio A;
+    A.SetFileName(Name);
+    EXPECT_FALSE(A.IsValid());
+    EXPECT_EQ(A.ProblemKind(), TMpegProblem::NoFrameNearStart);
+    EXPECT_EQ(A.Problem(),
+              QStringLiteral("not MPEG audio: no run of frames within its first 4 MiB"));
+    EXPECT_EQ(A.Data().Length, qint64(5) << 30);
+
+    const QByteArray Stream = Frames(Mpeg1L3At128, 20);
+    const int Limit = 4 << 20;
+    // A stream may start anywhere up to 4 MiB past the start, and past a leading ID3v2 tag of
+    // any size; not later.
+    A = Load(Junk(Limit) + Stream);
+    EXPECT_TRUE(A.IsValid());
+    EXPECT_EQ(A.HeaderPosition(), Limit);
+    A = Load(Junk(Limit + 1) + Stream);
+    EXPECT_FALSE(A.IsValid());
+    EXPECT_EQ(A.ProblemKind(), TMpegProblem::NoFrameNearStart);
+    A = Load(Id3v2(Junk(6 << 20), 6 << 20) + Junk(1000) + Stream);
+    EXPECT_TRUE(A.IsValid());
+    EXPECT_EQ(A.HeaderPosition(), 10 + (6 << 20) + 1000);
+}

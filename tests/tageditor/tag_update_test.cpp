@@ -1,5 +1,7 @@
+#include "support/TestMedia.h"
 #include "tageditor/TagUpdate.h"
 
+#include <QTemporaryDir>
 #include <gtest/gtest.h>
 
 TEST(TagFields, FileWithoutTagOffersNoTitleYearOrGenre) {
@@ -71,4 +73,43 @@ TEST(TagFields, FieldsOutsideLatin1AreNamedWhereTheyAreStored) {
     EXPECT_TRUE(UnstorableFields(fields).isEmpty()) << "with a track the comment keeps 28";
     fields.Track.clear();
     EXPECT_EQ(UnstorableFields(fields), QStringList({"Comment"})) << "without one it keeps 30";
+}
+
+// Bytes of another format that hold a stream of MPEG frames, and bytes that hold only a pair:
+// neither gets a tag, nor loses one.
+TEST(TagUpdate, FilesThatAreNotMpegAudioAreLeftAsTheyWere) {
+    QTemporaryDir dir;
+    QByteArray frame(417, '\0');
+    frame.replace(0, 4, QByteArray("\xFF\xFB\x90\x00", 4)); // MPEG 1 Layer III, 128 kbit/s
+    const QByteArray tag = "TAG" + QByteArray(125, 'a');
+    struct Case {
+        const char *name;
+        QByteArray bytes;
+        QString problem;
+    };
+    for (const Case &c :
+         {Case{"flac.mp3", "fLaC" + frame.repeated(20) + tag, "not MPEG audio: FLAC file"},
+          Case{"pair.mp3", QByteArray(100, 'x') + frame.repeated(2) + QByteArray(3000, 'x') + tag,
+               "not MPEG audio: no run of frames"}}) {
+        SCOPED_TRACE(c.name);
+        const QString name = dir.filePath(c.name);
+        testmedia::WriteFile(name, c.bytes);
+        TTagFields fields;
+        fields.Title = "New";
+        for (bool hasTag : {true, false}) {
+            fields.HasTag = hasTag;
+            const TTagUpdate update = UpdateTag(name, fields);
+            EXPECT_EQ(update.Result, TTagUpdateResult::NotMpeg);
+            EXPECT_EQ(update.Problem, c.problem);
+            EXPECT_EQ(testmedia::ReadFile(name), c.bytes);
+        }
+    }
+    // The same stream without the other format's mark is tagged.
+    const QString name = dir.filePath("mpeg.mp3");
+    testmedia::WriteFile(name, frame.repeated(20));
+    TTagFields fields;
+    fields.HasTag = true;
+    fields.Title = "New";
+    EXPECT_EQ(UpdateTag(name, fields).Result, TTagUpdateResult::Written);
+    EXPECT_EQ(testmedia::ReadFile(name).size(), 20 * 417 + 128);
 }

@@ -489,6 +489,27 @@ TEST_F(XaudioTest, SamplesAreThoseOfAFreshLibmpg123DecodeForEveryVersionAndLayer
     }
 }
 
+// The Info header records the encoder's delay and padding; taking both off gives the
+// source's length to the sample, in the output and in the length reported at open. 1.5 s
+// is reported as 2 s, and as 1 s when the length falls short by even one sample.
+TEST_F(XaudioTest, GaplessLengthIsTheSourcesToTheSample) {
+    for (const auto &[name, channels, rate, mode] :
+         {std::tuple{"stereo.mp3", 2, 44100, JSTEREO}, std::tuple{"mpeg2.mp3", 1, 22050, MONO}}) {
+        SCOPED_TRACE(name);
+        const std::string mp3 = Mp3(name, channels, rate, 1.5, 440, 700, mode, true);
+        TestPlayer p;
+        Convert(p, mp3, path(QString(name) + ".wav"));
+        const WavOut out = ReadCanonicalWav(dir.filePath(QString(name) + ".wav"));
+        ASSERT_EQ(out.problem, "");
+        EXPECT_EQ(out.audio.frames(), size_t(rate * 3 / 2));
+        const auto duration = std::find_if(p.log().begin(), p.log().end(), [](const Note &n) {
+            return n.code == XA_MSG_NOTIFY_STREAM_DURATION;
+        });
+        ASSERT_NE(duration, p.log().end());
+        EXPECT_EQ(duration->msg.data.duration.duration, 2u);
+    }
+}
+
 TEST_F(XaudioTest, FileCutShortStillLosesTheEncoderDelayItsInfoHeaderRecords) {
     const std::string whole = Mp3("whole.mp3", 2, 44100, 3.0, 440, 700, STEREO, true);
     const QByteArray bytes = testmedia::ReadFile(QString::fromStdString(whole));
