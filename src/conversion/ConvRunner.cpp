@@ -5,6 +5,7 @@
 #include "conversion/SafeOutput.h"
 #include "encoder/EncoderSettings.h"
 #include "encoder/LameCoder.h"
+#include "inspect/MPGTools.h"
 #include "platform/FilePaths.h"
 #include "platform/RegularFile.h"
 #include "platform/UserDialogs.h"
@@ -49,6 +50,15 @@ QString DecodeErrorLine(const TFileParam &Job) {
 // A write error names the hidden partial file; the user knows the destination.
 QString WithDestination(QString Text, const QString &Partial, const TFileParam &Job) {
     return Partial.isEmpty() ? Text : Text.replace(Partial, Job.DestPath);
+}
+
+QString MpegAudioProblem(const QString &Path) {
+    TMPEGAudio inspector;
+    inspector.SetFileName(Path);
+    if (inspector.IsValid())
+        return QString();
+    const QString problem = inspector.Problem();
+    return problem.isEmpty() ? QStringLiteral("not MPEG audio") : problem;
 }
 
 QString NormalizeFailure(const QString &Why) {
@@ -780,6 +790,12 @@ void TConvRunner::StartDecodeJob(TSlot &S) {
         return;
     }
     if (why = RegularFileProblem(Job.SourcePath); !why.isEmpty()) {
+        DecodeFailToStart(S, why);
+        return;
+    }
+    // Only what the inspector takes for MPEG audio now is decoded: other bytes (a FLAC file
+    // named .mp3, a file replaced since it was listed) would give a stretch of silence.
+    if (why = MpegAudioProblem(Job.SourcePath); !why.isEmpty()) {
         DecodeFailToStart(S, why);
         return;
     }
