@@ -108,6 +108,7 @@ TEST_F(FileListsTest, WaveRowShowsTimeSizePathAndEmptyState) {
 TEST_F(FileListsTest, SizeFollowsTheUsersDecimalSeparator) {
     QLocale::setDefault(QLocale(QLocale::German));
     lists->AddFiles({wav("a.wav", 2.0)});
+    ASSERT_EQ(wave->RowCount(), 1);
     EXPECT_EQ(wave->topLevelItem(0)->text(2), "0,34MB");
 }
 
@@ -169,6 +170,7 @@ TEST_F(FileListsTest, TaggedMp3ShowsItsTagAndRefreshFollowsTheRecord) {
     ASSERT_EQ(tagger.WriteTag(), 0);
 
     lists->AddFiles({song});
+    ASSERT_EQ(mp3->RowCount(), 1);
     EXPECT_EQ(row(mp3, 0).mid(1, 4), (QStringList{"Night Train", "The Rails", "Tracks", "1999"}));
 
     mp3->Record(0)->State = stDone;
@@ -248,7 +250,8 @@ TEST_F(FileListsTest, PlaylistDropAddsItsEntries) {
     QDir().mkpath(path("sub"));
     wav("sub/b.wav");
     WriteFile(path("set.m3u"), "#EXTM3U\r\na.wav\r\nsub\\b.wav\r\nmissing.wav\r\n");
-    EXPECT_EQ(lists->DropFiles({QUrl::fromLocalFile(path("set.m3u"))}).Added, 2);
+    ASSERT_EQ(lists->DropFiles({QUrl::fromLocalFile(path("set.m3u"))}).Added, 2);
+    ASSERT_EQ(wave->RowCount(), 2);
     EXPECT_EQ(column(wave, 0), (QStringList{"a.wav", "b.wav"}));
     EXPECT_EQ(wave->Record(1)->SourcePath, path("sub/b.wav"));
 }
@@ -276,6 +279,7 @@ TEST_F(FileListsTest, DragHintsShowOnlyOverEmptyListsAfterAdding) {
 
 TEST_F(FileListsTest, SelectAllInvertAndSummaries) {
     lists->AddFiles({wav("a.wav", 1), wav("b.wav", 2), wav("c.wav", 3)});
+    ASSERT_EQ(wave->RowCount(), 3);
     EXPECT_EQ(selectedText, "selected 0 file(s), 0 seconds(00:00:00)");
     EXPECT_EQ(totalText, "Total 3 file(s), 6 seconds(00:00:06)");
 
@@ -306,6 +310,7 @@ TEST_F(FileListsTest, SummaryFollowsTheActiveList) {
 
 TEST_F(FileListsTest, DeleteSelectedAndClearAll) {
     lists->AddFiles({wav("a.wav", 1), wav("b.wav", 2), wav("c.wav", 3)});
+    ASSERT_EQ(wave->RowCount(), 3);
     wave->topLevelItem(0)->setSelected(true);
     wave->topLevelItem(2)->setSelected(true);
     lists->DeleteSelected();
@@ -323,6 +328,7 @@ TEST_F(FileListsTest, DeleteSelectedAndClearAll) {
 
 TEST_F(FileListsTest, FirstClickSortsDescendingAndTheFlagBelongsToTheList) {
     lists->AddFiles({wav("b.wav", 1), wav("C.wav", 3), wav("a.wav", 2)});
+    ASSERT_EQ(wave->RowCount(), 3);
     wave->topLevelItem(1)->setSelected(true); // C.wav
     wave->header()->sectionClicked(0);
     EXPECT_EQ(column(wave, 0), (QStringList{"C.wav", "b.wav", "a.wav"}));
