@@ -3,10 +3,12 @@
 #include "support/TestMedia.h"
 
 #include <QDir>
+#include <QFile>
 #include <QHeaderView>
 #include <QTemporaryDir>
 #include <QUrl>
 
+#include <cstdio>
 #include <gtest/gtest.h>
 
 using namespace testmedia;
@@ -135,6 +137,15 @@ TEST_F(FileListsTest, UnreadableWaveRowHasEmptyTimeAndNoSeconds) {
     EXPECT_EQ(totalText, "Total 2 file(s), 2 seconds(00:00:02)");
 }
 
+TEST_F(FileListsTest, WaveWithoutSamplesIsListedAsAWaveFile) {
+    // Only encoding refuses it; its header is valid and can be looked at.
+    WriteFile(path("empty.wav"), WavHeader(2, 44100, 16, 0));
+    lists->AddFiles({path("empty.wav")});
+    ASSERT_EQ(wave->RowCount(), 1);
+    EXPECT_EQ(wave->Record(0)->Kind, fkWave);
+    EXPECT_EQ(wave->Record(0)->Duration, 0);
+}
+
 TEST_F(FileListsTest, Mp3RowsShowTagFallbacksAndUnreadableRowsShowDashes) {
     convertType = 1;
     const QString song = encodeMp3("song.mp3");
@@ -254,6 +265,31 @@ TEST_F(FileListsTest, PlaylistDropAddsItsEntries) {
     ASSERT_EQ(wave->RowCount(), 2);
     EXPECT_EQ(column(wave, 0), (QStringList{"a.wav", "b.wav"}));
     EXPECT_EQ(wave->Record(1)->SourcePath, path("sub/b.wav"));
+}
+
+TEST_F(FileListsTest, PlaylistEntryThatIsNotUtf8IsReportedNotTakenForAnotherFile) {
+    // The file the entry names, and the one that decoding the usual way would take for it.
+    const QByteArray Bad = QFile::encodeName(dir.path()) + "/bad\xffname.wav";
+    WriteSineWav(path("bad.tmp"), 1, 8000, 1.0, 440);
+    ASSERT_EQ(::rename(QFile::encodeName(path("bad.tmp")).constData(), Bad.constData()), 0);
+    wav(QStringLiteral("bad\uFFFDname.wav"));
+    wav("a.wav");
+    for (const char *List : {"set.m3u", "set.pls"}) {
+        WriteFile(path(List), QByteArray(List).endsWith("m3u")
+                                  ? QByteArray("bad\xffname.wav\na.wav\n")
+                                  : QByteArray("[playlist]\nFile1=bad\xffname.wav\nFile2=a.wav\n"
+                                               "NumberOfEntries=2\n"));
+        QStringList Errors;
+        const auto Connection = QObject::connect(lists, &TFileLists::FileReadError,
+                                                 [&](const QString &Line) { Errors << Line; });
+        EXPECT_EQ(lists->DropFiles({QUrl::fromLocalFile(path(List))}).Added, 1) << List;
+        QObject::disconnect(Connection);
+        EXPECT_EQ(Errors, QStringList{"Error read file: " + dir.path() + "/bad\\xffname.wav/"})
+            << List;
+        ASSERT_EQ(wave->RowCount(), 1) << List;
+        EXPECT_EQ(wave->Record(0)->SourcePath, path("a.wav"));
+        lists->ClearAll();
+    }
 }
 
 TEST_F(FileListsTest, UnopenablePlaylistAddsNothing) {
