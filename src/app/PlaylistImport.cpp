@@ -1,5 +1,6 @@
 #include "app/PlaylistImport.h"
 
+#include "app/RawNames.h"
 #include "platform/FilePaths.h"
 #include "platform/RegularFile.h"
 
@@ -36,7 +37,7 @@ QStringList ParseM3U(const QByteArray &Text) {
     QStringList entries;
     for (const QByteArray &line : SplitLines(Text)) {
         if (!line.isEmpty() && !line.startsWith('#'))
-            entries << QString::fromUtf8(line);
+            entries << DecodeRawName(line);
     }
     return entries;
 }
@@ -60,7 +61,7 @@ QStringList ParsePLS(const QByteArray &Text) {
     QHash<QString, QString> values; // upper-cased key -> first value in [playlist]
     bool inPlaylist = false;
     for (const QByteArray &raw : SplitLines(Text)) {
-        const QString line = QString::fromUtf8(raw).trimmed();
+        const QString line = DecodeRawName(raw).trimmed();
         if (line.startsWith(u'[')) {
             const qsizetype close = line.indexOf(u']');
             const QString name = line.mid(1, close < 0 ? -1 : close - 1).trimmed();
@@ -116,6 +117,13 @@ void ExpandPlaylist(const QString &PlaylistPath, QStringList &Paths, TListKind K
         const QString full = ResolvePlaylistEntry(entry, PlaylistPath);
         if (!SuitsList(full, Kind))
             continue;
+        // A name with bytes that are not UTF-8 has no QString that opens it, and the nearest
+        // one may be another file: it is named, escaped, as an entry that cannot be read (the
+        // trailing '/' keeps it from ever opening a file).
+        if (HasRawBytes(full)) {
+            Paths << EscapedName(full) + u'/';
+            continue;
+        }
         // A folder named like a song is not a file to add. A missing entry is kept, so that
         // the add names it in its error list instead of dropping it without a word.
         if (!QFileInfo(full).isDir())

@@ -30,11 +30,12 @@ bool SuitsListOrPlaylist(const QString &Path, TListKind Kind);
 
 // The raw entries of an M3U text: every line that is neither empty nor starts with '#',
 // unchanged (no trimming). Lines end with LF or CR LF; a leading UTF-8 byte order mark is
-// dropped.
+// dropped. Bytes that are not UTF-8 are kept as DecodeRawName keeps them.
 QStringList ParseM3U(const QByteArray &Text);
 // The raw entries of a PLS text: File1 .. FileN of the section [playlist], N from
 // NumberOfEntries (0 when missing or not a number); missing or empty values are skipped.
-// Section and key names ignore case and values are trimmed, as INI readers do.
+// Section and key names ignore case and values are trimmed, as INI readers do. Bytes that
+// are not UTF-8 are kept as DecodeRawName keeps them.
 QStringList ParsePLS(const QByteArray &Text);
 
 // The full path of an entry, before any existence test:
@@ -47,7 +48,9 @@ QStringList ParsePLS(const QByteArray &Text);
 QString ResolvePlaylistEntry(const QString &Entry, const QString &PlaylistPath);
 
 // Appends to Paths every entry of the playlist that suits the list and is not a folder, in
-// playlist order; missing ones too, so that the add reports them. The format follows the extension:
+// playlist order; missing ones too, so that the add reports them. An entry whose name is not
+// valid UTF-8 is handed on escaped ("bad\xffname.mp3") and ending in '/', so that the add
+// reports it and never opens another file in its place. The format follows the extension:
 // .M3U is read line by line, anything else as PLS. Throws EPlaylistError when an M3U file cannot be
 // opened; a missing PLS file has no entries.
 void ExpandPlaylist(const QString &PlaylistPath, QStringList &Paths, TListKind Kind);

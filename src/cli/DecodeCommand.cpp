@@ -1,5 +1,6 @@
 #include "cli/DecodeCommand.h"
 
+#include "app/RawNames.h"
 #include "cli/Batch.h"
 #include "cli/Console.h"
 #include "settings/Config.h"
@@ -36,6 +37,10 @@ int RunDecode(const QStringList &Args) {
         !error.isEmpty())
         return UsageError(error);
 
+    if (parser.isSet(outputDir) && HasRawBytes(parser.value(outputDir))) {
+        Fail(EscapedName(parser.value(outputDir)), RawNameReason());
+        return ExitFailed;
+    }
     QString folder;
     if (parser.isSet(outputDir) && !MakeOutputFolder(parser.value(outputDir), folder))
         return ExitFailed;
@@ -43,11 +48,19 @@ int RunDecode(const QStringList &Args) {
     // The conversion window's chain: open the WAV output and the input, play when the input
     // is ready, close the output at the end of the stream, take the next file when the
     // output is closed.
+    int failed = 0;
     TCliJobs jobs;
-    for (const QString &source : files)
+    for (const QString &source : files) {
+        if (HasRawBytes(source)) {
+            Fail(EscapedName(source), RawNameReason());
+            ++failed;
+            continue;
+        }
         jobs.Add(source, folder, QStringLiteral(".WAV")).Kind = fkMpeg;
+    }
     config.ConvertType = 1;
-    return RunBatch(config, jobs.Jobs(), parser.isSet(overwrite)) == 0 ? ExitOk : ExitFailed;
+    failed += RunBatch(config, jobs.Jobs(), parser.isSet(overwrite));
+    return failed == 0 ? ExitOk : ExitFailed;
 }
 
 } // namespace cli

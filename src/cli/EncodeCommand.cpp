@@ -1,5 +1,6 @@
 #include "cli/EncodeCommand.h"
 
+#include "app/RawNames.h"
 #include "cli/Batch.h"
 #include "cli/Console.h"
 #include "encoder/LameCoder.h"
@@ -129,6 +130,10 @@ int RunEncode(const QStringList &Args) {
         !error.isEmpty())
         return UsageError(error);
 
+    if (parser.isSet(outputDir) && HasRawBytes(parser.value(outputDir))) {
+        Fail(EscapedName(parser.value(outputDir)), RawNameReason());
+        return ExitFailed;
+    }
     QString folder;
     if (parser.isSet(outputDir) && !MakeOutputFolder(parser.value(outputDir), folder))
         return ExitFailed;
@@ -138,6 +143,11 @@ int RunEncode(const QStringList &Args) {
     int failed = 0;
     TCliJobs jobs;
     for (const QString &source : files) {
+        if (HasRawBytes(source)) {
+            Fail(EscapedName(source), RawNameReason());
+            ++failed;
+            continue;
+        }
         TWaveFileInfo wave;
         bool isWave = false;
         try {

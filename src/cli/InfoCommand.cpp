@@ -1,5 +1,6 @@
 #include "cli/InfoCommand.h"
 
+#include "app/RawNames.h"
 #include "cli/Console.h"
 #include "inspect/InfoTexts.h"
 #include "inspect/MP3WavComm.h"
@@ -162,6 +163,13 @@ int RunInfo(const QStringList &Args) {
     QJsonArray records;
     TMPEGAudio audio;
     for (const QString &file : files) {
+        if (HasRawBytes(file)) {
+            Fail(EscapedName(file), RawNameReason());
+            ++failed;
+            if (json)
+                records.append(UnreadableJson(EscapedName(file), RawNameReason()));
+            continue;
+        }
         // The contents decide the kind, not the name: a WAV header first, then a run of
         // MPEG audio frames.
         TWaveFileInfo wave;

@@ -1,5 +1,6 @@
 #include "cli/TagCommand.h"
 
+#include "app/RawNames.h"
 #include "cli/Console.h"
 #include "platform/RegularFile.h"
 #include "tageditor/TagUpdate.h"
@@ -36,6 +37,10 @@ int RunTag(const QStringList &Args) {
     if (parser.positionalArguments().size() != 1)
         return UsageError(QStringLiteral("give exactly one file"));
     const QString file = parser.positionalArguments().first();
+    if (HasRawBytes(file)) {
+        Fail(EscapedName(file), RawNameReason());
+        return ExitFailed;
+    }
     const bool editing = parser.isSet(title) || parser.isSet(artist) || parser.isSet(album) ||
                          parser.isSet(year) || parser.isSet(comment) || parser.isSet(track) ||
                          parser.isSet(genre);

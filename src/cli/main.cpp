@@ -1,3 +1,4 @@
+#include "app/RawNames.h"
 #include "cli/Console.h"
 #include "cli/DecodeCommand.h"
 #include "cli/EncodeCommand.h"
@@ -52,7 +53,12 @@ int main(int argc, char **argv) {
     std::signal(SIGXFSZ, SIG_IGN);
     QCoreApplication app(argc, argv);
     QCoreApplication::setApplicationName(QStringLiteral("brindle-cli"));
-    QStringList args = QCoreApplication::arguments().mid(1);
+    // From the bytes: QCoreApplication::arguments() turns every byte that is not UTF-8 into
+    // U+FFFD, and such a name would then open another file. Each command refuses the names
+    // that keep such bytes.
+    QStringList args;
+    for (int i = 1; i < argc; ++i)
+        args << DecodeRawName(QByteArray(argv[i]));
     const QString command = args.isEmpty() ? QString() : args.takeFirst();
 
     if (command == QLatin1String("encode"))
@@ -69,7 +75,7 @@ int main(int argc, char **argv) {
         return cli::ExitOk;
     }
     if (!command.isEmpty())
-        cli::err() << "brindle-cli: unknown command '" << command << "'\n";
+        cli::err() << "brindle-cli: unknown command '" << EscapedName(command) << "'\n";
     cli::err() << Usage;
     return cli::ExitUsage;
 }

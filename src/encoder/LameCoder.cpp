@@ -271,6 +271,10 @@ void TLameCoder::EncodeFile(int Index) {
         wave = RawPcmInfo(input->size(), encoderChannels);
         chunkFrames = qint64(FSamplesPerChunk) * (FMode == MONO ? 1 : 2) / wave.Header.BlockAlign;
     }
+    // Without one whole frame the encoder would still write a stream of headers only, which
+    // nothing can play.
+    if (wave.DataLength <= 0)
+        throw ELameError(QStringLiteral("The file holds no audio"));
 
     // Created only now, so that input it cannot encode leaves an existing output alone.
     if (!output->open(QIODevice::WriteOnly | QIODevice::Truncate))

@@ -130,8 +130,15 @@ TConfig::TConfig() {
 
 bool TConfig::Load() {
     FRegSetEx.CheckStore();
+    // Saved on exit, the defaults would replace the settings the file still holds.
+    if (const QString Why = FRegSetEx.ReadProblem(); !Why.isEmpty())
+        throw ERegistryError(
+            QStringLiteral("The settings file '%1' cannot be read: %2. The default settings are "
+                           "used, and the file is not replaced.")
+                .arg(FRegSetEx.FileName(), Why));
     // One bad value must not cost the others: saved on exit, they would all be lost.
     QStringList Problems;
+    FRegSetEx.BeginUpdate();
     ForEachSetting([this, &Problems](const TSetting &S, auto Field, auto Default) {
         try {
             this->*Field = Read(FRegSetEx, QLatin1StringView(S.Name), this->*Field);
@@ -146,6 +153,7 @@ bool TConfig::Load() {
         ConvertJobs = 0;
         Problems.append(Error.message());
     }
+    FRegSetEx.EndUpdate();
     if (!Problems.isEmpty())
         throw ERegistryError(Problems.join(u'\n'));
     return true;
@@ -153,6 +161,13 @@ bool TConfig::Load() {
 
 bool TConfig::Save() {
     FRegSetEx.CheckStore();
+    // Settings that could not be loaded are not lost by writing ours over them.
+    if (const QString Why = FRegSetEx.ReadProblem(); !Why.isEmpty())
+        throw ERegistryError(QStringLiteral("The settings could not be saved to '%1': the file "
+                                            "cannot be read (%2) and is kept as it is")
+                                 .arg(FRegSetEx.FileName(), Why));
+    // The whole file is written in one go: a store that fails leaves the old file as it was.
+    FRegSetEx.BeginUpdate();
     for (const bool Last : {false, true}) {
         ForEachSetting([this, Last](const TSetting &S, auto Field, auto) {
             if (S.SavedLast == Last)
@@ -161,6 +176,7 @@ bool TConfig::Save() {
         if (!Last)
             Write(FRegSetEx, ConvertJobsName, ConvertJobs);
     }
+    FRegSetEx.EndUpdate();
     return true;
 }
 

@@ -84,11 +84,12 @@ public:
 
     // Reads every value, each with the field's current value as the default. A value of
     // the wrong type takes its default and the others still load; then ERegistryError
-    // carries one line per such value. A store file that is not a regular file throws
-    // before anything is read.
+    // carries one line per such value. A store file that is not a regular file, or cannot
+    // be read, throws before anything is read: every field keeps its value.
     bool Load();
-    // Writes every value, LastOpenFolder last. Throws ERegistryError with the file and the
-    // reason when the store cannot be written (or is not a regular file).
+    // Writes every value (LastOpenFolder last) in one write of the store, which replaces
+    // the file whole or not at all. Throws ERegistryError with the file and the reason when
+    // the store cannot be written, cannot be read (or is not a regular file).
     bool Save();
     // Copies every stored setting of Source.
     void Assign(const TConfig &Source);

@@ -9,6 +9,7 @@
 #include <fcntl.h>
 #include <memory>
 #include <unistd.h>
+#include <utility>
 
 namespace {
 
@@ -77,6 +78,18 @@ QString StoreFileOf(const TRegSetEx &Store) {
     return Name.replace(Name.lastIndexOf(Product), Product.size(), Store.ProductName());
 }
 
+// Why the file at Path cannot be read, from what an open for reading says; empty when it
+// can be, or when there is no such file.
+QString OpenForReadingProblem(const QString &Path) {
+    const int Fd = ::open(QFile::encodeName(Path).constData(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+    if (Fd >= 0) {
+        ::close(Fd);
+        return QString();
+    }
+    return errno == ENOENT || errno == ENOTDIR ? QString()
+                                               : QString::fromLocal8Bit(std::strerror(errno));
+}
+
 // Why the store file cannot be written, from what an open for writing says.
 QString WriteProblem(const QString &Path) {
     if (!QFileInfo::exists(Path)) {
@@ -85,6 +98,9 @@ QString WriteProblem(const QString &Path) {
                    ? QStringLiteral("the folder '%1' cannot be written").arg(Folder)
                    : QStringLiteral("the folder '%1' cannot be made").arg(Folder);
     }
+    // Writing rewrites the whole file, so one that cannot be read is not replaced.
+    if (const QString Why = OpenForReadingProblem(Path); !Why.isEmpty())
+        return QStringLiteral("the file cannot be read (%1)").arg(Why);
     const int Fd = ::open(QFile::encodeName(Path).constData(), O_WRONLY | O_NONBLOCK | O_CLOEXEC);
     if (Fd < 0)
         return QString::fromLocal8Bit(std::strerror(errno));
@@ -105,6 +121,10 @@ void TRegSetEx::CheckStore() const {
             QStringLiteral("The settings file '%1' is %2, not a regular file").arg(Path, Kind));
 }
 
+QString TRegSetEx::ReadProblem() const {
+    return OpenForReadingProblem(FileName());
+}
+
 std::unique_ptr<QSettings> TRegSetEx::OpenStore() const {
     // A named pipe would block the read, a device feed it without end.
     CheckStore();
@@ -115,10 +135,31 @@ std::unique_ptr<QSettings> TRegSetEx::OpenStore() const {
     return Settings;
 }
 
+QSettings &TRegSetEx::Access(std::unique_ptr<QSettings> &Own) const {
+    if (FUpdate)
+        return *FUpdate;
+    Own = OpenStore();
+    return *Own;
+}
+
+void TRegSetEx::BeginUpdate() {
+    FUpdate = OpenStore();
+    FUpdateChanged = false;
+}
+
+void TRegSetEx::EndUpdate() {
+    const std::unique_ptr<QSettings> Settings = std::move(FUpdate);
+    if (Settings && std::exchange(FUpdateChanged, false))
+        Sync(*Settings);
+}
+
 QVariant TRegSetEx::ReadValue(const QString &Section, const QString &Name) const {
-    const auto Settings = OpenStore();
-    Settings->beginGroup(Section);
-    return Settings->value(Name);
+    std::unique_ptr<QSettings> Own;
+    QSettings &Settings = Access(Own);
+    Settings.beginGroup(Section);
+    const QVariant Value = Settings.value(Name);
+    Settings.endGroup();
+    return Value;
 }
 
 QString TRegSetEx::ReadString(const QString &Section, const QString &Name,
@@ -159,20 +200,31 @@ bool TRegSetEx::ReadBool(const QString &Section, const QString &Name, bool Defau
     return ReadInteger(Section, Name, Default ? 1 : 0) != 0;
 }
 
-void TRegSetEx::WriteValue(const QString &Section, const QString &Name, const QVariant &Value) {
-    const auto Settings = OpenStore();
-    Settings->beginGroup(Section);
-    // A section exists once it holds something; a text store has no empty sections.
-    if (!FCreateKeys && Settings->childKeys().isEmpty() && Settings->childGroups().isEmpty())
-        return;
-    Settings->setValue(Name, Value);
+void TRegSetEx::Sync(QSettings &Settings) {
     // QSettings writes a new file and renames it over the old one.
-    Settings->sync();
-    if (Settings->status() != QSettings::NoError) {
-        const QString Path = Settings->fileName();
+    Settings.sync();
+    if (Settings.status() != QSettings::NoError) {
+        const QString Path = Settings.fileName();
         throw ERegistryError(QStringLiteral("The settings could not be saved to '%1': %2")
                                  .arg(Path, WriteProblem(Path)));
     }
+}
+
+void TRegSetEx::WriteValue(const QString &Section, const QString &Name, const QVariant &Value) {
+    std::unique_ptr<QSettings> Own;
+    QSettings &Settings = Access(Own);
+    Settings.beginGroup(Section);
+    // A section exists once it holds something; a text store has no empty sections.
+    const bool Exists = !Settings.childKeys().isEmpty() || !Settings.childGroups().isEmpty();
+    if (FCreateKeys || Exists)
+        Settings.setValue(Name, Value);
+    Settings.endGroup();
+    if (!FCreateKeys && !Exists)
+        return;
+    if (FUpdate)
+        FUpdateChanged = true;
+    else
+        Sync(Settings);
 }
 
 void TRegSetEx::WriteString(const QString &Section, const QString &Name, const QString &Value) {

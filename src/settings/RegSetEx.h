@@ -17,7 +17,8 @@ public:
 // format, organisation = company name (product name when the use-company flag is off),
 // application = product name, group = section. On Linux that is the file
 // $XDG_CONFIG_HOME/<company>/<product>.conf; on Windows the registry key BasePath + section.
-// Every read and write opens the store, accesses one value and closes it again.
+// Every read and write opens the store, accesses one value and closes it again, unless an
+// update keeps it open (BeginUpdate).
 class TRegSetEx {
 public:
     TRegSetEx();
@@ -51,8 +52,20 @@ public:
     bool ReadBool(const QString &Section, const QString &Name, bool Default) const;
 
     // Throws ERegistryError when the store's file exists but is not a regular file (a named
-    // pipe, a device, a folder, also behind a symbolic link); every read and write checks.
+    // pipe, a device, a folder, also behind a symbolic link); every read and write checks
+    // (in an update, BeginUpdate does).
     void CheckStore() const;
+
+    // Why the store's file cannot be read ("Permission denied"); empty when it can, or when
+    // there is no file yet.
+    QString ReadProblem() const;
+
+    // Keeps one store open until EndUpdate: the reads and writes in between read the file
+    // once, and EndUpdate writes it once (a new file renamed over the old one), throwing
+    // ERegistryError as a write would. Every value then costs one pass over the file in all
+    // rather than one each.
+    void BeginUpdate();
+    void EndUpdate();
 
     // Store the value (booleans as 0 or 1). A store that cannot be written throws
     // ERegistryError naming the file and the reason.
@@ -63,6 +76,9 @@ public:
 private:
     void BuildBasePath();
     std::unique_ptr<QSettings> OpenStore() const;
+    // The store of the update in progress, or one opened for this access only (kept in Own).
+    QSettings &Access(std::unique_ptr<QSettings> &Own) const;
+    static void Sync(QSettings &Settings);
     QVariant ReadValue(const QString &Section, const QString &Name) const;
     void WriteValue(const QString &Section, const QString &Name, const QVariant &Value);
 
@@ -73,4 +89,6 @@ private:
     bool FUseCompanyKey = true;
     QString FBasePath;
     QSettings::Format FFormat = QSettings::NativeFormat;
+    std::unique_ptr<QSettings> FUpdate;
+    bool FUpdateChanged = false;
 };

@@ -3,10 +3,12 @@
 #include "support/TestMedia.h"
 
 #include <QDir>
+#include <QFile>
 #include <QHeaderView>
 #include <QTemporaryDir>
 #include <QUrl>
 
+#include <cstdio>
 #include <gtest/gtest.h>
 
 using namespace testmedia;
@@ -108,6 +110,7 @@ TEST_F(FileListsTest, WaveRowShowsTimeSizePathAndEmptyState) {
 TEST_F(FileListsTest, SizeFollowsTheUsersDecimalSeparator) {
     QLocale::setDefault(QLocale(QLocale::German));
     lists->AddFiles({wav("a.wav", 2.0)});
+    ASSERT_EQ(wave->RowCount(), 1);
     EXPECT_EQ(wave->topLevelItem(0)->text(2), "0,34MB");
 }
 
@@ -132,6 +135,15 @@ TEST_F(FileListsTest, UnreadableWaveRowHasEmptyTimeAndNoSeconds) {
     wave->SelectAllRows();
     EXPECT_EQ(selectedText, "selected 2 file(s), 2 seconds(00:00:02)");
     EXPECT_EQ(totalText, "Total 2 file(s), 2 seconds(00:00:02)");
+}
+
+TEST_F(FileListsTest, WaveWithoutSamplesIsListedAsAWaveFile) {
+    // Only encoding refuses it; its header is valid and can be looked at.
+    WriteFile(path("empty.wav"), WavHeader(2, 44100, 16, 0));
+    lists->AddFiles({path("empty.wav")});
+    ASSERT_EQ(wave->RowCount(), 1);
+    EXPECT_EQ(wave->Record(0)->Kind, fkWave);
+    EXPECT_EQ(wave->Record(0)->Duration, 0);
 }
 
 TEST_F(FileListsTest, Mp3RowsShowTagFallbacksAndUnreadableRowsShowDashes) {
@@ -181,6 +193,7 @@ TEST_F(FileListsTest, TaggedMp3ShowsItsTagAndRefreshFollowsTheRecord) {
     ASSERT_EQ(tagger.WriteTag(), 0);
 
     lists->AddFiles({song});
+    ASSERT_EQ(mp3->RowCount(), 1);
     EXPECT_EQ(row(mp3, 0).mid(1, 4), (QStringList{"Night Train", "The Rails", "Tracks", "1999"}));
 
     mp3->Record(0)->State = stDone;
@@ -260,9 +273,35 @@ TEST_F(FileListsTest, PlaylistDropAddsItsEntries) {
     QDir().mkpath(path("sub"));
     wav("sub/b.wav");
     WriteFile(path("set.m3u"), "#EXTM3U\r\na.wav\r\nsub\\b.wav\r\nmissing.wav\r\n");
-    EXPECT_EQ(lists->DropFiles({QUrl::fromLocalFile(path("set.m3u"))}).Added, 2);
+    ASSERT_EQ(lists->DropFiles({QUrl::fromLocalFile(path("set.m3u"))}).Added, 2);
+    ASSERT_EQ(wave->RowCount(), 2);
     EXPECT_EQ(column(wave, 0), (QStringList{"a.wav", "b.wav"}));
     EXPECT_EQ(wave->Record(1)->SourcePath, path("sub/b.wav"));
+}
+
+TEST_F(FileListsTest, PlaylistEntryThatIsNotUtf8IsReportedNotTakenForAnotherFile) {
+    // The file the entry names, and the one that decoding the usual way would take for it.
+    const QByteArray Bad = QFile::encodeName(dir.path()) + "/bad\xffname.wav";
+    WriteSineWav(path("bad.tmp"), 1, 8000, 1.0, 440);
+    ASSERT_EQ(::rename(QFile::encodeName(path("bad.tmp")).constData(), Bad.constData()), 0);
+    wav(QStringLiteral("bad\uFFFDname.wav"));
+    wav("a.wav");
+    for (const char *List : {"set.m3u", "set.pls"}) {
+        WriteFile(path(List), QByteArray(List).endsWith("m3u")
+                                  ? QByteArray("bad\xffname.wav\na.wav\n")
+                                  : QByteArray("[playlist]\nFile1=bad\xffname.wav\nFile2=a.wav\n"
+                                               "NumberOfEntries=2\n"));
+        QStringList Errors;
+        const auto Connection = QObject::connect(lists, &TFileLists::FileReadError,
+                                                 [&](const QString &Line) { Errors << Line; });
+        EXPECT_EQ(lists->DropFiles({QUrl::fromLocalFile(path(List))}).Added, 1) << List;
+        QObject::disconnect(Connection);
+        EXPECT_EQ(Errors, QStringList{"Error read file: " + dir.path() + "/bad\\xffname.wav/"})
+            << List;
+        ASSERT_EQ(wave->RowCount(), 1) << List;
+        EXPECT_EQ(wave->Record(0)->SourcePath, path("a.wav"));
+        lists->ClearAll();
+    }
 }
 
 TEST_F(FileListsTest, UnopenablePlaylistAddsNothing) {
@@ -288,6 +327,7 @@ TEST_F(FileListsTest, DragHintsShowOnlyOverEmptyListsAfterAdding) {
 
 TEST_F(FileListsTest, SelectAllInvertAndSummaries) {
     lists->AddFiles({wav("a.wav", 1), wav("b.wav", 2), wav("c.wav", 3)});
+    ASSERT_EQ(wave->RowCount(), 3);
     EXPECT_EQ(selectedText, "selected 0 file(s), 0 seconds(00:00:00)");
     EXPECT_EQ(totalText, "Total 3 file(s), 6 seconds(00:00:06)");
 
@@ -318,6 +358,7 @@ TEST_F(FileListsTest, SummaryFollowsTheActiveList) {
 
 TEST_F(FileListsTest, DeleteSelectedAndClearAll) {
     lists->AddFiles({wav("a.wav", 1), wav("b.wav", 2), wav("c.wav", 3)});
+    ASSERT_EQ(wave->RowCount(), 3);
     wave->topLevelItem(0)->setSelected(true);
     wave->topLevelItem(2)->setSelected(true);
     lists->DeleteSelected();
@@ -335,6 +376,7 @@ TEST_F(FileListsTest, DeleteSelectedAndClearAll) {
 
 TEST_F(FileListsTest, FirstClickSortsDescendingAndTheFlagBelongsToTheList) {
     lists->AddFiles({wav("b.wav", 1), wav("C.wav", 3), wav("a.wav", 2)});
+    ASSERT_EQ(wave->RowCount(), 3);
     wave->topLevelItem(1)->setSelected(true); // C.wav
     wave->header()->sectionClicked(0);
     EXPECT_EQ(column(wave, 0), (QStringList{"C.wav", "b.wav", "a.wav"}));

@@ -84,6 +84,23 @@ TEST_F(CliTest, FailedFilesAreNamedAndTheBatchGoesOn) {
     EXPECT_TRUE(DecodeMpeg(path("good.MP3")).ok);
 }
 
+TEST_F(CliTest, WavWithoutSamplesIsRefusedAndTheBatchGoesOn) {
+    // A data chunk of 0 bytes, and one of 3 bytes where a frame takes 4: no audio in either.
+    WriteFile(path("empty.wav"), WavHeader(2, 44100, 16, 0));
+    WriteFile(path("part.wav"), WavHeader(2, 44100, 16, 3) + QByteArray(3, '\x11'));
+    WriteSineWav(path("good.wav"), 1, 22050, 0.5, 440);
+    const Result r = Run({"encode", path("empty.wav"), path("part.wav"), path("good.wav")});
+    EXPECT_EQ(r.exitCode, 1);
+    EXPECT_EQ(r.err, QStringLiteral("brindle-cli: %1: The file holds no audio\n"
+                                    "brindle-cli: %2: The file holds no audio\n")
+                         .arg(path("empty.wav"), path("part.wav")));
+    EXPECT_FALSE(QFile::exists(path("empty.MP3")));
+    EXPECT_FALSE(QFile::exists(path("part.MP3")));
+    EXPECT_TRUE(DecodeMpeg(path("good.MP3")).ok);
+    // Still a valid header to look at.
+    EXPECT_EQ(Run({"info", path("empty.wav")}).exitCode, 0);
+}
+
 TEST_F(CliTest, ImpossibleHeadersAreRefusedWithTheFieldWhateverTheName) {
     QByteArray flipped = WavHeader(2, 44100, 16, 8000) + QByteArray(8000, '\0');
     flipped[26] = '\x01'; // 44100 Hz becomes 109636 Hz: the byte rate no longer agrees

@@ -152,18 +152,42 @@ TEST_F(LameCoderTest, ReadsOneChunkOfSamplesTimesBlockAlignAtATime) {
     EXPECT_EQ(percents, (std::vector<int>{50, 100}));
 }
 
-TEST_F(LameCoderTest, HeaderOnlyWavGivesJustTheFlushAndNoProgress) {
+TEST_F(LameCoderTest, InputWithoutOneWholeFrameIsRefusedBeforeAnyOutput) {
+    // Encoded, each gave a stream of headers only that no player reads.
+    struct Case {
+        const char *name;
+        QByteArray file;
+    };
+    for (const Case &c : {Case{"in.wav", WavHeader(2, 44100, 16, 0)},
+                          Case{"in.wav", WavHeader(2, 44100, 16, 3) + QByteArray(3, '\x11')},
+                          Case{"in.wav", WavHeader(1, 8000, 24, 6) + QByteArray(2, '\x11')},
+                          Case{"in.pcm", QByteArray()}, Case{"in.pcm", QByteArray(3, '\x11')}}) {
+        SCOPED_TRACE(c.file.toHex().toStdString());
+        WriteFile(path(c.name), c.file);
+        QFile::remove(path("in.mp3"));
+        int progress = 0, endFiles = 0;
+        TLameCoder coder;
+        coder.OnProgress = [&](TLameCoder &, uint16_t) { ++progress; };
+        coder.OnEndFile = [&](TLameCoder &, uint16_t, const QString &) { ++endFiles; };
+        coder.SetInputFiles({path(c.name)});
+        try {
+            coder.Encode();
+            ADD_FAILURE() << "encoded";
+        } catch (const ELameError &e) {
+            EXPECT_EQ(e.message(), "The file holds no audio");
+        }
+        EXPECT_EQ(progress, 0);
+        EXPECT_EQ(endFiles, 0);
+        EXPECT_FALSE(QFile::exists(path("in.mp3")));
+        QFile::remove(path(c.name));
+    }
+    // An earlier output stays as it was.
     WriteFile(path("in.wav"), WavHeader(2, 44100, 16, 0));
-    int progress = 0, endFiles = 0;
+    WriteFile(path("in.mp3"), "previous output");
     TLameCoder coder;
-    coder.OnProgress = [&](TLameCoder &, uint16_t) { ++progress; };
-    coder.OnEndFile = [&](TLameCoder &, uint16_t, const QString &) { ++endFiles; };
     coder.SetInputFiles({path("in.wav")});
-    coder.Encode();
-    EXPECT_EQ(progress, 0);
-    EXPECT_EQ(endFiles, 1);
-    EXPECT_TRUE(QFile::exists(path("in.mp3")));
-    EXPECT_LT(QFile(path("in.mp3")).size(), 2000);
+    EXPECT_THROW(coder.Encode(), ELameError);
+    EXPECT_EQ(ReadFile(path("in.mp3")), "previous output");
 }
 
 TEST_F(LameCoderTest, FiresEventsInOrderForEveryFile) {

@@ -1,6 +1,7 @@
 #include "settings/Config.h"
 #include "settings/RegSetEx.h"
 #include "support/SettingNames.h"
+#include "support/UnreadableFile.h"
 
 #include <QDataStream>
 #include <QDir>
@@ -16,7 +17,9 @@
 #include <memory>
 #include <ostream>
 #include <sys/stat.h>
+#include <type_traits>
 #include <unistd.h>
+#include <variant>
 #include <vector>
 
 // Readable failure output for QString values.
@@ -493,11 +496,13 @@ TEST_F(SettingsTest, AssignCopiesEveryField) {
     ExpectSameValues(Target, TConfig());
 }
 
-// A file format that records which keys the store held after each sync. Every write is
-// its own open, write and sync, so each recorded state adds exactly the key written.
+// A file format that records which keys the store held at each write of the file, and
+// counts the reads of the file.
 std::vector<QStringList> RecordedKeys;
+int RecordedReads = 0;
 
 bool ReadRecorded(QIODevice &Device, QSettings::SettingsMap &Map) {
+    ++RecordedReads;
     if (Device.atEnd())
         return true;
     QDataStream Stream(&Device);
@@ -512,38 +517,150 @@ bool WriteRecorded(QIODevice &Device, const QSettings::SettingsMap &Map) {
     return Stream.status() == QDataStream::Ok;
 }
 
-TEST_F(SettingsTest, SaveWritesLastOpenFolderLast) {
-    const QSettings::Format Recording =
+QSettings::Format RecordingFormat() {
+    static const QSettings::Format Format =
         QSettings::registerFormat("rec", ReadRecorded, WriteRecorded);
-    ASSERT_NE(Recording, QSettings::InvalidFormat);
-    QSettings::setPath(Recording, QSettings::UserScope, Dir.filePath("recorded"));
+    return Format;
+}
+
+TEST_F(SettingsTest, SaveWritesTheStoreOnceWithEveryValue) {
+    ASSERT_NE(RecordingFormat(), QSettings::InvalidFormat);
+    QSettings::setPath(RecordingFormat(), QSettings::UserScope, Dir.filePath("recorded"));
     RecordedKeys.clear();
+    RecordedReads = 0;
 
     TConfig Config;
-    Config.RegSetEx().SetFormat(Recording);
+    Config.RegSetEx().SetFormat(RecordingFormat());
     Config.Save();
 
-    QStringList Order;
-    QSet<QString> Before;
-    for (const QStringList &Keys : RecordedKeys) {
-        for (const QString &Key : Keys) {
-            if (!Before.contains(Key))
-                Order.append(Key.section('/', 1));
-        }
-        Before = QSet<QString>(Keys.begin(), Keys.end());
-    }
-    // The job count is kept beside the table, before the last folder.
-    QStringList Expected = ValueNames;
-    Expected.append("ConvertJobs");
-    Expected.move(Expected.indexOf("LastOpenFolder"), Expected.size() - 1);
-    EXPECT_EQ(Order, Expected);
-    EXPECT_EQ(RecordedKeys.size(), 28u) << "one sync per value";
+    // One write holding the table's values and the job count.
+    ASSERT_EQ(RecordedKeys.size(), 1u) << "one write of the file per save";
+    QStringList Expected;
+    for (const QString &Name : ValueNames + QStringList{"ConvertJobs"})
+        Expected << Section + '/' + Name;
+    Expected.sort();
+    QStringList Written = RecordedKeys[0];
+    Written.sort();
+    EXPECT_EQ(Written, Expected);
 
-    // Loading through the same format gives the values back.
+    // Loading through the same format reads the file at most once (QSettings may keep what
+    // it read) and gives the values back.
+    RecordedReads = 0;
     TConfig Loaded;
-    Loaded.RegSetEx().SetFormat(Recording);
+    Loaded.RegSetEx().SetFormat(RecordingFormat());
     Loaded.Load();
     ExpectSameValues(Loaded, Config);
+    EXPECT_LE(RecordedReads, 1);
+    EXPECT_EQ(RecordedKeys.size(), 1u) << "a load writes nothing";
+}
+
+TEST_F(SettingsTest, LargeStoreIsReadOnceAndWrittenOnceOnSaveKeepingWhatElseItHolds) {
+    ASSERT_NE(RecordingFormat(), QSettings::InvalidFormat);
+    QSettings::setPath(RecordingFormat(), QSettings::UserScope, Dir.filePath("recorded"));
+    TConfig Config;
+    Config.RegSetEx().SetFormat(RecordingFormat());
+    {
+        // Some 4 MB of other values beside ours, as other versions or tools may leave.
+        QSettings Big(Config.RegSetEx().FileName(), RecordingFormat());
+        const QString Filler(1000, u'x');
+        for (int I = 0; I < 4000; ++I)
+            Big.setValue(QStringLiteral("other/Value%1").arg(I), Filler);
+        Big.setValue(Section + "/BitRate", 10);
+    }
+    RecordedKeys.clear();
+    RecordedReads = 0;
+    Config.Load();
+    EXPECT_EQ(Config.BitRate, 10);
+    Config.Mode = 3;
+    Config.Save();
+    EXPECT_EQ(RecordedKeys.size(), 1u) << "one write of the file per save";
+    EXPECT_LE(RecordedReads, 2) << "one read for the load, at most one for the save";
+
+    QSettings After(Config.RegSetEx().FileName(), RecordingFormat());
+    EXPECT_EQ(After.value("other/Value3999").toString().size(), 1000);
+    EXPECT_EQ(After.value(Section + "/Mode").toInt(), 3);
+    EXPECT_EQ(After.value(Section + "/BitRate").toInt(), 10);
+}
+
+TEST_F(SettingsTest, SavedFileIsTheTextThatValueByValueWritesGave) {
+    // What saving wrote when every value was a write of its own: the same names, types and
+    // text, so that stored files and the program's own agree.
+    TConfig Config;
+    static_cast<TConfigValues &>(Config) = NonDefaultValues();
+    Config.ConvertJobs = 3;
+    TRegSetEx &R = Config.RegSetEx();
+    for (const TSetting &S : ConfigSettings()) {
+        const QString Name = QLatin1StringView(S.Name);
+        std::visit(
+            [&](const auto &Value) {
+                const auto &Field = Config.*(Value.Field);
+                using T = std::decay_t<decltype(Field)>;
+                if constexpr (std::is_same_v<T, QString>)
+                    R.WriteString(Section, Name, Field);
+                else if constexpr (std::is_same_v<T, bool>)
+                    R.WriteBool(Section, Name, Field);
+                else
+                    R.WriteInteger(Section, Name, Field);
+            },
+            S.Value);
+    }
+    R.WriteInteger(Section, "ConvertJobs", 3);
+    QFile File(StoreFile());
+    ASSERT_TRUE(File.open(QIODevice::ReadOnly));
+    const QByteArray ValueByValue = File.readAll();
+    File.close();
+    ASSERT_TRUE(File.remove());
+
+    Config.Save();
+    ASSERT_TRUE(File.open(QIODevice::ReadOnly));
+    EXPECT_EQ(File.readAll(), ValueByValue);
+
+    TConfig Loaded;
+    Loaded.Load();
+    ExpectSameValues(Loaded, NonDefaultValues());
+    EXPECT_EQ(Loaded.ConvertJobs, 3);
+}
+
+TEST_F(SettingsTest, UnreadableStoreIsReportedTheDefaultsUsedAndTheFileKept) {
+    StoreRaw("BitRate", 10);
+    StoreRaw("Mode", 3);
+    QFile Store(StoreFile());
+    ASSERT_TRUE(Store.open(QIODevice::ReadOnly));
+    const QByteArray Before = Store.readAll();
+    Store.close();
+    {
+        UnreadableFile Guard(StoreFile());
+        if (!Guard.Works)
+            GTEST_SKIP() << "the file stays readable here";
+        TConfig Config;
+        try {
+            Config.Load();
+            FAIL() << "no exception";
+        } catch (const ERegistryError &E) {
+            EXPECT_EQ(E.message(),
+                      QStringLiteral("The settings file '%1' cannot be read: Permission denied. "
+                                     "The default settings are used, and the file is not "
+                                     "replaced.")
+                          .arg(StoreFile()));
+        }
+        EXPECT_EQ(Config, TConfigValues());
+        EXPECT_EQ(Config.ConvertJobs, 0);
+
+        Config.BitRate = 2;
+        try {
+            Config.Save();
+            FAIL() << "no exception";
+        } catch (const ERegistryError &E) {
+            EXPECT_EQ(E.message(), QStringLiteral("The settings could not be saved to '%1': the "
+                                                  "file cannot be read (Permission denied) and "
+                                                  "is kept as it is")
+                                       .arg(StoreFile()));
+        }
+        // One value at a time neither: the whole file would be written over.
+        EXPECT_THROW(Config.RegSetEx().WriteInteger(Section, "BitRate", 2), ERegistryError);
+    }
+    ASSERT_TRUE(Store.open(QIODevice::ReadOnly));
+    EXPECT_EQ(Store.readAll(), Before);
 }
 
 TEST(ConfigSettingsTest, TableHoldsEveryValueOnceWithItsStoredType) {
