@@ -73,8 +73,8 @@ struct TConvRunner::TSlot {
     int Percent = 0;
 
     // The output being written, beside its destination, and a normalised copy of the source.
-    QString Partial;
-    QString Temp;
+    TPartialFile Partial;
+    TPartialFile Temp;
     TFileStamp SourceStamp;
 
     bool Decoding = false;
@@ -181,13 +181,10 @@ TConvRunner::~TConvRunner() {
             S->Worker->wait();
             delete S->Worker;
         }
-        if (!S->Partial.isEmpty())
-            QFile::remove(S->Partial);
-        if (!S->Temp.isEmpty())
-            QFile::remove(S->Temp);
+        S->Partial.Remove();
+        S->Temp.Remove();
     }
-    for (const auto &[job, partial] : FInterrupted)
-        QFile::remove(partial);
+    FInterrupted.clear();
 }
 
 bool TConvRunner::LoadLibrary() {
@@ -515,8 +512,8 @@ void TConvRunner::Dispatch() {
             slot->Step = -1;
             slot->Steps = FConfig.FNormalizeVolume ? 3 : 1;
             slot->Percent = 0;
-            slot->Partial.clear();
-            slot->Temp.clear();
+            slot->Partial.Remove();
+            slot->Temp.Remove();
             UpdateFileIndex();
             if (encoding)
                 StartEncodeJob(*slot);
@@ -548,15 +545,12 @@ void TConvRunner::ResetProgress() {
 
 void TConvRunner::EndJob(TSlot &S) {
     // Left by an abort: the answer decides whether it replaces the destination.
-    if (!S.Partial.isEmpty())
-        FInterrupted.emplace_back(S.Job, S.Partial);
-    if (!S.Temp.isEmpty())
-        QFile::remove(S.Temp);
-    if (TempName == S.Temp)
+    if (S.Partial)
+        FInterrupted.emplace_back(S.Job, std::move(S.Partial));
+    if (S.Temp && TempName == S.Temp.Path())
         TempName.clear();
     const int index = S.Index;
-    S.Partial.clear();
-    S.Temp.clear();
+    S.Temp.Remove();
     S.Job = nullptr;
     S.Index = -1;
     S.Decoding = false;
@@ -581,7 +575,7 @@ void TConvRunner::StartEncodeJob(TSlot &S) {
         return;
     }
     if (!FConfig.FNormalizeVolume) {
-        NormalizeDone(S, QString(), false);
+        NormalizeDone(S, TPartialFile(), false);
         return;
     }
 
@@ -590,7 +584,7 @@ void TConvRunner::StartEncodeJob(TSlot &S) {
     const TWaveFileInfo wave = Job.WaveData;
     const QString folder = QFileInfo(Job.DestPath).absolutePath();
     const int target = FConfig.NormalizeFactor;
-    auto temp = std::make_shared<QString>();
+    auto temp = std::make_shared<TPartialFile>();
     auto failed = std::make_shared<bool>(false);
     RunWorker(
         S,
@@ -610,17 +604,15 @@ void TConvRunner::StartEncodeJob(TSlot &S) {
                 *failed = true;
             }
         },
-        [this, &S, temp, failed] { NormalizeDone(S, *temp, *failed); });
+        [this, &S, temp, failed] { NormalizeDone(S, std::move(*temp), *failed); });
 }
 
-void TConvRunner::NormalizeDone(TSlot &S, const QString &Temp, bool Failed) {
+void TConvRunner::NormalizeDone(TSlot &S, TPartialFile Temp, bool Failed) {
     TFileParam &Job = S.J();
-    S.Temp = Temp;
-    TempName = Temp;
+    S.Temp = std::move(Temp);
+    TempName = S.Temp.Path();
     if (Failed) {
-        if (!S.Temp.isEmpty())
-            QFile::remove(S.Temp);
-        S.Temp.clear();
+        S.Temp.Remove();
         TempName.clear();
         Ask(S.Index, [this] { FQuestions.ShowError(QStringLiteral("Normalize wave file fail.")); });
     }
@@ -632,14 +624,15 @@ void TConvRunner::NormalizeDone(TSlot &S, const QString &Temp, bool Failed) {
     SetPhase(S, phEncode);
     QString partialError;
     S.Partial = CreatePartialOutput(Job.DestPath, partialError);
-    if (S.Partial.isEmpty()) {
+    if (!S.Partial) {
         Fail(S, EncodeErrorLine(Job), partialError);
         EndEncodeJob(S);
         return;
     }
     TLameCoder &coder = *S.Coder;
-    coder.SetInputFiles({S.Temp.isEmpty() ? Job.SourcePath : S.Temp});
-    coder.SetOutputFiles({S.Partial});
+    coder.SetInputFiles({S.Temp ? S.Temp.Path() : Job.SourcePath});
+    coder.SetOutputFiles({S.Partial.Path()});
+    coder.SetOutputHandles({S.Partial.Handle()});
     BE_ERR refusal = BE_ERR_SUCCESSFUL;
     try {
         ApplyEncoderSettings(coder, FConfig, Job.WaveData.Header.SampleRate);
@@ -648,8 +641,7 @@ void TConvRunner::NormalizeDone(TSlot &S, const QString &Temp, bool Failed) {
     } catch (const std::exception &) {
         // Not a refusal of the settings: the file is not encoded, and the batch goes on.
         Job.State = stError;
-        QFile::remove(S.Partial);
-        S.Partial.clear();
+        S.Partial.Remove();
         Ask(S.Index, [this] {
             FQuestions.ShowError(
                 QStringLiteral("Has error occurred when initialize encoder parameter!"));
@@ -659,8 +651,7 @@ void TConvRunner::NormalizeDone(TSlot &S, const QString &Temp, bool Failed) {
     }
     if (refusal != BE_ERR_SUCCESSFUL) {
         Job.State = stError;
-        QFile::remove(S.Partial);
-        S.Partial.clear();
+        S.Partial.Remove();
         if (!Ask(S.Index, [&] { return FQuestions.ConfirmRefusal(Job.SourcePath); })) {
             Abort();
             emit CloseRequested();
@@ -686,20 +677,17 @@ void TConvRunner::NormalizeDone(TSlot &S, const QString &Temp, bool Failed) {
 void TConvRunner::EncodeDone(TSlot &S, const TEncodeResult &Result) {
     TFileParam &Job = S.J();
     if (!Result.Error.isEmpty()) {
-        Fail(S, EncodeErrorLine(Job), WithDestination(Result.Error, S.Partial, Job));
-        QFile::remove(S.Partial);
-        S.Partial.clear();
+        Fail(S, EncodeErrorLine(Job), WithDestination(Result.Error, S.Partial.Path(), Job));
+        S.Partial.Remove();
     } else if (!Aborted) {
         QString why;
         if (ReplaceFile(S.Partial, Job.DestPath, why)) {
-            S.Partial.clear();
             FWritten.insert(&Job);
             Job.State = FConfig.DeleteOriginalFile ? stDoneRemoveSource : stDone;
             ++ConvertedCount;
         } else {
             Fail(S, EncodeErrorLine(Job), why);
-            QFile::remove(S.Partial);
-            S.Partial.clear();
+            S.Partial.Remove();
         }
     }
     // Stopped by an abort, the job stays stProcessing with its partial output until the
@@ -731,7 +719,7 @@ void TConvRunner::StartDecodeJob(TSlot &S) {
         return;
     }
     S.Partial = CreatePartialOutput(Job.DestPath, why);
-    if (S.Partial.isEmpty()) {
+    if (!S.Partial) {
         DecodeFailToStart(S, why);
         return;
     }
@@ -741,7 +729,8 @@ void TConvRunner::StartDecodeJob(TSlot &S) {
         S.DecodeWarning.clear();
         S.Closing = false;
         S.SourceStamp = FileStampOf(Job.SourcePath);
-        const int32_t output = player.OutputOpen(QStringLiteral("wav:") + S.Partial);
+        const int32_t output =
+            player.OutputOpen(QStringLiteral(XA_OUTPUT_WAV_FD_PREFIX "%1").arg(S.Partial.Handle()));
         if (output != 0) {
             DecodeFailToStart(S, player.ErrorString(output));
             return;
@@ -761,9 +750,7 @@ void TConvRunner::StartDecodeJob(TSlot &S) {
 }
 
 void TConvRunner::DecodeFailToStart(TSlot &S, const QString &Why) {
-    if (!S.Partial.isEmpty())
-        QFile::remove(S.Partial);
-    S.Partial.clear();
+    S.Partial.Remove();
     Fail(S, DecodeErrorLine(S.J()), Why);
     EndJob(S);
 }
@@ -809,9 +796,8 @@ void TConvRunner::DecodeJobClosed(TSlot &S) {
     if (S.DecodeFailure.isEmpty() && FileStampOf(Job.SourcePath) != S.SourceStamp)
         S.DecodeFailure = QStringLiteral("the file changed while it was decoded");
     if (!S.DecodeFailure.isEmpty()) {
-        const QString failure = WithDestination(S.DecodeFailure, S.Partial, Job);
-        QFile::remove(S.Partial);
-        S.Partial.clear();
+        const QString failure = WithDestination(S.DecodeFailure, S.Partial.Path(), Job);
+        S.Partial.Remove();
         S.DecodeFailure.clear();
         Fail(S, DecodeErrorLine(Job), failure);
         EndJob(S);
@@ -824,10 +810,10 @@ void TConvRunner::DecodeJobClosed(TSlot &S) {
     }
 
     SetPhase(S, phScanPeak);
-    const QString decoded = S.Partial;
+    const QString decoded = S.Partial.Path();
     const QString folder = QFileInfo(Job.DestPath).absolutePath();
     const int target = FConfig.NormalizeFactor;
-    auto temp = std::make_shared<QString>();
+    auto temp = std::make_shared<TPartialFile>();
     auto ok = std::make_shared<bool>(false);
     RunWorker(
         S,
@@ -850,17 +836,16 @@ void TConvRunner::DecodeJobClosed(TSlot &S) {
             }
         },
         [this, &S, temp, ok] {
-            S.Temp = *temp;
-            TempName = S.Temp;
+            S.Temp = std::move(*temp);
+            TempName = S.Temp.Path();
             if (Aborted) {
                 // The decoded file stays as it was; the abort answer decides about it.
                 EndJob(S);
                 return;
             }
-            if (*ok && !S.Temp.isEmpty()) {
+            if (*ok && S.Temp) {
                 QString why;
                 if (ReplaceFile(S.Temp, S.Partial, why)) {
-                    S.Temp.clear();
                     TempName.clear();
                 } else {
                     // The unscaled decoded file is kept.
@@ -877,7 +862,6 @@ void TConvRunner::FinishDecodeJob(TSlot &S) {
     TFileParam &Job = S.J();
     QString why;
     if (ReplaceFile(S.Partial, Job.DestPath, why)) {
-        S.Partial.clear();
         FWritten.insert(&Job);
         SetPhase(S, phDone);
         Job.State = FConfig.DeleteOriginalFile ? stDoneRemoveSource : stDone;
@@ -886,8 +870,7 @@ void TConvRunner::FinishDecodeJob(TSlot &S) {
             Report(S.Index, TReport::Warning, Job.SourcePath, S.DecodeWarning);
         }
     } else {
-        QFile::remove(S.Partial);
-        S.Partial.clear();
+        S.Partial.Remove();
         Fail(S, DecodeErrorLine(Job), why);
     }
     EndJob(S);
@@ -901,13 +884,13 @@ void TConvRunner::WorkEnded() {
     if (Aborted && !FAbortAnswered)
         return; // the answer decides about the interrupted outputs
     ReleaseReports(true);
-    for (const auto &[job, partial] : FInterrupted) {
+    for (auto &[job, partial] : FInterrupted) {
         QString why;
         // Answered No: the partial output stays under the destination's name.
         if (job->State == stAborted && ReplaceFile(partial, job->DestPath, why))
             FWritten.insert(job);
         else
-            QFile::remove(partial);
+            partial.Remove();
     }
     FInterrupted.clear();
     DeleteAbortedOutputs();

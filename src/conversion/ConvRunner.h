@@ -172,7 +172,7 @@ private:
     void ResetProgress();
 
     void StartEncodeJob(TSlot &Slot);
-    void NormalizeDone(TSlot &Slot, const QString &Temp, bool Failed);
+    void NormalizeDone(TSlot &Slot, TPartialFile Temp, bool Failed);
     void EncodeDone(TSlot &Slot, const TEncodeResult &Result);
     void EndEncodeJob(TSlot &Slot);
 
@@ -217,5 +217,5 @@ private:
     // Jobs whose destination this batch wrote (only those are deleted after an abort).
     std::set<TFileParam *> FWritten;
     // Outputs of jobs interrupted by an abort, beside their destinations.
-    std::vector<std::pair<TFileParam *, QString>> FInterrupted;
+    std::vector<std::pair<TFileParam *, TPartialFile>> FInterrupted;
 };

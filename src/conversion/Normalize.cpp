@@ -2,12 +2,15 @@
 
 #include "conversion/SafeOutput.h"
 #include "platform/Exception.h"
+#include "platform/PartialFiles.h"
 #include "platform/RegularFile.h"
 
 #include <QFile>
 
 #include <algorithm>
+#include <cerrno>
 #include <cmath>
+#include <cstring>
 #include <vector>
 
 namespace {
@@ -93,17 +96,17 @@ double PeakLevel(double Peak) {
 }
 
 bool NormalizeWave(const QString &Path, const TWaveFileInfo &Info, double Factor,
-                   const QString &TempFolder, QString &TempName, const std::atomic<bool> &Abort,
+                   const QString &TempFolder, TPartialFile &Temp, const std::atomic<bool> &Abort,
                    const TPercentEvent &Progress) {
     // A name no file of the user's can have, in the folder where the result is wanted, so
-    // that it can be renamed into place.
+    // that it can be renamed into place; written only through its descriptor.
     QString why;
-    TempName = CreateUniqueFile(TempFolder, QStringLiteral(".tmp"), why);
-    if (TempName.isEmpty())
+    Temp = CreateUniqueFile(TempFolder, QStringLiteral(".tmp"), why);
+    if (!Temp)
         throw EFCreateError(TempFolder, why);
-    QFile temp(TempName);
-    if (!temp.open(QIODevice::WriteOnly | QIODevice::Truncate))
-        throw EFCreateError(TempName, temp.errorString());
+    TDescriptorFile temp(Temp.Path());
+    if (!temp.OpenForWriting(Temp.Handle()))
+        throw EFCreateError(Temp.Path(), QString::fromLocal8Bit(std::strerror(errno)));
 
     QFile source(Path);
     OpenAt(source, 0);

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "conversion/SafeOutput.h"
 #include "inspect/MP3WavComm.h"
 
 #include <QString>
@@ -31,11 +32,11 @@ double PeakLevel(double Peak);
 
 // Writes a copy of Path with every sample multiplied by Factor (clamped to the format's
 // range, integers rounded to the nearest with ties to even) into a new hidden file in
-// TempFolder, whose path goes to TempName as soon as it is chosen; everything before the
+// TempFolder, which goes to Temp as soon as it is made; everything before the
 // data and after it is copied unchanged. False when there is no data. Stopping early on
 // Abort still succeeds (the caller checks its flag before using the copy). Throws
 // EFOpenError or EFCreateError when a file cannot be opened, and Exception when a write
 // fails.
 bool NormalizeWave(const QString &Path, const TWaveFileInfo &Info, double Factor,
-                   const QString &TempFolder, QString &TempName, const std::atomic<bool> &Abort,
+                   const QString &TempFolder, TPartialFile &Temp, const std::atomic<bool> &Abort,
                    const TPercentEvent &Progress = {});

@@ -175,11 +175,11 @@ TEST(Normalize, ScanFindsTheLargestPositiveSampleAndScalingRoundsAndClamps) {
     EXPECT_EQ(peak, 30000);
     EXPECT_EQ(progress.back(), 100);
 
-    QString temp;
+    TPartialFile temp;
     ASSERT_TRUE(NormalizeWave(file, info, 1.5, dir.path(), temp, abort));
-    EXPECT_EQ(QFileInfo(temp).path(), dir.path());
-    EXPECT_TRUE(QFileInfo(temp).fileName().startsWith(".brindle-"));
-    const QByteArray out = ReadFile(temp);
+    EXPECT_EQ(QFileInfo(temp.Path()).path(), dir.path());
+    EXPECT_TRUE(QFileInfo(temp.Path()).fileName().startsWith(".brindle-"));
+    const QByteArray out = ReadFile(temp.Path());
     EXPECT_EQ(out.left(44), ReadFile(file).left(44));
     EXPECT_EQ(out.right(12), QByteArray("LIST\4\0\0\0abcd", 12));
     std::vector<int16_t> samples(6);
@@ -211,10 +211,10 @@ TEST(Normalize, WiderFormatsAreScaledAtTheirOwnPrecision) {
     double peak = 0;
     ASSERT_TRUE(ScanPeak(file, info, peak, abort));
     EXPECT_DOUBLE_EQ(peak, 16384.0);
-    QString temp;
+    TPartialFile temp;
     ASSERT_TRUE(NormalizeWave(file, info, 1.5, dir.path(), temp, abort));
     // 0x600000 and -0x180001.5 -> -0x180002 (ties to even).
-    EXPECT_EQ(ReadFile(temp).mid(44), QByteArray("\x00\x00\x60\xfe\xff\xe7", 6));
+    EXPECT_EQ(ReadFile(temp.Path()).mid(44), QByteArray("\x00\x00\x60\xfe\xff\xe7", 6));
 }
 
 TEST_P(ConvRunnerTest, EncodesEveryJobAndSkipsExistingOutputsAsAnswered) {

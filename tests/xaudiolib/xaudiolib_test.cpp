@@ -257,7 +257,7 @@ protected:
 } // namespace
 
 TEST(XaudioInterface, ReportsApiVersionAndATextForEveryError) {
-    EXPECT_EQ(xaudio_get_version(XA_VERSION_ID_API), 0x030800ul);
+    EXPECT_EQ(xaudio_get_version(XA_VERSION_ID_API), 0x030900ul);
     const std::string unknown = xaudio_error_string(-999);
     EXPECT_FALSE(unknown.empty());
     std::vector<std::string> seen;
