@@ -29,9 +29,8 @@ int main(int argc, char **argv) {
         return 0;
     }
     const double level = PeakLevel(peak);
-    QString temp;
+    TPartialFile temp; // removed when it goes
     const bool ok = level > 0 && NormalizeWave(args[2], info, args.value(3).toDouble() / level,
                                                QFileInfo(args[2]).absolutePath(), temp, abort);
-    QFile::remove(temp);
     return ok ? 0 : 1;
 }

@@ -2,6 +2,7 @@
 #include "app/MainForm.h"
 #include "app/ProgramWindows.h"
 #include "platform/Exception.h"
+#include "platform/PartialFiles.h"
 #include "platform/UserDialogs.h"
 
 #include <QApplication>
@@ -38,6 +39,8 @@ int main(int argc, char **argv) {
     // Past a file-size limit a write then fails with EFBIG, which is reported and leaves no
     // partial output, instead of the signal ending the program mid-file.
     std::signal(SIGXFSZ, SIG_IGN);
+    // Ctrl-C, kill and a closed terminal leave no hidden partial output behind.
+    InstallPartialFileCleanup();
     TApplication App(argc, argv);
     QApplication::setApplicationName(QStringLiteral("Brindle"));
     QApplication::setApplicationVersion(QStringLiteral(BRINDLE_VERSION));

@@ -4,6 +4,7 @@
 #include "cli/EncodeCommand.h"
 #include "cli/InfoCommand.h"
 #include "cli/TagCommand.h"
+#include "platform/PartialFiles.h"
 
 #include <QCoreApplication>
 #include <csignal>
@@ -51,6 +52,8 @@ int main(int argc, char **argv) {
     // Past a file-size limit a write then fails with EFBIG, which is reported and leaves no
     // partial output, instead of the signal ending the program mid-file.
     std::signal(SIGXFSZ, SIG_IGN);
+    // Ctrl-C, kill and a closed terminal leave no hidden partial output behind.
+    InstallPartialFileCleanup();
     QCoreApplication app(argc, argv);
     QCoreApplication::setApplicationName(QStringLiteral("brindle-cli"));
     // From the bytes: QCoreApplication::arguments() turns every byte that is not UTF-8 into

@@ -98,8 +98,8 @@ struct TConvRunner::TSlot {
     int Percent = 0;
 
     // The output being written, beside its destination, and a normalised copy of the source.
-    QString Partial;
-    QString Temp;
+    TPartialFile Partial;
+    TPartialFile Temp;
     TFileStamp SourceStamp;
 
     bool Decoding = false;
@@ -206,13 +206,10 @@ TConvRunner::~TConvRunner() {
             S->Worker->wait();
             delete S->Worker;
         }
-        if (!S->Partial.isEmpty())
-            QFile::remove(S->Partial);
-        if (!S->Temp.isEmpty())
-            QFile::remove(S->Temp);
+        S->Partial.Remove();
+        S->Temp.Remove();
     }
-    for (const auto &[job, partial] : FInterrupted)
-        QFile::remove(partial);
+    FInterrupted.clear();
 }
 
 bool TConvRunner::LoadLibrary() {
@@ -562,8 +559,8 @@ void TConvRunner::Dispatch() {
             slot->Step = -1;
             slot->Steps = FConfig.FNormalizeVolume ? 3 : 1;
             slot->Percent = 0;
-            slot->Partial.clear();
-            slot->Temp.clear();
+            slot->Partial.Remove();
+            slot->Temp.Remove();
             UpdateFileIndex();
             if (encoding)
                 StartEncodeJob(*slot);
@@ -595,15 +592,12 @@ void TConvRunner::ResetProgress() {
 
 void TConvRunner::EndJob(TSlot &S) {
     // Left by an abort: the answer decides whether it replaces the destination.
-    if (!S.Partial.isEmpty())
-        FInterrupted.emplace_back(S.Job, S.Partial);
-    if (!S.Temp.isEmpty())
-        QFile::remove(S.Temp);
-    if (TempName == S.Temp)
+    if (S.Partial)
+        FInterrupted.emplace_back(S.Job, std::move(S.Partial));
+    if (S.Temp && TempName == S.Temp.Path())
         TempName.clear();
     const int index = S.Index;
-    S.Partial.clear();
-    S.Temp.clear();
+    S.Temp.Remove();
     S.Job = nullptr;
     S.Index = -1;
     S.Decoding = false;
@@ -681,8 +675,8 @@ void TConvRunner::NormalizeJob(TSlot &S, const QString &Path,
                 WorkerProgress(S));
         },
         [this, &S, result, Then = std::move(Then)] {
-            S.Temp = result->Temp;
-            TempName = S.Temp;
+            S.Temp = std::move(result->Temp);
+            TempName = S.Temp.Path();
             Then(*result);
         });
 }
@@ -692,14 +686,15 @@ void TConvRunner::EncodeJob(TSlot &S) {
     SetPhase(S, phEncode);
     QString partialError;
     S.Partial = CreatePartialOutput(Job.DestPath, partialError);
-    if (S.Partial.isEmpty()) {
+    if (!S.Partial) {
         Fail(S, EncodeErrorLine(Job), partialError);
         EndEncodeJob(S);
         return;
     }
     TLameCoder &coder = *S.Coder;
-    coder.SetInputFiles({S.Temp.isEmpty() ? Job.SourcePath : S.Temp});
-    coder.SetOutputFiles({S.Partial});
+    coder.SetInputFiles({S.Temp ? S.Temp.Path() : Job.SourcePath});
+    coder.SetOutputFiles({S.Partial.Path()});
+    coder.SetOutputHandles({S.Partial.Handle()});
     BE_ERR refusal = BE_ERR_SUCCESSFUL;
     try {
         ApplyEncoderSettings(coder, FConfig, Job.WaveData.Header.SampleRate);
@@ -708,8 +703,7 @@ void TConvRunner::EncodeJob(TSlot &S) {
     } catch (const std::exception &) {
         // Not a refusal of the settings: the file is not encoded, and the batch goes on.
         Job.State = stError;
-        QFile::remove(S.Partial);
-        S.Partial.clear();
+        S.Partial.Remove();
         Ask(S.Index, [this] {
             FQuestions.ShowError(
                 QStringLiteral("Has error occurred when initialize encoder parameter!"));
@@ -719,8 +713,7 @@ void TConvRunner::EncodeJob(TSlot &S) {
     }
     if (refusal != BE_ERR_SUCCESSFUL) {
         Job.State = stError;
-        QFile::remove(S.Partial);
-        S.Partial.clear();
+        S.Partial.Remove();
         if (!Ask(S.Index, [&] { return FQuestions.ConfirmRefusal(Job.SourcePath); })) {
             Abort();
             emit CloseRequested();
@@ -746,23 +739,19 @@ void TConvRunner::EncodeJob(TSlot &S) {
 void TConvRunner::EncodeDone(TSlot &S, const TEncodeResult &Result) {
     TFileParam &Job = S.J();
     if (!Result.Error.isEmpty()) {
-        Fail(S, EncodeErrorLine(Job), WithDestination(Result.Error, S.Partial, Job));
-        QFile::remove(S.Partial);
-        S.Partial.clear();
+        Fail(S, EncodeErrorLine(Job), WithDestination(Result.Error, S.Partial.Path(), Job));
+        S.Partial.Remove();
     } else if (!Aborted) {
         QString why;
         if (FileStampOf(Job.SourcePath) != S.SourceStamp) {
             Fail(S, EncodeErrorLine(Job), QStringLiteral("the file changed while it was encoded"));
-            QFile::remove(S.Partial);
-            S.Partial.clear();
+            S.Partial.Remove();
         } else if (ReplaceFile(S.Partial, Job.DestPath, why)) {
-            S.Partial.clear();
             FWritten.insert(&Job);
             MarkDone(S);
         } else {
             Fail(S, EncodeErrorLine(Job), why);
-            QFile::remove(S.Partial);
-            S.Partial.clear();
+            S.Partial.Remove();
         }
     }
     // Stopped by an abort, the job stays stProcessing with its partial output until the
@@ -800,7 +789,7 @@ void TConvRunner::StartDecodeJob(TSlot &S) {
         return;
     }
     S.Partial = CreatePartialOutput(Job.DestPath, why);
-    if (S.Partial.isEmpty()) {
+    if (!S.Partial) {
         DecodeFailToStart(S, why);
         return;
     }
@@ -810,7 +799,8 @@ void TConvRunner::StartDecodeJob(TSlot &S) {
         S.DecodeWarning.clear();
         S.Closing = false;
         S.SourceStamp = FileStampOf(Job.SourcePath);
-        const int32_t output = player.OutputOpen(QStringLiteral("wav:") + S.Partial);
+        const int32_t output =
+            player.OutputOpen(QStringLiteral(XA_OUTPUT_WAV_FD_PREFIX "%1").arg(S.Partial.Handle()));
         if (output != 0) {
             DecodeFailToStart(S, player.ErrorString(output));
             return;
@@ -830,9 +820,7 @@ void TConvRunner::StartDecodeJob(TSlot &S) {
 }
 
 void TConvRunner::DecodeFailToStart(TSlot &S, const QString &Why) {
-    if (!S.Partial.isEmpty())
-        QFile::remove(S.Partial);
-    S.Partial.clear();
+    S.Partial.Remove();
     Fail(S, DecodeErrorLine(S.J()), Why);
     EndJob(S);
 }
@@ -878,9 +866,8 @@ void TConvRunner::DecodeJobClosed(TSlot &S) {
     if (S.DecodeFailure.isEmpty() && FileStampOf(Job.SourcePath) != S.SourceStamp)
         S.DecodeFailure = QStringLiteral("the file changed while it was decoded");
     if (!S.DecodeFailure.isEmpty()) {
-        const QString failure = WithDestination(S.DecodeFailure, S.Partial, Job);
-        QFile::remove(S.Partial);
-        S.Partial.clear();
+        const QString failure = WithDestination(S.DecodeFailure, S.Partial.Path(), Job);
+        S.Partial.Remove();
         S.DecodeFailure.clear();
         Fail(S, DecodeErrorLine(Job), failure);
         EndJob(S);
@@ -892,7 +879,7 @@ void TConvRunner::DecodeJobClosed(TSlot &S) {
         return;
     }
 
-    NormalizeJob(S, S.Partial, [this, &S](const TNormalizeResult &Result) {
+    NormalizeJob(S, S.Partial.Path(), [this, &S](const TNormalizeResult &Result) {
         if (Aborted) {
             // The decoded file stays as it was; the abort answer decides about it.
             EndJob(S);
@@ -900,15 +887,13 @@ void TConvRunner::DecodeJobClosed(TSlot &S) {
         }
         TFileParam &Job = S.J();
         QString why = Result.Error;
-        if (why.isEmpty() && !S.Temp.isEmpty() && ReplaceFile(S.Temp, S.Partial, why)) {
-            S.Temp.clear();
+        if (why.isEmpty() && S.Temp && ReplaceFile(S.Temp, S.Partial, why))
             TempName.clear();
-        }
         if (!why.isEmpty()) {
             // An unscaled file under the destination's name would pass for a normalised one.
-            Fail(S, DecodeErrorLine(Job), NormalizeFailure(WithDestination(why, S.Partial, Job)));
-            QFile::remove(S.Partial);
-            S.Partial.clear();
+            Fail(S, DecodeErrorLine(Job),
+                 NormalizeFailure(WithDestination(why, S.Partial.Path(), Job)));
+            S.Partial.Remove();
             EndJob(S);
             return;
         }
@@ -920,15 +905,13 @@ void TConvRunner::FinishDecodeJob(TSlot &S) {
     TFileParam &Job = S.J();
     QString why;
     if (ReplaceFile(S.Partial, Job.DestPath, why)) {
-        S.Partial.clear();
         FWritten.insert(&Job);
         SetPhase(S, phDone);
         if (!S.DecodeWarning.isEmpty())
             Report(S.Index, TReport::Warning, Job.SourcePath, S.DecodeWarning);
         MarkDone(S);
     } else {
-        QFile::remove(S.Partial);
-        S.Partial.clear();
+        S.Partial.Remove();
         Fail(S, DecodeErrorLine(Job), why);
     }
     EndJob(S);
@@ -942,37 +925,40 @@ void TConvRunner::WorkEnded() {
     if (Aborted && !FAbortAnswered)
         return; // the answer decides about the interrupted outputs
     ReleaseReports(true);
-    for (const auto &[job, partial] : FInterrupted) {
+    for (auto &[job, partial] : FInterrupted) {
         if (job->State == stAborted)
             KeepInterrupted(*job, partial);
         else
-            QFile::remove(partial);
+            partial.Remove();
     }
     FInterrupted.clear();
     DeleteAbortedOutputs();
     emit Idle();
 }
 
-void TConvRunner::KeepInterrupted(TFileParam &Job, const QString &Partial) {
+void TConvRunner::KeepInterrupted(TFileParam &Job, TPartialFile &Partial) {
     // Answered No: what was converted is kept under the destination's name when that is
     // free. An earlier file there is never replaced by a fragment: the part goes beside it.
     QString why;
     if (!QFileInfo::exists(Job.DestPath) && !QFileInfo(Job.DestPath).isSymLink() &&
-        RenameNoReplace(Partial, Job.DestPath, why)) {
+        RenameNoReplace(Partial.Path(), Job.DestPath, why)) {
+        Partial.Release();
         FWritten.insert(&Job);
         return;
     }
     const QString kept = FreeSiblingName(Job.DestPath, QStringLiteral("partial"));
-    const QString what =
-        RenameNoReplace(Partial, kept, why)
-            ? QStringLiteral("'%1' was there before and is kept; the part converted before "
-                             "the abort is '%2'.")
-                  .arg(Job.DestPath, kept)
-            : QStringLiteral("'%1' was there before and is kept; the part converted before "
-                             "the abort is not: %2")
-                  .arg(Job.DestPath, why);
-    if (!QFile::exists(kept))
-        QFile::remove(Partial);
+    QString what;
+    if (RenameNoReplace(Partial.Path(), kept, why)) {
+        Partial.Release();
+        what = QStringLiteral("'%1' was there before and is kept; the part converted before "
+                              "the abort is '%2'.")
+                   .arg(Job.DestPath, kept);
+    } else {
+        Partial.Remove();
+        what = QStringLiteral("'%1' was there before and is kept; the part converted before "
+                              "the abort is not: %2")
+                   .arg(Job.DestPath, why);
+    }
     FQuestions.SetSubject(int(Jobs.indexOf(&Job)));
     FQuestions.Warn(Job.SourcePath, what);
 }

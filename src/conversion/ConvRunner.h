@@ -194,7 +194,7 @@ private:
 
     void WorkEnded();
     // An interrupted output after the abort answer No.
-    void KeepInterrupted(TFileParam &Job, const QString &Partial);
+    void KeepInterrupted(TFileParam &Job, TPartialFile &Partial);
     void DeleteAbortedOutputs();
     // Runs Work on a fresh worker thread of the slot and Then on this thread when it has
     // returned.
@@ -229,5 +229,5 @@ private:
     // Jobs whose destination this batch wrote (only those are deleted after an abort).
     std::set<TFileParam *> FWritten;
     // Outputs of jobs interrupted by an abort, beside their destinations.
-    std::vector<std::pair<TFileParam *, QString>> FInterrupted;
+    std::vector<std::pair<TFileParam *, TPartialFile>> FInterrupted;
 };

@@ -2,6 +2,7 @@
 
 #include "conversion/SafeOutput.h"
 #include "platform/Exception.h"
+#include "platform/PartialFiles.h"
 #include "platform/RegularFile.h"
 
 #include <QFile>
@@ -111,18 +112,17 @@ double PeakLevel(double Peak) {
 }
 
 bool NormalizeWave(const QString &Path, const TWaveFileInfo &Info, double Factor,
-                   const QString &TempFolder, QString &TempName, const std::atomic<bool> &Abort,
+                   const QString &TempFolder, TPartialFile &Temp, const std::atomic<bool> &Abort,
                    const TPercentEvent &Progress) {
     // A name no file of the user's can have, in the folder where the result is wanted, so
-    // that it can be renamed into place.
+    // that it can be renamed into place; written only through its descriptor.
     QString why;
-    TempName = CreateUniqueFile(TempFolder, QStringLiteral(".tmp"), why);
-    if (TempName.isEmpty())
+    Temp = CreateUniqueFile(TempFolder, QStringLiteral(".tmp"), why);
+    if (!Temp)
         throw EFCreateError(TempFolder, why);
-    QFile temp(TempName);
-    // Unbuffered: a failed write keeps the system's reason (a full disk, a size limit).
-    if (!temp.open(QIODevice::WriteOnly | QIODevice::Truncate | QIODevice::Unbuffered))
-        throw EFCreateError(TempName, temp.errorString());
+    TDescriptorFile temp(Temp.Path());
+    if (!temp.OpenForWriting(Temp.Handle()))
+        throw EFCreateError(Temp.Path(), QString::fromLocal8Bit(std::strerror(errno)));
 
     QFile source(Path);
     OpenAt(source, 0);
@@ -191,19 +191,16 @@ TNormalizeResult NormalizeToPeak(const QString &Path, int Target, const QString 
         if (peak <= SilencePeak || level <= 0)
             return result;
         if (!NormalizeWave(Path, info, Target / level, TempFolder, result.Temp, Abort, Progress) ||
-            Abort) {
-            QFile::remove(result.Temp);
-            result.Temp.clear();
-        }
+            Abort)
+            result.Temp.Remove();
     } catch (const Exception &Error) {
         result.Error = Error.message();
-        if (!result.Temp.isEmpty()) {
+        if (result.Temp) {
             // The hidden name means nothing to the user.
-            result.Error.replace(result.Temp,
+            result.Error.replace(result.Temp.Path(),
                                  QStringLiteral("the normalised copy in %1").arg(TempFolder));
-            QFile::remove(result.Temp);
+            result.Temp.Remove();
         }
-        result.Temp.clear();
     }
     return result;
 }

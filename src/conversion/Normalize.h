@@ -1,5 +1,6 @@
 #pragma once
 
+#include "conversion/SafeOutput.h"
 #include "inspect/MP3WavComm.h"
 
 #include <QString>
@@ -32,13 +33,13 @@ double PeakLevel(double Peak);
 
 // Writes a copy of Path with every sample multiplied by Factor (clamped to the format's
 // range, integers rounded to the nearest with ties to even) into a new hidden file in
-// TempFolder, whose path goes to TempName as soon as it is chosen; everything before the
+// TempFolder, which goes to Temp as soon as it is made; everything before the
 // data and after it is copied unchanged. False when there is no data. Stopping early on
 // Abort still succeeds (the caller checks its flag before using the copy). Throws
 // EFOpenError or EFCreateError when a file cannot be opened, and Exception when a write
 // fails.
 bool NormalizeWave(const QString &Path, const TWaveFileInfo &Info, double Factor,
-                   const QString &TempFolder, QString &TempName, const std::atomic<bool> &Abort,
+                   const QString &TempFolder, TPartialFile &Temp, const std::atomic<bool> &Abort,
                    const TPercentEvent &Progress = {});
 
 // The largest peak, in 16-bit steps, that counts as silence: never scaled.
@@ -46,8 +47,8 @@ inline constexpr double SilencePeak = 2.0;
 
 // What bringing a file to a target peak gave.
 struct TNormalizeResult {
-    QString Temp;  // the scaled copy; empty when there was nothing to scale or on Abort
-    QString Error; // why it could not be done, with the system's reason; empty on success
+    TPartialFile Temp; // the scaled copy; none when there was nothing to scale or on Abort
+    QString Error;     // why it could not be done, with the system's reason; empty on success
 };
 
 // The whole normalisation of one file, the same for a source before encoding and a decoded

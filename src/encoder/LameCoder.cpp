@@ -2,6 +2,7 @@
 
 #include "inspect/WaveReader.h"
 #include "platform/FilePaths.h"
+#include "platform/PartialFiles.h"
 #include "platform/RegularFile.h"
 
 #include <QCoreApplication>
@@ -128,6 +129,7 @@ TLameCoder::~TLameCoder() {
 void TLameCoder::SetInputFiles(const QStringList &Value) {
     FInputFiles = Value;
     FOutputFiles.clear();
+    FOutputHandles.clear();
     for (const QString &input : FInputFiles)
         FOutputFiles << ChangeFileExt(input, FDefaultExt);
 }
@@ -246,7 +248,7 @@ void TLameCoder::EncodeFile(int Index) {
         TLameCoder *coder;
         ~Release() { coder->ReleaseFile(); }
     } release{this};
-    auto output = std::make_unique<QFile>(outputName);
+    auto output = std::make_unique<TDescriptorFile>(outputName);
     auto input = std::make_unique<QFile>(inputName);
 
     OpenRegularFileOrThrow(inputName, *input);
@@ -277,8 +279,14 @@ void TLameCoder::EncodeFile(int Index) {
         throw ELameError(QStringLiteral("The file holds no audio"));
 
     // Created only now, so that input it cannot encode leaves an existing output alone.
-    if (!output->open(QIODevice::WriteOnly | QIODevice::Truncate))
+    // A file the caller holds open is written through its descriptor, never reopened by name.
+    const int handle = Index < int(FOutputHandles.size()) ? FOutputHandles[size_t(Index)] : -1;
+    if (handle >= 0) {
+        if (!output->OpenForWriting(handle))
+            throw EFCreateError(outputName, QString::fromLocal8Bit(std::strerror(errno)));
+    } else if (!output->open(QIODevice::WriteOnly | QIODevice::Truncate)) {
         throw EFCreateError(outputName, output->errorString());
+    }
 
     TWaveSampleReader reader(*input, wave);
     const TWaveSampleFormat format = wave.SampleFormat;

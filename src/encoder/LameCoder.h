@@ -82,7 +82,16 @@ public:
     // Also rebuilds OutputFiles: each input with its extension replaced by DefaultExt.
     void SetInputFiles(const QStringList &Value);
     const QStringList &OutputFiles() const { return FOutputFiles; }
-    void SetOutputFiles(const QStringList &Value) { FOutputFiles = Value; }
+    void SetOutputFiles(const QStringList &Value) {
+        FOutputFiles = Value;
+        FOutputHandles.clear();
+    }
+    // Descriptors of files the caller has open for writing, one per output (-1: the output
+    // is opened by its name). Each output is written through a duplicate of its descriptor,
+    // from the start, and OutputFiles only names it in messages. The caller keeps them open
+    // during Encode. Setting the input or output files forgets them.
+    const std::vector<int> &OutputHandles() const { return FOutputHandles; }
+    void SetOutputHandles(const std::vector<int> &Value) { FOutputHandles = Value; }
     const QString &DefaultExt() const { return FDefaultExt; }
     void SetDefaultExt(const QString &Value) { FDefaultExt = Value; }
     const TLameVersion &LameVersion() const { return FLameVersion; }
@@ -136,6 +145,7 @@ private:
     int FVBRQuality = 4;
     QStringList FInputFiles;
     QStringList FOutputFiles;
+    std::vector<int> FOutputHandles;
     QString FDefaultExt = QStringLiteral(".mp3");
     TLameVersion FLameVersion;
 

@@ -5,6 +5,8 @@
 #include "xaudio.h"
 
 #include <atomic>
+#include <cstring>
+#include <fcntl.h>
 #include <memory>
 #include <mutex>
 #include <new>
@@ -142,6 +144,19 @@ int Send(XA_Player *handle, Args args, Command &&command, bool argumentsValid = 
     });
 }
 
+// The library's own duplicate of the descriptor in "wavfd:N"; null when N is not a number
+// or not an open descriptor.
+std::shared_ptr<xa::UniqueFd> DuplicateOutputFd(const std::string &name) {
+    const std::string digits = name.substr(std::strlen(XA_OUTPUT_WAV_FD_PREFIX));
+    if (digits.empty() || digits.size() > 9 ||
+        digits.find_first_not_of("0123456789") != std::string::npos)
+        return nullptr;
+    const int fd = ::fcntl(std::stoi(digits), F_DUPFD_CLOEXEC, 0);
+    if (fd < 0)
+        return nullptr;
+    return std::make_shared<xa::UniqueFd>(fd);
+}
+
 Command Make(int code, int i1 = 0, int i2 = 0, int i3 = 0) {
     Command command;
     command.code = code;
@@ -273,7 +288,13 @@ int control_message_send_S(XA_Player *player, int code, const char *str) {
         Command command = Make(code);
         command.s1 = str ? str : "";
         // "wav:" alone names no file.
-        const bool valid = str && !(code == XA_MSG_COMMAND_OUTPUT_OPEN && command.s1 == "wav:");
+        bool valid = str && !(code == XA_MSG_COMMAND_OUTPUT_OPEN && command.s1 == "wav:");
+        // A descriptor is duplicated now: the caller may close its own once this returns.
+        if (valid && code == XA_MSG_COMMAND_OUTPUT_OPEN &&
+            command.s1.rfind(XA_OUTPUT_WAV_FD_PREFIX, 0) == 0) {
+            command.outputFd = DuplicateOutputFd(command.s1);
+            valid = command.outputFd != nullptr;
+        }
         return Send(player, Args::S, std::move(command), valid);
     });
 }

@@ -274,7 +274,7 @@ void Player::handle(const Command &c) {
             postModuleInfo(XA_MSG_NOTIFY_CODEC_MODULE_INFO, m.id);
         break;
     case XA_MSG_COMMAND_OUTPUT_OPEN:
-        openOutput(c.s1);
+        openOutput(c.s1, c.outputFd);
         break;
     case XA_MSG_COMMAND_OUTPUT_CLOSE:
         if (!output_) {
@@ -577,18 +577,22 @@ bool Player::closeInput() {
     return true;
 }
 
-bool Player::openOutput(const std::string &given) {
+bool Player::openOutput(const std::string &given, const std::shared_ptr<UniqueFd> &fd) {
     std::string name = given.empty() ? defaultOutputName_ : given;
-    const bool wav = StartsWithWav(name) || outputModule_ == XA_OUTPUT_MODULE_WAVE;
+    const bool toFd = name.rfind(XA_OUTPUT_WAV_FD_PREFIX, 0) == 0;
+    const bool wav = toFd || StartsWithWav(name) || outputModule_ == XA_OUTPUT_MODULE_WAVE;
     const std::string path = StartsWithWav(name) ? name.substr(4) : name;
-    if (wav && path.empty()) {
+    // A descriptor comes only with the command that named it (a default name has none).
+    if ((wav && path.empty()) || (toFd && !(fd && *fd))) {
         nack(XA_MSG_COMMAND_OUTPUT_OPEN, XA_ERROR_INVALID_PARAMETERS);
         return false;
     }
     if (output_)
         closeOutput();
     try {
-        if (wav)
+        if (toFd)
+            output_ = std::make_unique<WavWriter>(UniqueFd(fd->release()));
+        else if (wav)
             output_ = std::make_unique<WavWriter>(path);
         else
             output_ = std::make_unique<SoundOutput>();
@@ -598,7 +602,7 @@ bool Player::openOutput(const std::string &given) {
             setState(XA_PLAYER_STATE_STOPPED);
         return false;
     }
-    outputName_ = wav ? kWavPrefix + path : name.empty() ? kSoundOutputName : name;
+    outputName_ = toFd ? name : wav ? kWavPrefix + path : name.empty() ? kSoundOutputName : name;
     applyGain();
     postByte(XA_MSG_NOTIFY_OUTPUT_STATE, XA_OUTPUT_STATE_OPEN, XA_NOTIFY_MASK_OUTPUT_STATE);
     debug(XA_SOURCE_OUTPUT, "output: " + outputName_);

@@ -2,6 +2,7 @@
 
 #include "Decoder.h"
 #include "Error.h"
+#include "Handles.h"
 #include "Notifier.h"
 #include "Output.h"
 #include "xaudio.h"
@@ -33,6 +34,8 @@ struct Command {
     std::string s1;
     std::string s2;
     std::optional<XA_EqualizerInfo> equalizer;
+    // The library's duplicate of the descriptor of a "wavfd:N" output.
+    std::shared_ptr<UniqueFd> outputFd;
 };
 
 // One player: a thread of its own that takes commands from a queue, decodes the input into
@@ -73,7 +76,7 @@ private:
     void seek(int offset, int range);
     void openInput(const std::string &name);
     bool closeInput();
-    bool openOutput(const std::string &name);
+    bool openOutput(const std::string &name, const std::shared_ptr<UniqueFd> &fd = nullptr);
     void closeOutput();
     void setVolume(int pcm, int balance, int master);
     void getEnvironment(int code, const std::string &name);

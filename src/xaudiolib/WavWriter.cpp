@@ -5,6 +5,9 @@
 
 #include <cerrno>
 #include <cstring>
+#include <string>
+#include <sys/stat.h>
+#include <unistd.h>
 
 namespace xa {
 
@@ -26,6 +29,36 @@ WavWriter::WavWriter(const std::string &path) : path_(path) {
     if (!file_)
         fail(XA_ERROR_OUTPUT_FAILED, SystemErrorText(errno));
     // Room for the header; it is filled in with the final sizes on close.
+    writeHeader();
+}
+
+namespace {
+
+// The path a descriptor is open on, for messages; how it was named when that is unknown.
+std::string DescriptorName(int fd) {
+    char path[4096];
+    const std::string link = "/proc/self/fd/" + std::to_string(fd);
+    const ssize_t length = ::readlink(link.c_str(), path, sizeof path - 1);
+    if (length <= 0)
+        return "descriptor " + std::to_string(fd);
+    return std::string(path, size_t(length));
+}
+
+} // namespace
+
+WavWriter::WavWriter(UniqueFd fd) : path_(DescriptorName(fd.get())) {
+    struct stat status {};
+    if (::fstat(fd.get(), &status) != 0)
+        fail(XA_ERROR_OUTPUT_FAILED, SystemErrorText(errno));
+    // The header is written again at the end, which takes a file that can seek.
+    if (!S_ISREG(status.st_mode))
+        fail(XA_ERROR_OUTPUT_FAILED, "it is not a regular file");
+    if (::ftruncate(fd.get(), 0) != 0)
+        fail(XA_ERROR_OUTPUT_FAILED, SystemErrorText(errno));
+    file_.reset(::fdopen(fd.get(), "wb"));
+    if (!file_)
+        fail(XA_ERROR_OUTPUT_FAILED, SystemErrorText(errno));
+    fd.release();
     writeHeader();
 }
 

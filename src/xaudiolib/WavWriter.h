@@ -12,6 +12,9 @@ namespace xa {
 class WavWriter : public Output {
 public:
     explicit WavWriter(const std::string &path);
+    // Writes through fd, a regular file open for writing, which it empties and then owns.
+    // Messages name the file the descriptor is open on.
+    explicit WavWriter(UniqueFd fd);
     // Finishes the file if close() was not called; errors are lost then.
     ~WavWriter() override;
 

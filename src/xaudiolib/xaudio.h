@@ -24,7 +24,7 @@ extern "C" {
 /* API version reported by xaudio_get_version(XA_VERSION_ID_API): major in bits 16-23, minor
  * in bits 8-15. It rises whenever an entry point or a record changes. */
 #define XA_API_VERSION_MAJOR 3
-#define XA_API_VERSION_MINOR 8
+#define XA_API_VERSION_MINOR 9
 #define XA_VERSION_ID_IMPLEMENTATION 1
 #define XA_VERSION_ID_API 2
 
@@ -73,7 +73,7 @@ enum {
     XA_MSG_COMMAND_INPUT_MODULE_REGISTER = 14, /* S */
     XA_MSG_COMMAND_INPUT_MODULE_QUERY = 15,   /* I */
     XA_MSG_COMMAND_INPUT_MODULES_LIST = 16,   /* N */
-    XA_MSG_COMMAND_OUTPUT_OPEN = 17,          /* S name: "wav:PATH" writes a WAV file */
+    XA_MSG_COMMAND_OUTPUT_OPEN = 17,          /* S name: "wav:PATH" or "wavfd:N", a WAV file */
     XA_MSG_COMMAND_OUTPUT_CLOSE = 18,         /* N */
     XA_MSG_COMMAND_OUTPUT_SEND_MESSAGE = 19,  /* IPI */
     XA_MSG_COMMAND_OUTPUT_MUTE = 20,          /* N */
@@ -192,7 +192,14 @@ enum { XA_PROGRESS_STREAM_FORMAT_CHANGED = 1, XA_PROGRESS_STREAM_UNDECODABLE = 2
 /* Modules, for Set/GetInputModule and Set/GetOutputModule; -1 chooses by content or name. */
 #define XA_MODULE_AUTO (-1)
 enum { XA_INPUT_MODULE_MPEG = 0, XA_INPUT_MODULE_WAVE = 1 };
-/* "wav:PATH" always names a WAV file; with XA_OUTPUT_MODULE_WAVE chosen, a plain name does too. */
+/* "wav:PATH" always names a WAV file; with XA_OUTPUT_MODULE_WAVE chosen, a plain name does too.
+ * XA_OUTPUT_WAV_FD_PREFIX followed by a descriptor in decimal ("wavfd:7", since API 3.9) writes
+ * the WAV file through that descriptor instead of opening a file by name: a regular file open
+ * for writing and seeking (the header is written again at the end), which is emptied first.
+ * The library takes its own duplicate while control_message_send_S runs, so the caller may
+ * close its descriptor as soon as the call returns; one that is not open is refused at once
+ * with XA_ERROR_INVALID_PARAMETERS. Only XA_MSG_COMMAND_OUTPUT_OPEN takes this form. */
+#define XA_OUTPUT_WAV_FD_PREFIX "wavfd:"
 enum { XA_OUTPUT_MODULE_SOUND = 0, XA_OUTPUT_MODULE_WAVE = 1 };
 
 /* Bits of SetNotificationMask: a cleared bit silences the notifications the player sends by

@@ -182,11 +182,11 @@ TEST(Normalize, ScanFindsTheLargestMagnitudeAndScalingRoundsAndClamps) {
     EXPECT_EQ(peak, 32767);
     EXPECT_EQ(progress.back(), 100);
 
-    QString temp;
+    TPartialFile temp;
     ASSERT_TRUE(NormalizeWave(file, info, 1.5, dir.path(), temp, abort));
-    EXPECT_EQ(QFileInfo(temp).path(), dir.path());
-    EXPECT_TRUE(QFileInfo(temp).fileName().startsWith(".brindle-"));
-    const QByteArray out = ReadFile(temp);
+    EXPECT_EQ(QFileInfo(temp.Path()).path(), dir.path());
+    EXPECT_TRUE(QFileInfo(temp.Path()).fileName().startsWith(".brindle-"));
+    const QByteArray out = ReadFile(temp.Path());
     EXPECT_EQ(out.left(44), ReadFile(file).left(44));
     EXPECT_EQ(out.right(12), QByteArray("LIST\4\0\0\0abcd", 12));
     std::vector<int16_t> samples(6);
@@ -218,10 +218,10 @@ TEST(Normalize, WiderFormatsAreScaledAtTheirOwnPrecision) {
     double peak = 0;
     ASSERT_TRUE(ScanPeak(file, info, peak, abort));
     EXPECT_DOUBLE_EQ(peak, 16384.0);
-    QString temp;
+    TPartialFile temp;
     ASSERT_TRUE(NormalizeWave(file, info, 1.5, dir.path(), temp, abort));
     // 0x600000 and -0x180001.5 -> -0x180002 (ties to even).
-    EXPECT_EQ(ReadFile(temp).mid(44), QByteArray("\x00\x00\x60\xfe\xff\xe7", 6));
+    EXPECT_EQ(ReadFile(temp.Path()).mid(44), QByteArray("\x00\x00\x60\xfe\xff\xe7", 6));
 }
 
 TEST_P(ConvRunnerTest, EncodesEveryJobAndSkipsExistingOutputsAsAnswered) {
@@ -578,11 +578,11 @@ TEST(Normalize, ALopsidedWaveIsScaledByItsLargerHalfAndNeverClips) {
     const TNormalizeResult result =
         NormalizeToPeak(file, 98, dir.path(), abort, [&] { ++scaling; });
     ASSERT_TRUE(result.Error.isEmpty()) << result.Error.toStdString();
-    ASSERT_FALSE(result.Temp.isEmpty());
+    ASSERT_TRUE(result.Temp);
     EXPECT_EQ(scaling, 1);
     const double factor = 98 / PeakLevel(21299);
     EXPECT_NEAR(factor, 1.5077, 1e-4);
-    const std::vector<int16_t> out = CopySamples(result.Temp);
+    const std::vector<int16_t> out = CopySamples(result.Temp.Path());
     ASSERT_EQ(out.size(), 4u);
     EXPECT_EQ(out[0], int16_t(std::lrint(10813 * factor)));
     EXPECT_EQ(out[1], int16_t(std::lrint(-21299 * factor)));
@@ -598,12 +598,11 @@ TEST(Normalize, AFullScaleFileKeepsTheFactorOfItsPositiveFullScale) {
         WriteFile(file, SamplesWav(samples));
         std::atomic<bool> abort{false};
         const TNormalizeResult result = NormalizeToPeak(file, 98, dir.path(), abort);
-        ASSERT_FALSE(result.Temp.isEmpty());
-        const std::vector<int16_t> out = CopySamples(result.Temp);
+        ASSERT_TRUE(result.Temp);
+        const std::vector<int16_t> out = CopySamples(result.Temp.Path());
         // Factor 0.98: -32112.64 and 16056.32; 32111.66 and -16056.32.
         EXPECT_EQ(out[0], samples[0] < 0 ? -32113 : 32112);
         EXPECT_EQ(out[1], samples[1] < 0 ? -16056 : 16056);
-        QFile::remove(result.Temp);
     }
 }
 
@@ -614,7 +613,7 @@ TEST(Normalize, SilenceAndItsDitherAreLeftAlone) {
     std::atomic<bool> abort{false};
     const TNormalizeResult result = NormalizeToPeak(file, 98, dir.path(), abort);
     EXPECT_TRUE(result.Error.isEmpty());
-    EXPECT_TRUE(result.Temp.isEmpty());
+    EXPECT_FALSE(result.Temp);
     EXPECT_EQ(HiddenFiles(dir.path()), 0);
 }
 

@@ -15,3 +15,8 @@ brindle_add_test(conversion_core_test core
   conversion/conv_runner_test.cpp
   conversion/destinations_test.cpp
 )
+# Partial files: their locks, the sweep and the signal cleanup. The tests fork, so they run
+# in an executable of their own where no other thread is running.
+brindle_add_test(partial_file_test core
+  conversion/partial_file_test.cpp
+)

@@ -12,7 +12,9 @@
 #include <algorithm>
 #include <cmath>
 #include <cstdlib>
+#include <fcntl.h>
 #include <ostream>
+#include <unistd.h>
 
 using namespace testmedia;
 
@@ -119,6 +121,38 @@ TEST_F(LameCoderTest, VbrHeaderCountsTheFramesWritten) {
     EXPECT_NEAR(double(be32(tag + 8)), frames, 3);
     ASSERT_TRUE(be32(tag + 4) & 2) << "byte count present";
     EXPECT_EQ(qint64(be32(tag + 12)), mp3.size());
+}
+
+TEST_F(LameCoderTest, WritesThroughTheDescriptorItIsGivenAndNeverOpensTheName) {
+    WriteSineWav(path("in.wav"), 2, 44100, 2.0, 440);
+    TLameCoder coder;
+    coder.SetEnableVBR(true);
+    coder.SetInputFiles({path("in.wav")});
+    coder.SetOutputFiles({path("named.mp3")});
+    coder.Encode();
+    const QByteArray named = ReadFile(path("named.mp3"));
+    ASSERT_GT(named.size(), 1000);
+
+    // Unlinked, the file can only be reached through the descriptor; what it held goes.
+    const QByteArray target = QFile::encodeName(path("unnamed.mp3"));
+    const int fd = ::open(target.constData(), O_RDWR | O_CREAT | O_EXCL | O_CLOEXEC, 0644);
+    ASSERT_GE(fd, 0);
+    const QByteArray before(named.size() * 2, 'x');
+    ASSERT_EQ(::write(fd, before.constData(), size_t(before.size())), before.size());
+    ASSERT_EQ(::unlink(target.constData()), 0);
+    coder.SetInputFiles({path("in.wav")});
+    coder.SetOutputFiles({path("unnamed.mp3")});
+    coder.SetOutputHandles({fd});
+    coder.Encode();
+    QByteArray written(before.size(), '\0');
+    const ssize_t got = ::pread(fd, written.data(), size_t(written.size()), 0);
+    ::close(fd);
+    written.resize(qsizetype(std::max<ssize_t>(got, 0)));
+    EXPECT_EQ(written, named) << "the same bytes, the VBR header frame rewritten at the start";
+    EXPECT_FALSE(QFile::exists(path("unnamed.mp3"))) << "never opened by name";
+
+    coder.SetOutputFiles({path("other.mp3")});
+    EXPECT_TRUE(coder.OutputHandles().empty()) << "new outputs forget old descriptors";
 }
 
 TEST_F(LameCoderTest, RawPcmIsEncodedFromItsFirstByte) {

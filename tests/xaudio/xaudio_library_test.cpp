@@ -81,7 +81,7 @@ protected:
 TEST_F(XaudioLibraryTest, TheRealLibraryLoadsByItsDefaultNameWithTheExpectedApi) {
     EXPECT_EQ(player.XaudioPath, "xaudio.dll");
     ASSERT_TRUE(player.Init());
-    EXPECT_EQ((player.GetVersion(XA_VERSION_ID_API) >> 8) & 0xFFFF, 0x0308);
+    EXPECT_EQ((player.GetVersion(XA_VERSION_ID_API) >> 8) & 0xFFFF, 0x0309);
     EXPECT_FALSE(player.ErrorString(XA_ERROR_OPEN_FAILED).isEmpty());
 }
 

@@ -49,7 +49,7 @@ TEST_F(XaudioPlayerTest, GetVersionIsZeroWithoutAPlayerAndLoadsNothing) {
 
     auto started = NewPlayer();
     ASSERT_TRUE(started->Init());
-    EXPECT_EQ(started->GetVersion(XA_VERSION_ID_API), 0x030855);
+    EXPECT_EQ(started->GetVersion(XA_VERSION_ID_API), 0x030955);
     EXPECT_EQ(started->GetVersion(XA_VERSION_ID_IMPLEMENTATION), 0x010203);
 }
 
@@ -91,7 +91,7 @@ TEST_F(XaudioPlayerTest, AMissingEntryPointReleasesTheLibraryAndTheNextCommandRe
 
 TEST_F(XaudioPlayerTest, AnotherApiVersionFailsEveryInitAndKeepsTheLibrary) {
     auto player = NewPlayer(FakeXaudioApi37Path);
-    const QString expected = QStringLiteral("Xaudio DLL API Mismatch\rExpected 3.8, Got 3.7");
+    const QString expected = QStringLiteral("Xaudio DLL API Mismatch\rExpected 3.9, Got 3.7");
     EXPECT_EQ(ExceptionText([&] { player->Init(); }), expected);
     EXPECT_EQ(ExceptionText([&] { player->Init(); }), expected);
     EXPECT_EQ(ExceptionText([&] { player->Stop(); }), expected);

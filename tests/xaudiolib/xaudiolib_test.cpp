@@ -15,6 +15,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <deque>
+#include <fcntl.h>
 #include <functional>
 #include <mutex>
 #include <optional>
@@ -22,6 +23,7 @@
 #include <sys/stat.h>
 #include <thread>
 #include <tuple>
+#include <unistd.h>
 #include <vector>
 
 using namespace std::chrono_literals;
@@ -239,9 +241,11 @@ protected:
     // The conversion's sequence: WAV output, input, play on ready, close the output at the
     // end of the stream, done when it reports closed.
     static void Convert(TestPlayer &p, const std::string &input, const std::string &output) {
-        ASSERT_EQ(
-            control_message_send_S(p.get(), XA_MSG_COMMAND_OUTPUT_OPEN, ("wav:" + output).c_str()),
-            XA_SUCCESS);
+        ConvertInto(p, input, "wav:" + output);
+    }
+    static void ConvertInto(TestPlayer &p, const std::string &input, const std::string &output) {
+        ASSERT_EQ(control_message_send_S(p.get(), XA_MSG_COMMAND_OUTPUT_OPEN, output.c_str()),
+                  XA_SUCCESS);
         ASSERT_EQ(control_message_send_S(p.get(), XA_MSG_COMMAND_INPUT_OPEN, input.c_str()),
                   XA_SUCCESS);
         ASSERT_TRUE(p.waitFor(XA_MSG_NOTIFY_INPUT_STATE, XA_INPUT_STATE_OPEN));
@@ -257,7 +261,7 @@ protected:
 } // namespace
 
 TEST(XaudioInterface, ReportsApiVersionAndATextForEveryError) {
-    EXPECT_EQ(xaudio_get_version(XA_VERSION_ID_API), 0x030800ul);
+    EXPECT_EQ(xaudio_get_version(XA_VERSION_ID_API), 0x030900ul);
     const std::string unknown = xaudio_error_string(-999);
     EXPECT_FALSE(unknown.empty());
     std::vector<std::string> seen;
@@ -769,6 +773,74 @@ TEST_F(XaudioTest, OutputFailuresAreReportedAndNeverEndTheStream) {
                             }),
               1)
         << "only /dev/full opened";
+}
+
+TEST_F(XaudioTest, WritesAWavFileThroughADescriptorItDuplicatesAtOnce) {
+    const std::string mp3 =
+        Mp3("tone.mp3", 2, 44100, 1.0, 440, 660, JSTEREO, /*vbr=*/true, /*bitrate=*/64);
+    TestPlayer p;
+    ConvertInto(p, mp3, "wav:" + path("named.wav"));
+    const QByteArray named = testmedia::ReadFile(dir.filePath("named.wav"));
+    ASSERT_GT(named.size(), 44);
+
+    // The file has no name any more, so nothing could reach it by one; what was in it goes.
+    const std::string target = path("unnamed.wav");
+    const int fd = ::open(target.c_str(), O_RDWR | O_CREAT | O_EXCL | O_CLOEXEC, 0644);
+    ASSERT_GE(fd, 0);
+    ASSERT_EQ(::write(fd, "left over from before, longer than a header", 43), 43);
+    ASSERT_EQ(::unlink(target.c_str()), 0);
+    const int kept = ::dup(fd);
+    const std::string name = XA_OUTPUT_WAV_FD_PREFIX + std::to_string(fd);
+    ASSERT_EQ(control_message_send_S(p.get(), XA_MSG_COMMAND_OUTPUT_OPEN, name.c_str()),
+              XA_SUCCESS);
+    // The library holds its own duplicate: the caller's may go at once.
+    ::close(fd);
+    const int reused = ::open("/dev/null", O_RDONLY | O_CLOEXEC); // likely takes fd's number
+    ASSERT_EQ(control_message_send_S(p.get(), XA_MSG_COMMAND_INPUT_OPEN, mp3.c_str()), 0);
+    ASSERT_TRUE(p.waitFor(XA_MSG_NOTIFY_INPUT_STATE, XA_INPUT_STATE_OPEN));
+    ASSERT_EQ(control_message_send_N(p.get(), XA_MSG_COMMAND_PLAY), XA_SUCCESS);
+    ASSERT_TRUE(p.waitFor(XA_MSG_NOTIFY_PLAYER_STATE, XA_PLAYER_STATE_EOS, 30s));
+    ASSERT_EQ(control_message_send_N(p.get(), XA_MSG_COMMAND_OUTPUT_CLOSE), XA_SUCCESS);
+    ASSERT_TRUE(p.waitFor(XA_MSG_NOTIFY_OUTPUT_STATE, XA_OUTPUT_STATE_CLOSED));
+    ::close(reused);
+
+    QByteArray written(named.size() + 100, '\0');
+    const ssize_t got = ::pread(kept, written.data(), size_t(written.size()), 0);
+    ::close(kept);
+    written.resize(int(std::max<ssize_t>(got, 0)));
+    EXPECT_EQ(written, named) << "the same bytes as through a name, the header rewritten";
+    EXPECT_FALSE(QFileInfo::exists(dir.filePath("unnamed.wav"))) << "never opened by name";
+    EXPECT_FALSE(p.logged([](const Note &n) { return n.code == XA_MSG_NOTIFY_ERROR; }));
+}
+
+TEST_F(XaudioTest, ADescriptorOutputMustBeAnOpenRegularFile) {
+    TestPlayer p;
+    for (const char *bad : {"wavfd:", "wavfd:x", "wavfd:-1", "wavfd:7x", "wavfd:999999"})
+        EXPECT_EQ(control_message_send_S(p.get(), XA_MSG_COMMAND_OUTPUT_OPEN, bad),
+                  XA_ERROR_INVALID_PARAMETERS)
+            << bad;
+
+    // A pipe cannot take the header again at the end.
+    int pipeFds[2];
+    ASSERT_EQ(::pipe2(pipeFds, O_CLOEXEC), 0);
+    const std::string name = XA_OUTPUT_WAV_FD_PREFIX + std::to_string(pipeFds[1]);
+    ASSERT_EQ(control_message_send_S(p.get(), XA_MSG_COMMAND_OUTPUT_OPEN, name.c_str()),
+              XA_SUCCESS);
+    const std::optional<Note> error = p.waitFor(XA_MSG_NOTIFY_ERROR);
+    ASSERT_TRUE(error);
+    EXPECT_EQ(error->msg.data.error.code, XA_ERROR_OUTPUT_FAILED);
+    EXPECT_NE(error->text.find("not a regular file"), std::string::npos) << error->text;
+    ::close(pipeFds[0]);
+    ::close(pipeFds[1]);
+
+    // Only the command that names a descriptor brings one: a default name cannot.
+    ASSERT_EQ(control_message_send_S(p.get(), XA_MSG_SET_OUTPUT_NAME, "wavfd:1"), XA_SUCCESS);
+    ASSERT_EQ(control_message_send_S(p.get(), XA_MSG_COMMAND_OUTPUT_OPEN, ""), XA_SUCCESS);
+    const std::optional<Note> nack = p.waitFor(XA_MSG_NOTIFY_NACK);
+    ASSERT_TRUE(nack);
+    p.sync();
+    EXPECT_FALSE(p.logged(
+        [](const Note &n) { return Is(n, XA_MSG_NOTIFY_OUTPUT_STATE, XA_OUTPUT_STATE_OPEN); }));
 }
 
 TEST_F(XaudioTest, SeekBeforePlayDecodesFromThatPointOn) {
