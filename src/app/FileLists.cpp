@@ -1,5 +1,7 @@
 #include "app/FileLists.h"
 
+#include "app/RawNames.h"
+
 #include "inspect/MPGTools.h"
 #include "platform/RegularFile.h"
 
@@ -235,6 +237,10 @@ TAddFilesResult TFileListView::AddFiles(const QStringList &Paths, TMPEGAudio &Mp
             p.FileName = ExtractFileName(path);
             p.SourcePath = path;
             p.State = stQueued;
+            // A name with bytes no QString holds (from a playlist) opens no file: the
+            // nearest name may be another one's.
+            if (HasRawBytes(path))
+                throw EFOpenError(EscapedName(path), RawNameReason());
             // A file that cannot be opened is reported rather than listed: the MPEG
             // inspector would otherwise show it as an unreadable row of 0 bytes.
             if (const QString why = RegularFileProblem(path); !why.isEmpty())
@@ -259,7 +265,7 @@ TAddFilesResult TFileListView::AddFiles(const QStringList &Paths, TMPEGAudio &Mp
             listed.insert(key);
             ++result.Added;
         } catch (const std::exception &) {
-            result.ErrorLines << QStringLiteral("Error read file: ") + path;
+            result.ErrorLines << QStringLiteral("Error read file: ") + EscapedName(path);
         }
     }
     // One insertion for the whole batch: appending row by row redraws the list each time.

@@ -117,11 +117,10 @@ void ExpandPlaylist(const QString &PlaylistPath, QStringList &Paths, TListKind K
         const QString full = ResolvePlaylistEntry(entry, PlaylistPath);
         if (!SuitsList(full, Kind))
             continue;
-        // A name with bytes that are not UTF-8 has no QString that opens it, and the nearest
-        // one may be another file: it is named, escaped, as an entry that cannot be read (the
-        // trailing '/' keeps it from ever opening a file).
+        // A name with bytes that are not UTF-8 keeps them (see RawNames): the add refuses
+        // it and names it, escaped, in its error list.
         if (HasRawBytes(full)) {
-            Paths << EscapedName(full) + u'/';
+            Paths << full;
             continue;
         }
         // A folder named like a song is not a file to add. A missing entry is kept, so that
