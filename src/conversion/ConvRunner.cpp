@@ -47,9 +47,12 @@ QString DecodeErrorLine(const TFileParam &Job) {
     return QStringLiteral("Conversion Error: ") + Job.SourcePath;
 }
 
-// A write error names the hidden partial file; the user knows the destination.
-QString WithDestination(QString Text, const QString &Partial, const TFileParam &Job) {
-    return Partial.isEmpty() ? Text : Text.replace(Partial, Job.DestPath);
+// An error names the hidden partial file, by its name or its descriptor; the user knows
+// the destination.
+QString WithDestination(QString Text, const TPartialFile &Partial, const TFileParam &Job) {
+    if (!Partial)
+        return Text;
+    return Text.replace(Partial.ReadPath(), Job.DestPath).replace(Partial.Path(), Job.DestPath);
 }
 
 QString MpegAudioProblem(const QString &Path) {
@@ -692,7 +695,8 @@ void TConvRunner::EncodeJob(TSlot &S) {
         return;
     }
     TLameCoder &coder = *S.Coder;
-    coder.SetInputFiles({S.Temp ? S.Temp.Path() : Job.SourcePath});
+    // A normalised copy is read through its own descriptor, never again by its name.
+    coder.SetInputFiles({S.Temp ? S.Temp.ReadPath() : Job.SourcePath});
     coder.SetOutputFiles({S.Partial.Path()});
     coder.SetOutputHandles({S.Partial.Handle()});
     BE_ERR refusal = BE_ERR_SUCCESSFUL;
@@ -739,7 +743,10 @@ void TConvRunner::EncodeJob(TSlot &S) {
 void TConvRunner::EncodeDone(TSlot &S, const TEncodeResult &Result) {
     TFileParam &Job = S.J();
     if (!Result.Error.isEmpty()) {
-        Fail(S, EncodeErrorLine(Job), WithDestination(Result.Error, S.Partial.Path(), Job));
+        QString error = WithDestination(Result.Error, S.Partial, Job);
+        if (S.Temp)
+            error.replace(S.Temp.ReadPath(), Job.SourcePath);
+        Fail(S, EncodeErrorLine(Job), error);
         S.Partial.Remove();
     } else if (!Aborted) {
         QString why;
@@ -866,7 +873,7 @@ void TConvRunner::DecodeJobClosed(TSlot &S) {
     if (S.DecodeFailure.isEmpty() && FileStampOf(Job.SourcePath) != S.SourceStamp)
         S.DecodeFailure = QStringLiteral("the file changed while it was decoded");
     if (!S.DecodeFailure.isEmpty()) {
-        const QString failure = WithDestination(S.DecodeFailure, S.Partial.Path(), Job);
+        const QString failure = WithDestination(S.DecodeFailure, S.Partial, Job);
         S.Partial.Remove();
         S.DecodeFailure.clear();
         Fail(S, DecodeErrorLine(Job), failure);
@@ -879,7 +886,7 @@ void TConvRunner::DecodeJobClosed(TSlot &S) {
         return;
     }
 
-    NormalizeJob(S, S.Partial.Path(), [this, &S](const TNormalizeResult &Result) {
+    NormalizeJob(S, S.Partial.ReadPath(), [this, &S](const TNormalizeResult &Result) {
         if (Aborted) {
             // The decoded file stays as it was; the abort answer decides about it.
             EndJob(S);
@@ -891,8 +898,7 @@ void TConvRunner::DecodeJobClosed(TSlot &S) {
             TempName.clear();
         if (!why.isEmpty()) {
             // An unscaled file under the destination's name would pass for a normalised one.
-            Fail(S, DecodeErrorLine(Job),
-                 NormalizeFailure(WithDestination(why, S.Partial.Path(), Job)));
+            Fail(S, DecodeErrorLine(Job), NormalizeFailure(WithDestination(why, S.Partial, Job)));
             S.Partial.Remove();
             EndJob(S);
             return;

@@ -49,6 +49,13 @@ TPartialFile::~TPartialFile() {
     Remove();
 }
 
+QString TPartialFile::ReadPath() const {
+    static const bool proc = QFileInfo(QStringLiteral("/proc/self/fd")).isDir();
+    if (FHandle < 0 || !proc)
+        return FPath;
+    return QStringLiteral("/proc/self/fd/%1").arg(FHandle);
+}
+
 void TPartialFile::Remove() {
     // Unlinked before the lock goes with the descriptor, so that a sweep never sees the
     // name unlocked; unregistered after, so that a signal in between still removes it.

@@ -30,6 +30,9 @@ public:
 
     explicit operator bool() const { return FHandle >= 0; }
     const QString &Path() const { return FPath; }
+    // A name that opens the file behind Handle() for reading, whatever has become of its
+    // hidden name meanwhile ("/proc/self/fd/N"); Path() where there is no /proc.
+    QString ReadPath() const;
     // Open for reading and writing; the writers take duplicates of it.
     int Handle() const { return FHandle; }
 

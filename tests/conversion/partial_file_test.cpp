@@ -151,6 +151,21 @@ TEST(PartialFile, ReplacingKeepsTheFileAtItsNewNameAndReleasesIt) {
     EXPECT_EQ(ReadFile(dest), "new");
 }
 
+TEST(PartialFile, IsReadBackThroughItsDescriptorWhateverBecameOfItsName) {
+    QTemporaryDir dir;
+    QString why;
+    TPartialFile file = CreatePartialOutput(dir.filePath("song.MP3"), why);
+    ASSERT_TRUE(file);
+    WriteAll(file.Handle(), "ours");
+    // Someone with write access to the folder puts another file under the hidden name.
+    WriteFile(dir.filePath("planted"), "planted");
+    ASSERT_EQ(::rename(QFile::encodeName(dir.filePath("planted")).constData(),
+                       QFile::encodeName(file.Path()).constData()),
+              0);
+    EXPECT_NE(file.ReadPath(), file.Path());
+    EXPECT_EQ(ReadFile(file.ReadPath()), "ours");
+}
+
 TEST(PartialFile, ANormalisedCopyTakesThePlaceOfThePartialOutput) {
     QTemporaryDir dir;
     const int registered = RegisteredPartialFileCount();
