@@ -12,11 +12,11 @@
 
 #include <QFile>
 #include <QFileInfo>
-#include <QThread>
 #include <QTimer>
 
 #include <algorithm>
 #include <cmath>
+#include <thread>
 
 QString PhaseCaption(int Phase) {
     switch (Phase) {
@@ -63,7 +63,7 @@ struct TConvRunner::TSlot {
     uint64_t Order = 0; // when it was taken up
     std::unique_ptr<TLameCoder> Coder;
     std::unique_ptr<TXaudioPlayer> Player;
-    QThread *Worker = nullptr;
+    std::thread Worker;
     QTimer *Stall = nullptr;
     std::atomic<int> LastPercent{-1}; // written by the encoding worker too
 
@@ -105,8 +105,7 @@ TConvRunner::TSlot &TConvRunner::NewSlot() {
             Coder.Abort();
         if (int(Percent) != S.LastPercent) {
             S.LastPercent = Percent;
-            QMetaObject::invokeMethod(
-                this, [this, &S, Percent] { SlotProgress(S, Percent); }, Qt::QueuedConnection);
+            FMailbox.Post([this, &S, Percent] { SlotProgress(S, Percent); });
         }
     };
 
@@ -177,10 +176,8 @@ TConvRunner::~TConvRunner() {
     for (const auto &S : FSlots)
         S->Coder->Abort();
     for (const auto &S : FSlots) {
-        if (S->Worker) {
-            S->Worker->wait();
-            delete S->Worker;
-        }
+        if (S->Worker.joinable())
+            S->Worker.join();
         if (!S->Partial.isEmpty())
             QFile::remove(S->Partial);
         if (!S->Temp.isEmpty())
@@ -244,8 +241,7 @@ void TConvRunner::SetPhase(TSlot &S, int Phase) {
 
 std::function<void(int)> TConvRunner::WorkerProgress(TSlot &S) {
     return [this, &S](int Percent) {
-        QMetaObject::invokeMethod(
-            this, [this, &S, Percent] { SlotProgress(S, Percent); }, Qt::QueuedConnection);
+        FMailbox.Post([this, &S, Percent] { SlotProgress(S, Percent); });
     };
 }
 
@@ -455,13 +451,14 @@ void TConvRunner::ReleaseReports(bool All) {
 }
 
 void TConvRunner::RunWorker(TSlot &S, std::function<void()> Work, std::function<void()> Then) {
-    S.Worker = QThread::create(std::move(Work));
-    connect(S.Worker, &QThread::finished, this, [this, &S, Then = std::move(Then)] {
-        S.Worker->deleteLater();
-        S.Worker = nullptr;
-        WhenNoQuestion(Then);
+    // The worker's last act is to post its end, so everything it did is handed over with it.
+    S.Worker = std::thread([this, &S, Work = std::move(Work), Then = std::move(Then)]() mutable {
+        Work();
+        FMailbox.Post([this, &S, Then = std::move(Then)] {
+            S.Worker.join();
+            WhenNoQuestion(Then);
+        });
     });
-    S.Worker->start();
 }
 
 // --- The batch --------------------------------------------------------------------------
@@ -600,7 +597,7 @@ void TConvRunner::StartEncodeJob(TSlot &S) {
                 double peak = 0;
                 if (!ScanPeak(source, wave, peak, FStop, progress) || FStop)
                     return;
-                QMetaObject::invokeMethod(this, [this, &S] { SetPhase(S, phNormalize); });
+                FMailbox.Post([this, &S] { SetPhase(S, phNormalize); });
                 const double level = PeakLevel(peak);
                 if (level <= 0)
                     return; // nothing above zero: left as it is
@@ -840,7 +837,7 @@ void TConvRunner::DecodeJobClosed(TSlot &S) {
                 double peak = 0;
                 if (!ScanPeak(decoded, info, peak, FStop, progress) || FStop)
                     return;
-                QMetaObject::invokeMethod(this, [this, &S] { SetPhase(S, phNormalize); });
+                FMailbox.Post([this, &S] { SetPhase(S, phNormalize); });
                 const double level = PeakLevel(peak);
                 if (level <= 0)
                     return;

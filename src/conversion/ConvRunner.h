@@ -2,6 +2,7 @@
 
 #include "app/FileParam.h"
 #include "conversion/SafeOutput.h"
+#include "platform/Mailbox.h"
 
 #include <QList>
 #include <QObject>
@@ -192,6 +193,8 @@ private:
 
     TConfig &FConfig;
     IConvQuestions &FQuestions;
+    // What the workers hand to the runner's thread: progress, phases, their end.
+    TMailbox FMailbox;
     std::vector<std::unique_ptr<TSlot>> FSlots;
     int FSlotsInUse = 1;
     QString FLibraryError;
