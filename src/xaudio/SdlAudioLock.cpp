@@ -33,8 +33,7 @@ TSdlAudioLock::TSdlAudioLock() {
             if (library.Load(QStringLiteral("xaudio.dll"))) {
                 // A library older than 1.1 has no lock to share.
                 auto *found = reinterpret_cast<void (*)()>(library.Symbol("xaudio_audio_lock"));
-                auto *release =
-                    reinterpret_cast<void (*)()>(library.Symbol("xaudio_audio_unlock"));
+                auto *release = reinterpret_cast<void (*)()>(library.Symbol("xaudio_audio_unlock"));
                 if (found != nullptr && release != nullptr) {
                     source.Library = std::move(library);
                     source.Lock = found;

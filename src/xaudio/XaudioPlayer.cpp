@@ -69,7 +69,8 @@ public:
         case XA_MSG_NOTIFY_STREAM_PROPERTIES:
             if (d.stream_properties.properties != nullptr) {
                 FProperties.assign(d.stream_properties.properties,
-                                   d.stream_properties.properties + d.stream_properties.nb_properties);
+                                   d.stream_properties.properties +
+                                       d.stream_properties.nb_properties);
                 for (XA_Property &property : FProperties) {
                     property.name = Keep(property.name);
                     if (property.type == 1)

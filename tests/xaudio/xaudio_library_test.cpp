@@ -147,6 +147,7 @@ TEST_F(XaudioLibraryTest, AnEventGetsItsOwnTextsWhenTheNextNotificationCameInBet
     ASSERT_EQ(player.SetPlayerEnvironmentString("k2", "beta"), XA_SUCCESS);
     ASSERT_EQ(player.GetPlayerEnvironmentString("k1"), XA_SUCCESS);
     ASSERT_EQ(player.GetPlayerEnvironmentString("k2"), XA_SUCCESS);
-    ASSERT_TRUE(WaitFor([&] { return values.size() == 2; }, 10000)) << values.join(", ").toStdString();
+    ASSERT_TRUE(WaitFor([&] { return values.size() == 2; }, 10000))
+        << values.join(", ").toStdString();
     EXPECT_EQ(values, QStringList({"k2=beta", "k1=alpha"}));
 }
