@@ -14,11 +14,11 @@
 
 #include <QFile>
 #include <QFileInfo>
-#include <QThread>
 #include <QTimer>
 
 #include <algorithm>
 #include <cmath>
+#include <thread>
 
 QString PhaseCaption(int Phase) {
     switch (Phase) {
@@ -91,7 +91,7 @@ struct TConvRunner::TSlot {
     uint64_t Order = 0; // when it was taken up
     std::unique_ptr<TLameCoder> Coder;
     std::unique_ptr<TXaudioPlayer> Player;
-    QThread *Worker = nullptr;
+    std::thread Worker;
     QTimer *Stall = nullptr;
     std::atomic<int> LastPercent{-1}; // written by the encoding worker too
 
@@ -133,8 +133,7 @@ TConvRunner::TSlot &TConvRunner::NewSlot() {
             Coder.Abort();
         if (int(Percent) != S.LastPercent) {
             S.LastPercent = Percent;
-            QMetaObject::invokeMethod(
-                this, [this, &S, Percent] { SlotProgress(S, Percent); }, Qt::QueuedConnection);
+            FMailbox.Post([this, &S, Percent] { SlotProgress(S, Percent); });
         }
     };
 
@@ -205,10 +204,8 @@ TConvRunner::~TConvRunner() {
     for (const auto &S : FSlots)
         S->Coder->Abort();
     for (const auto &S : FSlots) {
-        if (S->Worker) {
-            S->Worker->wait();
-            delete S->Worker;
-        }
+        if (S->Worker.joinable())
+            S->Worker.join();
         S->Partial.Remove();
         S->Temp.Remove();
     }
@@ -269,8 +266,7 @@ void TConvRunner::SetPhase(TSlot &S, int Phase) {
 
 std::function<void(int)> TConvRunner::WorkerProgress(TSlot &S) {
     return [this, &S](int Percent) {
-        QMetaObject::invokeMethod(
-            this, [this, &S, Percent] { SlotProgress(S, Percent); }, Qt::QueuedConnection);
+        FMailbox.Post([this, &S, Percent] { SlotProgress(S, Percent); });
     };
 }
 
@@ -502,13 +498,14 @@ void TConvRunner::ReleaseReports(bool All) {
 }
 
 void TConvRunner::RunWorker(TSlot &S, std::function<void()> Work, std::function<void()> Then) {
-    S.Worker = QThread::create(std::move(Work));
-    connect(S.Worker, &QThread::finished, this, [this, &S, Then = std::move(Then)] {
-        S.Worker->deleteLater();
-        S.Worker = nullptr;
-        WhenNoQuestion(Then);
+    // The worker's last act is to post its end, so everything it did is handed over with it.
+    S.Worker = std::thread([this, &S, Work = std::move(Work), Then = std::move(Then)]() mutable {
+        Work();
+        FMailbox.Post([this, &S, Then = std::move(Then)] {
+            S.Worker.join();
+            WhenNoQuestion(Then);
+        });
     });
-    S.Worker->start();
 }
 
 // --- The batch --------------------------------------------------------------------------
@@ -671,10 +668,7 @@ void TConvRunner::NormalizeJob(TSlot &S, const QString &Path,
         [this, &S, Path, folder, target, result] {
             *result = NormalizeToPeak(
                 Path, target, folder, FStop,
-                [this, &S] {
-                    QMetaObject::invokeMethod(
-                        this, [this, &S] { SetPhase(S, phNormalize); }, Qt::QueuedConnection);
-                },
+                [this, &S] { FMailbox.Post([this, &S] { SetPhase(S, phNormalize); }); },
                 WorkerProgress(S));
         },
         [this, &S, result, Then = std::move(Then)] {

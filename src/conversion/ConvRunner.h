@@ -3,6 +3,7 @@
 #include "app/FileParam.h"
 #include "conversion/Normalize.h"
 #include "conversion/SafeOutput.h"
+#include "platform/Mailbox.h"
 
 #include <QList>
 #include <QObject>
@@ -202,6 +203,8 @@ private:
 
     TConfig &FConfig;
     IConvQuestions &FQuestions;
+    // What the workers hand to the runner's thread: progress, phases, their end.
+    TMailbox FMailbox;
     std::vector<std::unique_ptr<TSlot>> FSlots;
     int FSlotsInUse = 1;
     QString FLibraryError;

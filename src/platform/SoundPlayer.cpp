@@ -1,5 +1,7 @@
 #include "platform/SoundPlayer.h"
 
+#include "xaudio/SdlAudioLock.h"
+
 #include <QCoreApplication>
 #include <QDir>
 #include <QFile>
@@ -13,14 +15,23 @@ namespace {
 
 ISoundPlayer *InstalledPlayer = nullptr;
 
+// SDL's calls that change its global audio state run under the decoding library's lock,
+// which its sound output holds for the same calls on the library's own threads.
+bool StartAudio() {
+    const TSdlAudioLock Lock;
+    return SDL_InitSubSystem(SDL_INIT_AUDIO) == 0;
+}
+
 // The audio subsystem for the length of one sound; SDL counts its users, so this leaves
 // other users of SDL in the process (the decoding library's output) alone.
 class TSdlAudio {
 public:
-    TSdlAudio() : FStarted(SDL_InitSubSystem(SDL_INIT_AUDIO) == 0) {}
+    TSdlAudio() : FStarted(StartAudio()) {}
     ~TSdlAudio() {
-        if (FStarted)
+        if (FStarted) {
+            const TSdlAudioLock Lock;
             SDL_QuitSubSystem(SDL_INIT_AUDIO);
+        }
     }
     TSdlAudio(const TSdlAudio &) = delete;
     TSdlAudio &operator=(const TSdlAudio &) = delete;
@@ -30,13 +41,19 @@ private:
     bool FStarted;
 };
 
+SDL_AudioDeviceID OpenDevice(const SDL_AudioSpec &Spec) {
+    const TSdlAudioLock Lock;
+    return SDL_OpenAudioDevice(nullptr, 0, &Spec, nullptr, 0);
+}
+
 class TSdlDevice {
 public:
-    explicit TSdlDevice(const SDL_AudioSpec &Spec)
-        : FId(SDL_OpenAudioDevice(nullptr, 0, &Spec, nullptr, 0)) {}
+    explicit TSdlDevice(const SDL_AudioSpec &Spec) : FId(OpenDevice(Spec)) {}
     ~TSdlDevice() {
-        if (FId != 0)
+        if (FId != 0) {
+            const TSdlAudioLock Lock;
             SDL_CloseAudioDevice(FId);
+        }
     }
     TSdlDevice(const TSdlDevice &) = delete;
     TSdlDevice &operator=(const TSdlDevice &) = delete;

@@ -5,7 +5,11 @@
 #include <QByteArray>
 #include <QCoreApplication>
 
+#include <deque>
+#include <string>
+#include <system_error>
 #include <utility>
+#include <vector>
 
 namespace {
 
@@ -26,16 +30,104 @@ template <typename Event, typename... Args> void Fire(const Event &Handler, Args
     handler(std::forward<Args>(Arguments)...);
 }
 
+// Points a decoded record at copies of what its pointers refer to. The library keeps those
+// only until its next decode for the player, and a handler can cause one before the record
+// is dispatched (a message box's event loop delivers the next notification).
+class TRecordCopies {
+public:
+    explicit TRecordCopies(XA_Message &Msg) {
+        auto &d = Msg.data;
+        switch (Msg.code) {
+        case XA_MSG_NOTIFY_PLAYER_ENVIRONMENT_INTEGER:
+            d.environment_integer.name = Keep(d.environment_integer.name);
+            break;
+        case XA_MSG_NOTIFY_PLAYER_ENVIRONMENT_STRING:
+            d.environment_string.name = Keep(d.environment_string.name);
+            d.environment_string.value = Keep(d.environment_string.value);
+            break;
+        case XA_MSG_NOTIFY_INPUT_NAME:
+        case XA_MSG_NOTIFY_OUTPUT_NAME:
+        case XA_MSG_NOTIFY_STREAM_MIME_TYPE:
+            d.name.name = Keep(d.name.name);
+            break;
+        case XA_MSG_NOTIFY_INPUT_MODULE_INFO:
+        case XA_MSG_NOTIFY_OUTPUT_MODULE_INFO:
+        case XA_MSG_NOTIFY_CODEC_MODULE_INFO:
+            d.module_info.name = Keep(d.module_info.name);
+            d.module_info.description = Keep(d.module_info.description);
+            break;
+        case XA_MSG_NOTIFY_INPUT_DEVICE_INFO:
+        case XA_MSG_NOTIFY_OUTPUT_DEVICE_INFO:
+        case XA_MSG_NOTIFY_CODEC_DEVICE_INFO:
+            d.device_info.name = Keep(d.device_info.name);
+            d.device_info.description = Keep(d.device_info.description);
+            break;
+        case XA_MSG_NOTIFY_INPUT_FILTER_INFO:
+        case XA_MSG_NOTIFY_OUTPUT_FILTER_INFO:
+            d.filter_info.name = Keep(d.filter_info.name);
+            break;
+        case XA_MSG_NOTIFY_STREAM_PROPERTIES:
+            if (d.stream_properties.properties != nullptr) {
+                FProperties.assign(d.stream_properties.properties,
+                                   d.stream_properties.properties +
+                                       d.stream_properties.nb_properties);
+                for (XA_Property &property : FProperties) {
+                    property.name = Keep(property.name);
+                    if (property.type == 1)
+                        property.value.string = Keep(property.value.string);
+                }
+                d.stream_properties.properties = FProperties.data();
+            }
+            break;
+        case XA_MSG_NOTIFY_CODEC_EQUALIZER:
+            if (d.equalizer.equalizer != nullptr) {
+                FEqualizer = *d.equalizer.equalizer;
+                d.equalizer.equalizer = &FEqualizer;
+            }
+            break;
+        case XA_MSG_NOTIFY_PROGRESS:
+            d.progress.message = Keep(d.progress.message);
+            break;
+        case XA_MSG_NOTIFY_DEBUG:
+            d.debug.message = Keep(d.debug.message);
+            break;
+        case XA_MSG_NOTIFY_ERROR:
+            d.error.message = Keep(d.error.message);
+            break;
+        default:
+            break;
+        }
+    }
+    TRecordCopies(const TRecordCopies &) = delete;
+    TRecordCopies &operator=(const TRecordCopies &) = delete;
+
+private:
+    const char *Keep(const char *Text) {
+        if (Text == nullptr)
+            return nullptr;
+        return FTexts.emplace_back(Text).c_str();
+    }
+
+    std::deque<std::string> FTexts; // a deque: adding a text moves none of the others
+    std::vector<XA_Property> FProperties;
+    XA_EqualizerInfo FEqualizer{};
+};
+
 } // namespace
 
 TXaudioPlayer::TXaudioPlayer(QObject *Owner) : QObject(Owner) {
     // Without an application object nothing would ever deliver the library's posts.
     if (QCoreApplication::instance() == nullptr)
         throw EXaudioException(QStringLiteral("Cannot Create Hidden Window"));
-    FWindowHandle = std::make_unique<TXaudioNotifier>(
-        [this](unsigned Message, uintptr_t WParam, intptr_t LParam) {
-            NotificationHandler(Message, WParam, LParam);
-        });
+    try {
+        FWindowHandle = std::make_unique<TXaudioNotifier>(
+            [this](unsigned Message, uintptr_t WParam, intptr_t LParam) {
+                NotificationHandler(Message, WParam, LParam);
+            });
+    } catch (const std::system_error &) {
+        // No file descriptor left for its wake-up.
+        throw EXaudioException(QStringLiteral("Cannot Create Hidden Window"));
+    }
     Unload();
 }
 
@@ -420,6 +512,7 @@ void TXaudioPlayer::NotificationHandler(unsigned Message, uintptr_t WParam, intp
     if (FEntryPoints.control_win32_params_to_message(FPlayerHandle, &msg, Message, WParam,
                                                      LParam) != XA_SUCCESS)
         return;
+    const TRecordCopies copies(msg);
     if (OnNotifyMessage)
         Fire(OnNotifyMessage, *this, msg);
     Dispatch(msg);

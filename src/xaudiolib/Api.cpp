@@ -2,6 +2,7 @@
 // copied into a command for the player thread, and no exception crosses the interface.
 
 #include "Player.h"
+#include "SoundOutput.h"
 #include "xaudio.h"
 
 #include <atomic>
@@ -256,7 +257,7 @@ unsigned long xaudio_get_version(int which) {
     case XA_VERSION_ID_API:
         return XA_API_VERSION_MAJOR << 16 | XA_API_VERSION_MINOR << 8;
     case XA_VERSION_ID_IMPLEMENTATION:
-        return 1ul << 16;
+        return XA_IMPLEMENTATION_VERSION_MAJOR << 16 | XA_IMPLEMENTATION_VERSION_MINOR << 8;
     default:
         return 0;
     }
@@ -329,6 +330,14 @@ int control_message_send_P(XA_Player *player, int code, const void *ptr) {
 int control_message_send_IPI(XA_Player *player, int code, int i1, const void *, int i2) {
     // No module here takes messages, so the data is never read.
     return Send(player, Args::IPI, Make(code, i1, i2));
+}
+
+void xaudio_audio_lock(void) {
+    xa::SdlAudioMutex().lock();
+}
+
+void xaudio_audio_unlock(void) {
+    xa::SdlAudioMutex().unlock();
 }
 
 int control_win32_params_to_message(XA_Player *handle, XA_Message *msg, unsigned message,

@@ -5,18 +5,10 @@
 
 #include <algorithm>
 #include <cmath>
-#include <mutex>
 
 namespace xa {
 
 namespace {
-
-// SDL's start-up, shut-down and device opening are not safe to run from two threads at once,
-// and every player has a thread of its own.
-std::mutex &SdlMutex() {
-    static std::mutex mutex;
-    return mutex;
-}
 
 [[noreturn]] void Fail(const std::string &what) {
     throw Error(XA_SOURCE_OUTPUT, XA_ERROR_OUTPUT_FAILED, what + ": " + SDL_GetError());
@@ -32,8 +24,13 @@ Uint16 DeviceBufferFrames(long rate) {
 
 } // namespace
 
+std::mutex &SdlAudioMutex() {
+    static std::mutex mutex;
+    return mutex;
+}
+
 SoundOutput::SoundOutput() {
-    std::lock_guard lock(SdlMutex());
+    std::lock_guard lock(SdlAudioMutex());
     if (SDL_InitSubSystem(SDL_INIT_AUDIO) != 0)
         Fail("The sound output cannot be started");
     subsystemStarted_ = true;
@@ -58,7 +55,7 @@ void SoundOutput::configure(long rate, int channels) {
     wanted.samples = DeviceBufferFrames(rate);
     SDL_AudioSpec obtained{};
     {
-        std::lock_guard lock(SdlMutex());
+        std::lock_guard lock(SdlAudioMutex());
         // No changes allowed: SDL converts our format to the device's.
         device_ = SDL_OpenAudioDevice(nullptr, 0, &wanted, &obtained, 0);
     }
@@ -114,7 +111,7 @@ void SoundOutput::setGain(double left, double right) {
 void SoundOutput::closeDevice() {
     if (!device_)
         return;
-    std::lock_guard lock(SdlMutex());
+    std::lock_guard lock(SdlAudioMutex());
     SDL_CloseAudioDevice(device_);
     device_ = 0;
 }
@@ -122,7 +119,7 @@ void SoundOutput::closeDevice() {
 void SoundOutput::close() {
     closeDevice();
     if (subsystemStarted_) {
-        std::lock_guard lock(SdlMutex());
+        std::lock_guard lock(SdlAudioMutex());
         SDL_QuitSubSystem(SDL_INIT_AUDIO);
         subsystemStarted_ = false;
     }

@@ -4,9 +4,15 @@
 
 #include <SDL.h>
 
+#include <mutex>
 #include <vector>
 
 namespace xa {
+
+// Held around SDL's calls that change its global audio state (start-up, shut-down, opening
+// and closing a device): SDL does not guard them, every player has a thread of its own, and
+// the program that loaded the library may make them too (xaudio_audio_lock).
+std::mutex &SdlAudioMutex();
 
 // The default sound device through SDL2, fed from a queue that SDL's own audio thread drains
 // at the pace of playback. Volume and mute are applied to the samples on their way in.

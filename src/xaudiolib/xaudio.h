@@ -22,9 +22,15 @@ extern "C" {
 #endif
 
 /* API version reported by xaudio_get_version(XA_VERSION_ID_API): major in bits 16-23, minor
- * in bits 8-15. It rises whenever an entry point or a record changes. */
+ * in bits 8-15. It rises whenever one of the player's entry points or a record changes;
+ * receivers require it exactly. */
 #define XA_API_VERSION_MAJOR 3
 #define XA_API_VERSION_MINOR 9
+/* Implementation version, xaudio_get_version(XA_VERSION_ID_IMPLEMENTATION), in the same bits.
+ * Its minor rises when an entry point is added beside the player's set, which older
+ * receivers do not look for: 1.1 added xaudio_audio_lock and xaudio_audio_unlock. */
+#define XA_IMPLEMENTATION_VERSION_MAJOR 1
+#define XA_IMPLEMENTATION_VERSION_MINOR 1
 #define XA_VERSION_ID_IMPLEMENTATION 1
 #define XA_VERSION_ID_API 2
 
@@ -293,6 +299,14 @@ XA_EXPORT int control_message_send_I(XA_Player *player, int code, int i);
 XA_EXPORT int control_message_send_II(XA_Player *player, int code, int i1, int i2);
 XA_EXPORT int control_message_send_III(XA_Player *player, int code, int i1, int i2, int i3);
 XA_EXPORT int control_message_send_IIII(XA_Player *player, int code, int i1, int i2, int i3, int i4);
+
+/* The lock that the library holds around its calls to SDL's audio functions that change
+ * SDL's global state (starting and stopping the audio subsystem, opening and closing a
+ * device), which SDL does not guard itself. A program that makes such calls too, while the
+ * library is loaded, holds the same lock around them. Not recursive; the library calls
+ * nothing of the program's while holding it. */
+XA_EXPORT void xaudio_audio_lock(void);
+XA_EXPORT void xaudio_audio_unlock(void);
 
 /* Turns a posted notification back into a record: 0 when (message, wparam, lparam) is one of
  * this player's notifications and *msg was filled, non-zero otherwise. */

@@ -1,3 +1,4 @@
+#include "platform/DynamicLibrary.h"
 #include "platform/SoundPlayer.h"
 #include "support/RecordingSoundPlayer.h"
 
@@ -13,6 +14,7 @@
 #include <chrono>
 #include <cmath>
 #include <cstdlib>
+#include <mutex>
 #include <optional>
 #include <thread>
 
@@ -177,6 +179,35 @@ TEST_F(SoundPlayerTest, NewSoundCutsTheOneStillPlaying) {
     QFile File(Recording);
     ASSERT_TRUE(File.open(QIODevice::ReadOnly));
     EXPECT_GE(File.readAll().indexOf(ReadWave(FindSoundFile("done.snd"))->Data), 0);
+}
+
+// The completion sound starts SDL's audio and opens its device under the decoding library's
+// own lock, the one the library's sound output holds for the same calls on its threads.
+TEST_F(SoundPlayerTest, SoundWaitsWhileTheDecodingLibraryHoldsItsAudioLock) {
+    DynamicLibrary Library;
+    ASSERT_TRUE(Library.Load("xaudio.dll")) << Library.ErrorText().toStdString();
+    struct TLibraryLock {
+        void (*Lock)();
+        void (*Unlock)();
+        void lock() { Lock(); }
+        void unlock() { Unlock(); }
+    } AudioLock{reinterpret_cast<void (*)()>(Library.Symbol("xaudio_audio_lock")),
+                reinterpret_cast<void (*)()>(Library.Symbol("xaudio_audio_unlock"))};
+    ASSERT_TRUE(AudioLock.Lock && AudioLock.Unlock);
+    const QString Tone = Dir.filePath("short.wav");
+    WriteTone(Tone, 0.1);
+    const QString Recording = Record();
+
+    TSdlSoundPlayer Player;
+    {
+        const std::lock_guard Held(AudioLock);
+        Player.PlaySoundAsync(Tone);
+        // Unlocked, the tenth of a second would long have played.
+        EXPECT_FALSE(Player.WaitUntilIdle(600ms));
+        EXPECT_FALSE(QFileInfo::exists(Recording)) << "the device was opened";
+    }
+    ASSERT_TRUE(Player.WaitUntilIdle(10s));
+    EXPECT_GT(QFileInfo(Recording).size(), 0);
 }
 
 TEST_F(SoundPlayerTest, MissingOrBrokenFilesPlayNothingAndReportNothing) {

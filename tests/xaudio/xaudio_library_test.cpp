@@ -126,3 +126,28 @@ TEST_F(XaudioLibraryTest, InputItCannotDecodeGivesAnErrorAndNeverReady) {
     WaitFor([] { return false; }, 300);
     EXPECT_FALSE(events.contains("input 0")) << events.join(", ").toStdString();
 }
+
+// The library's texts live only until its next decode for the player. A handler that runs an
+// event loop (a message box) lets the next notification be decoded before the current one
+// reaches its event, which must still get its own texts.
+TEST_F(XaudioLibraryTest, AnEventGetsItsOwnTextsWhenTheNextNotificationCameInBetween) {
+    QStringList values;
+    player.OnNotifyPlayerEnvironmentString = [&](TXaudioPlayer &, const QString &Name,
+                                                 const QString &Value) {
+        values << Name + "=" + Value;
+    };
+    bool nested = false;
+    player.OnNotifyMessage = [&](TXaudioPlayer &, XA_Message &Msg) {
+        if (Msg.code != XA_MSG_NOTIFY_PLAYER_ENVIRONMENT_STRING || nested)
+            return;
+        nested = true;
+        WaitFor([&] { return !values.isEmpty(); }, 10000);
+    };
+    ASSERT_EQ(player.SetPlayerEnvironmentString("k1", "alpha"), XA_SUCCESS);
+    ASSERT_EQ(player.SetPlayerEnvironmentString("k2", "beta"), XA_SUCCESS);
+    ASSERT_EQ(player.GetPlayerEnvironmentString("k1"), XA_SUCCESS);
+    ASSERT_EQ(player.GetPlayerEnvironmentString("k2"), XA_SUCCESS);
+    ASSERT_TRUE(WaitFor([&] { return values.size() == 2; }, 10000))
+        << values.join(", ").toStdString();
+    EXPECT_EQ(values, QStringList({"k2=beta", "k1=alpha"}));
+}

@@ -1129,6 +1129,29 @@ TEST_F(XaudioTest, OpeningAnotherInputWhilePlayingStopsAndReplacesIt) {
     EXPECT_EQ(p.log().back().text, second);
 }
 
+// The program's own SDL calls (the completion sound) take the library's audio lock, so the
+// library's sound output must wait for it rather than start SDL's audio at the same time.
+TEST_F(XaudioTest, SoundOutputWaitsWhileTheProgramHoldsTheAudioLock) {
+    EXPECT_EQ(xaudio_get_version(XA_VERSION_ID_IMPLEMENTATION), 0x010100ul)
+        << "1.1 is the first implementation with the lock";
+    struct AudioLock {
+        void lock() { xaudio_audio_lock(); }
+        void unlock() { xaudio_audio_unlock(); }
+    } audioLock;
+    const std::string wav = Sine("locked.wav", 1, 22050, 0.2, 440);
+    TestPlayer p;
+    ASSERT_EQ(control_message_send_S(p.get(), XA_MSG_COMMAND_INPUT_OPEN, wav.c_str()), 0);
+    ASSERT_TRUE(p.waitFor(XA_MSG_NOTIFY_INPUT_STATE, XA_INPUT_STATE_OPEN));
+    {
+        const std::lock_guard held(audioLock);
+        ASSERT_EQ(control_message_send_N(p.get(), XA_MSG_COMMAND_PLAY), 0);
+        EXPECT_FALSE(p.waitFor(XA_MSG_NOTIFY_OUTPUT_STATE, XA_OUTPUT_STATE_OPEN, 400ms))
+            << "the sound output opened while the lock was held";
+    }
+    EXPECT_TRUE(p.waitFor(XA_MSG_NOTIFY_OUTPUT_STATE, XA_OUTPUT_STATE_OPEN));
+    EXPECT_TRUE(p.waitFor(XA_MSG_NOTIFY_PLAYER_STATE, XA_PLAYER_STATE_EOS));
+}
+
 // SDL's disk driver writes what the sound device would play into a file.
 TEST_F(XaudioTest, SoundOutputAppliesLevelBalanceAndMute) {
     const std::string wav = Sine("tone.wav", 2, 22050, 0.4, 440);
