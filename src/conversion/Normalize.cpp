@@ -75,8 +75,8 @@ bool ScanPeak(const QString &Path, const TWaveFileInfo &Info, double &Peak,
     constexpr int64_t integerFullScale = int64_t(32767) << 16;
     std::vector<int32_t> integers(isFloat ? 0 : NormalizeChunkSamples);
     std::vector<double> reals(isFloat ? NormalizeChunkSamples : 0);
-    int64_t integerPeak = 0;
-    int64_t negativePeak = 0;
+    int32_t positivePeak = 0;
+    int32_t negativePeak = 0;
     double realPeak = 0;
     qint64 remaining = Info.DataLength;
     while (remaining > 0) {
@@ -92,8 +92,8 @@ bool ScanPeak(const QString &Path, const TWaveFileInfo &Info, double &Peak,
         } else {
             DecodeWaveSamples(buffer.data(), count, format, integers.data());
             for (size_t i = 0; i < count; ++i) {
-                integerPeak = std::max<int64_t>(integerPeak, integers[i]);
-                negativePeak = std::min<int64_t>(negativePeak, integers[i]);
+                positivePeak = std::max(positivePeak, integers[i]);
+                negativePeak = std::min(negativePeak, integers[i]);
             }
         }
         remaining -= got;
@@ -102,7 +102,8 @@ bool ScanPeak(const QString &Path, const TWaveFileInfo &Info, double &Peak,
         if (Abort.load(std::memory_order_relaxed))
             break;
     }
-    integerPeak = std::max(integerPeak, std::min(-negativePeak, integerFullScale));
+    const int64_t integerPeak =
+        std::max<int64_t>(positivePeak, std::min(-int64_t(negativePeak), integerFullScale));
     Peak = isFloat ? realPeak * 32768.0 : double(integerPeak) / 65536.0;
     return true;
 }
