@@ -68,14 +68,15 @@ QString NormalizeFailure(const QString &Why) {
     return QStringLiteral("Normalize wave file fail. ") + Why;
 }
 
-// What the error list says of a destination that another job of the batch had.
+// What the error list says of a destination that another job of the batch had. The new
+// name lies in the same folder, so the names say it.
 QString MovedDestinationText(const TMovedDestination &Moved, const QList<TFileParam *> &Jobs) {
     const TFileParam &other = *Jobs.at(Moved.Other);
-    const QString whose = Moved.Source
-                              ? QStringLiteral("is the source file '%1'").arg(other.SourcePath)
-                              : QStringLiteral("is also the output of '%1'").arg(other.SourcePath);
-    return QStringLiteral("'%1' %2 in this batch; the output is written as '%3'.")
-        .arg(Moved.Taken, whose, Jobs.at(Moved.Job)->DestPath);
+    const QString whose = Moved.Source ? QStringLiteral("is the source file '%1' of this batch")
+                                       : QStringLiteral("is also the output of '%1'");
+    return QStringLiteral("'%1' %2; this one is written as '%3'.")
+        .arg(ExtractFileName(Moved.Taken), whose.arg(other.SourcePath),
+             ExtractFileName(Jobs.at(Moved.Job)->DestPath));
 }
 
 } // namespace

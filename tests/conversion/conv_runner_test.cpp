@@ -644,7 +644,9 @@ TEST_P(ConvRunnerTest, SameNamedSourcesGetOutputsOfTheirOwnAndKeepTheirSources) 
     EXPECT_EQ(records[3]->State, stDone);
     ASSERT_EQ(questions.Warnings.size(), 2);
     EXPECT_TRUE(questions.Warnings[0].startsWith(path("dB/Track01.wav")));
-    EXPECT_TRUE(questions.Warnings[0].contains(path("out/Track01 (2).MP3")))
+    EXPECT_TRUE(questions.Warnings[0].endsWith("'Track01.MP3' is also the output of '" +
+                                               path("dA/Track01.wav") +
+                                               "'; this one is written as 'Track01 (2).MP3'."))
         << questions.Warnings[0].toStdString();
     EXPECT_EQ(runner.ConvertedCount, 4);
 }
