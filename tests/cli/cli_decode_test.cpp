@@ -107,3 +107,12 @@ TEST_F(CliTest, StreamThatChangesRateKeepsItsWavUpToThereAndSaysWhereAndWhy) {
     EXPECT_EQ(kept.sampleRate, 44100);
     EXPECT_EQ(kept.frames(), 2u * 44100);
 }
+
+TEST_F(CliTest, BytesThatAreNotMpegAudioAreNotDecoded) {
+    WriteFile(path("music.mp3"), QByteArray("fLaC\0\0\0\x22", 8) + QByteArray(60000, '\xff'));
+    const Result r = Run({"decode", path("music.mp3")});
+    EXPECT_EQ(r.exitCode, 1);
+    EXPECT_TRUE(r.err.contains("Conversion Error: " + path("music.mp3"))) << r.err.toStdString();
+    EXPECT_TRUE(r.err.contains("not MPEG audio")) << r.err.toStdString();
+    EXPECT_FALSE(QFile::exists(path("music.WAV")));
+}

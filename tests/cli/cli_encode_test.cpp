@@ -175,3 +175,16 @@ TEST_F(CliTest, SeveralFilesAtOnceGiveTheOutputsAndMessagesOfOneAfterTheOther) {
     EXPECT_EQ(Run({"encode", "-j", "0", sources[0]}).exitCode, 2);
     EXPECT_EQ(Run({"decode", "--jobs", "many", sources[0]}).exitCode, 2);
 }
+
+TEST_F(CliTest, SameNamedSourcesOfTwoFoldersGetOutputsOfTheirOwn) {
+    QDir(dir.path()).mkpath("dA");
+    QDir(dir.path()).mkpath("dB");
+    WriteSineWav(path("dA/x.wav"), 1, 44100, 0.5, 440);
+    WriteSineWav(path("dB/x.wav"), 1, 44100, 0.5, 880);
+    const Result r =
+        Run({"encode", "-j", "2", "-o", path("out"), path("dA/x.wav"), path("dB/x.wav")});
+    EXPECT_EQ(r.exitCode, 0) << "a renamed output is no failure";
+    EXPECT_NEAR(DominantFrequency(DecodeMpeg(path("out/x.MP3")), 0), 440, 4.4);
+    EXPECT_NEAR(DominantFrequency(DecodeMpeg(path("out/x (2).MP3")), 0), 880, 8.8);
+    EXPECT_TRUE(r.err.contains("Warning: " + path("dB/x.wav"))) << r.err.toStdString();
+}

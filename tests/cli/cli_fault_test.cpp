@@ -174,3 +174,15 @@ TEST_F(CliFaultTest, UnreadableRecordHoldsNothingReadFromTheBytes) {
     EXPECT_TRUE(records[0].toObject()["Problem"].toString().contains("SampleRate"));
     EXPECT_TRUE(records[2].toObject()["Problem"].toString().contains("No such file"));
 }
+
+TEST_F(CliFaultTest, ANormalisationThatFailsFailsTheFile) {
+    WriteSineWav(path("a.wav"), 2, 44100, 10, 440, 0, 0.25);
+    // Room for the MP3 but not for a scaled copy of the source.
+    const Result r =
+        RunLimited({"encode", "--normalize", "90", "-o", path("out"), path("a.wav")}, 512 * 1024);
+    EXPECT_EQ(r.exitCode, 1);
+    EXPECT_FALSE(QFile::exists(path("out/a.MP3")));
+    EXPECT_TRUE(r.err.contains("Normalize wave file fail.")) << r.err.toStdString();
+    EXPECT_TRUE(r.err.contains("File too large")) << r.err.toStdString();
+    EXPECT_TRUE(Leftovers().isEmpty());
+}
