@@ -112,6 +112,16 @@ protected:
 
     QString path(const QString &Name) const { return dir.filePath(Name); }
 
+    // Aborts the batch at its first progress report and answers the abort question.
+    void AbortAtFirstProgress(TConvRunner &Runner, bool DeleteConverted) {
+        questions.OnProgress = [&Runner, DeleteConverted] {
+            if (Runner.Aborted)
+                return;
+            Runner.Abort();
+            Runner.AnswerAbort(DeleteConverted);
+        };
+    }
+
     // A job for Source with its output in the same folder.
     TFileParam &AddJob(const QString &Source, const QString &Ext) {
         auto job = std::make_unique<TFileParam>();
@@ -341,12 +351,7 @@ TEST_P(ConvRunnerTest, AbortAnsweredNoKeepsThePartialOutputUnderItsName) {
     WriteSineWav(path("long.wav"), 2, 44100, 30, 440);
     AddJob("long.wav", ".MP3");
     TConvRunner runner(config, questions);
-    questions.OnProgress = [&] {
-        if (runner.Aborted)
-            return;
-        runner.Abort();
-        runner.AnswerAbort(false);
-    };
+    AbortAtFirstProgress(runner, false);
     Run(runner);
     EXPECT_EQ(records[0]->State, stAborted);
     EXPECT_EQ(runner.ConvertedCount, 0);
@@ -753,12 +758,7 @@ TEST_P(ConvRunnerTest, AbortAnsweredNoNeverReplacesAnEarlierOutputWithAPart) {
     AddJob("long.wav", ".MP3");
     questions.OverwriteAnswers = {mrYes};
     TConvRunner runner(config, questions);
-    questions.OnProgress = [&] {
-        if (runner.Aborted)
-            return;
-        runner.Abort();
-        runner.AnswerAbort(false);
-    };
+    AbortAtFirstProgress(runner, false);
     Run(runner);
     EXPECT_EQ(records[0]->State, stAborted);
     EXPECT_EQ(ReadFile(path("long.MP3")), "the complete earlier output");
