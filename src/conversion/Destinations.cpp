@@ -16,14 +16,16 @@
 
 namespace {
 
-// The same file for the same key: the folder through its real path (a link to a folder
-// leads to the same files), the name exactly, as Linux names are case-sensitive.
+// One key for names that may be one file: the folder through its real path (a link to a
+// folder leads to the same files), the name without regard to letter case. Linux names are
+// case-sensitive, but an output folder on a memory card or a shared drive may not be, and
+// a needless " (2)" costs less than an overwritten output or source.
 QString DestinationKey(const QString &Path) {
     const QFileInfo info(Path);
     QString folder = QFileInfo(info.absolutePath()).canonicalFilePath();
     if (folder.isEmpty())
         folder = QDir::cleanPath(info.absolutePath());
-    return folder + u'/' + info.fileName();
+    return folder + u'/' + info.fileName().toCaseFolded();
 }
 
 // "folder/name (Word).ext", or "(Word N)" from 2 on; a bare number when Word is empty.
@@ -45,7 +47,7 @@ QString NumberedName(const QString &Path, const QString &Word, int N) {
 
 std::vector<TMovedDestination> SeparateDestinations(const QList<TFileParam *> &Jobs) {
     // The first job to want a name keeps it; a later one takes a number no job wants.
-    std::map<QString, int> sources;
+    std::multimap<QString, int> sources;
     std::set<QString> wanted;
     for (int i = 0; i < Jobs.size(); ++i) {
         sources.emplace(DestinationKey(Jobs[i]->SourcePath), i);
@@ -57,8 +59,12 @@ std::vector<TMovedDestination> SeparateDestinations(const QList<TFileParam *> &J
         TFileParam &job = *Jobs[i];
         const QString key = DestinationKey(job.DestPath);
         const auto earlier = given.find(key);
-        const auto source = sources.find(key);
-        const bool isSource = source != sources.end() && source->second != i;
+        // Another job's source: its own source is left for the job to refuse.
+        int sourceJob = -1;
+        for (auto [it, end] = sources.equal_range(key); it != end && sourceJob < 0; ++it)
+            if (it->second != i)
+                sourceJob = it->second;
+        const bool isSource = sourceJob >= 0;
         if (earlier == given.end() && !isSource) {
             given.emplace(key, i);
             continue;
@@ -71,7 +77,7 @@ std::vector<TMovedDestination> SeparateDestinations(const QList<TFileParam *> &J
                 !sources.count(candidateKey))
                 break;
         }
-        moved.push_back({i, isSource ? source->second : earlier->second, isSource, job.DestPath});
+        moved.push_back({i, isSource ? sourceJob : earlier->second, isSource, job.DestPath});
         job.DestPath = candidate;
         given.emplace(DestinationKey(candidate), i);
     }

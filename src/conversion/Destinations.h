@@ -21,7 +21,8 @@ struct TMovedDestination {
 // Gives every job of Jobs, in list order, a destination of its own: a job whose
 // destination is that of an earlier job, or the source of another job, is given
 // "name (2).ext" with the first number that no job uses, and is listed in the result.
-// Paths are compared as the file system sees them (folders through their real path).
+// Folders are compared through their real path, names without regard to letter case (the
+// output may go to a file system that ignores it).
 // A destination that is the job's own source is left for the job to refuse.
 std::vector<TMovedDestination> SeparateDestinations(const QList<TFileParam *> &Jobs);
 

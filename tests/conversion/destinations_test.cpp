@@ -85,6 +85,17 @@ TEST_F(DestinationsTest, FoldersAreComparedThroughTheirRealPath) {
     EXPECT_EQ(Dest(1), path("link/x (2).MP3"));
 }
 
+TEST_F(DestinationsTest, NamesThatDifferOnlyInCaseAreKeptApart) {
+    // One file on a file system that ignores case, such as a memory card's.
+    Add("Track01.wav", "out/Track01.MP3");
+    Add("sub/track01.wav", "out/track01.MP3");
+    Add("b.wav", "B.WAV");
+    Add("B.wav", "B.MP3");
+    SeparateDestinations(jobs);
+    EXPECT_EQ(Dest(1), path("out/track01 (2).MP3"));
+    EXPECT_EQ(Dest(2), path("B (2).WAV")) << "never over another job's source";
+}
+
 TEST_F(DestinationsTest, AJobsOwnSourceIsLeftForTheJobToRefuse) {
     Add("song.WAV", "song.WAV");
     EXPECT_TRUE(SeparateDestinations(jobs).empty());
