@@ -50,9 +50,12 @@ int main(int argc, char **argv) {
         record->DestPath = QString(source).replace(".wav", ".MP3");
         ReadWaveFileInfo(source, record->WaveData);
         record->Kind = fkWave;
-        form.Jobs() << record.get();
         records.push_back(std::move(record));
     }
+    QList<TFileParam *> batch;
+    for (const auto &record : records)
+        batch << record.get();
+    form.SetJobs(batch);
 
     // Every 10 ms an event is posted to the window's thread; its delay is what a click or a
     // repaint would wait.

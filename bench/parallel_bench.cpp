@@ -78,11 +78,12 @@ int main(int argc, char **argv) {
         int done = 0;
         for (int round = 0; round < rounds; ++round) {
             for (const int n : {1, jobs}) {
-                form.Jobs().clear();
+                QList<TFileParam *> batch;
                 for (const auto &record : records) {
                     record->State = stQueued;
-                    form.Jobs() << record.get();
+                    batch << record.get();
                 }
+                form.SetJobs(batch);
                 config.ConvertJobs = n;
                 QElapsedTimer timer;
                 timer.start();

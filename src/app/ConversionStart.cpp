@@ -39,8 +39,7 @@ void TConversionStart::StartConversion(TFileListView &List, TConvForm &ConvForm,
         for (int row = 0; row < List.RowCount(); ++row)
             rows << row;
     }
-    QList<TFileParam *> &jobs = ConvForm.Jobs();
-    jobs.clear();
+    QList<TFileParam *> jobs;
     for (int row : rows) {
         TFileParam *record = List.Record(row);
         if (record == nullptr || record->Kind == fkUnreadable)
@@ -59,24 +58,25 @@ void TConversionStart::StartConversion(TFileListView &List, TConvForm &ConvForm,
         job->DestPath =
             ConversionDestPath(*job, FConfig.SpecifyOutputFolder, FConfig.OutputFolder, ext);
 
+    ConvForm.SetJobs(jobs);
     ConvForm.exec();
 
     const TConvRunner &runner = ConvForm.Runner();
-    if (runner.StartedCount == 0)
+    if (runner.StartedCount() == 0)
         return;
     const int jobCount = int(jobs.size());
-    jobs.clear(); // the records of deleted rows go with them
+    ConvForm.SetJobs({}); // the records of deleted rows go with them
     // An aborted batch deletes no source, whatever was converted before the abort.
-    if (FConfig.DeleteOriginalFile && !runner.Aborted)
+    if (FConfig.DeleteOriginalFile && !runner.Aborted())
         DeleteConvertedSources(List, jobCount);
     List.RefreshStates();
-    if (FConfig.PlaySound && runner.Finished && !runner.Aborted && runner.ConvertedCount > 0)
+    if (FConfig.PlaySound && runner.Finished() && !runner.Aborted() && runner.ConvertedCount() > 0)
         PlaySoundAsync(QStringLiteral("done.snd"));
     if (FConfig.ShowErrorMessage && ErrorList != nullptr && ErrorList->ErrorCount() > 0) {
         ErrorList->exec();
         ErrorList->ClearMessages();
     }
-    if (FConfig.SpecifyOutputFolder && FConfig.OpenOutputFolder && runner.ConvertedCount > 0 &&
+    if (FConfig.SpecifyOutputFolder && FConfig.OpenOutputFolder && runner.ConvertedCount() > 0 &&
         OpenFolder)
         OpenFolder(FConfig.OutputFolder);
 }

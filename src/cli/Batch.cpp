@@ -43,7 +43,6 @@ public:
     }
 
     bool ConfirmRefusal(const QString &Path) override {
-        ++Failed;
         ClearProgress();
         const TFileParam *job = Job();
         Fail(Path, QStringLiteral("the MP3 encoder does not support these settings for this "
@@ -60,7 +59,6 @@ public:
     // A failed file: its line waits for the reason that follows it.
     void AddMessage(const QString &Text) override {
         Flush();
-        ++Failed;
         FPending = Text;
     }
 
@@ -115,8 +113,6 @@ public:
             err() << "\r\033[K" << Qt::flush;
         FProgressShown = false;
     }
-
-    int Failed = 0;
 
 private:
     // The job the runner's calls are about.
@@ -185,7 +181,7 @@ int RunBatch(TConfig &Config, const QList<TFileParam *> &Jobs, bool Overwrite) {
     TScriptQuestions questions(Jobs, Overwrite, Config.ConvertType == 1);
     TConvRunner runner(Config, questions);
     questions.SetRunner(&runner);
-    runner.Jobs = Jobs;
+    runner.SetJobs(Jobs);
     QEventLoop loop;
     QObject::connect(&runner, &TConvRunner::JobStarted,
                      [&](int Index) { questions.SetCurrent(Index); });
@@ -198,7 +194,8 @@ int RunBatch(TConfig &Config, const QList<TFileParam *> &Jobs, bool Overwrite) {
     loop.exec();
     questions.Flush();
     questions.ClearProgress();
-    return questions.Failed;
+    // Counted where each job failed, whichever message told of it.
+    return runner.FailedCount();
 }
 
 } // namespace cli

@@ -121,8 +121,7 @@ void TConvForm::StartTimerTimer() {
 }
 
 void TConvForm::CloseTimerTimer() {
-    FRunner->Aborted = false;
-    FRunner->Finished = true;
+    FRunner->Conclude();
     CloseTimer->stop();
     RequestClose();
 }
@@ -143,10 +142,10 @@ void TConvForm::closeEvent(QCloseEvent *Event) {
 }
 
 void TConvForm::FormCloseQuery() {
-    if (FRunner->Finished)
+    if (FRunner->Finished())
         return;
     FRunner->Abort();
-    if (FRunner->StartedCount > 0) {
+    if (FRunner->StartedCount() > 0) {
         const int answer = UserDialogs().MessageBox(
             this,
             QStringLiteral("\r\nConversion has aborted, Would you want delete all converted "
@@ -191,10 +190,10 @@ void TConvForm::SetProgress(int Percent) {
 }
 
 void TConvForm::JobStarted(int Index) {
-    const TFileParam &job = *FRunner->Jobs.at(Index);
+    const TFileParam &job = *FRunner->Jobs().at(Index);
     dirlabelSource->SetDirName(job.SourcePath);
     dirlabelDest->SetDirName(job.DestPath);
-    setWindowTitle(QStringLiteral("File %1 of %2").arg(Index + 1).arg(FRunner->Total));
+    setWindowTitle(QStringLiteral("File %1 of %2").arg(Index + 1).arg(FRunner->Total()));
     ProgressBar->setValue(0);
 }
 

@@ -24,7 +24,7 @@ public:
     ~TConvForm() override;
 
     // The batch of the next showing; the records belong to the caller.
-    QList<TFileParam *> &Jobs() { return FRunner->Jobs; }
+    void SetJobs(const QList<TFileParam *> &Jobs) { FRunner->SetJobs(Jobs); }
     TConvRunner &Runner() { return *FRunner; }
     // The error list the runner's failures go to (created after this window).
     void SetErrorList(TDispForm *ErrorList) { FErrorList = ErrorList; }

@@ -190,7 +190,7 @@ TConvRunner::TSlot &TConvRunner::NewSlot() {
         if (!S.Decoding)
             return;
         if (S.DecodeFailure.isEmpty() && !S.Closing) {
-            DecodeFail(S, QStringLiteral("no progress for %1 s").arg(DecodeStallSeconds));
+            DecodeFail(S, QStringLiteral("no progress for %1 s").arg(FDecodeStallSeconds));
         } else {
             // Asked to close, the library never answered: the job ends here.
             S.Closing = true;
@@ -282,7 +282,7 @@ void TConvRunner::SlotProgress(TSlot &S, int Percent) {
 }
 
 void TConvRunner::EmitBatchProgress(bool Always) {
-    if (Total <= 0)
+    if (FTotal <= 0)
         return;
     int running = 0;
     int sum = 0;
@@ -293,7 +293,7 @@ void TConvRunner::EmitBatchProgress(bool Always) {
         }
     }
     // Jobs taken up or skipped that have ended count whole.
-    const int percent = int((int64_t(FNext - running) * 100 + sum) / Total);
+    const int percent = int((int64_t(FNext - running) * 100 + sum) / FTotal);
     // Never backwards: a job's phases are weighed evenly, not by their real length.
     if (percent > FBatchPercent || Always) {
         FBatchPercent = std::max(FBatchPercent, std::min(percent, 100));
@@ -306,17 +306,15 @@ bool TConvRunner::Busy() const {
 }
 
 void TConvRunner::Start() {
-    Total = int(Jobs.size());
-    FileIndex = 0;
-    LastStarted = -1;
-    LastAnswer = 0;
-    CurrentDest.clear();
-    TempName.clear();
-    Aborted = false;
-    Finished = false;
-    DeleteOnClose = false;
-    StartedCount = 0;
-    ConvertedCount = 0;
+    FTotal = int(FJobs.size());
+    FFileIndex = 0;
+    FLastStarted = -1;
+    FLastAnswer = 0;
+    FAborted = false;
+    FFinished = false;
+    FDeleteOnClose = false;
+    FStartedCount = 0;
+    FConvertedCount = 0;
     FAbortAnswered = false;
     FEnded = false;
     FCancelled = false;
@@ -326,19 +324,16 @@ void TConvRunner::Start() {
     FShown = nullptr;
     FWritten.clear();
     FInterrupted.clear();
-    FReports.clear();
-    FEndedJobs.assign(size_t(Total), false);
-    FReportedJobs.assign(size_t(Total), false);
-    FReleased = 0;
-    FSlotsInUse = std::clamp(FConfig.ConvertJobCount(), 1, std::max(Total, 1));
+    FReports.Reset(FTotal);
+    FSlotsInUse = std::clamp(FConfig.ConvertJobCount(), 1, std::max(FTotal, 1));
     while (int(FSlots.size()) < FSlotsInUse)
         NewSlot();
     FQuestions.ClearMessages();
     // Decided before any job starts, so that jobs running at once cannot take each other's
     // names, and a source never becomes another job's output.
-    for (const TMovedDestination &moved : SeparateDestinations(Jobs))
-        Report(moved.Job, TReport::Warning, Jobs.at(moved.Job)->SourcePath,
-               MovedDestinationText(moved, Jobs));
+    for (const TMovedDestination &moved : SeparateDestinations(FJobs))
+        Report(moved.Job, TReportQueue::TReport::Warning, FJobs.at(moved.Job)->SourcePath,
+               MovedDestinationText(moved, FJobs));
     emit ProgressChanged(0);
     if (FConfig.ConvertType != 0)
         LoadLibrary(); // without it each decode job fails at once with the reason
@@ -346,7 +341,7 @@ void TConvRunner::Start() {
 }
 
 void TConvRunner::Abort() {
-    Aborted = true;
+    FAborted = true;
     FStop = true;
     for (const auto &S : FSlots) {
         S->Coder->Abort();
@@ -363,8 +358,8 @@ void TConvRunner::Abort() {
 }
 
 void TConvRunner::AnswerAbort(bool DeleteConverted) {
-    DeleteOnClose = DeleteConverted;
-    for (TFileParam *Job : Jobs) {
+    FDeleteOnClose = DeleteConverted;
+    for (TFileParam *Job : FJobs) {
         // An aborted batch deletes no source: Yes takes back what the batch converted, the
         // outputs of sources marked for deletion among them; No keeps every source too.
         if (DeleteConverted && (Job->State == stProcessing || Job->State == stDone ||
@@ -381,44 +376,20 @@ void TConvRunner::AnswerAbort(bool DeleteConverted) {
 }
 
 template <typename TQuestion> auto TConvRunner::Ask(int JobIndex, TQuestion &&Question) {
-    // The question's own event loop lets other jobs go on; what they would ask or decide
-    // when they end waits until this answer is in.
-    ++FAsking;
-    struct TAnswered {
-        TConvRunner *Runner;
-        ~TAnswered() {
-            if (--Runner->FAsking == 0 && !Runner->FDeferred.empty())
-                QMetaObject::invokeMethod(
-                    Runner, [R = Runner] { R->RunDeferred(); }, Qt::QueuedConnection);
-        }
-    } answered{this};
-    if (JobIndex >= 0)
-        FQuestions.SetSubject(JobIndex);
-    return Question();
-}
-
-void TConvRunner::WhenNoQuestion(std::function<void()> Then) {
-    if (FAsking > 0)
-        FDeferred.push_back(std::move(Then));
-    else
-        Then();
-}
-
-void TConvRunner::RunDeferred() {
-    while (FAsking == 0 && !FDeferred.empty()) {
-        auto next = std::move(FDeferred.front());
-        FDeferred.erase(FDeferred.begin());
-        next();
-    }
+    return FGate.Ask([&] {
+        if (JobIndex >= 0)
+            FQuestions.SetSubject(JobIndex);
+        return Question();
+    });
 }
 
 bool TConvRunner::MayOverwrite(int JobIndex, TFileParam &Job, bool &Cancelled) {
     Cancelled = false;
     if (!FConfig.OverwritePrompt || !QFileInfo::exists(Job.DestPath))
         return true;
-    if (LastAnswer != mrYesToAll && LastAnswer != mrNoToAll)
-        LastAnswer = Ask(JobIndex, [&] { return FQuestions.ConfirmOverwrite(Job.DestPath); });
-    switch (LastAnswer) {
+    if (FLastAnswer != mrYesToAll && FLastAnswer != mrNoToAll)
+        FLastAnswer = Ask(JobIndex, [&] { return FQuestions.ConfirmOverwrite(Job.DestPath); });
+    switch (FLastAnswer) {
     case mrYes:
     case mrYesToAll:
         return true;
@@ -435,67 +406,58 @@ bool TConvRunner::CheckSameFile(TSlot &S, const QString &ErrorLine) {
     if (!IsSameFile(Job.SourcePath, Job.DestPath))
         return true;
     Job.State = stError;
-    Report(S.Index, TReport::Message, ErrorLine);
+    Report(S.Index, TReportQueue::TReport::Message, ErrorLine);
     Report(
-        S.Index, TReport::Note,
+        S.Index, TReportQueue::TReport::Note,
         QStringLiteral("  '%1' is the source file itself; it is left as it is.").arg(Job.DestPath));
     return false;
 }
 
 void TConvRunner::Fail(TSlot &S, const QString &ErrorLine, const QString &Why) {
     S.J().State = stError;
-    Report(S.Index, TReport::Message, ErrorLine);
-    Report(S.Index, TReport::Note, QStringLiteral("  ") + Why);
+    Report(S.Index, TReportQueue::TReport::Message, ErrorLine);
+    Report(S.Index, TReportQueue::TReport::Note, QStringLiteral("  ") + Why);
 }
 
-void TConvRunner::Report(int JobIndex, TReport::TKind Kind, const QString &Text,
+void TConvRunner::Report(int JobIndex, TReportQueue::TReport::TKind Kind, const QString &Text,
                          const QString &Why) {
-    FReports[JobIndex].push_back({Kind, Text, Why});
-    if (JobIndex >= 0 && JobIndex < int(FReportedJobs.size()))
-        FReportedJobs[JobIndex] = true;
+    FReports.Add(JobIndex, Kind, Text, Why);
+}
+
+void TConvRunner::DeliverReport(int JobIndex, const TReportQueue::TReport &R) {
+    FQuestions.SetSubject(JobIndex);
+    switch (R.Kind) {
+    case TReportQueue::TReport::Message:
+        FQuestions.AddMessage(R.Text);
+        break;
+    case TReportQueue::TReport::Note:
+        FQuestions.AddNote(R.Text);
+        break;
+    case TReportQueue::TReport::Warning:
+        FQuestions.Warn(R.Text, R.Why);
+        break;
+    case TReportQueue::TReport::Skip:
+        FQuestions.Skipped(R.Text);
+        break;
+    }
 }
 
 void TConvRunner::MarkDone(TSlot &S) {
     // A source is deleted only when its output is whole and nothing was said about the job:
     // a warning means the output is not all the source holds, or not where it was expected.
-    const bool spoken =
-        S.Index >= 0 && S.Index < int(FReportedJobs.size()) && FReportedJobs[S.Index];
-    S.J().State = FConfig.DeleteOriginalFile && !spoken ? stDoneRemoveSource : stDone;
-    ++ConvertedCount;
+    S.J().State =
+        FConfig.DeleteOriginalFile && !FReports.Spoken(S.Index) ? stDoneRemoveSource : stDone;
+    ++FConvertedCount;
 }
 
-void TConvRunner::JobEnded(int JobIndex) {
-    if (JobIndex >= 0 && JobIndex < int(FEndedJobs.size()))
-        FEndedJobs[JobIndex] = true;
-    ReleaseReports(false);
+int TConvRunner::FailedCount() const {
+    return int(std::count_if(FJobs.begin(), FJobs.end(),
+                             [](const TFileParam *Job) { return Job->State == stError; }));
 }
 
-void TConvRunner::ReleaseReports(bool All) {
-    // In list order, as if the jobs had run one after the other.
-    while (FReleased < Total && (All || FEndedJobs[FReleased])) {
-        const int index = FReleased++;
-        const auto reports = FReports.find(index);
-        if (reports == FReports.end())
-            continue;
-        FQuestions.SetSubject(index);
-        for (const TReport &R : reports->second) {
-            switch (R.Kind) {
-            case TReport::Message:
-                FQuestions.AddMessage(R.Text);
-                break;
-            case TReport::Note:
-                FQuestions.AddNote(R.Text);
-                break;
-            case TReport::Warning:
-                FQuestions.Warn(R.Text, R.Why);
-                break;
-            case TReport::Skip:
-                FQuestions.Skipped(R.Text);
-                break;
-            }
-        }
-        FReports.erase(reports);
-    }
+void TConvRunner::Conclude() {
+    FAborted = false;
+    FFinished = true;
 }
 
 void TConvRunner::RunWorker(TSlot &S, std::function<void()> Work, std::function<void()> Then) {
@@ -504,7 +466,7 @@ void TConvRunner::RunWorker(TSlot &S, std::function<void()> Work, std::function<
         Work();
         FMailbox.Post([this, &S, Then = std::move(Then)] {
             S.Worker.join();
-            WhenNoQuestion(Then);
+            FGate.WhenNoQuestion(Then);
         });
     });
 }
@@ -514,7 +476,7 @@ void TConvRunner::RunWorker(TSlot &S, std::function<void()> Work, std::function<
 void TConvRunner::UpdateFileIndex() {
     const auto running = std::count_if(FSlots.begin(), FSlots.end(),
                                        [](const auto &S) { return S->Job != nullptr; });
-    FileIndex = FConfig.ConvertType == 0 ? FNext - int(running) : FNext;
+    FFileIndex = FConfig.ConvertType == 0 ? FNext - int(running) : FNext;
 }
 
 void TConvRunner::Dispatch() {
@@ -526,7 +488,7 @@ void TConvRunner::Dispatch() {
     const bool encoding = FConfig.ConvertType == 0;
     do {
         FDispatchAgain = false;
-        while (!Aborted && !FCancelled && FNext < Total) {
+        while (!FAborted && !FCancelled && FNext < FTotal) {
             TSlot *slot = nullptr;
             for (int i = 0; i < FSlotsInUse && !slot; ++i)
                 if (!FSlots[i]->Job)
@@ -534,9 +496,9 @@ void TConvRunner::Dispatch() {
             if (!slot)
                 break;
             const int index = FNext;
-            TFileParam &Job = *Jobs.at(index);
+            TFileParam &Job = *FJobs.at(index);
             if (encoding) {
-                ++StartedCount;
+                ++FStartedCount;
             } else {
                 emit JobStarted(index);
                 ResetProgress();
@@ -549,9 +511,9 @@ void TConvRunner::Dispatch() {
             }
             ++FNext;
             if (!convert) {
-                Report(index, TReport::Skip, Job.DestPath);
+                Report(index, TReportQueue::TReport::Skip, Job.DestPath);
                 UpdateFileIndex();
-                JobEnded(index);
+                FReports.Ended(index);
                 continue;
             }
             slot->Job = &Job;
@@ -573,14 +535,14 @@ void TConvRunner::Dispatch() {
 
     if (Busy() || FEnded)
         return;
-    ReleaseReports(true);
-    if (Aborted) {
+    FReports.ReleaseAll();
+    if (FAborted) {
         WorkEnded();
         return;
     }
     FEnded = true;
     if (!encoding)
-        Finished = true;
+        FFinished = true;
     emit BatchEnded();
 }
 
@@ -595,8 +557,6 @@ void TConvRunner::EndJob(TSlot &S) {
     // Left by an abort: the answer decides whether it replaces the destination.
     if (S.Partial)
         FInterrupted.emplace_back(S.Job, std::move(S.Partial));
-    if (S.Temp && TempName == S.Temp.Path())
-        TempName.clear();
     const int index = S.Index;
     S.Temp.Remove();
     S.Job = nullptr;
@@ -605,7 +565,7 @@ void TConvRunner::EndJob(TSlot &S) {
     S.Closing = false;
     S.Stall->stop();
     UpdateFileIndex();
-    JobEnded(index);
+    FReports.Ended(index);
     Dispatch();
 }
 
@@ -617,7 +577,6 @@ void TConvRunner::StartEncodeJob(TSlot &S) {
     FShown = &S;
     emit JobStarted(S.Index);
     ResetProgress();
-    TempName.clear();
     if (!CheckSameFile(S, EncodeErrorLine(Job))) {
         EndEncodeJob(S);
         return;
@@ -645,7 +604,7 @@ void TConvRunner::StartEncodeJob(TSlot &S) {
         return;
     }
     NormalizeJob(S, Job.SourcePath, [this, &S](const TNormalizeResult &Result) {
-        if (Aborted) {
+        if (FAborted) {
             EndEncodeJob(S);
         } else if (!Result.Error.isEmpty()) {
             // Not encoded unscaled: the user asked for a level, and would not learn otherwise
@@ -674,7 +633,6 @@ void TConvRunner::NormalizeJob(TSlot &S, const QString &Path,
         },
         [this, &S, result, Then = std::move(Then)] {
             S.Temp = std::move(result->Temp);
-            TempName = S.Temp.Path();
             Then(*result);
         });
 }
@@ -743,7 +701,7 @@ void TConvRunner::EncodeDone(TSlot &S, const TEncodeResult &Result) {
             error.replace(S.Temp.ReadPath(), Job.SourcePath);
         Fail(S, EncodeErrorLine(Job), error);
         S.Partial.Remove();
-    } else if (!Aborted) {
+    } else if (!FAborted) {
         QString why;
         if (FileStampOf(Job.SourcePath) != S.SourceStamp) {
             Fail(S, EncodeErrorLine(Job), QStringLiteral("the file changed while it was encoded"));
@@ -770,10 +728,10 @@ void TConvRunner::EndEncodeJob(TSlot &S) {
 
 void TConvRunner::StartDecodeJob(TSlot &S) {
     TFileParam &Job = S.J();
-    ++StartedCount;
+    ++FStartedCount;
     Job.State = stProcessing;
     FShown = &S;
-    LastStarted = S.Index;
+    FLastStarted = S.Index;
     SetPhase(S, phDecode);
     QString why;
     if (!CheckSameFile(S, DecodeErrorLine(Job))) {
@@ -809,7 +767,7 @@ void TConvRunner::StartDecodeJob(TSlot &S) {
         }
         // From here on the job ends when the output is closed, failed or not.
         S.Decoding = true;
-        S.Stall->start(DecodeStallSeconds * 1000);
+        S.Stall->start(FDecodeStallSeconds * 1000);
         const int32_t input = player.InputOpen(Job.SourcePath);
         if (input != 0)
             DecodeFail(S, player.ErrorString(input));
@@ -855,11 +813,11 @@ void TConvRunner::DecodeOutputClosed(TSlot &S) {
     S.Decoding = false;
     S.Closing = false;
     S.Stall->stop();
-    WhenNoQuestion([this, &S] { DecodeJobClosed(S); });
+    FGate.WhenNoQuestion([this, &S] { DecodeJobClosed(S); });
 }
 
 void TConvRunner::DecodeJobClosed(TSlot &S) {
-    if (Aborted || Finished) {
+    if (FAborted || FFinished) {
         EndJob(S);
         return;
     }
@@ -875,14 +833,13 @@ void TConvRunner::DecodeJobClosed(TSlot &S) {
         EndJob(S);
         return;
     }
-    CurrentDest = Job.DestPath;
     if (!FConfig.FNormalizeVolume) {
         FinishDecodeJob(S);
         return;
     }
 
     NormalizeJob(S, S.Partial.ReadPath(), [this, &S](const TNormalizeResult &Result) {
-        if (Aborted) {
+        if (FAborted) {
             // The decoded file stays as it was; the abort answer decides about it.
             EndJob(S);
             return;
@@ -890,14 +847,14 @@ void TConvRunner::DecodeJobClosed(TSlot &S) {
         TFileParam &Job = S.J();
         QString why = Result.Error;
         if (why.isEmpty() && S.Temp && ReplaceFile(S.Temp, S.Partial, why))
-            TempName.clear();
-        if (!why.isEmpty()) {
-            // An unscaled file under the destination's name would pass for a normalised one.
-            Fail(S, DecodeErrorLine(Job), NormalizeFailure(WithDestination(why, S.Partial, Job)));
-            S.Partial.Remove();
-            EndJob(S);
-            return;
-        }
+            if (!why.isEmpty()) {
+                // An unscaled file under the destination's name would pass for a normalised one.
+                Fail(S, DecodeErrorLine(Job),
+                     NormalizeFailure(WithDestination(why, S.Partial, Job)));
+                S.Partial.Remove();
+                EndJob(S);
+                return;
+            }
         FinishDecodeJob(S);
     });
 }
@@ -909,7 +866,7 @@ void TConvRunner::FinishDecodeJob(TSlot &S) {
         FWritten.insert(&Job);
         SetPhase(S, phDone);
         if (!S.DecodeWarning.isEmpty())
-            Report(S.Index, TReport::Warning, Job.SourcePath, S.DecodeWarning);
+            Report(S.Index, TReportQueue::TReport::Warning, Job.SourcePath, S.DecodeWarning);
         MarkDone(S);
     } else {
         S.Partial.Remove();
@@ -923,9 +880,9 @@ void TConvRunner::FinishDecodeJob(TSlot &S) {
 void TConvRunner::WorkEnded() {
     if (Busy())
         return;
-    if (Aborted && !FAbortAnswered)
+    if (FAborted && !FAbortAnswered)
         return; // the answer decides about the interrupted outputs
-    ReleaseReports(true);
+    FReports.ReleaseAll();
     for (auto &[job, partial] : FInterrupted) {
         if (job->State == stAborted)
             KeepInterrupted(*job, partial);
@@ -960,14 +917,14 @@ void TConvRunner::KeepInterrupted(TFileParam &Job, TPartialFile &Partial) {
                               "the abort is not: %2")
                    .arg(Job.DestPath, why);
     }
-    FQuestions.SetSubject(int(Jobs.indexOf(&Job)));
+    FQuestions.SetSubject(int(FJobs.indexOf(&Job)));
     FQuestions.Warn(Job.SourcePath, what);
 }
 
 void TConvRunner::DeleteAbortedOutputs() {
-    if (!DeleteOnClose)
+    if (!FDeleteOnClose)
         return;
-    for (TFileParam *Job : Jobs) {
+    for (TFileParam *Job : FJobs) {
         if (Job->State != stAbortedRemoved)
             continue;
         Job->State = stQueued;
@@ -978,5 +935,5 @@ void TConvRunner::DeleteAbortedOutputs() {
             FQuestions.AddMessage(
                 QStringLiteral("Can't delete the converted wave files: %1").arg(Job->DestPath));
     }
-    DeleteOnClose = false;
+    FDeleteOnClose = false;
 }

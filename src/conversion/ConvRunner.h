@@ -2,6 +2,8 @@
 
 #include "app/FileParam.h"
 #include "conversion/Normalize.h"
+#include "conversion/QuestionGate.h"
+#include "conversion/ReportQueue.h"
 #include "conversion/SafeOutput.h"
 #include "platform/Mailbox.h"
 
@@ -68,7 +70,8 @@ public:
     ~TConvRunner() override;
 
     // The batch, in list order; the records belong to the caller.
-    QList<TFileParam *> Jobs;
+    void SetJobs(const QList<TFileParam *> &Jobs) { FJobs = Jobs; }
+    const QList<TFileParam *> &Jobs() const { return FJobs; }
 
     // Resets the runner's fields and converts Jobs in the ConvertType direction.
     void Start();
@@ -96,23 +99,24 @@ public:
     // How many jobs this batch runs at once.
     int JobSlots() const { return FSlotsInUse; }
 
-    // Runner fields, readable after the batch. FileIndex: while encoding, the jobs ended
+    // The batch, readable during and after it. FileIndex: while encoding, the jobs ended
     // or skipped; while decoding, the next job to take up. LastStarted: the decode job
-    // taken up last.
-    int Total = 0;
-    int FileIndex = 0;
-    int LastStarted = -1;
-    int LastAnswer = 0;
-    QString CurrentDest;
-    QString TempName;
-    bool Aborted = false;
-    bool Finished = false;
-    bool DeleteOnClose = false;
-    int StartedCount = 0;
-    int ConvertedCount = 0;
+    // taken up last. StartedCount counts skipped jobs too when encoding.
+    int Total() const { return FTotal; }
+    int FileIndex() const { return FFileIndex; }
+    int LastStarted() const { return FLastStarted; }
+    bool Aborted() const { return FAborted; }
+    bool Finished() const { return FFinished; }
+    int StartedCount() const { return FStartedCount; }
+    int ConvertedCount() const { return FConvertedCount; }
+    // The jobs that ended in stError, counted where they failed (whatever told the user).
+    int FailedCount() const;
+    // The window closed itself after a normal end or a Cancel: the batch counts as
+    // finished, and not as aborted.
+    void Conclude();
 
     // Seconds without any word from the decoding library after which a decode is given up.
-    int DecodeStallSeconds = 30;
+    void SetDecodeStallSeconds(int Seconds) { FDecodeStallSeconds = Seconds; }
 
 signals:
     void PhaseChanged(int Phase);
@@ -147,23 +151,12 @@ private:
     bool CheckSameFile(TSlot &Slot, const QString &ErrorLine);
     // The slot's job failed: its line in the error list and the reason under it.
     void Fail(TSlot &Slot, const QString &ErrorLine, const QString &Why);
-    // What a job has to say in the error list waits until every job before it has ended,
-    // so that the list reads in list order however the jobs overlapped.
-    struct TReport {
-        enum TKind { Message, Note, Warning, Skip } Kind;
-        QString Text;
-        QString Why;
-    };
-    void Report(int JobIndex, TReport::TKind Kind, const QString &Text,
+    // A line of the error list about the job at JobIndex, handed on in list order.
+    void Report(int JobIndex, TReportQueue::TReport::TKind Kind, const QString &Text,
                 const QString &Why = QString());
-    void JobEnded(int JobIndex);
-    // The reports of ended jobs up to the first one still running, or All of them.
-    void ReleaseReports(bool All);
+    void DeliverReport(int JobIndex, const TReportQueue::TReport &Report);
     // A question about the job at JobIndex; work that ends meanwhile waits for the answer.
     template <typename TQuestion> auto Ask(int JobIndex, TQuestion &&Question);
-    // Runs Then now, or once the open question has been answered.
-    void WhenNoQuestion(std::function<void()> Then);
-    void RunDeferred();
 
     // Takes up jobs in list order while a slot is free; ends the batch when all are done.
     void Dispatch();
@@ -201,6 +194,18 @@ private:
     // returned.
     void RunWorker(TSlot &Slot, std::function<void()> Work, std::function<void()> Then);
 
+    QList<TFileParam *> FJobs;
+    int FTotal = 0;
+    int FFileIndex = 0;
+    int FLastStarted = -1;
+    int FLastAnswer = 0; // of the overwrite question, for Yes to All and Skip All
+    bool FAborted = false;
+    bool FFinished = false;
+    bool FDeleteOnClose = false; // the abort was answered Yes
+    int FStartedCount = 0;
+    int FConvertedCount = 0;
+    int FDecodeStallSeconds = 30;
+
     TConfig &FConfig;
     IConvQuestions &FQuestions;
     // What the workers hand to the runner's thread: progress, phases, their end.
@@ -217,17 +222,13 @@ private:
     bool FDispatching = false;
     bool FDispatchAgain = false;
     int FNext = 0;
-    int FAsking = 0;
-    std::vector<std::function<void()>> FDeferred;
+    TQuestionGate FGate{*this};
     TSlot *FShown = nullptr; // the job whose phases the window shows
     int FBatchPercent = 0;
     uint64_t FStartOrder = 0;
 
-    std::map<int, std::vector<TReport>> FReports;
-    std::vector<bool> FEndedJobs;
-    // Jobs with a line in the error list: their sources are never deleted.
-    std::vector<bool> FReportedJobs;
-    int FReleased = 0;
+    TReportQueue FReports{
+        [this](int Job, const TReportQueue::TReport &Report) { DeliverReport(Job, Report); }};
 
     // Jobs whose destination this batch wrote (only those are deleted after an abort).
     std::set<TFileParam *> FWritten;

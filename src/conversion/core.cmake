@@ -6,5 +6,7 @@ target_sources(brindle_core PRIVATE
   conversion/Normalize.h conversion/Normalize.cpp
   conversion/SafeOutput.h conversion/SafeOutput.cpp
   conversion/Destinations.h conversion/Destinations.cpp
+  conversion/ReportQueue.h conversion/ReportQueue.cpp
+  conversion/QuestionGate.h conversion/QuestionGate.cpp
   conversion/PathShorten.h conversion/PathShorten.cpp
 )

@@ -92,7 +92,7 @@ TEST_F(ConvFormTest, ConvertEncodesEveryRowShowsTheStatesAndPlaysTheSound) {
     Convert()->trigger();
 
     EXPECT_FALSE(Form().isVisible());
-    EXPECT_TRUE(Form().Runner().Finished);
+    EXPECT_TRUE(Form().Runner().Finished());
     EXPECT_NEAR(DominantFrequency(DecodeMpeg(path("a.MP3")), 0), 440, 4.4);
     EXPECT_TRUE(DecodeMpeg(path("b.MP3")).ok);
     TFileListView &list = *Main->Lists().WaveList();
@@ -210,7 +210,7 @@ TEST_F(ConvFormTest, AWindowClosedBeforeItsBatchBeginsStartsNone) {
         return true;
     });
     Convert()->trigger();
-    EXPECT_EQ(Form().Runner().StartedCount, 0);
+    EXPECT_EQ(Form().Runner().StartedCount(), 0);
     EXPECT_FALSE(QFile::exists(path("a.MP3")));
     EXPECT_TRUE(Dialogs.Asked.empty());
 }
@@ -250,7 +250,7 @@ TEST_F(ConvFormTest, AnAbortedBatchDeletesNoSourceWhateverItConvertedBefore) {
         return true;
     });
     Convert()->trigger();
-    ASSERT_TRUE(Form().Runner().Aborted);
+    ASSERT_TRUE(Form().Runner().Aborted());
     EXPECT_EQ(list.RowCount(), 2);
     EXPECT_TRUE(QFile::exists(path("a.wav")));
     EXPECT_TRUE(QFile::exists(path("long.wav")));

@@ -115,7 +115,7 @@ protected:
     // Aborts the batch at its first progress report and answers the abort question.
     void AbortAtFirstProgress(TConvRunner &Runner, bool DeleteConverted) {
         questions.OnProgress = [&Runner, DeleteConverted] {
-            if (Runner.Aborted)
+            if (Runner.Aborted())
                 return;
             Runner.Abort();
             Runner.AnswerAbort(DeleteConverted);
@@ -141,9 +141,10 @@ protected:
 
     // Runs the batch to its end (or until the runner is idle after an abort).
     void Run(TConvRunner &Runner) {
-        Runner.Jobs.clear();
+        QList<TFileParam *> jobs;
         for (auto &job : records)
-            Runner.Jobs << job.get();
+            jobs << job.get();
+        Runner.SetJobs(jobs);
         QEventLoop loop;
         QObject::connect(&Runner, &TConvRunner::BatchEnded, &loop, &QEventLoop::quit,
                          Qt::QueuedConnection);
@@ -249,8 +250,8 @@ TEST_P(ConvRunnerTest, EncodesEveryJobAndSkipsExistingOutputsAsAnswered) {
     EXPECT_EQ(records[0]->State, stDone);
     EXPECT_EQ(records[1]->State, stQueued) << "skipped";
     EXPECT_EQ(records[2]->State, stDone);
-    EXPECT_EQ(runner.StartedCount, 3) << "skipped jobs count when encoding";
-    EXPECT_EQ(runner.ConvertedCount, 2);
+    EXPECT_EQ(runner.StartedCount(), 3) << "skipped jobs count when encoding";
+    EXPECT_EQ(runner.ConvertedCount(), 2);
     EXPECT_EQ(ReadFile(path("b.MP3")), "keep me");
     EXPECT_NEAR(DominantFrequency(DecodeMpeg(path("c.MP3")), 0), 440, 4.4);
     EXPECT_EQ(QDir(dir.path()).entryList(QDir::Files | QDir::Hidden).filter(".brindle-").size(), 0);
@@ -332,18 +333,18 @@ TEST_P(ConvRunnerTest, AbortAnsweredYesDeletesOnlyWhatTheBatchWrote) {
     questions.OverwriteAnswers = {mrYes};
     TConvRunner runner(config, questions);
     questions.OnProgress = [&] {
-        if (runner.FileIndex == 1 && !runner.Aborted) {
+        if (runner.FileIndex() == 1 && !runner.Aborted()) {
             runner.Abort();
             runner.AnswerAbort(true);
         }
     };
     Run(runner);
-    EXPECT_TRUE(runner.Aborted);
+    EXPECT_TRUE(runner.Aborted());
     EXPECT_EQ(records[0]->State, stQueued);
     EXPECT_EQ(records[1]->State, stQueued);
     EXPECT_FALSE(QFile::exists(path("a.MP3")));
     EXPECT_EQ(ReadFile(path("b.MP3")), "older output") << "the interrupted job never replaced it";
-    EXPECT_EQ(runner.ConvertedCount, 1);
+    EXPECT_EQ(runner.ConvertedCount(), 1);
     EXPECT_EQ(QDir(dir.path()).entryList(QDir::Files | QDir::Hidden).filter(".brindle-").size(), 0);
 }
 
@@ -354,7 +355,7 @@ TEST_P(ConvRunnerTest, AbortAnsweredNoKeepsThePartialOutputUnderItsName) {
     AbortAtFirstProgress(runner, false);
     Run(runner);
     EXPECT_EQ(records[0]->State, stAborted);
-    EXPECT_EQ(runner.ConvertedCount, 0);
+    EXPECT_EQ(runner.ConvertedCount(), 0);
     ASSERT_TRUE(QFile::exists(path("long.MP3")));
     EXPECT_LT(QFileInfo(path("long.MP3")).size(), 30 * 128000 / 8 / 2);
 }
@@ -415,13 +416,13 @@ TEST_P(ConvRunnerTest, DecodesToWavAndNormalisesTheResult) {
     questions.OverwriteAnswers = {mrYesToAll};
     TConvRunner runner(config, questions);
     Run(runner);
-    EXPECT_TRUE(runner.Finished);
+    EXPECT_TRUE(runner.Finished());
     EXPECT_EQ(records[0]->State, stDone);
     EXPECT_EQ(records[1]->State, stError);
     EXPECT_EQ(questions.Messages, QStringList{"Conversion Error: " + path("noise.mp3")});
     EXPECT_FALSE(QFile::exists(path("noise.WAV")));
-    EXPECT_EQ(runner.StartedCount, 2);
-    EXPECT_EQ(runner.ConvertedCount, 1);
+    EXPECT_EQ(runner.StartedCount(), 2);
+    EXPECT_EQ(runner.ConvertedCount(), 1);
     const std::vector<int16_t> samples = WavSamples(path("a.WAV"));
     ASSERT_FALSE(samples.empty());
     const auto [low, high] = std::minmax_element(samples.begin(), samples.end());
@@ -456,7 +457,7 @@ TEST_P(ConvRunnerTest, DecodeAbortAnsweredYesRemovesDoneOutputs) {
     TConvRunner runner(config, questions);
     bool aborted = false;
     QObject::connect(&runner, &TConvRunner::ProgressChanged, [&](int Percent) {
-        if (runner.LastStarted == 1 && Percent > 0 && !aborted) {
+        if (runner.LastStarted() == 1 && Percent > 0 && !aborted) {
             aborted = true;
             runner.Abort();
             runner.AnswerAbort(true);
@@ -546,13 +547,13 @@ TEST_P(ConvRunnerTest, AbortDuringThePeakScanStopsBeforeEncoding) {
     std::vector<int> phases;
     QObject::connect(&runner, &TConvRunner::PhaseChanged, [&](int P) { phases.push_back(P); });
     questions.OnProgress = [&] {
-        if (runner.Aborted || phases.empty() || phases.back() != phScanPeak)
+        if (runner.Aborted() || phases.empty() || phases.back() != phScanPeak)
             return;
         runner.Abort();
         runner.AnswerAbort(false);
     };
     Run(runner);
-    ASSERT_TRUE(runner.Aborted);
+    ASSERT_TRUE(runner.Aborted());
     EXPECT_EQ(records[0]->State, stAborted);
     EXPECT_EQ(std::count(phases.begin(), phases.end(), phEncode), 0) << "nothing encoded";
     EXPECT_FALSE(QFile::exists(path("long.MP3")));
@@ -653,7 +654,7 @@ TEST_P(ConvRunnerTest, SameNamedSourcesGetOutputsOfTheirOwnAndKeepTheirSources) 
                                                path("dA/Track01.wav") +
                                                "'; this one is written as 'Track01 (2).MP3'."))
         << questions.Warnings[0].toStdString();
-    EXPECT_EQ(runner.ConvertedCount, 4);
+    EXPECT_EQ(runner.ConvertedCount(), 4);
 }
 
 TEST_P(ConvRunnerTest, YesToAllAndSkipAllCarryOverToTheLaterJobsOfTheBatch) {
@@ -718,7 +719,7 @@ TEST_P(ConvRunnerTest, ADecodedStreamThatEndsEarlyKeepsItsSource) {
     Run(runner);
     ASSERT_EQ(questions.Warnings.size(), 1);
     EXPECT_EQ(records[0]->State, stDone) << "the second half lives only in the source";
-    EXPECT_EQ(runner.ConvertedCount, 1);
+    EXPECT_EQ(runner.ConvertedCount(), 1);
 }
 
 TEST_P(ConvRunnerTest, AnAbortedBatchMarksNoSourceForDeletion) {
@@ -733,13 +734,13 @@ TEST_P(ConvRunnerTest, AnAbortedBatchMarksNoSourceForDeletion) {
         config.DeleteOriginalFile = true;
         TConvRunner runner(config, questions);
         questions.OnProgress = [&] {
-            if (runner.Aborted || records[0]->State != stDoneRemoveSource)
+            if (runner.Aborted() || records[0]->State != stDoneRemoveSource)
                 return;
             runner.Abort();
             runner.AnswerAbort(deleteConverted);
         };
         Run(runner);
-        ASSERT_TRUE(runner.Aborted);
+        ASSERT_TRUE(runner.Aborted());
         if (deleteConverted) {
             // Yes takes back every output of the batch; the sources are all there is.
             EXPECT_EQ(records[0]->State, stQueued);
@@ -868,14 +869,14 @@ TEST_P(ConvRunnerTest, SameNamedSourcesSurviveEveryAnswerAndAbort) {
             questions.OverwriteAnswers = answers;
             TConvRunner runner(config, questions);
             questions.OnProgress = [&] {
-                if (abort == NoAbort || runner.Aborted || records[2]->State != stProcessing)
+                if (abort == NoAbort || runner.Aborted() || records[2]->State != stProcessing)
                     return;
                 runner.Abort();
                 runner.AnswerAbort(abort == AbortYes);
             };
             Run(runner);
             // What the main window then does with the sources.
-            if (!runner.Aborted)
+            if (!runner.Aborted())
                 for (const auto &job : records)
                     if (job->State == stDoneRemoveSource && QFileInfo(job->DestPath).isFile())
                         QFile::remove(job->SourcePath);
@@ -1018,7 +1019,7 @@ TEST_P(ParallelRunnerTest, AbortStopsEveryRunningJobAndTheAnswerCoversThemAll) {
             const auto running = runner.RunningJobs();
             const bool started = std::all_of(running.begin(), running.end(),
                                              [](const auto &J) { return J.Percent > 0; });
-            if (runner.Aborted || running.size() < GetParam() || !started)
+            if (runner.Aborted() || running.size() < GetParam() || !started)
                 return;
             runningAtAbort = int(running.size());
             runner.Abort();
@@ -1102,7 +1103,7 @@ TEST_P(ParallelRunnerTest, QuestionsComeOneAtATimeInListOrder) {
     EXPECT_EQ(questions.Refusals, QStringList{path("3.wav")});
     EXPECT_EQ(records[2]->State, stQueued);
     EXPECT_EQ(records[3]->State, stError);
-    EXPECT_EQ(runner.ConvertedCount, 4);
+    EXPECT_EQ(runner.ConvertedCount(), 4);
 }
 
 INSTANTIATE_TEST_SUITE_P(Jobs, ParallelRunnerTest, ::testing::Values(3),

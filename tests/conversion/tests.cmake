@@ -14,6 +14,7 @@ brindle_add_test(conversion_core_test core
   conversion/path_shorten_test.cpp
   conversion/conv_runner_test.cpp
   conversion/destinations_test.cpp
+  conversion/batch_parts_test.cpp
 )
 # Partial files: their locks, the sweep and the signal cleanup. The tests fork, so they run
 # in an executable of their own where no other thread is running.
