@@ -1,24 +1,16 @@
+// The conversion runner's batch: jobs taken up in list order on free slots, progress,
+// questions, reports, abort and the outputs an abort leaves. The jobs themselves are in
+// EncodeJob.cpp and DecodeJob.cpp.
 #include "conversion/ConvRunner.h"
 
+#include "conversion/ConvSlot.h"
 #include "conversion/Destinations.h"
-#include "conversion/Normalize.h"
-#include "conversion/SafeOutput.h"
-#include "encoder/EncoderSettings.h"
-#include "encoder/LameCoder.h"
-#include "inspect/MPGTools.h"
 #include "platform/FilePaths.h"
-#include "platform/RegularFile.h"
 #include "platform/UserDialogs.h"
 #include "settings/Config.h"
-#include "xaudio/XaudioPlayer.h"
 
 #include <QFile>
 #include <QFileInfo>
-#include <QTimer>
-
-#include <algorithm>
-#include <cmath>
-#include <thread>
 
 QString PhaseCaption(int Phase) {
     switch (Phase) {
@@ -39,35 +31,6 @@ QString PhaseCaption(int Phase) {
 
 namespace {
 
-QString EncodeErrorLine(const TFileParam &Job) {
-    return QStringLiteral("Source file '%1' can't be open, convert error.").arg(Job.SourcePath);
-}
-
-QString DecodeErrorLine(const TFileParam &Job) {
-    return QStringLiteral("Conversion Error: ") + Job.SourcePath;
-}
-
-// An error names the hidden partial file, by its name or its descriptor; the user knows
-// the destination.
-QString WithDestination(QString Text, const TPartialFile &Partial, const TFileParam &Job) {
-    if (!Partial)
-        return Text;
-    return Text.replace(Partial.ReadPath(), Job.DestPath).replace(Partial.Path(), Job.DestPath);
-}
-
-QString MpegAudioProblem(const QString &Path) {
-    TMPEGAudio inspector;
-    inspector.SetFileName(Path);
-    if (inspector.IsValid())
-        return QString();
-    const QString problem = inspector.Problem();
-    return problem.isEmpty() ? QStringLiteral("not MPEG audio") : problem;
-}
-
-QString NormalizeFailure(const QString &Why) {
-    return QStringLiteral("Normalize wave file fail. ") + Why;
-}
-
 // What the error list says of a destination that another job of the batch had. The new
 // name lies in the same folder, so the names say it.
 QString MovedDestinationText(const TMovedDestination &Moved, const QList<TFileParam *> &Jobs) {
@@ -81,41 +44,6 @@ QString MovedDestinationText(const TMovedDestination &Moved, const QList<TFilePa
 
 } // namespace
 
-struct TConvRunner::TEncodeResult {
-    QString Error; // empty on success
-};
-
-// One job at a time, with everything that job owns while it runs.
-struct TConvRunner::TSlot {
-    TFileParam *Job = nullptr; // none: the slot is free
-    int Index = -1;
-    uint64_t Order = 0; // when it was taken up
-    std::unique_ptr<TLameCoder> Coder;
-    std::unique_ptr<TXaudioPlayer> Player;
-    std::thread Worker;
-    QTimer *Stall = nullptr;
-    std::atomic<int> LastPercent{-1}; // written by the encoding worker too
-
-    int Phase = 0;
-    int Step = -1; // phases of the job taken so far, less one
-    int Steps = 1;
-    int Percent = 0;
-
-    // The output being written, beside its destination, and a normalised copy of the source.
-    TPartialFile Partial;
-    TPartialFile Temp;
-    TFileStamp SourceStamp;
-
-    bool Decoding = false;
-    bool Closing = false;
-    QString DecodeFailure;
-    QString DecodeWarning;
-
-    TFileParam &J() const { return *Job; }
-    int JobPercent() const {
-        return std::min(100, (std::max(Step, 0) * 100 + Percent) / std::max(Steps, 1));
-    }
-};
 
 TConvRunner::TConvRunner(TConfig &Config, IConvQuestions &Questions, QObject *Parent)
     : QObject(Parent), FConfig(Config), FQuestions(Questions) {
@@ -138,68 +66,9 @@ TConvRunner::TSlot &TConvRunner::NewSlot() {
         }
     };
 
-    S.Stall = new QTimer(this);
-    S.Stall->setSingleShot(true);
-    S.Player = std::make_unique<TXaudioPlayer>();
-    TXaudioPlayer &P = *S.Player;
-    P.SetPriority(XA_PRIORITY_NORMAL);
-    P.OnNotifyInputState = [this, &S](TXaudioPlayer &Player, int32_t State) {
-        S.Stall->start();
-        if (State == XA_INPUT_STATE_OPEN && S.Decoding && S.DecodeFailure.isEmpty() && !S.Closing)
-            Player.Play();
-    };
-    P.OnNotifyPlayerState = [this, &S](TXaudioPlayer &, int32_t State) {
-        S.Stall->start();
-        const bool shown = &S == FShown;
-        if (State == XA_PLAYER_STATE_STOPPED || State == XA_PLAYER_STATE_PAUSED) {
-            if (shown)
-                emit StateCaption(QStringLiteral("STOPPED"));
-        } else if (State == XA_PLAYER_STATE_PLAYING) {
-            if (shown)
-                emit StateCaption(QStringLiteral("Decoding"));
-        } else if (State == XA_PLAYER_STATE_EOS) {
-            if (shown)
-                emit StateCaption(QStringLiteral("EOF"));
-            CloseDecodeOutput(S);
-        }
-    };
-    P.OnNotifyInputPosition = [this, &S](TXaudioPlayer &, uint32_t Offset, uint32_t Range) {
-        S.Stall->start();
-        if (Range != 0 && S.Decoding)
-            SlotProgress(S, int(std::nearbyint(double(Offset) / Range * 100)));
-    };
-    P.OnNotifyOutputState = [this, &S](TXaudioPlayer &, int32_t State) {
-        // Only the close this job asked for ends it.
-        if (State == XA_OUTPUT_STATE_CLOSED && S.Decoding && S.Closing)
-            DecodeOutputClosed(S);
-    };
-    // The stream ends early (it changes format, or cannot be decoded from some point on):
-    // the WAV file keeps what came before, and the user learns where and why.
-    P.OnNotifyProgress = [&S](TXaudioPlayer &, uint8_t Source, uint8_t Code, int16_t,
-                              const QString &Message) {
-        S.Stall->start();
-        if (S.Decoding && Source == XA_SOURCE_INPUT &&
-            (Code == XA_PROGRESS_STREAM_FORMAT_CHANGED || Code == XA_PROGRESS_STREAM_UNDECODABLE))
-            S.DecodeWarning = Message;
-    };
-    P.OnNotifyError = [this, &S](TXaudioPlayer &, uint8_t, int16_t, const QString &Message) {
-        DecodeFail(S, Message.isEmpty() ? QStringLiteral("the file cannot be decoded") : Message);
-    };
-
-    connect(S.Stall, &QTimer::timeout, this, [this, &S] {
-        if (!S.Decoding)
-            return;
-        if (S.DecodeFailure.isEmpty() && !S.Closing) {
-            DecodeFail(S, QStringLiteral("no progress for %1 s").arg(FDecodeStallSeconds));
-        } else {
-            // Asked to close, the library never answered: the job ends here.
-            S.Closing = true;
-            DecodeOutputClosed(S);
-        }
-    });
+    WireDecoder(S);
     return S;
 }
-
 TConvRunner::~TConvRunner() {
     FStop = true;
     for (const auto &S : FSlots)
@@ -373,14 +242,6 @@ void TConvRunner::AnswerAbort(bool DeleteConverted) {
     FAbortAnswered = true;
     if (!Busy())
         WorkEnded();
-}
-
-template <typename TQuestion> auto TConvRunner::Ask(int JobIndex, TQuestion &&Question) {
-    return FGate.Ask([&] {
-        if (JobIndex >= 0)
-            FQuestions.SetSubject(JobIndex);
-        return Question();
-    });
 }
 
 bool TConvRunner::MayOverwrite(int JobIndex, TFileParam &Job, bool &Cancelled) {
@@ -567,312 +428,6 @@ void TConvRunner::EndJob(TSlot &S) {
     UpdateFileIndex();
     FReports.Ended(index);
     Dispatch();
-}
-
-// --- Encoding ---------------------------------------------------------------------------
-
-void TConvRunner::StartEncodeJob(TSlot &S) {
-    TFileParam &Job = S.J();
-    Job.State = stProcessing;
-    FShown = &S;
-    emit JobStarted(S.Index);
-    ResetProgress();
-    if (!CheckSameFile(S, EncodeErrorLine(Job))) {
-        EndEncodeJob(S);
-        return;
-    }
-    // The header is read again now: the file may have been replaced since it was listed, and
-    // what is encoded must be what was checked. A change while it is encoded fails the job.
-    S.SourceStamp = FileStampOf(Job.SourcePath);
-    QString problem = RegularFileProblem(Job.SourcePath);
-    // Headerless PCM (brindle-cli takes it from .pcm and .raw files) has nothing to re-read.
-    if (problem.isEmpty() && Job.WaveData.Valid) {
-        try {
-            if (!ReadWaveFileInfo(Job.SourcePath, Job.WaveData))
-                problem = WaveFileProblem(Job.WaveData);
-        } catch (const Exception &Error) {
-            problem = Error.message();
-        }
-    }
-    if (!problem.isEmpty()) {
-        Fail(S, EncodeErrorLine(Job), problem);
-        EndEncodeJob(S);
-        return;
-    }
-    if (!FConfig.FNormalizeVolume) {
-        EncodeJob(S);
-        return;
-    }
-    NormalizeJob(S, Job.SourcePath, [this, &S](const TNormalizeResult &Result) {
-        if (FAborted) {
-            EndEncodeJob(S);
-        } else if (!Result.Error.isEmpty()) {
-            // Not encoded unscaled: the user asked for a level, and would not learn otherwise
-            // that the output misses it.
-            Fail(S, EncodeErrorLine(S.J()), NormalizeFailure(Result.Error));
-            EndEncodeJob(S);
-        } else {
-            EncodeJob(S);
-        }
-    });
-}
-
-void TConvRunner::NormalizeJob(TSlot &S, const QString &Path,
-                               std::function<void(const TNormalizeResult &)> Then) {
-    SetPhase(S, phScanPeak);
-    const QString folder = QFileInfo(S.J().DestPath).absolutePath();
-    const int target = FConfig.NormalizeFactor;
-    auto result = std::make_shared<TNormalizeResult>();
-    RunWorker(
-        S,
-        [this, &S, Path, folder, target, result] {
-            *result = NormalizeToPeak(
-                Path, target, folder, FStop,
-                [this, &S] { FMailbox.Post([this, &S] { SetPhase(S, phNormalize); }); },
-                WorkerProgress(S));
-        },
-        [this, &S, result, Then = std::move(Then)] {
-            S.Temp = std::move(result->Temp);
-            Then(*result);
-        });
-}
-
-void TConvRunner::EncodeJob(TSlot &S) {
-    TFileParam &Job = S.J();
-    SetPhase(S, phEncode);
-    QString partialError;
-    S.Partial = CreatePartialOutput(Job.DestPath, partialError);
-    if (!S.Partial) {
-        Fail(S, EncodeErrorLine(Job), partialError);
-        EndEncodeJob(S);
-        return;
-    }
-    TLameCoder &coder = *S.Coder;
-    // A normalised copy is read through its own descriptor, never again by its name.
-    coder.SetInputFiles({S.Temp ? S.Temp.ReadPath() : Job.SourcePath});
-    coder.SetOutputFiles({S.Partial.Path()});
-    coder.SetOutputHandles({S.Partial.Handle()});
-    BE_ERR refusal = BE_ERR_SUCCESSFUL;
-    try {
-        ApplyEncoderSettings(coder, FConfig, Job.WaveData.Header.SampleRate);
-        refusal = coder.InitStream();
-        coder.CloseStream();
-    } catch (const std::exception &) {
-        // Not a refusal of the settings: the file is not encoded, and the batch goes on.
-        Job.State = stError;
-        S.Partial.Remove();
-        Ask(S.Index, [this] {
-            FQuestions.ShowError(
-                QStringLiteral("Has error occurred when initialize encoder parameter!"));
-        });
-        EndEncodeJob(S);
-        return;
-    }
-    if (refusal != BE_ERR_SUCCESSFUL) {
-        Job.State = stError;
-        S.Partial.Remove();
-        if (!Ask(S.Index, [&] { return FQuestions.ConfirmRefusal(Job.SourcePath); })) {
-            Abort();
-            emit CloseRequested();
-        }
-        EndEncodeJob(S);
-        return;
-    }
-
-    auto result = std::make_shared<TEncodeResult>();
-    RunWorker(
-        S,
-        [this, &S, result] {
-            try {
-                if (!FStop)
-                    S.Coder->Encode();
-            } catch (const Exception &Error) {
-                result->Error = Error.message();
-            }
-        },
-        [this, &S, result] { EncodeDone(S, *result); });
-}
-
-void TConvRunner::EncodeDone(TSlot &S, const TEncodeResult &Result) {
-    TFileParam &Job = S.J();
-    if (!Result.Error.isEmpty()) {
-        QString error = WithDestination(Result.Error, S.Partial, Job);
-        if (S.Temp)
-            error.replace(S.Temp.ReadPath(), Job.SourcePath);
-        Fail(S, EncodeErrorLine(Job), error);
-        S.Partial.Remove();
-    } else if (!FAborted) {
-        QString why;
-        if (FileStampOf(Job.SourcePath) != S.SourceStamp) {
-            Fail(S, EncodeErrorLine(Job), QStringLiteral("the file changed while it was encoded"));
-            S.Partial.Remove();
-        } else if (ReplaceFile(S.Partial, Job.DestPath, why)) {
-            FWritten.insert(&Job);
-            MarkDone(S);
-        } else {
-            Fail(S, EncodeErrorLine(Job), why);
-            S.Partial.Remove();
-        }
-    }
-    // Stopped by an abort, the job stays stProcessing with its partial output until the
-    // abort question has been answered.
-    EndEncodeJob(S);
-}
-
-void TConvRunner::EndEncodeJob(TSlot &S) {
-    SetPhase(S, phDone);
-    EndJob(S);
-}
-
-// --- Decoding ---------------------------------------------------------------------------
-
-void TConvRunner::StartDecodeJob(TSlot &S) {
-    TFileParam &Job = S.J();
-    ++FStartedCount;
-    Job.State = stProcessing;
-    FShown = &S;
-    FLastStarted = S.Index;
-    SetPhase(S, phDecode);
-    QString why;
-    if (!CheckSameFile(S, DecodeErrorLine(Job))) {
-        EndJob(S);
-        return;
-    }
-    if (why = RegularFileProblem(Job.SourcePath); !why.isEmpty()) {
-        DecodeFailToStart(S, why);
-        return;
-    }
-    // Only what the inspector takes for MPEG audio now is decoded: other bytes (a FLAC file
-    // named .mp3, a file replaced since it was listed) would give a stretch of silence.
-    if (why = MpegAudioProblem(Job.SourcePath); !why.isEmpty()) {
-        DecodeFailToStart(S, why);
-        return;
-    }
-    S.Partial = CreatePartialOutput(Job.DestPath, why);
-    if (!S.Partial) {
-        DecodeFailToStart(S, why);
-        return;
-    }
-    TXaudioPlayer &player = *S.Player;
-    try {
-        S.DecodeFailure.clear();
-        S.DecodeWarning.clear();
-        S.Closing = false;
-        S.SourceStamp = FileStampOf(Job.SourcePath);
-        const int32_t output =
-            player.OutputOpen(QStringLiteral(XA_OUTPUT_WAV_FD_PREFIX "%1").arg(S.Partial.Handle()));
-        if (output != 0) {
-            DecodeFailToStart(S, player.ErrorString(output));
-            return;
-        }
-        // From here on the job ends when the output is closed, failed or not.
-        S.Decoding = true;
-        S.Stall->start(FDecodeStallSeconds * 1000);
-        const int32_t input = player.InputOpen(Job.SourcePath);
-        if (input != 0)
-            DecodeFail(S, player.ErrorString(input));
-    } catch (const Exception &Error) {
-        if (!S.Decoding)
-            DecodeFailToStart(S, Error.message());
-        else
-            DecodeFail(S, Error.message());
-    }
-}
-
-void TConvRunner::DecodeFailToStart(TSlot &S, const QString &Why) {
-    S.Partial.Remove();
-    Fail(S, DecodeErrorLine(S.J()), Why);
-    EndJob(S);
-}
-
-void TConvRunner::CloseDecodeOutput(TSlot &S) {
-    if (!S.Decoding || S.Closing)
-        return;
-    S.Closing = true;
-    try {
-        S.Player->OutputClose();
-    } catch (const Exception &) {
-        DecodeOutputClosed(S);
-    }
-}
-
-void TConvRunner::DecodeFail(TSlot &S, const QString &Why) {
-    if (!S.Decoding || !S.DecodeFailure.isEmpty())
-        return;
-    S.DecodeFailure = Why;
-    try {
-        S.Player->Stop();
-    } catch (const Exception &) {
-    }
-    CloseDecodeOutput(S);
-}
-
-void TConvRunner::DecodeOutputClosed(TSlot &S) {
-    if (!S.Decoding)
-        return;
-    S.Decoding = false;
-    S.Closing = false;
-    S.Stall->stop();
-    FGate.WhenNoQuestion([this, &S] { DecodeJobClosed(S); });
-}
-
-void TConvRunner::DecodeJobClosed(TSlot &S) {
-    if (FAborted || FFinished) {
-        EndJob(S);
-        return;
-    }
-    TFileParam &Job = S.J();
-    // A source that changed while it was read gave only part of its audio.
-    if (S.DecodeFailure.isEmpty() && FileStampOf(Job.SourcePath) != S.SourceStamp)
-        S.DecodeFailure = QStringLiteral("the file changed while it was decoded");
-    if (!S.DecodeFailure.isEmpty()) {
-        const QString failure = WithDestination(S.DecodeFailure, S.Partial, Job);
-        S.Partial.Remove();
-        S.DecodeFailure.clear();
-        Fail(S, DecodeErrorLine(Job), failure);
-        EndJob(S);
-        return;
-    }
-    if (!FConfig.FNormalizeVolume) {
-        FinishDecodeJob(S);
-        return;
-    }
-
-    NormalizeJob(S, S.Partial.ReadPath(), [this, &S](const TNormalizeResult &Result) {
-        if (FAborted) {
-            // The decoded file stays as it was; the abort answer decides about it.
-            EndJob(S);
-            return;
-        }
-        TFileParam &Job = S.J();
-        QString why = Result.Error;
-        if (why.isEmpty() && S.Temp && ReplaceFile(S.Temp, S.Partial, why))
-            if (!why.isEmpty()) {
-                // An unscaled file under the destination's name would pass for a normalised one.
-                Fail(S, DecodeErrorLine(Job),
-                     NormalizeFailure(WithDestination(why, S.Partial, Job)));
-                S.Partial.Remove();
-                EndJob(S);
-                return;
-            }
-        FinishDecodeJob(S);
-    });
-}
-
-void TConvRunner::FinishDecodeJob(TSlot &S) {
-    TFileParam &Job = S.J();
-    QString why;
-    if (ReplaceFile(S.Partial, Job.DestPath, why)) {
-        FWritten.insert(&Job);
-        SetPhase(S, phDone);
-        if (!S.DecodeWarning.isEmpty())
-            Report(S.Index, TReportQueue::TReport::Warning, Job.SourcePath, S.DecodeWarning);
-        MarkDone(S);
-    } else {
-        S.Partial.Remove();
-        Fail(S, DecodeErrorLine(Job), why);
-    }
-    EndJob(S);
 }
 
 // --- Abort ------------------------------------------------------------------------------

@@ -178,6 +178,8 @@ private:
     void EncodeDone(TSlot &Slot, const TEncodeResult &Result);
     void EndEncodeJob(TSlot &Slot);
 
+    // The slot's player and its notifications, for decode jobs.
+    void WireDecoder(TSlot &Slot);
     void StartDecodeJob(TSlot &Slot);
     void DecodeFailToStart(TSlot &Slot, const QString &Why);
     void DecodeFail(TSlot &Slot, const QString &Why);
