@@ -44,7 +44,6 @@ QString MovedDestinationText(const TMovedDestination &Moved, const QList<TFilePa
 
 } // namespace
 
-
 TConvRunner::TConvRunner(TConfig &Config, IConvQuestions &Questions, QObject *Parent)
     : QObject(Parent), FConfig(Config), FQuestions(Questions) {
     NewSlot();
