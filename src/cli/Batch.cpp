@@ -3,7 +3,7 @@
 #include "cli/Console.h"
 #include "conversion/ConvRunner.h"
 #include "platform/FilePaths.h"
-#include "platform/UserDialogs.h"
+#include "platform/ModalResults.h"
 #include "settings/Config.h"
 
 #include <QCommandLineParser>

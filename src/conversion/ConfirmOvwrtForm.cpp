@@ -126,9 +126,11 @@ TConfirmOvwrtForm::TConfirmOvwrtForm(TConfig &Config, QWidget *Parent)
     stxtFileName->setFixedWidth(std::max(360, Buttons->sizeHint().width() - 60));
 
     LiveForms().push_back(this);
+    RegisterOverwriteWindow(this);
 }
 
 TConfirmOvwrtForm::~TConfirmOvwrtForm() {
+    UnregisterOverwriteWindow(this);
     std::erase(LiveForms(), this);
 }
 

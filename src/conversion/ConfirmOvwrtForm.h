@@ -1,5 +1,7 @@
 #pragma once
 
+#include "platform/UserDialogs.h"
+
 #include <QDialog>
 #include <QString>
 
@@ -14,7 +16,7 @@ class TConfig;
 // once at program start and reused, so its "always overwrite" box keeps its state for the
 // whole run; the Qt dialogs seam (UserDialogs().ConfirmOverwrite) asks through the form
 // created last that is still alive.
-class TConfirmOvwrtForm : public QDialog {
+class TConfirmOvwrtForm : public QDialog, public IOverwriteWindow {
     Q_OBJECT
 public:
     TConfirmOvwrtForm(TConfig &Config, QWidget *Parent = nullptr);
@@ -22,7 +24,7 @@ public:
 
     // Shows Path in double quotes and waits for an answer; afterwards OverwritePrompt is
     // off exactly when the "always overwrite" box is checked, whatever button was pressed.
-    int ConfirmOverwrite(const QString &Path);
+    int ConfirmOverwrite(const QString &Path) override;
 
     // The form the program created, or null.
     static TConfirmOvwrtForm *Current();

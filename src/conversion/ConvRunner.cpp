@@ -6,7 +6,7 @@
 #include "conversion/ConvSlot.h"
 #include "conversion/Destinations.h"
 #include "platform/FilePaths.h"
-#include "platform/UserDialogs.h"
+#include "platform/ModalResults.h"
 #include "settings/Config.h"
 
 #include <QFile>

@@ -1,11 +1,29 @@
 #include "platform/UserDialogs.h"
 
-#include "conversion/ConfirmOvwrtForm.h"
-
 #include <QFileDialog>
 #include <QMessageBox>
 #include <QPushButton>
 #include <QRegularExpression>
+
+#include <vector>
+
+namespace {
+
+// Every live overwrite window, oldest first.
+std::vector<IOverwriteWindow *> &OverwriteWindows() {
+    static std::vector<IOverwriteWindow *> Windows;
+    return Windows;
+}
+
+} // namespace
+
+void RegisterOverwriteWindow(IOverwriteWindow *Window) {
+    OverwriteWindows().push_back(Window);
+}
+
+void UnregisterOverwriteWindow(IOverwriteWindow *Window) {
+    std::erase(OverwriteWindows(), Window);
+}
 
 namespace {
 
@@ -101,8 +119,8 @@ public:
     }
 
     int ConfirmOverwrite(QWidget *Parent, const QString &Path) override {
-        if (TConfirmOvwrtForm *Form = TConfirmOvwrtForm::Current())
-            return Form->ConfirmOverwrite(Path);
+        if (!OverwriteWindows().empty())
+            return OverwriteWindows().back()->ConfirmOverwrite(Path);
         return ConfirmWithoutForm(Parent, Path);
     }
 

@@ -1,24 +1,11 @@
 #pragma once
 
+#include "platform/ModalResults.h"
+
 #include <QString>
 #include <QStringList>
 
 class QWidget;
-
-// Answers of message boxes and of the overwrite question, numbered as the program has
-// always numbered them (they are stored in the batch runner's LastAnswer).
-enum TModalResult {
-    mrNone = 0,
-    mrOk = 1,
-    mrCancel = 2,
-    mrAbort = 3,
-    mrRetry = 4,
-    mrIgnore = 5,
-    mrYes = 6,
-    mrNo = 7,
-    mrNoToAll = 9,  // "Skip All" of the overwrite question
-    mrYesToAll = 10 // "Yes to All"
-};
 
 enum class TMsgIcon { None, Information, Exclamation, Warning, Error, Question };
 
@@ -46,6 +33,17 @@ public:
     // OverwritePrompt setting.
     virtual int ConfirmOverwrite(QWidget *Parent, const QString &Path) = 0;
 };
+
+// A window of the program's own that asks the overwrite question. It registers itself
+// while it lives, and the Qt implementation of the seam asks through the newest one; the
+// seam, at the bottom of the program, never knows the window's class.
+class IOverwriteWindow {
+public:
+    virtual ~IOverwriteWindow() = default;
+    virtual int ConfirmOverwrite(const QString &Path) = 0;
+};
+void RegisterOverwriteWindow(IOverwriteWindow *Window);
+void UnregisterOverwriteWindow(IOverwriteWindow *Window);
 
 // A file-dialog filter as Qt takes it, matching regardless of letter case (Linux file names
 // are case-sensitive, the program's filters are written in upper case). Accepts the
