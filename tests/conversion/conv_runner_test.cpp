@@ -1,7 +1,7 @@
 #include "conversion/ConvRunner.h"
 #include "conversion/Normalize.h"
 #include "inspect/MP3WavComm.h"
-#include "platform/UserDialogs.h"
+#include "platform/ModalResults.h"
 #include "settings/Config.h"
 #include "support/TestMedia.h"
 

@@ -1,4 +1,4 @@
-#include "xaudio/SdlAudioLock.h"
+#include "platform/SdlAudioLock.h"
 
 #include "platform/DynamicLibrary.h"
 

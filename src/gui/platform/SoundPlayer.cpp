@@ -1,6 +1,6 @@
 #include "platform/SoundPlayer.h"
 
-#include "xaudio/SdlAudioLock.h"
+#include "platform/SdlAudioLock.h"
 
 #include <QCoreApplication>
 #include <QDir>
