@@ -6,13 +6,14 @@
 #include "xaudio.h"
 
 #include <atomic>
+#include <cstdint>
 #include <cstring>
 #include <fcntl.h>
 #include <memory>
 #include <mutex>
 #include <new>
 #include <optional>
-#include <unordered_map>
+#include <vector>
 
 namespace {
 
@@ -103,20 +104,80 @@ std::optional<Args> ArgumentsOf(int code) {
     }
 }
 
-// The players that exist, so that a stale or foreign handle is refused instead of used.
-std::mutex gPlayersMutex;
-std::unordered_map<const XA_Player *, std::shared_ptr<Player>> gPlayers;
+// The players that exist. A handle names a slot and the generation of its occupant: a slot
+// is reused once its player is deleted, but under a new generation, so the old handle stays
+// refused for good instead of reaching the next player there.
+class PlayerTable {
+public:
+    XA_Player *add(std::shared_ptr<Player> player) {
+        std::lock_guard lock(mutex_);
+        size_t index = 0;
+        while (index < slots_.size() && slots_[index].player)
+            ++index;
+        if (index == kMaxSlots)
+            throw std::bad_alloc();
+        if (index == slots_.size())
+            slots_.emplace_back();
+        slots_[index].player = std::move(player);
+        return handleOf(index);
+    }
+
+    std::shared_ptr<Player> find(const XA_Player *handle) {
+        std::lock_guard lock(mutex_);
+        const Slot *slot = slotOf(handle);
+        return slot ? slot->player : nullptr;
+    }
+
+    // The player, now out of the table; null for an unknown handle. A player is not taken
+    // from its own thread, where deleting it would wait for itself: *onOwnThread tells so.
+    std::shared_ptr<Player> take(const XA_Player *handle, bool *onOwnThread) {
+        std::lock_guard lock(mutex_);
+        Slot *slot = slotOf(handle);
+        *onOwnThread = slot && slot->player->onPlayerThread();
+        if (!slot || *onOwnThread)
+            return nullptr;
+        ++slot->generation;
+        return std::move(slot->player);
+    }
+
+private:
+    // The low bits of a handle hold the slot number plus one (so no handle is null), the
+    // others the generation.
+    static constexpr unsigned kIndexBits = 16;
+    static constexpr size_t kMaxSlots = (size_t(1) << kIndexBits) - 1;
+
+    struct Slot {
+        uintptr_t generation = 1;
+        std::shared_ptr<Player> player;
+    };
+
+    XA_Player *handleOf(size_t index) const {
+        const uintptr_t value = slots_[index].generation << kIndexBits | uintptr_t(index + 1);
+        return reinterpret_cast<XA_Player *>(value);
+    }
+
+    Slot *slotOf(const XA_Player *handle) {
+        const uintptr_t value = reinterpret_cast<uintptr_t>(handle);
+        const uintptr_t number = value & kMaxSlots;
+        if (number == 0 || number > slots_.size())
+            return nullptr;
+        Slot &slot = slots_[number - 1];
+        const uintptr_t generation = value >> kIndexBits;
+        return slot.player && (slot.generation & (UINTPTR_MAX >> kIndexBits)) == generation
+                   ? &slot
+                   : nullptr;
+    }
+
+    std::mutex mutex_;
+    std::vector<Slot> slots_;
+};
+
+PlayerTable gPlayers;
 // The second parameter of every notification: which player it belongs to, never reused.
 std::atomic<intptr_t> gNextTag{0x58410001};
 
-XA_Player *HandleOf(const Player *player) {
-    return reinterpret_cast<XA_Player *>(const_cast<Player *>(player));
-}
-
 std::shared_ptr<Player> Find(const XA_Player *handle) {
-    std::lock_guard lock(gPlayersMutex);
-    const auto found = gPlayers.find(handle);
-    return found == gPlayers.end() ? nullptr : found->second;
+    return gPlayers.find(handle);
 }
 
 template <typename Body> int Guarded(Body &&body) noexcept {
@@ -175,31 +236,19 @@ int player_new(XA_Player **player, const XA_NotifyTarget *target) {
     if (!player || !target || !target->post)
         return XA_ERROR_INVALID_PARAMETERS;
     return Guarded([&] {
-        auto created = std::make_shared<Player>(*target, gNextTag++);
-        XA_Player *handle = HandleOf(created.get());
-        {
-            std::lock_guard lock(gPlayersMutex);
-            gPlayers.emplace(handle, std::move(created));
-        }
-        *player = handle;
+        *player = gPlayers.add(std::make_shared<Player>(*target, gNextTag++));
         return XA_SUCCESS;
     });
 }
 
 int player_delete(XA_Player *handle) {
     return Guarded([&] {
-        std::shared_ptr<Player> player;
-        {
-            std::lock_guard lock(gPlayersMutex);
-            const auto found = gPlayers.find(handle);
-            if (found == gPlayers.end())
-                return XA_ERROR_INVALID_PLAYER;
-            // From inside its own post() the player would wait for itself.
-            if (found->second->onPlayerThread())
-                return XA_FAILURE;
-            player = std::move(found->second);
-            gPlayers.erase(found);
-        }
+        bool onOwnThread = false;
+        const std::shared_ptr<Player> player = gPlayers.take(handle, &onOwnThread);
+        if (onOwnThread)
+            return XA_FAILURE;
+        if (!player)
+            return XA_ERROR_INVALID_PLAYER;
         player->shutdown();
         return XA_SUCCESS;
     });

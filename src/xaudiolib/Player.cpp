@@ -6,8 +6,10 @@
 #include <algorithm>
 #include <future>
 #include <new>
+#include <span>
 #include <sys/resource.h>
 #include <unistd.h>
+#include <unordered_map>
 
 namespace xa {
 
@@ -44,6 +46,21 @@ constexpr ModuleInfo kOutputModules[] = {
 constexpr ModuleInfo kCodecModules[] = {
     {0, "mpg123", "MPEG audio decoder (libmpg123)"},
 };
+
+std::span<const ModuleInfo> ModulesOf(int notification) {
+    switch (notification) {
+    case XA_MSG_NOTIFY_INPUT_MODULE_INFO:
+        return kInputModules;
+    case XA_MSG_NOTIFY_OUTPUT_MODULE_INFO:
+        return kOutputModules;
+    default:
+        return kCodecModules;
+    }
+}
+
+bool ValidModule(int id) {
+    return id >= XA_MODULE_AUTO && id <= 1;
+}
 
 // Niceness added to the thread's own for each priority. Only lowering is possible without
 // privileges, so the top two levels leave the thread as it was started.
@@ -212,232 +229,212 @@ void Player::step() {
     }
 }
 
-void Player::handle(const Command &c) {
-    switch (c.code) {
-    case XA_MSG_COMMAND_SYNC: {
-        Notification n = Make(XA_MSG_NOTIFY_ACK);
-        n.message.data.ack.command = uint8_t(c.code);
-        post(std::move(n));
-        break;
-    }
-    case XA_MSG_COMMAND_PING: {
-        Notification n = Make(XA_MSG_NOTIFY_PONG);
-        n.message.data.pong.tag = uint32_t(c.i1);
-        post(std::move(n));
-        break;
-    }
-    case XA_MSG_COMMAND_PLAY:
-        play();
-        break;
-    case XA_MSG_COMMAND_PAUSE:
-        pause();
-        break;
-    case XA_MSG_COMMAND_STOP:
-        stop();
-        break;
-    case XA_MSG_COMMAND_INPUT_SEEK:
-        seek(c.i1, c.i2);
-        break;
-    case XA_MSG_COMMAND_INPUT_OPEN:
-        openInput(c.s1);
-        break;
-    case XA_MSG_COMMAND_INPUT_CLOSE:
-        if (!closeInput())
-            nack(c.code, XA_ERROR_NO_INPUT);
-        break;
-    case XA_MSG_COMMAND_INPUT_MODULE_QUERY:
-    case XA_MSG_COMMAND_OUTPUT_MODULE_QUERY:
-    case XA_MSG_COMMAND_CODEC_MODULE_QUERY: {
-        const int code =
-            c.code == XA_MSG_COMMAND_INPUT_MODULE_QUERY    ? XA_MSG_NOTIFY_INPUT_MODULE_INFO
-            : c.code == XA_MSG_COMMAND_OUTPUT_MODULE_QUERY ? XA_MSG_NOTIFY_OUTPUT_MODULE_INFO
-                                                           : XA_MSG_NOTIFY_CODEC_MODULE_INFO;
-        const size_t count = code == XA_MSG_NOTIFY_INPUT_MODULE_INFO    ? std::size(kInputModules)
-                             : code == XA_MSG_NOTIFY_OUTPUT_MODULE_INFO ? std::size(kOutputModules)
-                                                                        : std::size(kCodecModules);
-        if (c.i1 < 0 || size_t(c.i1) >= count)
-            nack(c.code, XA_ERROR_INVALID_PARAMETERS);
-        else
-            postModuleInfo(code, c.i1);
-        break;
-    }
-    case XA_MSG_COMMAND_INPUT_MODULES_LIST:
-        for (const ModuleInfo &m : kInputModules)
-            postModuleInfo(XA_MSG_NOTIFY_INPUT_MODULE_INFO, m.id);
-        break;
-    case XA_MSG_COMMAND_OUTPUT_MODULES_LIST:
-        for (const ModuleInfo &m : kOutputModules)
-            postModuleInfo(XA_MSG_NOTIFY_OUTPUT_MODULE_INFO, m.id);
-        break;
-    case XA_MSG_COMMAND_CODEC_MODULES_LIST:
-        for (const ModuleInfo &m : kCodecModules)
-            postModuleInfo(XA_MSG_NOTIFY_CODEC_MODULE_INFO, m.id);
-        break;
-    case XA_MSG_COMMAND_OUTPUT_OPEN:
-        openOutput(c.s1, c.outputFd);
-        break;
-    case XA_MSG_COMMAND_OUTPUT_CLOSE:
-        if (!output_) {
-            nack(c.code, XA_FAILURE);
-        } else {
-            if (state_ == XA_PLAYER_STATE_PLAYING || state_ == XA_PLAYER_STATE_PAUSED) {
-                // What the sound output still held is lost; go back to what was heard.
-                const int64_t heard = heardFrames();
-                draining_ = false;
-                setState(XA_PLAYER_STATE_STOPPED);
-                try {
-                    position_ = decoder_->seek(heard);
-                } catch (const Error &error) {
-                    postError(error);
-                }
-            }
-            closeOutput();
-        }
-        break;
-    case XA_MSG_COMMAND_OUTPUT_MUTE:
-    case XA_MSG_COMMAND_OUTPUT_UNMUTE:
-        muted_ = c.code == XA_MSG_COMMAND_OUTPUT_MUTE;
-        applyGain();
-        break;
-    case XA_MSG_COMMAND_OUTPUT_RESET:
-        if (output_)
-            output_->discard();
-        else
-            nack(c.code, XA_FAILURE);
-        break;
-    case XA_MSG_SET_PLAYER_MODE:
-        playerMode_ = c.i1;
-        break;
-    case XA_MSG_GET_PLAYER_MODE: {
-        Notification n = Make(XA_MSG_NOTIFY_PLAYER_MODE);
-        n.message.data.mode.mode = playerMode_;
-        post(std::move(n));
-        break;
-    }
-    case XA_MSG_SET_PLAYER_ENVIRONMENT_INTEGER:
-        environment_[c.s1] = c.i1;
-        break;
-    case XA_MSG_SET_PLAYER_ENVIRONMENT_STRING:
-        environment_[c.s1] = c.s2;
-        break;
-    case XA_MSG_GET_PLAYER_ENVIRONMENT_INTEGER:
-    case XA_MSG_GET_PLAYER_ENVIRONMENT_STRING:
-        getEnvironment(c.code, c.s1);
-        break;
-    case XA_MSG_UNSET_PLAYER_ENVIRONMENT:
-        if (environment_.erase(c.s1) == 0)
-            nack(c.code, XA_ERROR_INVALID_PARAMETERS);
-        break;
-    case XA_MSG_SET_INPUT_NAME:
-        defaultInputName_ = c.s1;
-        break;
-    case XA_MSG_GET_INPUT_NAME:
-        postName(XA_MSG_NOTIFY_INPUT_NAME, decoder_ ? inputName_ : defaultInputName_);
-        break;
-    case XA_MSG_SET_INPUT_MODULE:
-    case XA_MSG_SET_OUTPUT_MODULE:
-        if (c.i1 < XA_MODULE_AUTO || c.i1 > 1)
-            nack(c.code, XA_ERROR_INVALID_PARAMETERS);
-        else
-            (c.code == XA_MSG_SET_INPUT_MODULE ? inputModule_ : outputModule_) = c.i1;
-        break;
-    case XA_MSG_GET_INPUT_MODULE:
-    case XA_MSG_GET_OUTPUT_MODULE: {
-        const bool input = c.code == XA_MSG_GET_INPUT_MODULE;
-        Notification n = Make(input ? XA_MSG_NOTIFY_INPUT_MODULE : XA_MSG_NOTIFY_OUTPUT_MODULE);
-        n.message.data.module.id = int16_t(input ? (decoder_ ? decoder_->module() : inputModule_)
-                                           : output_ ? output_->module()
-                                                     : outputModule_);
-        post(std::move(n));
-        break;
-    }
-    case XA_MSG_SET_INPUT_POSITION_RANGE:
-        if (c.i1 <= 0) {
-            nack(c.code, XA_ERROR_INVALID_PARAMETERS);
-        } else {
-            range_ = c.i1;
-            reportPosition(true);
-        }
-        break;
-    case XA_MSG_GET_INPUT_POSITION_RANGE: {
-        Notification n = Make(XA_MSG_NOTIFY_INPUT_POSITION_RANGE);
-        n.message.data.position_range.range = range_;
-        post(std::move(n));
-        break;
-    }
-    case XA_MSG_SET_INPUT_TIMECODE_GRANULARITY:
-        if (c.i1 <= 0)
-            nack(c.code, XA_ERROR_INVALID_PARAMETERS);
-        else
-            granularityMs_ = c.i1;
-        break;
-    case XA_MSG_GET_INPUT_TIMECODE_GRANULARITY: {
-        Notification n = Make(XA_MSG_NOTIFY_INPUT_TIMECODE_GRANULARITY);
-        n.message.data.timecode_granularity.granularity = uint32_t(granularityMs_);
-        post(std::move(n));
-        break;
-    }
-    case XA_MSG_SET_OUTPUT_NAME:
-        defaultOutputName_ = c.s1;
-        break;
-    case XA_MSG_GET_OUTPUT_NAME:
-        postName(XA_MSG_NOTIFY_OUTPUT_NAME, output_ ? outputName_ : defaultOutputName_);
-        break;
-    case XA_MSG_SET_OUTPUT_VOLUME:
-        setVolume(c.i1, c.i2, c.i3);
-        break;
-    case XA_MSG_GET_OUTPUT_VOLUME: {
-        Notification n = Make(XA_MSG_NOTIFY_OUTPUT_VOLUME);
-        n.message.data.volume = {uint8_t(masterLevel_), uint8_t(pcmLevel_), uint8_t(balance_)};
-        post(std::move(n));
-        break;
-    }
-    case XA_MSG_GET_OUTPUT_CHANNELS:
-        postByte(XA_MSG_NOTIFY_OUTPUT_CHANNELS, uint8_t(outputChannels_));
-        break;
-    case XA_MSG_GET_OUTPUT_PORTS:
+template <typename Fill> void Player::answer(int code, Fill &&fill) {
+    Notification n = Make(code);
+    fill(n.message.data);
+    post(std::move(n));
+}
+
+// Each command's work on the player thread. Commands missing from the table (filters, module
+// registration, module messages, draining and the output channel, port and quality choices)
+// have nothing to act on here and are refused.
+void Player::handle(const Command &command) {
+    using Handler = void (*)(Player &, const Command &);
+    static const std::unordered_map<int, Handler> kHandlers = {
+        {XA_MSG_COMMAND_SYNC,
+         [](Player &p, const Command &c) {
+             p.answer(XA_MSG_NOTIFY_ACK, [&](auto &d) { d.ack.command = uint8_t(c.code); });
+         }},
+        {XA_MSG_COMMAND_PING,
+         [](Player &p, const Command &c) {
+             p.answer(XA_MSG_NOTIFY_PONG, [&](auto &d) { d.pong.tag = uint32_t(c.i1); });
+         }},
+        {XA_MSG_COMMAND_PLAY, [](Player &p, const Command &) { p.play(); }},
+        {XA_MSG_COMMAND_PAUSE, [](Player &p, const Command &) { p.pause(); }},
+        {XA_MSG_COMMAND_STOP, [](Player &p, const Command &) { p.stop(); }},
+        {XA_MSG_COMMAND_INPUT_SEEK, [](Player &p, const Command &c) { p.seek(c.i1, c.i2); }},
+        {XA_MSG_COMMAND_INPUT_OPEN, [](Player &p, const Command &c) { p.openInput(c.s1); }},
+        {XA_MSG_COMMAND_INPUT_CLOSE,
+         [](Player &p, const Command &c) {
+             if (!p.closeInput())
+                 p.nack(c.code, XA_ERROR_NO_INPUT);
+         }},
+        {XA_MSG_COMMAND_INPUT_MODULE_QUERY,
+         [](Player &p, const Command &c) { p.queryModule(c, XA_MSG_NOTIFY_INPUT_MODULE_INFO); }},
+        {XA_MSG_COMMAND_OUTPUT_MODULE_QUERY,
+         [](Player &p, const Command &c) { p.queryModule(c, XA_MSG_NOTIFY_OUTPUT_MODULE_INFO); }},
+        {XA_MSG_COMMAND_CODEC_MODULE_QUERY,
+         [](Player &p, const Command &c) { p.queryModule(c, XA_MSG_NOTIFY_CODEC_MODULE_INFO); }},
+        {XA_MSG_COMMAND_INPUT_MODULES_LIST,
+         [](Player &p, const Command &) { p.listModules(XA_MSG_NOTIFY_INPUT_MODULE_INFO); }},
+        {XA_MSG_COMMAND_OUTPUT_MODULES_LIST,
+         [](Player &p, const Command &) { p.listModules(XA_MSG_NOTIFY_OUTPUT_MODULE_INFO); }},
+        {XA_MSG_COMMAND_CODEC_MODULES_LIST,
+         [](Player &p, const Command &) { p.listModules(XA_MSG_NOTIFY_CODEC_MODULE_INFO); }},
+        {XA_MSG_COMMAND_OUTPUT_OPEN,
+         [](Player &p, const Command &c) { p.openOutput(c.s1, c.outputFd); }},
+        {XA_MSG_COMMAND_OUTPUT_CLOSE, [](Player &p, const Command &) { p.closeOutputAsked(); }},
+        {XA_MSG_COMMAND_OUTPUT_MUTE, [](Player &p, const Command &) { p.setMuted(true); }},
+        {XA_MSG_COMMAND_OUTPUT_UNMUTE, [](Player &p, const Command &) { p.setMuted(false); }},
+        {XA_MSG_COMMAND_OUTPUT_RESET,
+         [](Player &p, const Command &c) {
+             if (p.output_)
+                 p.output_->discard();
+             else
+                 p.nack(c.code, XA_FAILURE);
+         }},
+        {XA_MSG_SET_PLAYER_MODE, [](Player &p, const Command &c) { p.playerMode_ = c.i1; }},
+        {XA_MSG_GET_PLAYER_MODE,
+         [](Player &p, const Command &) {
+             p.answer(XA_MSG_NOTIFY_PLAYER_MODE, [&](auto &d) { d.mode.mode = p.playerMode_; });
+         }},
+        {XA_MSG_SET_PLAYER_ENVIRONMENT_INTEGER,
+         [](Player &p, const Command &c) { p.environment_[c.s1] = c.i1; }},
+        {XA_MSG_SET_PLAYER_ENVIRONMENT_STRING,
+         [](Player &p, const Command &c) { p.environment_[c.s1] = c.s2; }},
+        {XA_MSG_GET_PLAYER_ENVIRONMENT_INTEGER,
+         [](Player &p, const Command &c) { p.getEnvironment(c.code, c.s1); }},
+        {XA_MSG_GET_PLAYER_ENVIRONMENT_STRING,
+         [](Player &p, const Command &c) { p.getEnvironment(c.code, c.s1); }},
+        {XA_MSG_UNSET_PLAYER_ENVIRONMENT,
+         [](Player &p, const Command &c) {
+             if (p.environment_.erase(c.s1) == 0)
+                 p.nack(c.code, XA_ERROR_INVALID_PARAMETERS);
+         }},
+        {XA_MSG_SET_INPUT_NAME, [](Player &p, const Command &c) { p.defaultInputName_ = c.s1; }},
+        {XA_MSG_GET_INPUT_NAME,
+         [](Player &p, const Command &) {
+             p.postName(XA_MSG_NOTIFY_INPUT_NAME, p.decoder_ ? p.inputName_ : p.defaultInputName_);
+         }},
+        {XA_MSG_SET_INPUT_MODULE,
+         [](Player &p, const Command &c) { p.setChecked(c, ValidModule(c.i1), p.inputModule_); }},
+        {XA_MSG_GET_INPUT_MODULE,
+         [](Player &p, const Command &) {
+             const int id = p.decoder_ ? p.decoder_->module() : p.inputModule_;
+             p.answer(XA_MSG_NOTIFY_INPUT_MODULE, [&](auto &d) { d.module.id = int16_t(id); });
+         }},
+        {XA_MSG_SET_INPUT_POSITION_RANGE,
+         [](Player &p, const Command &c) {
+             if (p.setChecked(c, c.i1 > 0, p.range_))
+                 p.reportPosition(true);
+         }},
+        {XA_MSG_GET_INPUT_POSITION_RANGE,
+         [](Player &p, const Command &) {
+             p.answer(XA_MSG_NOTIFY_INPUT_POSITION_RANGE,
+                      [&](auto &d) { d.position_range.range = p.range_; });
+         }},
+        {XA_MSG_SET_INPUT_TIMECODE_GRANULARITY,
+         [](Player &p, const Command &c) { p.setChecked(c, c.i1 > 0, p.granularityMs_); }},
+        {XA_MSG_GET_INPUT_TIMECODE_GRANULARITY,
+         [](Player &p, const Command &) {
+             p.answer(XA_MSG_NOTIFY_INPUT_TIMECODE_GRANULARITY, [&](auto &d) {
+                 d.timecode_granularity.granularity = uint32_t(p.granularityMs_);
+             });
+         }},
+        {XA_MSG_SET_OUTPUT_NAME, [](Player &p, const Command &c) { p.defaultOutputName_ = c.s1; }},
+        {XA_MSG_GET_OUTPUT_NAME,
+         [](Player &p, const Command &) {
+             p.postName(XA_MSG_NOTIFY_OUTPUT_NAME, p.output_ ? p.outputName_ : p.defaultOutputName_);
+         }},
+        {XA_MSG_SET_OUTPUT_MODULE,
+         [](Player &p, const Command &c) { p.setChecked(c, ValidModule(c.i1), p.outputModule_); }},
+        {XA_MSG_GET_OUTPUT_MODULE,
+         [](Player &p, const Command &) {
+             const int id = p.output_ ? p.output_->module() : p.outputModule_;
+             p.answer(XA_MSG_NOTIFY_OUTPUT_MODULE, [&](auto &d) { d.module.id = int16_t(id); });
+         }},
+        {XA_MSG_SET_OUTPUT_VOLUME,
+         [](Player &p, const Command &c) { p.setVolume(c.i1, c.i2, c.i3); }},
+        {XA_MSG_GET_OUTPUT_VOLUME,
+         [](Player &p, const Command &) { p.postVolume(XA_MSG_NOTIFY_OUTPUT_VOLUME); }},
+        {XA_MSG_GET_OUTPUT_CHANNELS,
+         [](Player &p, const Command &) {
+             p.postByte(XA_MSG_NOTIFY_OUTPUT_CHANNELS, uint8_t(p.outputChannels_));
+         }},
         // One fixed port: there is nothing to choose between.
-        postByte(XA_MSG_NOTIFY_OUTPUT_PORTS, 0);
-        break;
-    case XA_MSG_GET_CODEC_QUALITY:
+        {XA_MSG_GET_OUTPUT_PORTS,
+         [](Player &p, const Command &) { p.postByte(XA_MSG_NOTIFY_OUTPUT_PORTS, 0); }},
         // Decoding always runs at full quality.
-        postByte(XA_MSG_NOTIFY_CODEC_QUALITY, 0);
-        break;
-    case XA_MSG_SET_CODEC_EQUALIZER:
-        equalizer_ = c.equalizer;
-        if (decoder_)
-            decoder_->setEqualizer(equalizer_ ? &*equalizer_ : nullptr);
-        break;
-    case XA_MSG_GET_CODEC_EQUALIZER: {
-        Notification n = Make(XA_MSG_NOTIFY_CODEC_EQUALIZER);
-        n.equalizer = equalizer_;
-        post(std::move(n));
-        break;
+        {XA_MSG_GET_CODEC_QUALITY,
+         [](Player &p, const Command &) { p.postByte(XA_MSG_NOTIFY_CODEC_QUALITY, 0); }},
+        {XA_MSG_SET_CODEC_EQUALIZER,
+         [](Player &p, const Command &c) {
+             p.equalizer_ = c.equalizer;
+             if (p.decoder_)
+                 p.decoder_->setEqualizer(p.equalizer_ ? &*p.equalizer_ : nullptr);
+         }},
+        {XA_MSG_GET_CODEC_EQUALIZER,
+         [](Player &p, const Command &) {
+             Notification n = Make(XA_MSG_NOTIFY_CODEC_EQUALIZER);
+             n.equalizer = p.equalizer_;
+             p.post(std::move(n));
+         }},
+        {XA_MSG_SET_NOTIFICATION_MASK,
+         [](Player &p, const Command &c) { p.mask_ = uint32_t(c.i1); }},
+        {XA_MSG_GET_NOTIFICATION_MASK,
+         [](Player &p, const Command &) {
+             p.answer(XA_MSG_NOTIFY_NOTIFICATION_MASK,
+                      [&](auto &d) { d.notification_mask.mask = p.mask_; });
+         }},
+        {XA_MSG_SET_DEBUG_LEVEL,
+         [](Player &p, const Command &c) {
+             p.setChecked(c, c.i1 >= 0 && c.i1 <= 255, p.debugLevel_);
+         }},
+        {XA_MSG_GET_DEBUG_LEVEL,
+         [](Player &p, const Command &) {
+             p.postByte(XA_MSG_NOTIFY_DEBUG_LEVEL, uint8_t(p.debugLevel_));
+         }},
+    };
+    const auto found = kHandlers.find(command.code);
+    if (found != kHandlers.end())
+        found->second(*this, command);
+    else
+        nack(command.code, XA_ERROR_NOT_SUPPORTED);
+}
+
+bool Player::setChecked(const Command &command, bool valid, int &value) {
+    if (!valid) {
+        nack(command.code, XA_ERROR_INVALID_PARAMETERS);
+        return false;
     }
-    case XA_MSG_SET_NOTIFICATION_MASK:
-        mask_ = uint32_t(c.i1);
-        break;
-    case XA_MSG_GET_NOTIFICATION_MASK: {
-        Notification n = Make(XA_MSG_NOTIFY_NOTIFICATION_MASK);
-        n.message.data.notification_mask.mask = mask_;
-        post(std::move(n));
-        break;
+    value = command.i1;
+    return true;
+}
+
+void Player::queryModule(const Command &command, int notification) {
+    if (command.i1 < 0 || size_t(command.i1) >= ModulesOf(notification).size())
+        nack(command.code, XA_ERROR_INVALID_PARAMETERS);
+    else
+        postModuleInfo(notification, command.i1);
+}
+
+void Player::listModules(int notification) {
+    for (const ModuleInfo &m : ModulesOf(notification))
+        postModuleInfo(notification, m.id);
+}
+
+void Player::closeOutputAsked() {
+    if (!output_) {
+        nack(XA_MSG_COMMAND_OUTPUT_CLOSE, XA_FAILURE);
+        return;
     }
-    case XA_MSG_SET_DEBUG_LEVEL:
-        if (c.i1 < 0 || c.i1 > 255)
-            nack(c.code, XA_ERROR_INVALID_PARAMETERS);
-        else
-            debugLevel_ = c.i1;
-        break;
-    case XA_MSG_GET_DEBUG_LEVEL:
-        postByte(XA_MSG_NOTIFY_DEBUG_LEVEL, uint8_t(debugLevel_));
-        break;
-    default:
-        // Filters, module registration, module messages, draining and the output channel,
-        // port and quality choices: none of them exists here.
-        nack(c.code, XA_ERROR_NOT_SUPPORTED);
-        break;
+    if (state_ == XA_PLAYER_STATE_PLAYING || state_ == XA_PLAYER_STATE_PAUSED) {
+        // What the sound output still held is lost; go back to what was heard.
+        const int64_t heard = heardFrames();
+        draining_ = false;
+        setState(XA_PLAYER_STATE_STOPPED);
+        try {
+            position_ = decoder_->seek(heard);
+        } catch (const Error &error) {
+            postError(error);
+        }
     }
+    closeOutput();
+}
+
+void Player::setMuted(bool muted) {
+    muted_ = muted;
+    applyGain();
 }
 
 void Player::play() {
@@ -646,11 +643,8 @@ void Player::setVolume(int pcm, int balance, int master) {
     if (master >= 0)
         masterLevel_ = master;
     applyGain();
-    for (const int code : {XA_MSG_NOTIFY_OUTPUT_VOLUME, XA_MSG_NOTIFY_OUTPUT_MASTER_LEVEL}) {
-        Notification n = Make(code);
-        n.message.data.volume = {uint8_t(masterLevel_), uint8_t(pcmLevel_), uint8_t(balance_)};
-        post(std::move(n), XA_NOTIFY_MASK_VOLUME);
-    }
+    postVolume(XA_MSG_NOTIFY_OUTPUT_VOLUME, XA_NOTIFY_MASK_VOLUME);
+    postVolume(XA_MSG_NOTIFY_OUTPUT_MASTER_LEVEL, XA_NOTIFY_MASK_VOLUME);
 }
 
 void Player::getEnvironment(int code, const std::string &name) {
@@ -761,6 +755,12 @@ void Player::postByte(int code, uint8_t value, uint32_t maskBit) {
     post(std::move(n), maskBit);
 }
 
+void Player::postVolume(int code, uint32_t maskBit) {
+    Notification n = Make(code);
+    n.message.data.volume = {uint8_t(masterLevel_), uint8_t(pcmLevel_), uint8_t(balance_)};
+    post(std::move(n), maskBit);
+}
+
 void Player::postName(int code, const std::string &name, uint32_t maskBit) {
     Notification n = Make(code);
     n.text1 = name;
@@ -768,13 +768,11 @@ void Player::postName(int code, const std::string &name, uint32_t maskBit) {
 }
 
 void Player::postModuleInfo(int code, int id) {
-    const ModuleInfo *modules = code == XA_MSG_NOTIFY_INPUT_MODULE_INFO    ? kInputModules
-                                : code == XA_MSG_NOTIFY_OUTPUT_MODULE_INFO ? kOutputModules
-                                                                           : kCodecModules;
+    const ModuleInfo &module = ModulesOf(code)[size_t(id)];
     Notification n = Make(code);
     n.message.data.module_info.id = uint8_t(id);
-    n.text1 = modules[id].name;
-    n.text2 = modules[id].description;
+    n.text1 = module.name;
+    n.text2 = module.description;
     post(std::move(n));
 }
 

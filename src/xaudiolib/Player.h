@@ -80,6 +80,13 @@ private:
     void closeOutput();
     void setVolume(int pcm, int balance, int master);
     void getEnvironment(int code, const std::string &name);
+    void queryModule(const Command &command, int notification);
+    void listModules(int notification);
+    // Rewinds to what was heard when playing, then closes the output.
+    void closeOutputAsked();
+    void setMuted(bool muted);
+    // Takes the command's integer into value when valid, else refuses the command.
+    bool setChecked(const Command &command, bool valid, int &value);
 
     // Helpers of the commands.
     void configureOutput();
@@ -92,7 +99,10 @@ private:
 
     // Notifications; a non-zero mask bit makes it one the notification mask can silence.
     void post(Notification &&notification, uint32_t maskBit = 0);
+    // An answer to a request, whose data fill() sets; the mask never silences it.
+    template <typename Fill> void answer(int code, Fill &&fill);
     void postByte(int code, uint8_t value, uint32_t maskBit = 0);
+    void postVolume(int code, uint32_t maskBit = 0);
     void postName(int code, const std::string &name, uint32_t maskBit = 0);
     void postModuleInfo(int code, int id);
     // Tells that the stream ends early (a progress notification with one of the

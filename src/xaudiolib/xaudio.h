@@ -64,39 +64,39 @@ typedef struct XA_Player XA_Player;
 /* Command codes for control_message_send_*; the suffix of the entry point names the
  * arguments after the code (N none, I integer, S text, P pointer). */
 enum {
-    XA_MSG_COMMAND_SYNC = 2,                  /* N */
-    XA_MSG_COMMAND_PING = 3,                  /* I tag */
-    XA_MSG_COMMAND_PLAY = 4,                  /* N */
-    XA_MSG_COMMAND_PAUSE = 5,                 /* N */
-    XA_MSG_COMMAND_STOP = 6,                  /* N */
-    XA_MSG_COMMAND_INPUT_SEEK = 7,            /* II offset, range: go to offset/range */
-    XA_MSG_COMMAND_INPUT_OPEN = 8,            /* S path */
-    XA_MSG_COMMAND_INPUT_CLOSE = 9,           /* N */
-    XA_MSG_COMMAND_INPUT_SEND_MESSAGE = 10,   /* IPI type, data, size */
-    XA_MSG_COMMAND_INPUT_ADD_FILTER = 11,     /* SI name, where */
-    XA_MSG_COMMAND_INPUT_REMOVE_FILTER = 12,  /* SI */
-    XA_MSG_COMMAND_INPUT_FILTERS_LIST = 13,   /* N */
-    XA_MSG_COMMAND_INPUT_MODULE_REGISTER = 14, /* S */
-    XA_MSG_COMMAND_INPUT_MODULE_QUERY = 15,   /* I */
-    XA_MSG_COMMAND_INPUT_MODULES_LIST = 16,   /* N */
-    XA_MSG_COMMAND_OUTPUT_OPEN = 17,          /* S name: "wav:PATH" or "wavfd:N", a WAV file */
-    XA_MSG_COMMAND_OUTPUT_CLOSE = 18,         /* N */
-    XA_MSG_COMMAND_OUTPUT_SEND_MESSAGE = 19,  /* IPI */
-    XA_MSG_COMMAND_OUTPUT_MUTE = 20,          /* N */
-    XA_MSG_COMMAND_OUTPUT_UNMUTE = 21,        /* N */
-    XA_MSG_COMMAND_OUTPUT_RESET = 22,         /* N */
-    XA_MSG_COMMAND_OUTPUT_DRAIN = 23,         /* N */
-    XA_MSG_COMMAND_OUTPUT_ADD_FILTER = 24,    /* SI */
-    XA_MSG_COMMAND_OUTPUT_REMOVE_FILTER = 25, /* SI */
-    XA_MSG_COMMAND_OUTPUT_FILTERS_LIST = 26,  /* N */
+    XA_MSG_COMMAND_SYNC = 2,                    /* N */
+    XA_MSG_COMMAND_PING = 3,                    /* I tag */
+    XA_MSG_COMMAND_PLAY = 4,                    /* N */
+    XA_MSG_COMMAND_PAUSE = 5,                   /* N */
+    XA_MSG_COMMAND_STOP = 6,                    /* N */
+    XA_MSG_COMMAND_INPUT_SEEK = 7,              /* II offset, range: go to offset/range */
+    XA_MSG_COMMAND_INPUT_OPEN = 8,              /* S path */
+    XA_MSG_COMMAND_INPUT_CLOSE = 9,             /* N */
+    XA_MSG_COMMAND_INPUT_SEND_MESSAGE = 10,     /* IPI type, data, size */
+    XA_MSG_COMMAND_INPUT_ADD_FILTER = 11,       /* SI name, where */
+    XA_MSG_COMMAND_INPUT_REMOVE_FILTER = 12,    /* SI */
+    XA_MSG_COMMAND_INPUT_FILTERS_LIST = 13,     /* N */
+    XA_MSG_COMMAND_INPUT_MODULE_REGISTER = 14,  /* S */
+    XA_MSG_COMMAND_INPUT_MODULE_QUERY = 15,     /* I */
+    XA_MSG_COMMAND_INPUT_MODULES_LIST = 16,     /* N */
+    XA_MSG_COMMAND_OUTPUT_OPEN = 17,            /* S name: "wav:PATH" or "wavfd:N", a WAV file */
+    XA_MSG_COMMAND_OUTPUT_CLOSE = 18,           /* N */
+    XA_MSG_COMMAND_OUTPUT_SEND_MESSAGE = 19,    /* IPI */
+    XA_MSG_COMMAND_OUTPUT_MUTE = 20,            /* N */
+    XA_MSG_COMMAND_OUTPUT_UNMUTE = 21,          /* N */
+    XA_MSG_COMMAND_OUTPUT_RESET = 22,           /* N */
+    XA_MSG_COMMAND_OUTPUT_DRAIN = 23,           /* N */
+    XA_MSG_COMMAND_OUTPUT_ADD_FILTER = 24,      /* SI */
+    XA_MSG_COMMAND_OUTPUT_REMOVE_FILTER = 25,   /* SI */
+    XA_MSG_COMMAND_OUTPUT_FILTERS_LIST = 26,    /* N */
     XA_MSG_COMMAND_OUTPUT_MODULE_REGISTER = 27, /* S */
-    XA_MSG_COMMAND_OUTPUT_MODULE_QUERY = 28,  /* I */
-    XA_MSG_COMMAND_OUTPUT_MODULES_LIST = 29,  /* N */
-    XA_MSG_COMMAND_CODEC_SEND_MESSAGE = 30,   /* IPI */
-    XA_MSG_COMMAND_CODEC_MODULE_REGISTER = 31, /* S */
-    XA_MSG_COMMAND_CODEC_MODULE_QUERY = 32,   /* I */
-    XA_MSG_COMMAND_CODEC_MODULES_LIST = 33,   /* N */
-    XA_MSG_SET_PLAYER_MODE = 34,              /* I */
+    XA_MSG_COMMAND_OUTPUT_MODULE_QUERY = 28,    /* I */
+    XA_MSG_COMMAND_OUTPUT_MODULES_LIST = 29,    /* N */
+    XA_MSG_COMMAND_CODEC_SEND_MESSAGE = 30,     /* IPI */
+    XA_MSG_COMMAND_CODEC_MODULE_REGISTER = 31,  /* S */
+    XA_MSG_COMMAND_CODEC_MODULE_QUERY = 32,     /* I */
+    XA_MSG_COMMAND_CODEC_MODULES_LIST = 33,     /* N */
+    XA_MSG_SET_PLAYER_MODE = 34,                /* I */
     XA_MSG_GET_PLAYER_MODE = 35,
     XA_MSG_SET_PLAYER_ENVIRONMENT_INTEGER = 36, /* SI */
     XA_MSG_GET_PLAYER_ENVIRONMENT_INTEGER = 37, /* S */
@@ -115,7 +115,8 @@ enum {
     XA_MSG_GET_OUTPUT_NAME = 50,
     XA_MSG_SET_OUTPUT_MODULE = 51, /* I */
     XA_MSG_GET_OUTPUT_MODULE = 52,
-    XA_MSG_SET_OUTPUT_VOLUME = 57, /* III pcm level, balance (50 = centre), master level 0..100; -1 = unchanged */
+    /* III pcm level, balance (50 = centre), master level 0..100; -1 = unchanged */
+    XA_MSG_SET_OUTPUT_VOLUME = 57,
     XA_MSG_GET_OUTPUT_VOLUME = 58,
     XA_MSG_SET_OUTPUT_CHANNELS = 59, /* I */
     XA_MSG_GET_OUTPUT_CHANNELS = 60,
@@ -183,7 +184,12 @@ enum {
 };
 
 /* Values of the state notifications. */
-enum { XA_PLAYER_STATE_STOPPED = 0, XA_PLAYER_STATE_PLAYING = 1, XA_PLAYER_STATE_PAUSED = 2, XA_PLAYER_STATE_EOS = 3 };
+enum {
+    XA_PLAYER_STATE_STOPPED = 0,
+    XA_PLAYER_STATE_PLAYING = 1,
+    XA_PLAYER_STATE_PAUSED = 2,
+    XA_PLAYER_STATE_EOS = 3
+};
 enum { XA_INPUT_STATE_OPEN = 0, XA_INPUT_STATE_CLOSED = 1 };
 enum { XA_OUTPUT_STATE_OPEN = 0, XA_OUTPUT_STATE_CLOSED = 1 };
 
@@ -224,7 +230,13 @@ enum { XA_OUTPUT_MODULE_SOUND = 0, XA_OUTPUT_MODULE_WAVE = 1 };
 #define XA_NOTIFY_MASK_ALL 0xFFFFFFFFu
 
 /* Player priorities for player_set_priority. */
-enum { XA_PRIORITY_LOWEST = 0, XA_PRIORITY_LOW = 1, XA_PRIORITY_NORMAL = 2, XA_PRIORITY_HIGH = 3, XA_PRIORITY_HIGHEST = 4 };
+enum {
+    XA_PRIORITY_LOWEST = 0,
+    XA_PRIORITY_LOW = 1,
+    XA_PRIORITY_NORMAL = 2,
+    XA_PRIORITY_HIGH = 3,
+    XA_PRIORITY_HIGHEST = 4
+};
 
 typedef struct XA_Property {
     const char *name;
@@ -247,41 +259,53 @@ typedef struct XA_EqualizerInfo {
  * the player is deleted; the receiver copies what it keeps. */
 typedef struct XA_Message {
     int32_t code;
+    /* One line per record, with the notification codes that carry it lined up beside it. */
+    /* clang-format off */
     union {
-        struct { uint8_t command; } ack;                                       /* 74 */
-        struct { uint8_t command; uint8_t reserved; int16_t code; } nack;      /* 75 */
-        struct { uint32_t tag; } pong;                                         /* 76 */
-        struct { uint8_t state; } state;                                       /* 78, 82, 93 */
-        struct { int32_t mode; } mode;                                         /* 79 */
+        struct { uint8_t command; } ack;                                      /* 74 */
+        struct { uint8_t command; uint8_t reserved; int16_t code; } nack;     /* 75 */
+        struct { uint32_t tag; } pong;                                        /* 76 */
+        struct { uint8_t state; } state;                                      /* 78, 82, 93 */
+        struct { int32_t mode; } mode;                                        /* 79 */
         struct { const char *name; int32_t value; } environment_integer;      /* 80 */
         struct { const char *name; const char *value; } environment_string;   /* 81 */
-        struct { const char *name; } name;                                     /* 83, 94, 110 */
-        struct { uint32_t caps; } caps;                                        /* 84, 95 */
-        struct { uint32_t offset; uint32_t range; } position;                  /* 85 */
-        struct { int32_t range; } position_range;                              /* 86 */
-        struct { uint8_t h, m, s, f; } timecode;                               /* 87 */
-        struct { uint32_t granularity; } timecode_granularity;                 /* 88 */
-        struct { int16_t id; } module;                                         /* 89, 106, 116 */
-        struct { uint8_t id; uint8_t nb_devices; const char *name; const char *description; } module_info; /* 90, 107, 117 */
-        struct { uint8_t module_id; uint8_t index; uint8_t flags; const char *name; const char *description; } device_info; /* 91, 108, 118 */
-        struct { const char *name; uint8_t id; } filter_info;                  /* 92, 109 */
-        struct { uint8_t master_level; uint8_t pcm_level; uint8_t balance; } volume; /* 100..103 */
-        struct { uint8_t channels; } channels;                                 /* 104 */
-        struct { uint8_t ports; } ports;                                       /* 105 */
-        struct { uint32_t duration; } duration;                                /* 111, seconds */
-        struct { uint32_t frequency; int16_t bitrate; uint8_t nb_channels; } stream_parameters; /* 112 */
-        struct { uint32_t nb_properties; XA_Property *properties; } stream_properties; /* 113 */
-        struct { uint8_t quality; } quality;                                   /* 114 */
-        struct { XA_EqualizerInfo *equalizer; } equalizer;                     /* 115 */
-        struct { uint32_t mask; } notification_mask;                           /* 119 */
-        struct { uint8_t level; } debug_level;                                 /* 120 */
-        struct { uint8_t source; uint8_t code; int16_t value; const char *message; } progress; /* 121 */
-        struct { uint8_t source; uint8_t level; const char *message; } debug;  /* 122 */
-        struct { uint8_t source; uint8_t reserved; int16_t code; const char *message; } error; /* 123 */
+        struct { const char *name; } name;                                    /* 83, 94, 110 */
+        struct { uint32_t caps; } caps;                                       /* 84, 95 */
+        struct { uint32_t offset; uint32_t range; } position;                 /* 85 */
+        struct { int32_t range; } position_range;                             /* 86 */
+        struct { uint8_t h, m, s, f; } timecode;                              /* 87 */
+        struct { uint32_t granularity; } timecode_granularity;                /* 88 */
+        struct { int16_t id; } module;                                        /* 89, 106, 116 */
+        struct { uint8_t id; uint8_t nb_devices;
+                 const char *name; const char *description; } module_info;    /* 90, 107, 117 */
+        struct { uint8_t module_id; uint8_t index; uint8_t flags;
+                 const char *name; const char *description; } device_info;    /* 91, 108, 118 */
+        struct { const char *name; uint8_t id; } filter_info;                 /* 92, 109 */
+        struct { uint8_t master_level; uint8_t pcm_level;
+                 uint8_t balance; } volume;                                   /* 100..103 */
+        struct { uint8_t channels; } channels;                                /* 104 */
+        struct { uint8_t ports; } ports;                                      /* 105 */
+        struct { uint32_t duration; } duration;                               /* 111, seconds */
+        struct { uint32_t frequency; int16_t bitrate;
+                 uint8_t nb_channels; } stream_parameters;                    /* 112 */
+        struct { uint32_t nb_properties;
+                 XA_Property *properties; } stream_properties;                /* 113 */
+        struct { uint8_t quality; } quality;                                  /* 114 */
+        struct { XA_EqualizerInfo *equalizer; } equalizer;                    /* 115 */
+        struct { uint32_t mask; } notification_mask;                          /* 119 */
+        struct { uint8_t level; } debug_level;                                /* 120 */
+        struct { uint8_t source; uint8_t code; int16_t value;
+                 const char *message; } progress;                             /* 121 */
+        struct { uint8_t source; uint8_t level; const char *message; } debug; /* 122 */
+        struct { uint8_t source; uint8_t reserved; int16_t code;
+                 const char *message; } error;                                /* 123 */
         uint8_t raw[32];
     } data;
+    /* clang-format on */
 } XA_Message;
 
+/* A handle names one player for good: once that player is deleted, the handle is refused with
+ * XA_ERROR_INVALID_PLAYER, also after new players have been created. */
 XA_EXPORT int player_new(XA_Player **player, const XA_NotifyTarget *target);
 XA_EXPORT int player_delete(XA_Player *player);
 XA_EXPORT int player_set_priority(XA_Player *player, int priority);
@@ -292,13 +316,16 @@ XA_EXPORT unsigned long xaudio_get_version(int which);
 XA_EXPORT int control_message_send_N(XA_Player *player, int code);
 XA_EXPORT int control_message_send_P(XA_Player *player, int code, const void *ptr);
 XA_EXPORT int control_message_send_S(XA_Player *player, int code, const char *str);
-XA_EXPORT int control_message_send_SS(XA_Player *player, int code, const char *str1, const char *str2);
+XA_EXPORT int control_message_send_SS(XA_Player *player, int code, const char *str1,
+                                      const char *str2);
 XA_EXPORT int control_message_send_SI(XA_Player *player, int code, const char *str, int i);
-XA_EXPORT int control_message_send_IPI(XA_Player *player, int code, int i1, const void *ptr, int i2);
+XA_EXPORT int control_message_send_IPI(XA_Player *player, int code, int i1, const void *ptr,
+                                       int i2);
 XA_EXPORT int control_message_send_I(XA_Player *player, int code, int i);
 XA_EXPORT int control_message_send_II(XA_Player *player, int code, int i1, int i2);
 XA_EXPORT int control_message_send_III(XA_Player *player, int code, int i1, int i2, int i3);
-XA_EXPORT int control_message_send_IIII(XA_Player *player, int code, int i1, int i2, int i3, int i4);
+XA_EXPORT int control_message_send_IIII(XA_Player *player, int code, int i1, int i2, int i3,
+                                        int i4);
 
 /* The lock that the library holds around its calls to SDL's audio functions that change
  * SDL's global state (starting and stopping the audio subsystem, opening and closing a

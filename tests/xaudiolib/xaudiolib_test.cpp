@@ -315,6 +315,37 @@ TEST(XaudioInterface, RefusesBadHandlesCodesAndArgumentsAtOnce) {
     EXPECT_EQ(player_delete(player), XA_ERROR_INVALID_PLAYER);
 }
 
+TEST(XaudioInterface, ADeletedHandleStaysRefusedWhenANewPlayerTakesItsPlace) {
+    Receiver receiver;
+    XA_NotifyTarget target = receiver.target();
+    XA_Player *old = nullptr;
+    ASSERT_EQ(player_new(&old, &target), XA_SUCCESS);
+    ASSERT_EQ(player_delete(old), XA_SUCCESS);
+    // The freed place is the first one the next player gets.
+    XA_Player *next = nullptr;
+    ASSERT_EQ(player_new(&next, &target), XA_SUCCESS);
+    EXPECT_NE(next, old);
+
+    EXPECT_EQ(control_message_send_I(old, XA_MSG_COMMAND_PING, 1), XA_ERROR_INVALID_PLAYER);
+    EXPECT_EQ(player_get_priority(old), XA_ERROR_INVALID_PLAYER);
+    EXPECT_EQ(player_set_priority(old, XA_PRIORITY_LOW), XA_ERROR_INVALID_PLAYER);
+    XA_Message msg{};
+    EXPECT_EQ(control_win32_params_to_message(old, &msg, XA_NOTIFY_MESSAGE_BASE, 1, 1),
+              XA_ERROR_INVALID_PLAYER);
+    EXPECT_EQ(player_delete(old), XA_ERROR_INVALID_PLAYER);
+
+    // The new player was left alone by all of that.
+    EXPECT_EQ(player_get_priority(next), XA_PRIORITY_HIGH);
+    ASSERT_EQ(control_message_send_I(next, XA_MSG_COMMAND_PING, 7), XA_SUCCESS);
+    const std::optional<Raw> raw = receiver.next(Clock::now() + 5s);
+    ASSERT_TRUE(raw);
+    ASSERT_EQ(control_win32_params_to_message(next, &msg, raw->message, raw->wparam, raw->lparam),
+              XA_SUCCESS);
+    EXPECT_EQ(msg.code, XA_MSG_NOTIFY_PONG);
+    EXPECT_EQ(msg.data.pong.tag, 7u);
+    EXPECT_EQ(player_delete(next), XA_SUCCESS);
+}
+
 TEST(XaudioInterface, DecodesEachNotificationOnceAndOnlyForItsOwnPlayer) {
     TestPlayer a, b;
     ASSERT_EQ(control_message_send_I(a.get(), XA_MSG_COMMAND_PING, 42), XA_SUCCESS);

@@ -8,6 +8,7 @@
 #include <deque>
 #include <string>
 #include <system_error>
+#include <unordered_map>
 #include <utility>
 #include <vector>
 
@@ -24,10 +25,31 @@ bool ToLibraryText(const QString &S, QByteArray &Out) {
     return !Out.contains('\0');
 }
 
-// Calls a copy, so that a handler may reassign or clear its own event.
+// Calls a copy, so that a handler may reassign or clear its own event; an event without a
+// handler is skipped.
 template <typename Event, typename... Args> void Fire(const Event &Handler, Args &&...Arguments) {
+    if (!Handler)
+        return;
     const Event handler = Handler;
     handler(std::forward<Args>(Arguments)...);
+}
+
+// Module, device and filter information have one shape each for input, output and codec.
+template <typename Data>
+void FireModuleInfo(const TNotifyModuleInfoEvent &Handler, TXaudioPlayer &Sender, const Data &d) {
+    Fire(Handler, Sender, d.module_info.id, d.module_info.nb_devices, Text(d.module_info.name),
+         Text(d.module_info.description));
+}
+
+template <typename Data>
+void FireDeviceInfo(const TNotifyDeviceInfoEvent &Handler, TXaudioPlayer &Sender, const Data &d) {
+    Fire(Handler, Sender, d.device_info.module_id, d.device_info.index, d.device_info.flags,
+         Text(d.device_info.name), Text(d.device_info.description));
+}
+
+template <typename Data>
+void FireFilterInfo(const TNotifyFilterInfoEvent &Handler, TXaudioPlayer &Sender, const Data &d) {
+    Fire(Handler, Sender, d.filter_info.id, Text(d.filter_info.name));
 }
 
 // Points a decoded record at copies of what its pointers refer to. The library keeps those
@@ -307,202 +329,6 @@ int32_t TXaudioPlayer::SendIPI(int Code, int I1, const void *P, int I2) {
     return FEntryPoints.control_message_send_IPI(FPlayerHandle, Code, I1, P, I2);
 }
 
-int32_t TXaudioPlayer::Synchronize() {
-    return SendN(XA_MSG_COMMAND_SYNC);
-}
-int32_t TXaudioPlayer::Ping(int32_t Tag) {
-    return SendI(XA_MSG_COMMAND_PING, Tag);
-}
-int32_t TXaudioPlayer::Play() {
-    return SendN(XA_MSG_COMMAND_PLAY);
-}
-int32_t TXaudioPlayer::Pause() {
-    return SendN(XA_MSG_COMMAND_PAUSE);
-}
-int32_t TXaudioPlayer::Stop() {
-    return SendN(XA_MSG_COMMAND_STOP);
-}
-int32_t TXaudioPlayer::InputSeek(int32_t Offset, int32_t Range) {
-    return SendII(XA_MSG_COMMAND_INPUT_SEEK, Offset, Range);
-}
-int32_t TXaudioPlayer::InputOpen(const QString &Name) {
-    return SendS(XA_MSG_COMMAND_INPUT_OPEN, Name);
-}
-int32_t TXaudioPlayer::InputClose() {
-    return SendN(XA_MSG_COMMAND_INPUT_CLOSE);
-}
-int32_t TXaudioPlayer::InputSendMessage(uint16_t Type, const void *Data, int32_t Size) {
-    return SendIPI(XA_MSG_COMMAND_INPUT_SEND_MESSAGE, Type, Data, Size);
-}
-int32_t TXaudioPlayer::InputAddFilter(const QString &Name, int32_t Where) {
-    return SendSI(XA_MSG_COMMAND_INPUT_ADD_FILTER, Name, Where);
-}
-int32_t TXaudioPlayer::InputRemoveFilter(const QString &Name, int32_t Where) {
-    return SendSI(XA_MSG_COMMAND_INPUT_REMOVE_FILTER, Name, Where);
-}
-int32_t TXaudioPlayer::InputFilterList() {
-    return SendN(XA_MSG_COMMAND_INPUT_FILTERS_LIST);
-}
-int32_t TXaudioPlayer::InputModuleRegister(const QString &Name) {
-    return SendS(XA_MSG_COMMAND_INPUT_MODULE_REGISTER, Name);
-}
-int32_t TXaudioPlayer::InputModuleQuery(int32_t Module) {
-    return SendI(XA_MSG_COMMAND_INPUT_MODULE_QUERY, Module);
-}
-int32_t TXaudioPlayer::InputModulesList() {
-    return SendN(XA_MSG_COMMAND_INPUT_MODULES_LIST);
-}
-int32_t TXaudioPlayer::OutputOpen(const QString &Name) {
-    return SendS(XA_MSG_COMMAND_OUTPUT_OPEN, Name);
-}
-int32_t TXaudioPlayer::OutputClose() {
-    return SendN(XA_MSG_COMMAND_OUTPUT_CLOSE);
-}
-int32_t TXaudioPlayer::OutputSendMessage(uint16_t Type, const void *Data, int32_t Size) {
-    return SendIPI(XA_MSG_COMMAND_OUTPUT_SEND_MESSAGE, Type, Data, Size);
-}
-int32_t TXaudioPlayer::OutputMute() {
-    return SendN(XA_MSG_COMMAND_OUTPUT_MUTE);
-}
-int32_t TXaudioPlayer::OutputUnmute() {
-    return SendN(XA_MSG_COMMAND_OUTPUT_UNMUTE);
-}
-int32_t TXaudioPlayer::OutputReset() {
-    return SendN(XA_MSG_COMMAND_OUTPUT_RESET);
-}
-int32_t TXaudioPlayer::OutputDrain() {
-    return SendN(XA_MSG_COMMAND_OUTPUT_DRAIN);
-}
-int32_t TXaudioPlayer::OutputAddFilter(const QString &Name, int32_t Where) {
-    return SendSI(XA_MSG_COMMAND_OUTPUT_ADD_FILTER, Name, Where);
-}
-int32_t TXaudioPlayer::OutputRemoveFilter(const QString &Name, int32_t Where) {
-    return SendSI(XA_MSG_COMMAND_OUTPUT_REMOVE_FILTER, Name, Where);
-}
-int32_t TXaudioPlayer::OutputFilterList() {
-    return SendN(XA_MSG_COMMAND_OUTPUT_FILTERS_LIST);
-}
-int32_t TXaudioPlayer::OutputModuleRegister(const QString &Name) {
-    return SendS(XA_MSG_COMMAND_OUTPUT_MODULE_REGISTER, Name);
-}
-int32_t TXaudioPlayer::OutputModuleQuery(int32_t Module) {
-    return SendI(XA_MSG_COMMAND_OUTPUT_MODULE_QUERY, Module);
-}
-int32_t TXaudioPlayer::OutputModulesList() {
-    return SendN(XA_MSG_COMMAND_OUTPUT_MODULES_LIST);
-}
-int32_t TXaudioPlayer::CodecSendMessage(uint16_t Type, const void *Data, int32_t Size) {
-    return SendIPI(XA_MSG_COMMAND_CODEC_SEND_MESSAGE, Type, Data, Size);
-}
-int32_t TXaudioPlayer::CodecModuleRegister(const QString &Name) {
-    return SendS(XA_MSG_COMMAND_CODEC_MODULE_REGISTER, Name);
-}
-int32_t TXaudioPlayer::CodecModuleQuery(int32_t Module) {
-    return SendI(XA_MSG_COMMAND_CODEC_MODULE_QUERY, Module);
-}
-int32_t TXaudioPlayer::CodecModulesList() {
-    return SendN(XA_MSG_COMMAND_CODEC_MODULES_LIST);
-}
-int32_t TXaudioPlayer::SetPlayerMode(int32_t Mode) {
-    return SendI(XA_MSG_SET_PLAYER_MODE, Mode);
-}
-int32_t TXaudioPlayer::GetPlayerMode() {
-    return SendN(XA_MSG_GET_PLAYER_MODE);
-}
-int32_t TXaudioPlayer::SetPlayerEnvironmentInteger(const QString &Name, int32_t Value) {
-    return SendSI(XA_MSG_SET_PLAYER_ENVIRONMENT_INTEGER, Name, Value);
-}
-int32_t TXaudioPlayer::GetPlayerEnvironmentInteger(const QString &Name) {
-    return SendS(XA_MSG_GET_PLAYER_ENVIRONMENT_INTEGER, Name);
-}
-int32_t TXaudioPlayer::SetPlayerEnvironmentString(const QString &Name, const QString &Value) {
-    return SendSS(XA_MSG_SET_PLAYER_ENVIRONMENT_STRING, Name, Value);
-}
-int32_t TXaudioPlayer::GetPlayerEnvironmentString(const QString &Name) {
-    return SendS(XA_MSG_GET_PLAYER_ENVIRONMENT_STRING, Name);
-}
-int32_t TXaudioPlayer::UnsetPlayerEnvironment(const QString &Name) {
-    return SendS(XA_MSG_UNSET_PLAYER_ENVIRONMENT, Name);
-}
-int32_t TXaudioPlayer::SetInputName(const QString &Name) {
-    return SendS(XA_MSG_SET_INPUT_NAME, Name);
-}
-int32_t TXaudioPlayer::GetInputName() {
-    return SendN(XA_MSG_GET_INPUT_NAME);
-}
-int32_t TXaudioPlayer::SetInputModule(int32_t Module) {
-    return SendI(XA_MSG_SET_INPUT_MODULE, Module);
-}
-int32_t TXaudioPlayer::GetInputModule() {
-    return SendN(XA_MSG_GET_INPUT_MODULE);
-}
-int32_t TXaudioPlayer::SetInputPositionRange(int32_t Range) {
-    return SendI(XA_MSG_SET_INPUT_POSITION_RANGE, Range);
-}
-int32_t TXaudioPlayer::GetInputPositionRange() {
-    return SendN(XA_MSG_GET_INPUT_POSITION_RANGE);
-}
-int32_t TXaudioPlayer::SetInputTimecodeGranularity(int32_t Granularity) {
-    return SendI(XA_MSG_SET_INPUT_TIMECODE_GRANULARITY, Granularity);
-}
-int32_t TXaudioPlayer::GetInputTimecodeGranularity() {
-    return SendN(XA_MSG_GET_INPUT_TIMECODE_GRANULARITY);
-}
-int32_t TXaudioPlayer::SetOutputName(const QString &Name) {
-    return SendS(XA_MSG_SET_OUTPUT_NAME, Name);
-}
-int32_t TXaudioPlayer::GetOutputName() {
-    return SendN(XA_MSG_GET_OUTPUT_NAME);
-}
-int32_t TXaudioPlayer::SetOutputModule(int32_t Module) {
-    return SendI(XA_MSG_SET_OUTPUT_MODULE, Module);
-}
-int32_t TXaudioPlayer::GetOutputModule() {
-    return SendN(XA_MSG_GET_OUTPUT_MODULE);
-}
-int32_t TXaudioPlayer::SetOutputVolume(int32_t PcmLevel, int32_t Balance, int32_t MasterLevel) {
-    return SendIII(XA_MSG_SET_OUTPUT_VOLUME, PcmLevel, Balance, MasterLevel);
-}
-int32_t TXaudioPlayer::GetOutputVolume() {
-    return SendN(XA_MSG_GET_OUTPUT_VOLUME);
-}
-int32_t TXaudioPlayer::SetOutputChannels(int32_t Channels) {
-    return SendI(XA_MSG_SET_OUTPUT_CHANNELS, Channels);
-}
-int32_t TXaudioPlayer::GetOutputChannels() {
-    return SendN(XA_MSG_GET_OUTPUT_CHANNELS);
-}
-int32_t TXaudioPlayer::SetOutputPorts(int32_t Ports) {
-    return SendI(XA_MSG_SET_OUTPUT_PORTS, Ports);
-}
-int32_t TXaudioPlayer::GetOutputPorts() {
-    return SendN(XA_MSG_GET_OUTPUT_PORTS);
-}
-int32_t TXaudioPlayer::SetCodecQuality(uint8_t Quality) {
-    return SendI(XA_MSG_SET_CODEC_QUALITY, Quality);
-}
-int32_t TXaudioPlayer::GetCodecQuality() {
-    return SendN(XA_MSG_GET_CODEC_QUALITY);
-}
-int32_t TXaudioPlayer::SetCodecEqualizer(const XA_EqualizerInfo *Equalizer) {
-    return SendP(XA_MSG_SET_CODEC_EQUALIZER, Equalizer);
-}
-int32_t TXaudioPlayer::GetCodecEqualizer() {
-    return SendN(XA_MSG_GET_CODEC_EQUALIZER);
-}
-int32_t TXaudioPlayer::SetNotificationMask(int32_t Mask) {
-    return SendI(XA_MSG_SET_NOTIFICATION_MASK, Mask);
-}
-int32_t TXaudioPlayer::GetNotificationMask() {
-    return SendN(XA_MSG_GET_NOTIFICATION_MASK);
-}
-int32_t TXaudioPlayer::SetDebugLevel(int32_t Level) {
-    return SendI(XA_MSG_SET_DEBUG_LEVEL, Level);
-}
-int32_t TXaudioPlayer::GetDebugLevel() {
-    return SendN(XA_MSG_GET_DEBUG_LEVEL);
-}
-
 void TXaudioPlayer::NotificationHandler(unsigned Message, uintptr_t WParam, intptr_t LParam) {
     // Messages below XA_NOTIFY_MESSAGE_BASE would get the platform's default processing,
     // which a notifier has none of; the library still decides whether they are its own.
@@ -513,222 +339,182 @@ void TXaudioPlayer::NotificationHandler(unsigned Message, uintptr_t WParam, intp
                                                      LParam) != XA_SUCCESS)
         return;
     const TRecordCopies copies(msg);
-    if (OnNotifyMessage)
-        Fire(OnNotifyMessage, *this, msg);
+    Fire(OnNotifyMessage, *this, msg);
     Dispatch(msg);
 }
 
 void TXaudioPlayer::Dispatch(XA_Message &Msg) {
-    const auto &d = Msg.data;
-    switch (Msg.code) {
-    case XA_MSG_NOTIFY_READY:
-        if (OnNotifyReady)
-            Fire(OnNotifyReady, this);
-        break;
-    case XA_MSG_NOTIFY_ACK:
-        if (OnNotifyAck)
-            Fire(OnNotifyAck, *this, d.ack.command);
-        break;
-    case XA_MSG_NOTIFY_NACK:
-        if (OnNotifyNack)
-            Fire(OnNotifyNack, *this, d.nack.command, d.nack.code);
-        break;
-    case XA_MSG_NOTIFY_PONG:
-        if (OnNotifyPong)
-            Fire(OnNotifyPong, *this, d.pong.tag);
-        break;
-    case XA_MSG_NOTIFY_EXITED:
-        if (OnNotifyExited)
-            Fire(OnNotifyExited, this);
-        break;
-    case XA_MSG_NOTIFY_PLAYER_STATE:
-        if (OnNotifyPlayerState)
-            Fire(OnNotifyPlayerState, *this, int32_t{d.state.state});
-        break;
-    case XA_MSG_NOTIFY_PLAYER_MODE:
-        if (OnNotifyPlayerMode)
-            Fire(OnNotifyPlayerMode, *this, d.mode.mode);
-        break;
-    case XA_MSG_NOTIFY_PLAYER_ENVIRONMENT_INTEGER:
-        if (OnNotifyPlayerEnvironmentInteger)
-            Fire(OnNotifyPlayerEnvironmentInteger, *this, Text(d.environment_integer.name),
-                 d.environment_integer.value);
-        break;
-    case XA_MSG_NOTIFY_PLAYER_ENVIRONMENT_STRING:
-        if (OnNotifyPlayerEnvironmentString)
-            Fire(OnNotifyPlayerEnvironmentString, *this, Text(d.environment_string.name),
-                 Text(d.environment_string.value));
-        break;
-    case XA_MSG_NOTIFY_INPUT_STATE:
-        if (OnNotifyInputState)
-            Fire(OnNotifyInputState, *this, int32_t{d.state.state});
-        break;
-    case XA_MSG_NOTIFY_INPUT_NAME:
-        if (OnNotifyInputName)
-            Fire(OnNotifyInputName, *this, Text(d.name.name));
-        break;
-    case XA_MSG_NOTIFY_INPUT_CAPS:
-        if (OnNotifyInputCaps)
-            Fire(OnNotifyInputCaps, *this, d.caps.caps);
-        break;
-    case XA_MSG_NOTIFY_INPUT_POSITION:
-        if (OnNotifyInputPosition)
-            Fire(OnNotifyInputPosition, *this, d.position.offset, d.position.range);
-        break;
-    case XA_MSG_NOTIFY_INPUT_POSITION_RANGE:
-        if (OnNotifyInputPositionRange)
-            Fire(OnNotifyInputPositionRange, *this, d.position_range.range);
-        break;
-    case XA_MSG_NOTIFY_INPUT_TIMECODE:
-        if (OnNotifyInputTimecode)
-            Fire(OnNotifyInputTimecode, *this, d.timecode.h, d.timecode.m, d.timecode.s,
-                 d.timecode.f);
-        break;
-    case XA_MSG_NOTIFY_INPUT_TIMECODE_GRANULARITY:
-        if (OnNotifyInputTimecodeGranularity)
-            Fire(OnNotifyInputTimecodeGranularity, *this, d.timecode_granularity.granularity);
-        break;
-    case XA_MSG_NOTIFY_INPUT_MODULE:
-        if (OnNotifyInputModule)
-            Fire(OnNotifyInputModule, *this, d.module.id);
-        break;
-    case XA_MSG_NOTIFY_INPUT_MODULE_INFO:
-        if (OnNotifyInputModuleInfo)
-            Fire(OnNotifyInputModuleInfo, *this, d.module_info.id, d.module_info.nb_devices,
-                 Text(d.module_info.name), Text(d.module_info.description));
-        break;
-    case XA_MSG_NOTIFY_INPUT_DEVICE_INFO:
-        if (OnNotifyInputDeviceInfo)
-            Fire(OnNotifyInputDeviceInfo, *this, d.device_info.module_id, d.device_info.index,
-                 d.device_info.flags, Text(d.device_info.name), Text(d.device_info.description));
-        break;
-    case XA_MSG_NOTIFY_INPUT_FILTER_INFO:
-        if (OnNotifyInputFilterInfo)
-            Fire(OnNotifyInputFilterInfo, *this, d.filter_info.id, Text(d.filter_info.name));
-        break;
-    case XA_MSG_NOTIFY_OUTPUT_STATE:
-        if (OnNotifyOutputState)
-            Fire(OnNotifyOutputState, *this, int32_t{d.state.state});
-        break;
-    case XA_MSG_NOTIFY_OUTPUT_NAME:
-        if (OnNotifyOutputName)
-            Fire(OnNotifyOutputName, *this, Text(d.name.name));
-        break;
-    case XA_MSG_NOTIFY_OUTPUT_CAPS:
-        if (OnNotifyOutputCaps)
-            Fire(OnNotifyOutputCaps, *this, d.caps.caps);
-        break;
-    case XA_MSG_NOTIFY_OUTPUT_VOLUME:
-        if (OnNotifyOutputVolume)
-            Fire(OnNotifyOutputVolume, *this, d.volume.master_level, d.volume.pcm_level,
-                 d.volume.balance);
-        break;
-    case XA_MSG_NOTIFY_OUTPUT_BALANCE:
-        if (OnNotifyOutputBalance)
-            Fire(OnNotifyOutputBalance, *this, d.volume.balance);
-        break;
-    case XA_MSG_NOTIFY_OUTPUT_PCM_LEVEL:
-        if (OnNotifyOutputPcmLevel)
-            Fire(OnNotifyOutputPcmLevel, *this, d.volume.pcm_level);
-        break;
-    case XA_MSG_NOTIFY_OUTPUT_MASTER_LEVEL:
-        if (OnNotifyOutputMasterLevel)
-            Fire(OnNotifyOutputMasterLevel, *this, d.volume.master_level);
-        break;
-    case XA_MSG_NOTIFY_OUTPUT_CHANNELS:
-        if (OnNotifyOutputChannels)
-            Fire(OnNotifyOutputChannels, *this, d.channels.channels);
-        break;
-    case XA_MSG_NOTIFY_OUTPUT_PORTS:
-        if (OnNotifyOutputPorts)
-            Fire(OnNotifyOutputPorts, *this, uint32_t{d.ports.ports});
-        break;
-    case XA_MSG_NOTIFY_OUTPUT_MODULE:
-        if (OnNotifyOutputModule)
-            Fire(OnNotifyOutputModule, *this, d.module.id);
-        break;
-    case XA_MSG_NOTIFY_OUTPUT_MODULE_INFO:
-        if (OnNotifyOutputModuleInfo)
-            Fire(OnNotifyOutputModuleInfo, *this, d.module_info.id, d.module_info.nb_devices,
-                 Text(d.module_info.name), Text(d.module_info.description));
-        break;
-    case XA_MSG_NOTIFY_OUTPUT_DEVICE_INFO:
-        if (OnNotifyOutputDeviceInfo)
-            Fire(OnNotifyOutputDeviceInfo, *this, d.device_info.module_id, d.device_info.index,
-                 d.device_info.flags, Text(d.device_info.name), Text(d.device_info.description));
-        break;
-    case XA_MSG_NOTIFY_OUTPUT_FILTER_INFO:
-        if (OnNotifyOutputFilterInfo)
-            Fire(OnNotifyOutputFilterInfo, *this, d.filter_info.id, Text(d.filter_info.name));
-        break;
-    case XA_MSG_NOTIFY_STREAM_MIME_TYPE:
-        if (OnNotifyStreamMimeType)
-            Fire(OnNotifyStreamMimeType, *this, Text(d.name.name));
-        break;
-    case XA_MSG_NOTIFY_STREAM_DURATION:
-        if (OnNotifyStreamDuration)
-            Fire(OnNotifyStreamDuration, *this, d.duration.duration);
-        break;
-    case XA_MSG_NOTIFY_STREAM_PARAMETERS:
-        if (OnNotifyStreamParameters)
-            Fire(OnNotifyStreamParameters, *this, d.stream_parameters.frequency,
-                 d.stream_parameters.bitrate, d.stream_parameters.nb_channels);
-        break;
-    case XA_MSG_NOTIFY_STREAM_PROPERTIES:
-        if (OnNotifyStreamProperties)
-            Fire(OnNotifyStreamProperties, *this, d.stream_properties.nb_properties,
-                 d.stream_properties.properties);
-        break;
-    case XA_MSG_NOTIFY_CODEC_QUALITY:
-        if (OnNotifyCodecQuality)
-            Fire(OnNotifyCodecQuality, *this, d.quality.quality);
-        break;
-    case XA_MSG_NOTIFY_CODEC_EQUALIZER:
-        if (OnNotifyCodecEqualizer) {
-            // No equalizer is reported as a null record; a flat one (all bands 0) means the
-            // same and gives the handler something to refer to.
-            XA_EqualizerInfo flat{};
-            Fire(OnNotifyCodecEqualizer, *this,
-                 d.equalizer.equalizer != nullptr ? *d.equalizer.equalizer : flat);
-        }
-        break;
-    case XA_MSG_NOTIFY_CODEC_MODULE:
-        if (OnNotifyCodecModule)
-            Fire(OnNotifyCodecModule, *this, d.module.id);
-        break;
-    case XA_MSG_NOTIFY_CODEC_MODULE_INFO:
-        if (OnNotifyCodecModuleInfo)
-            Fire(OnNotifyCodecModuleInfo, *this, d.module_info.id, d.module_info.nb_devices,
-                 Text(d.module_info.name), Text(d.module_info.description));
-        break;
-    case XA_MSG_NOTIFY_CODEC_DEVICE_INFO:
-        if (OnNotifyCodecDeviceInfo)
-            Fire(OnNotifyCodecDeviceInfo, *this, d.device_info.module_id, d.device_info.index,
-                 d.device_info.flags, Text(d.device_info.name), Text(d.device_info.description));
-        break;
-    case XA_MSG_NOTIFY_NOTIFICATION_MASK:
-        if (OnNotifyNotificationMask)
-            Fire(OnNotifyNotificationMask, *this, d.notification_mask.mask);
-        break;
-    case XA_MSG_NOTIFY_DEBUG_LEVEL:
-        if (OnNotifyDebugLevel)
-            Fire(OnNotifyDebugLevel, *this, d.debug_level.level);
-        break;
-    case XA_MSG_NOTIFY_PROGRESS:
-        if (OnNotifyProgress)
-            Fire(OnNotifyProgress, *this, d.progress.source, d.progress.code, d.progress.value,
-                 Text(d.progress.message));
-        break;
-    case XA_MSG_NOTIFY_DEBUG:
-        if (OnNotifyDebug)
-            Fire(OnNotifyDebug, *this, d.debug.source, d.debug.level, Text(d.debug.message));
-        break;
-    case XA_MSG_NOTIFY_ERROR:
-        if (OnNotifyError)
-            Fire(OnNotifyError, *this, d.error.source, d.error.code, Text(d.error.message));
-        break;
-    default:
-        // 96-99 and anything outside 73-123 are for OnNotifyMessage only.
-        break;
-    }
+    using TData = decltype(XA_Message::data);
+    using THandler = void (*)(TXaudioPlayer &, const TData &);
+    // Each notification's fields, handed to its event; 96-99 and anything outside 73-123 are
+    // for OnNotifyMessage only.
+    static const std::unordered_map<int32_t, THandler> Handlers = {
+        {XA_MSG_NOTIFY_READY, [](TXaudioPlayer &P, const TData &) { Fire(P.OnNotifyReady, &P); }},
+        {XA_MSG_NOTIFY_ACK,
+         [](TXaudioPlayer &P, const TData &d) { Fire(P.OnNotifyAck, P, d.ack.command); }},
+        {XA_MSG_NOTIFY_NACK,
+         [](TXaudioPlayer &P, const TData &d) {
+             Fire(P.OnNotifyNack, P, d.nack.command, d.nack.code);
+         }},
+        {XA_MSG_NOTIFY_PONG,
+         [](TXaudioPlayer &P, const TData &d) { Fire(P.OnNotifyPong, P, d.pong.tag); }},
+        {XA_MSG_NOTIFY_EXITED,
+         [](TXaudioPlayer &P, const TData &) { Fire(P.OnNotifyExited, &P); }},
+        {XA_MSG_NOTIFY_PLAYER_STATE,
+         [](TXaudioPlayer &P, const TData &d) {
+             Fire(P.OnNotifyPlayerState, P, int32_t{d.state.state});
+         }},
+        {XA_MSG_NOTIFY_PLAYER_MODE,
+         [](TXaudioPlayer &P, const TData &d) { Fire(P.OnNotifyPlayerMode, P, d.mode.mode); }},
+        {XA_MSG_NOTIFY_PLAYER_ENVIRONMENT_INTEGER,
+         [](TXaudioPlayer &P, const TData &d) {
+             Fire(P.OnNotifyPlayerEnvironmentInteger, P, Text(d.environment_integer.name),
+                  d.environment_integer.value);
+         }},
+        {XA_MSG_NOTIFY_PLAYER_ENVIRONMENT_STRING,
+         [](TXaudioPlayer &P, const TData &d) {
+             Fire(P.OnNotifyPlayerEnvironmentString, P, Text(d.environment_string.name),
+                  Text(d.environment_string.value));
+         }},
+        {XA_MSG_NOTIFY_INPUT_STATE,
+         [](TXaudioPlayer &P, const TData &d) {
+             Fire(P.OnNotifyInputState, P, int32_t{d.state.state});
+         }},
+        {XA_MSG_NOTIFY_INPUT_NAME,
+         [](TXaudioPlayer &P, const TData &d) { Fire(P.OnNotifyInputName, P, Text(d.name.name)); }},
+        {XA_MSG_NOTIFY_INPUT_CAPS,
+         [](TXaudioPlayer &P, const TData &d) { Fire(P.OnNotifyInputCaps, P, d.caps.caps); }},
+        {XA_MSG_NOTIFY_INPUT_POSITION,
+         [](TXaudioPlayer &P, const TData &d) {
+             Fire(P.OnNotifyInputPosition, P, d.position.offset, d.position.range);
+         }},
+        {XA_MSG_NOTIFY_INPUT_POSITION_RANGE,
+         [](TXaudioPlayer &P, const TData &d) {
+             Fire(P.OnNotifyInputPositionRange, P, d.position_range.range);
+         }},
+        {XA_MSG_NOTIFY_INPUT_TIMECODE,
+         [](TXaudioPlayer &P, const TData &d) {
+             Fire(P.OnNotifyInputTimecode, P, d.timecode.h, d.timecode.m, d.timecode.s,
+                  d.timecode.f);
+         }},
+        {XA_MSG_NOTIFY_INPUT_TIMECODE_GRANULARITY,
+         [](TXaudioPlayer &P, const TData &d) {
+             Fire(P.OnNotifyInputTimecodeGranularity, P, d.timecode_granularity.granularity);
+         }},
+        {XA_MSG_NOTIFY_INPUT_MODULE,
+         [](TXaudioPlayer &P, const TData &d) { Fire(P.OnNotifyInputModule, P, d.module.id); }},
+        {XA_MSG_NOTIFY_INPUT_MODULE_INFO,
+         [](TXaudioPlayer &P, const TData &d) { FireModuleInfo(P.OnNotifyInputModuleInfo, P, d); }},
+        {XA_MSG_NOTIFY_INPUT_DEVICE_INFO,
+         [](TXaudioPlayer &P, const TData &d) { FireDeviceInfo(P.OnNotifyInputDeviceInfo, P, d); }},
+        {XA_MSG_NOTIFY_INPUT_FILTER_INFO,
+         [](TXaudioPlayer &P, const TData &d) { FireFilterInfo(P.OnNotifyInputFilterInfo, P, d); }},
+        {XA_MSG_NOTIFY_OUTPUT_STATE,
+         [](TXaudioPlayer &P, const TData &d) {
+             Fire(P.OnNotifyOutputState, P, int32_t{d.state.state});
+         }},
+        {XA_MSG_NOTIFY_OUTPUT_NAME,
+         [](TXaudioPlayer &P, const TData &d) { Fire(P.OnNotifyOutputName, P, Text(d.name.name)); }},
+        {XA_MSG_NOTIFY_OUTPUT_CAPS,
+         [](TXaudioPlayer &P, const TData &d) { Fire(P.OnNotifyOutputCaps, P, d.caps.caps); }},
+        {XA_MSG_NOTIFY_OUTPUT_VOLUME,
+         [](TXaudioPlayer &P, const TData &d) {
+             Fire(P.OnNotifyOutputVolume, P, d.volume.master_level, d.volume.pcm_level,
+                  d.volume.balance);
+         }},
+        {XA_MSG_NOTIFY_OUTPUT_BALANCE,
+         [](TXaudioPlayer &P, const TData &d) {
+             Fire(P.OnNotifyOutputBalance, P, d.volume.balance);
+         }},
+        {XA_MSG_NOTIFY_OUTPUT_PCM_LEVEL,
+         [](TXaudioPlayer &P, const TData &d) {
+             Fire(P.OnNotifyOutputPcmLevel, P, d.volume.pcm_level);
+         }},
+        {XA_MSG_NOTIFY_OUTPUT_MASTER_LEVEL,
+         [](TXaudioPlayer &P, const TData &d) {
+             Fire(P.OnNotifyOutputMasterLevel, P, d.volume.master_level);
+         }},
+        {XA_MSG_NOTIFY_OUTPUT_CHANNELS,
+         [](TXaudioPlayer &P, const TData &d) {
+             Fire(P.OnNotifyOutputChannels, P, d.channels.channels);
+         }},
+        {XA_MSG_NOTIFY_OUTPUT_PORTS,
+         [](TXaudioPlayer &P, const TData &d) {
+             Fire(P.OnNotifyOutputPorts, P, uint32_t{d.ports.ports});
+         }},
+        {XA_MSG_NOTIFY_OUTPUT_MODULE,
+         [](TXaudioPlayer &P, const TData &d) { Fire(P.OnNotifyOutputModule, P, d.module.id); }},
+        {XA_MSG_NOTIFY_OUTPUT_MODULE_INFO,
+         [](TXaudioPlayer &P, const TData &d) {
+             FireModuleInfo(P.OnNotifyOutputModuleInfo, P, d);
+         }},
+        {XA_MSG_NOTIFY_OUTPUT_DEVICE_INFO,
+         [](TXaudioPlayer &P, const TData &d) {
+             FireDeviceInfo(P.OnNotifyOutputDeviceInfo, P, d);
+         }},
+        {XA_MSG_NOTIFY_OUTPUT_FILTER_INFO,
+         [](TXaudioPlayer &P, const TData &d) {
+             FireFilterInfo(P.OnNotifyOutputFilterInfo, P, d);
+         }},
+        {XA_MSG_NOTIFY_STREAM_MIME_TYPE,
+         [](TXaudioPlayer &P, const TData &d) {
+             Fire(P.OnNotifyStreamMimeType, P, Text(d.name.name));
+         }},
+        {XA_MSG_NOTIFY_STREAM_DURATION,
+         [](TXaudioPlayer &P, const TData &d) {
+             Fire(P.OnNotifyStreamDuration, P, d.duration.duration);
+         }},
+        {XA_MSG_NOTIFY_STREAM_PARAMETERS,
+         [](TXaudioPlayer &P, const TData &d) {
+             Fire(P.OnNotifyStreamParameters, P, d.stream_parameters.frequency,
+                  d.stream_parameters.bitrate, d.stream_parameters.nb_channels);
+         }},
+        {XA_MSG_NOTIFY_STREAM_PROPERTIES,
+         [](TXaudioPlayer &P, const TData &d) {
+             Fire(P.OnNotifyStreamProperties, P, d.stream_properties.nb_properties,
+                  d.stream_properties.properties);
+         }},
+        {XA_MSG_NOTIFY_CODEC_QUALITY,
+         [](TXaudioPlayer &P, const TData &d) {
+             Fire(P.OnNotifyCodecQuality, P, d.quality.quality);
+         }},
+        {XA_MSG_NOTIFY_CODEC_EQUALIZER,
+         [](TXaudioPlayer &P, const TData &d) {
+             // No equalizer is reported as a null record; a flat one (all bands 0) means the
+             // same and gives the handler something to refer to.
+             XA_EqualizerInfo flat{};
+             Fire(P.OnNotifyCodecEqualizer, P,
+                  d.equalizer.equalizer != nullptr ? *d.equalizer.equalizer : flat);
+         }},
+        {XA_MSG_NOTIFY_CODEC_MODULE,
+         [](TXaudioPlayer &P, const TData &d) { Fire(P.OnNotifyCodecModule, P, d.module.id); }},
+        {XA_MSG_NOTIFY_CODEC_MODULE_INFO,
+         [](TXaudioPlayer &P, const TData &d) { FireModuleInfo(P.OnNotifyCodecModuleInfo, P, d); }},
+        {XA_MSG_NOTIFY_CODEC_DEVICE_INFO,
+         [](TXaudioPlayer &P, const TData &d) { FireDeviceInfo(P.OnNotifyCodecDeviceInfo, P, d); }},
+        {XA_MSG_NOTIFY_NOTIFICATION_MASK,
+         [](TXaudioPlayer &P, const TData &d) {
+             Fire(P.OnNotifyNotificationMask, P, d.notification_mask.mask);
+         }},
+        {XA_MSG_NOTIFY_DEBUG_LEVEL,
+         [](TXaudioPlayer &P, const TData &d) {
+             Fire(P.OnNotifyDebugLevel, P, d.debug_level.level);
+         }},
+        {XA_MSG_NOTIFY_PROGRESS,
+         [](TXaudioPlayer &P, const TData &d) {
+             Fire(P.OnNotifyProgress, P, d.progress.source, d.progress.code, d.progress.value,
+                  Text(d.progress.message));
+         }},
+        {XA_MSG_NOTIFY_DEBUG,
+         [](TXaudioPlayer &P, const TData &d) {
+             Fire(P.OnNotifyDebug, P, d.debug.source, d.debug.level, Text(d.debug.message));
+         }},
+        {XA_MSG_NOTIFY_ERROR,
+         [](TXaudioPlayer &P, const TData &d) {
+             Fire(P.OnNotifyError, P, d.error.source, d.error.code, Text(d.error.message));
+         }},
+    };
+    const auto found = Handlers.find(Msg.code);
+    if (found != Handlers.end())
+        found->second(*this, Msg.data);
 }

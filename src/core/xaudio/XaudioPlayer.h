@@ -128,74 +128,122 @@ public:
     // (0 = success). Get... commands make the library report the value as a notification.
     // A text containing a NUL character cannot be passed whole and is refused with
     // XA_ERROR_INVALID_PARAMETERS.
-    int32_t Synchronize();
-    int32_t Ping(int32_t Tag);
-    int32_t Play();
-    int32_t Pause();
-    int32_t Stop();
-    int32_t InputSeek(int32_t Offset, int32_t Range);
-    int32_t InputOpen(const QString &Name);
-    int32_t InputClose();
-    int32_t InputSendMessage(uint16_t Type, const void *Data, int32_t Size);
-    int32_t InputAddFilter(const QString &Name, int32_t Where);
-    int32_t InputRemoveFilter(const QString &Name, int32_t Where);
-    int32_t InputFilterList();
-    int32_t InputModuleRegister(const QString &Name);
-    int32_t InputModuleQuery(int32_t Module);
-    int32_t InputModulesList();
+    int32_t Synchronize() { return SendN(XA_MSG_COMMAND_SYNC); }
+    int32_t Ping(int32_t Tag) { return SendI(XA_MSG_COMMAND_PING, Tag); }
+    int32_t Play() { return SendN(XA_MSG_COMMAND_PLAY); }
+    int32_t Pause() { return SendN(XA_MSG_COMMAND_PAUSE); }
+    int32_t Stop() { return SendN(XA_MSG_COMMAND_STOP); }
+    int32_t InputSeek(int32_t Offset, int32_t Range) {
+        return SendII(XA_MSG_COMMAND_INPUT_SEEK, Offset, Range);
+    }
+    int32_t InputOpen(const QString &Name) { return SendS(XA_MSG_COMMAND_INPUT_OPEN, Name); }
+    int32_t InputClose() { return SendN(XA_MSG_COMMAND_INPUT_CLOSE); }
+    int32_t InputSendMessage(uint16_t Type, const void *Data, int32_t Size) {
+        return SendIPI(XA_MSG_COMMAND_INPUT_SEND_MESSAGE, Type, Data, Size);
+    }
+    int32_t InputAddFilter(const QString &Name, int32_t Where) {
+        return SendSI(XA_MSG_COMMAND_INPUT_ADD_FILTER, Name, Where);
+    }
+    int32_t InputRemoveFilter(const QString &Name, int32_t Where) {
+        return SendSI(XA_MSG_COMMAND_INPUT_REMOVE_FILTER, Name, Where);
+    }
+    int32_t InputFilterList() { return SendN(XA_MSG_COMMAND_INPUT_FILTERS_LIST); }
+    int32_t InputModuleRegister(const QString &Name) {
+        return SendS(XA_MSG_COMMAND_INPUT_MODULE_REGISTER, Name);
+    }
+    int32_t InputModuleQuery(int32_t Module) {
+        return SendI(XA_MSG_COMMAND_INPUT_MODULE_QUERY, Module);
+    }
+    int32_t InputModulesList() { return SendN(XA_MSG_COMMAND_INPUT_MODULES_LIST); }
     // "wav:" followed by a path makes the library write a WAV file there.
-    int32_t OutputOpen(const QString &Name);
-    int32_t OutputClose();
-    int32_t OutputSendMessage(uint16_t Type, const void *Data, int32_t Size);
-    int32_t OutputMute();
-    int32_t OutputUnmute();
-    int32_t OutputReset();
-    int32_t OutputDrain();
-    int32_t OutputAddFilter(const QString &Name, int32_t Where);
-    int32_t OutputRemoveFilter(const QString &Name, int32_t Where);
-    int32_t OutputFilterList();
-    int32_t OutputModuleRegister(const QString &Name);
-    int32_t OutputModuleQuery(int32_t Module);
-    int32_t OutputModulesList();
-    int32_t CodecSendMessage(uint16_t Type, const void *Data, int32_t Size);
-    int32_t CodecModuleRegister(const QString &Name);
-    int32_t CodecModuleQuery(int32_t Module);
-    int32_t CodecModulesList();
-    int32_t SetPlayerMode(int32_t Mode);
-    int32_t GetPlayerMode();
-    int32_t SetPlayerEnvironmentInteger(const QString &Name, int32_t Value);
-    int32_t GetPlayerEnvironmentInteger(const QString &Name);
-    int32_t SetPlayerEnvironmentString(const QString &Name, const QString &Value);
-    int32_t GetPlayerEnvironmentString(const QString &Name);
-    int32_t UnsetPlayerEnvironment(const QString &Name);
-    int32_t SetInputName(const QString &Name);
-    int32_t GetInputName();
-    int32_t SetInputModule(int32_t Module);
-    int32_t GetInputModule();
-    int32_t SetInputPositionRange(int32_t Range);
-    int32_t GetInputPositionRange();
-    int32_t SetInputTimecodeGranularity(int32_t Granularity);
-    int32_t GetInputTimecodeGranularity();
-    int32_t SetOutputName(const QString &Name);
-    int32_t GetOutputName();
-    int32_t SetOutputModule(int32_t Module);
-    int32_t GetOutputModule();
+    int32_t OutputOpen(const QString &Name) { return SendS(XA_MSG_COMMAND_OUTPUT_OPEN, Name); }
+    int32_t OutputClose() { return SendN(XA_MSG_COMMAND_OUTPUT_CLOSE); }
+    int32_t OutputSendMessage(uint16_t Type, const void *Data, int32_t Size) {
+        return SendIPI(XA_MSG_COMMAND_OUTPUT_SEND_MESSAGE, Type, Data, Size);
+    }
+    int32_t OutputMute() { return SendN(XA_MSG_COMMAND_OUTPUT_MUTE); }
+    int32_t OutputUnmute() { return SendN(XA_MSG_COMMAND_OUTPUT_UNMUTE); }
+    int32_t OutputReset() { return SendN(XA_MSG_COMMAND_OUTPUT_RESET); }
+    int32_t OutputDrain() { return SendN(XA_MSG_COMMAND_OUTPUT_DRAIN); }
+    int32_t OutputAddFilter(const QString &Name, int32_t Where) {
+        return SendSI(XA_MSG_COMMAND_OUTPUT_ADD_FILTER, Name, Where);
+    }
+    int32_t OutputRemoveFilter(const QString &Name, int32_t Where) {
+        return SendSI(XA_MSG_COMMAND_OUTPUT_REMOVE_FILTER, Name, Where);
+    }
+    int32_t OutputFilterList() { return SendN(XA_MSG_COMMAND_OUTPUT_FILTERS_LIST); }
+    int32_t OutputModuleRegister(const QString &Name) {
+        return SendS(XA_MSG_COMMAND_OUTPUT_MODULE_REGISTER, Name);
+    }
+    int32_t OutputModuleQuery(int32_t Module) {
+        return SendI(XA_MSG_COMMAND_OUTPUT_MODULE_QUERY, Module);
+    }
+    int32_t OutputModulesList() { return SendN(XA_MSG_COMMAND_OUTPUT_MODULES_LIST); }
+    int32_t CodecSendMessage(uint16_t Type, const void *Data, int32_t Size) {
+        return SendIPI(XA_MSG_COMMAND_CODEC_SEND_MESSAGE, Type, Data, Size);
+    }
+    int32_t CodecModuleRegister(const QString &Name) {
+        return SendS(XA_MSG_COMMAND_CODEC_MODULE_REGISTER, Name);
+    }
+    int32_t CodecModuleQuery(int32_t Module) {
+        return SendI(XA_MSG_COMMAND_CODEC_MODULE_QUERY, Module);
+    }
+    int32_t CodecModulesList() { return SendN(XA_MSG_COMMAND_CODEC_MODULES_LIST); }
+    int32_t SetPlayerMode(int32_t Mode) { return SendI(XA_MSG_SET_PLAYER_MODE, Mode); }
+    int32_t GetPlayerMode() { return SendN(XA_MSG_GET_PLAYER_MODE); }
+    int32_t SetPlayerEnvironmentInteger(const QString &Name, int32_t Value) {
+        return SendSI(XA_MSG_SET_PLAYER_ENVIRONMENT_INTEGER, Name, Value);
+    }
+    int32_t GetPlayerEnvironmentInteger(const QString &Name) {
+        return SendS(XA_MSG_GET_PLAYER_ENVIRONMENT_INTEGER, Name);
+    }
+    int32_t SetPlayerEnvironmentString(const QString &Name, const QString &Value) {
+        return SendSS(XA_MSG_SET_PLAYER_ENVIRONMENT_STRING, Name, Value);
+    }
+    int32_t GetPlayerEnvironmentString(const QString &Name) {
+        return SendS(XA_MSG_GET_PLAYER_ENVIRONMENT_STRING, Name);
+    }
+    int32_t UnsetPlayerEnvironment(const QString &Name) {
+        return SendS(XA_MSG_UNSET_PLAYER_ENVIRONMENT, Name);
+    }
+    int32_t SetInputName(const QString &Name) { return SendS(XA_MSG_SET_INPUT_NAME, Name); }
+    int32_t GetInputName() { return SendN(XA_MSG_GET_INPUT_NAME); }
+    int32_t SetInputModule(int32_t Module) { return SendI(XA_MSG_SET_INPUT_MODULE, Module); }
+    int32_t GetInputModule() { return SendN(XA_MSG_GET_INPUT_MODULE); }
+    int32_t SetInputPositionRange(int32_t Range) {
+        return SendI(XA_MSG_SET_INPUT_POSITION_RANGE, Range);
+    }
+    int32_t GetInputPositionRange() { return SendN(XA_MSG_GET_INPUT_POSITION_RANGE); }
+    int32_t SetInputTimecodeGranularity(int32_t Granularity) {
+        return SendI(XA_MSG_SET_INPUT_TIMECODE_GRANULARITY, Granularity);
+    }
+    int32_t GetInputTimecodeGranularity() { return SendN(XA_MSG_GET_INPUT_TIMECODE_GRANULARITY); }
+    int32_t SetOutputName(const QString &Name) { return SendS(XA_MSG_SET_OUTPUT_NAME, Name); }
+    int32_t GetOutputName() { return SendN(XA_MSG_GET_OUTPUT_NAME); }
+    int32_t SetOutputModule(int32_t Module) { return SendI(XA_MSG_SET_OUTPUT_MODULE, Module); }
+    int32_t GetOutputModule() { return SendN(XA_MSG_GET_OUTPUT_MODULE); }
     // Levels 0..100; -1 leaves a value unchanged.
-    int32_t SetOutputVolume(int32_t PcmLevel, int32_t Balance, int32_t MasterLevel);
-    int32_t GetOutputVolume();
-    int32_t SetOutputChannels(int32_t Channels);
-    int32_t GetOutputChannels();
-    int32_t SetOutputPorts(int32_t Ports);
-    int32_t GetOutputPorts();
-    int32_t SetCodecQuality(uint8_t Quality);
-    int32_t GetCodecQuality();
+    int32_t SetOutputVolume(int32_t PcmLevel, int32_t Balance, int32_t MasterLevel) {
+        return SendIII(XA_MSG_SET_OUTPUT_VOLUME, PcmLevel, Balance, MasterLevel);
+    }
+    int32_t GetOutputVolume() { return SendN(XA_MSG_GET_OUTPUT_VOLUME); }
+    int32_t SetOutputChannels(int32_t Channels) {
+        return SendI(XA_MSG_SET_OUTPUT_CHANNELS, Channels);
+    }
+    int32_t GetOutputChannels() { return SendN(XA_MSG_GET_OUTPUT_CHANNELS); }
+    int32_t SetOutputPorts(int32_t Ports) { return SendI(XA_MSG_SET_OUTPUT_PORTS, Ports); }
+    int32_t GetOutputPorts() { return SendN(XA_MSG_GET_OUTPUT_PORTS); }
+    int32_t SetCodecQuality(uint8_t Quality) { return SendI(XA_MSG_SET_CODEC_QUALITY, Quality); }
+    int32_t GetCodecQuality() { return SendN(XA_MSG_GET_CODEC_QUALITY); }
     // Null sets no equalizer.
-    int32_t SetCodecEqualizer(const XA_EqualizerInfo *Equalizer);
-    int32_t GetCodecEqualizer();
-    int32_t SetNotificationMask(int32_t Mask);
-    int32_t GetNotificationMask();
-    int32_t SetDebugLevel(int32_t Level);
-    int32_t GetDebugLevel();
+    int32_t SetCodecEqualizer(const XA_EqualizerInfo *Equalizer) {
+        return SendP(XA_MSG_SET_CODEC_EQUALIZER, Equalizer);
+    }
+    int32_t GetCodecEqualizer() { return SendN(XA_MSG_GET_CODEC_EQUALIZER); }
+    int32_t SetNotificationMask(int32_t Mask) { return SendI(XA_MSG_SET_NOTIFICATION_MASK, Mask); }
+    int32_t GetNotificationMask() { return SendN(XA_MSG_GET_NOTIFICATION_MASK); }
+    int32_t SetDebugLevel(int32_t Level) { return SendI(XA_MSG_SET_DEBUG_LEVEL, Level); }
+    int32_t GetDebugLevel() { return SendN(XA_MSG_GET_DEBUG_LEVEL); }
 
     // The hidden window as the library sees it (what player_new is given).
     const XA_NotifyTarget *WindowHandle() const;
