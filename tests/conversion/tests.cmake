@@ -12,7 +12,10 @@ target_link_libraries(conversion_gui_test PRIVATE brindle_gui)
 # The conversion engine and path shortening, without widgets.
 brindle_add_test(conversion_core_test core
   conversion/path_shorten_test.cpp
+  conversion/RunnerFixture.h
   conversion/conv_runner_test.cpp
+  conversion/normalize_test.cpp
+  conversion/nothing_lost_test.cpp
   conversion/destinations_test.cpp
   conversion/batch_parts_test.cpp
 )
