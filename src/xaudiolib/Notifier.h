@@ -19,6 +19,13 @@ struct Notification {
     std::optional<XA_EqualizerInfo> equalizer;
 };
 
+// An empty notification of the given code.
+inline Notification MakeNotification(int code) {
+    Notification n;
+    n.message.code = code;
+    return n;
+}
+
 // Carries a player's notifications to its target. Each one is kept under a sequence number,
 // which travels as the first parameter with the player's tag as the second; decode() hands the
 // record over and keeps its texts alive until the next decode. Records that are never decoded

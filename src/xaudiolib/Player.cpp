@@ -66,12 +66,6 @@ bool ValidModule(int id) {
 // privileges, so the top two levels leave the thread as it was started.
 constexpr int kNiceOffset[] = {12, 8, 4, 0, 0};
 
-Notification Make(int code) {
-    Notification n;
-    n.message.code = code;
-    return n;
-}
-
 bool StartsWithWav(const std::string &name) {
     return name.rfind(kWavPrefix, 0) == 0;
 }
@@ -230,7 +224,7 @@ void Player::step() {
 }
 
 template <typename Fill> void Player::answer(int code, Fill &&fill) {
-    Notification n = Make(code);
+    Notification n = MakeNotification(code);
     fill(n.message.data);
     post(std::move(n));
 }
@@ -365,7 +359,7 @@ void Player::handle(const Command &command) {
          }},
         {XA_MSG_GET_CODEC_EQUALIZER,
          [](Player &p, const Command &) {
-             Notification n = Make(XA_MSG_NOTIFY_CODEC_EQUALIZER);
+             Notification n = MakeNotification(XA_MSG_NOTIFY_CODEC_EQUALIZER);
              n.equalizer = p.equalizer_;
              p.post(std::move(n));
          }},
@@ -532,12 +526,12 @@ void Player::openInput(const std::string &given) {
     postByte(XA_MSG_NOTIFY_INPUT_STATE, XA_INPUT_STATE_OPEN, XA_NOTIFY_MASK_INPUT_STATE);
     postName(XA_MSG_NOTIFY_INPUT_NAME, inputName_, XA_NOTIFY_MASK_INPUT_NAME);
     postName(XA_MSG_NOTIFY_STREAM_MIME_TYPE, info.mimeType, XA_NOTIFY_MASK_STREAM_INFO);
-    Notification parameters = Make(XA_MSG_NOTIFY_STREAM_PARAMETERS);
+    Notification parameters = MakeNotification(XA_MSG_NOTIFY_STREAM_PARAMETERS);
     parameters.message.data.stream_parameters.frequency = uint32_t(info.rate);
     parameters.message.data.stream_parameters.bitrate = int16_t(std::min(info.bitrateKbps, 32767));
     parameters.message.data.stream_parameters.nb_channels = uint8_t(info.mode);
     post(std::move(parameters), XA_NOTIFY_MASK_STREAM_INFO);
-    Notification duration = Make(XA_MSG_NOTIFY_STREAM_DURATION);
+    Notification duration = MakeNotification(XA_MSG_NOTIFY_STREAM_DURATION);
     duration.message.data.duration.duration =
         uint32_t((info.totalFrames + info.rate / 2) / info.rate);
     post(std::move(duration), XA_NOTIFY_MASK_STREAM_INFO);
@@ -654,8 +648,8 @@ void Player::getEnvironment(int code, const std::string &name) {
         nack(code, XA_ERROR_INVALID_PARAMETERS);
         return;
     }
-    Notification n = Make(integer ? XA_MSG_NOTIFY_PLAYER_ENVIRONMENT_INTEGER
-                                  : XA_MSG_NOTIFY_PLAYER_ENVIRONMENT_STRING);
+    Notification n = MakeNotification(integer ? XA_MSG_NOTIFY_PLAYER_ENVIRONMENT_INTEGER
+                                              : XA_MSG_NOTIFY_PLAYER_ENVIRONMENT_STRING);
     n.text1 = name;
     if (integer)
         n.message.data.environment_integer.value = std::get<int>(found->second);
@@ -722,7 +716,7 @@ void Player::reportPosition(bool force) {
     const int64_t offset =
         info.totalFrames > 0 ? std::min<int64_t>(range_, heard * range_ / info.totalFrames) : 0;
     if (force || (offset != lastOffset_ && now - lastOffsetPost_ >= kReportInterval)) {
-        Notification n = Make(XA_MSG_NOTIFY_INPUT_POSITION);
+        Notification n = MakeNotification(XA_MSG_NOTIFY_INPUT_POSITION);
         n.message.data.position = {uint32_t(offset), uint32_t(range_)};
         post(std::move(n), XA_NOTIFY_MASK_INPUT_POSITION);
         lastOffset_ = offset;
@@ -732,7 +726,7 @@ void Player::reportPosition(bool force) {
     const int64_t ms = heard * 1000 / info.rate;
     const int64_t tick = ms / granularityMs_;
     if (force || (tick != lastTick_ && now - lastTickPost_ >= kReportInterval)) {
-        Notification n = Make(XA_MSG_NOTIFY_INPUT_TIMECODE);
+        Notification n = MakeNotification(XA_MSG_NOTIFY_INPUT_TIMECODE);
         n.message.data.timecode = {uint8_t(std::min<int64_t>(ms / 3600000, 255)),
                                    uint8_t(ms / 60000 % 60), uint8_t(ms / 1000 % 60),
                                    uint8_t(ms % 1000 / 10)};
@@ -742,73 +736,13 @@ void Player::reportPosition(bool force) {
     }
 }
 
-void Player::post(Notification &&notification, uint32_t maskBit) {
-    if (maskBit != 0 && (mask_ & maskBit) == 0)
-        return;
-    notifier_.post(std::move(notification));
-}
-
-void Player::postByte(int code, uint8_t value, uint32_t maskBit) {
-    Notification n = Make(code);
-    // Every one-byte notification keeps its value in the first byte of the data.
-    n.message.data.raw[0] = value;
-    post(std::move(n), maskBit);
-}
-
-void Player::postVolume(int code, uint32_t maskBit) {
-    Notification n = Make(code);
-    n.message.data.volume = {uint8_t(masterLevel_), uint8_t(pcmLevel_), uint8_t(balance_)};
-    post(std::move(n), maskBit);
-}
-
-void Player::postName(int code, const std::string &name, uint32_t maskBit) {
-    Notification n = Make(code);
-    n.text1 = name;
-    post(std::move(n), maskBit);
-}
-
 void Player::postModuleInfo(int code, int id) {
     const ModuleInfo &module = ModulesOf(code)[size_t(id)];
-    Notification n = Make(code);
+    Notification n = MakeNotification(code);
     n.message.data.module_info.id = uint8_t(id);
     n.text1 = module.name;
     n.text2 = module.description;
     post(std::move(n));
-}
-
-void Player::postStreamEnd(int code, const std::string &why) {
-    Notification n = Make(XA_MSG_NOTIFY_PROGRESS);
-    n.message.data.progress.source = XA_SOURCE_INPUT;
-    n.message.data.progress.code = uint8_t(code);
-    n.message.data.progress.value =
-        int16_t(std::min<int64_t>(outputRate_ > 0 ? position_ / outputRate_ : 0, 32767));
-    n.text1 = why;
-    post(std::move(n));
-}
-
-void Player::nack(int command, int error) {
-    Notification n = Make(XA_MSG_NOTIFY_NACK);
-    n.message.data.nack.command = uint8_t(command);
-    n.message.data.nack.code = int16_t(error);
-    post(std::move(n));
-}
-
-void Player::postError(const Error &error) {
-    Notification n = Make(XA_MSG_NOTIFY_ERROR);
-    n.message.data.error.source = uint8_t(error.source());
-    n.message.data.error.code = int16_t(error.code());
-    n.text1 = error.what();
-    post(std::move(n), XA_NOTIFY_MASK_ERROR);
-}
-
-void Player::debug(int source, const std::string &text) {
-    if (debugLevel_ == 0)
-        return;
-    Notification n = Make(XA_MSG_NOTIFY_DEBUG);
-    n.message.data.debug.source = uint8_t(source);
-    n.message.data.debug.level = 1;
-    n.text1 = text;
-    post(std::move(n), XA_NOTIFY_MASK_DEBUG);
 }
 
 } // namespace xa
