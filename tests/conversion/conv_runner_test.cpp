@@ -1,5 +1,7 @@
 #include "conversion/RunnerFixture.h"
 
+#include <map>
+
 using namespace runnertest;
 
 TEST_P(ConvRunnerTest, EncodesEveryJobAndSkipsExistingOutputsAsAnswered) {
@@ -11,8 +13,13 @@ TEST_P(ConvRunnerTest, EncodesEveryJobAndSkipsExistingOutputsAsAnswered) {
     AddJob("c.wav", ".MP3");
     questions.OverwriteAnswers = {mrNo};
     TConvRunner runner(config, questions);
+    std::map<int, int> ended;
+    QObject::connect(&runner, &TConvRunner::JobEnded,
+                     [&](int Index, int State) { ended[Index] = State; });
     Run(runner);
 
+    EXPECT_EQ(ended, (std::map<int, int>{{0, stDone}, {1, stQueued}, {2, stDone}}))
+        << "each job tells how it ended";
     EXPECT_EQ(questions.Overwrites, QStringList{path("b.MP3")});
     EXPECT_EQ(records[0]->State, stDone);
     EXPECT_EQ(records[1]->State, stQueued) << "skipped";

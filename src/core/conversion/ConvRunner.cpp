@@ -374,6 +374,7 @@ void TConvRunner::Dispatch() {
                 Report(index, TReportQueue::TReport::Skip, Job.DestPath);
                 UpdateFileIndex();
                 FReports.Ended(index);
+                emit JobEnded(index, Job.State);
                 continue;
             }
             slot->Job = &Job;
@@ -426,6 +427,7 @@ void TConvRunner::EndJob(TSlot &S) {
     S.Stall->stop();
     UpdateFileIndex();
     FReports.Ended(index);
+    emit JobEnded(index, FJobs.at(index)->State);
     Dispatch();
 }
 

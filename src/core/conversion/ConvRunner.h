@@ -126,6 +126,9 @@ signals:
     void JobStarted(int Index);
     // A caption of the player's state while decoding ("STOPPED", "Decoding", "EOF").
     void StateCaption(const QString &Caption);
+    // The job at Index has ended in State (done, failed, skipped as stQueued, or still
+    // stProcessing when an abort stopped it, until the abort is answered).
+    void JobEnded(int Index, int State);
     // The batch ran to its end or was cancelled: the window closes itself.
     void BatchEnded();
     // Cancel in the refusal box: the window is asked to close, as by Abort.
