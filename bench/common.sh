@@ -1,3 +1,4 @@
+# shellcheck shell=bash
 # Sourced by the benchmark scripts: builds the Release tree unless SKIP_BUILD=1, and sets
 # root, build, cli and out (bench/out/NAME). brindle-cli reads its settings from an empty
 # folder of the benchmark's own, so whoever runs it gets the same defaults.
@@ -11,5 +12,6 @@ if [ "${SKIP_BUILD:-0}" != 1 ]; then
         -DBRINDLE_BUILD_BENCH=ON -DBRINDLE_BUILD_TESTS=OFF >/dev/null
     cmake --build "$build" >/dev/null
 fi
+# shellcheck disable=SC2034 # read by the scripts that source this file
 cli=$build/bin/brindle-cli
 export XDG_CONFIG_HOME=$out/config

@@ -10,6 +10,7 @@
 # Timings only mean something on an otherwise idle machine: the load average is printed.
 set -euo pipefail
 
+# shellcheck source-path=SCRIPTDIR source=common.sh
 source "$(dirname "$0")/common.sh" decode
 rounds=${ROUNDS:-3}
 mkdir -p "$out/config" "$out/cli" "$out/mpg123" "$out/ffmpeg"

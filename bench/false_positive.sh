@@ -12,6 +12,7 @@
 # with sox, flac and oggenc when those are installed; their sets are skipped otherwise.
 set -euo pipefail
 
+# shellcheck source-path=SCRIPTDIR source=common.sh
 source "$(dirname "$0")/common.sh" false_positive
 
 count=${RANDOM_FILES:-10000}

@@ -9,6 +9,7 @@
 # Timings only mean something on an otherwise idle machine: the load average is printed.
 set -euo pipefail
 
+# shellcheck source-path=SCRIPTDIR source=common.sh
 source "$(dirname "$0")/common.sh" inspect
 
 # Media, made once and kept between runs.
@@ -33,7 +34,8 @@ mapfile -t files < <(find "$out/mp3" -name 'f*.mp3' | sort -V)
 best_of_3() {
     local best="" t
     for _ in 1 2 3; do
-        local start=$(date +%s.%N)
+        local start
+        start=$(date +%s.%N)
         "$@" >/dev/null 2>&1 || true
         t=$(awk -v a="$start" -v b="$(date +%s.%N)" 'BEGIN {print b - a}')
         if [ -z "$best" ] || awk -v t="$t" -v b="$best" 'BEGIN {exit !(t < b)}'; then best=$t; fi

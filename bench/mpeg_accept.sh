@@ -11,6 +11,7 @@
 # ffmpeg and sox; the files are made once and kept in bench/out/mpeg_accept/.
 set -euo pipefail
 
+# shellcheck source-path=SCRIPTDIR source=common.sh
 source "$(dirname "$0")/common.sh" mpeg_accept
 
 media=$out/media
@@ -47,10 +48,12 @@ if [ ! -f "$media/ready" ]; then
     lame --quiet --freeformat -b 400 "$tmp/s44100-2.wav" "$media/lame-free-400.mp3"
     lame --quiet --freeformat -b 200 "$tmp/s22050-1.wav" "$media/lame-free-mpeg2.mp3"
     cp "$media/lame-cbr-44100-2.mp3" "$media/lame-apev2-id3v1.mp3"
-    printf 'APETAGEX\320\007\0\0\100\0\0\0\001\0\0\0\0\0\0\240\0\0\0\0\0\0\0\0' >>"$media/lame-apev2-id3v1.mp3"
-    head -c 32 /dev/zero >>"$media/lame-apev2-id3v1.mp3"
-    printf 'APETAGEX\320\007\0\0\100\0\0\0\001\0\0\0\0\0\0\200\0\0\0\0\0\0\0\0' >>"$media/lame-apev2-id3v1.mp3"
-    printf 'TAG%125s' "" >>"$media/lame-apev2-id3v1.mp3"
+    {
+        printf 'APETAGEX\320\007\0\0\100\0\0\0\001\0\0\0\0\0\0\240\0\0\0\0\0\0\0\0'
+        head -c 32 /dev/zero
+        printf 'APETAGEX\320\007\0\0\100\0\0\0\001\0\0\0\0\0\0\200\0\0\0\0\0\0\0\0'
+        printf 'TAG%125s' ""
+    } >>"$media/lame-apev2-id3v1.mp3"
     lame --quiet -b 128 -t "$tmp/short.wav" "$media/lame-short.mp3"
     lame --quiet -b 128 -t --id3v1-only --tt Short "$tmp/short.wav" "$media/lame-short-id3v1.mp3"
     rm -rf "$tmp"

@@ -9,6 +9,7 @@
 # Timings only mean something on an otherwise idle machine: the load average is printed.
 set -euo pipefail
 
+# shellcheck source-path=SCRIPTDIR source=common.sh
 source "$(dirname "$0")/common.sh" normalize
 rounds=${ROUNDS:-3}
 mkdir -p "$out"
@@ -45,6 +46,7 @@ done
 echo "| work | ours wall s | sox wall s | ours / sox | ours peak RSS MiB | sox peak RSS MiB |"
 echo "|---|---:|---:|---:|---:|---:|"
 for pair in "scan sox-stat" "gain sox-gain"; do
+    # shellcheck disable=SC2086 # the pair splits into its two labels
     set -- $pair
     a=$(median "$out/$1.txt" 1)
     b=$(median "$out/$2.txt" 1)

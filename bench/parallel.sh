@@ -11,6 +11,7 @@
 # the load average is printed.
 set -euo pipefail
 
+# shellcheck source-path=SCRIPTDIR source=common.sh
 source "$(dirname "$0")/common.sh" parallel
 rounds=${ROUNDS:-3}
 files=${FILES:-8}
@@ -54,7 +55,7 @@ for cmd in encode decode; do
     ext=MP3
     [ $cmd = decode ] && ext=WAV
     same=identical
-    for f in "$out"/one/*.$ext; do
+    for f in "$out"/one/*."$ext"; do
         cmp -s "$f" "$out/many/$(basename "$f")" || same="DIFFERENT: $(basename "$f")"
     done
     printf 'brindle-cli %s, %d files of %d s, median of %d interleaved rounds: -j 1 %.2f s (%d KiB), -j %d %.2f s (%d KiB), ratio %.3f; outputs %s\n' \
