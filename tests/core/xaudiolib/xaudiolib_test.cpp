@@ -1,4 +1,4 @@
-#include "xaudiolib/XaudioBench.h"
+#include "core/xaudiolib/XaudioBench.h"
 
 using namespace xaudiotest;
 

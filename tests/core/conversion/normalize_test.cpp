@@ -1,4 +1,4 @@
-#include "conversion/RunnerFixture.h"
+#include "core/conversion/RunnerFixture.h"
 
 using namespace runnertest;
 

@@ -4,7 +4,7 @@
 #include "app/ProgramWindows.h"
 #include "app/WebPages.h"
 #include "conversion/DispForm.h"
-#include "conversion/ModalDriver.h"
+#include "gui/conversion/ModalDriver.h"
 #include "settings/ConfigForm.h"
 #include "support/ScriptedDialogs.h"
 #include "support/SettingNames.h"

@@ -1,4 +1,4 @@
-#include "xaudio/FakeXaudio.h"
+#include "core/xaudio/FakeXaudio.h"
 #include "xaudio/XaudioPlayer.h"
 
 #include <gtest/gtest.h>

@@ -9,6 +9,7 @@
 #include "inspect/MP3WavComm.h"
 #include "platform/ModalResults.h"
 #include "settings/Config.h"
+#include "support/FileSizeLimit.h"
 #include "support/TestMedia.h"
 
 #include <QDir>
@@ -173,27 +174,6 @@ protected:
     TConfig config;
     Questions questions;
     std::vector<std::unique_ptr<TFileParam>> records;
-};
-
-// A file-size limit for the process with SIGXFSZ ignored: writes past it fail with EFBIG,
-// as on a full disk.
-class FileSizeLimit {
-public:
-    explicit FileSizeLimit(rlim_t Bytes) {
-        getrlimit(RLIMIT_FSIZE, &FOld);
-        FOldHandler = std::signal(SIGXFSZ, SIG_IGN);
-        rlimit limit = FOld;
-        limit.rlim_cur = Bytes;
-        setrlimit(RLIMIT_FSIZE, &limit);
-    }
-    ~FileSizeLimit() {
-        setrlimit(RLIMIT_FSIZE, &FOld);
-        std::signal(SIGXFSZ, FOldHandler);
-    }
-
-private:
-    rlimit FOld{};
-    void (*FOldHandler)(int) = nullptr;
 };
 
 inline std::vector<int16_t> CopySamples(const QString &Path) {

@@ -4,7 +4,7 @@
 #include "app/ConfigInstance.h"
 #include "app/MainForm.h"
 #include "app/ProgramWindows.h"
-#include "conversion/ModalDriver.h"
+#include "gui/conversion/ModalDriver.h"
 #include "inspect/WaveInfoForm.h"
 #include "support/ScriptedDialogs.h"
 #include "support/SettingNames.h"

@@ -1,5 +1,5 @@
+#include "core/xaudio/FakeXaudio.h"
 #include "platform/DynamicLibrary.h"
-#include "xaudio/FakeXaudio.h"
 
 #include <QCoreApplication>
 #include <QDir>

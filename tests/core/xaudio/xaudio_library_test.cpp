@@ -1,9 +1,9 @@
 // TXaudioPlayer driving the project's own decoding library, found by the component's default
 // name "xaudio.dll" beside the test executable.
 
+#include "core/xaudio/FakeXaudio.h"
 #include "encoder/LameCoder.h"
 #include "support/TestMedia.h"
-#include "xaudio/FakeXaudio.h"
 #include "xaudio/XaudioPlayer.h"
 
 #include <QTemporaryDir>
