@@ -6,13 +6,8 @@
 #include <QFile>
 #include <QFileInfo>
 
-#include <cerrno>
-#include <cstdio>
-#include <cstring>
-#include <fcntl.h>
 #include <map>
 #include <set>
-#include <unistd.h>
 
 namespace {
 
@@ -90,19 +85,4 @@ QString FreeSiblingName(const QString &Path, const QString &Word) {
         if (!QFileInfo::exists(candidate) && !QFileInfo(candidate).isSymLink())
             return candidate;
     }
-}
-
-bool RenameNoReplace(const QString &From, const QString &To, QString &Why) {
-    const QByteArray from = QFile::encodeName(From);
-    const QByteArray to = QFile::encodeName(To);
-    if (::renameat2(AT_FDCWD, from.constData(), AT_FDCWD, to.constData(), RENAME_NOREPLACE) == 0)
-        return true;
-    // A file system without the flag: a hard link never replaces either.
-    if (errno == EINVAL && ::link(from.constData(), to.constData()) == 0) {
-        ::unlink(from.constData());
-        return true;
-    }
-    Why = QStringLiteral("Cannot create file \"%1\". %2")
-              .arg(To, QString::fromLocal8Bit(std::strerror(errno)));
-    return false;
 }

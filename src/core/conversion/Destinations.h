@@ -28,6 +28,3 @@ std::vector<TMovedDestination> SeparateDestinations(const QList<TFileParam *> &J
 
 // A sibling of Path that no file has yet: "song (Word).MP3", then "song (Word 2).MP3", ...
 QString FreeSiblingName(const QString &Path, const QString &Word);
-
-// Renames From to To unless To exists, in one step; false with the reason in Why.
-bool RenameNoReplace(const QString &From, const QString &To, QString &Why);

@@ -249,3 +249,18 @@ TFileStamp FileStampOf(const QString &Path) {
         return {};
     return {int64_t(s.st_size), int64_t(s.st_mtim.tv_sec) * 1000000000 + s.st_mtim.tv_nsec};
 }
+
+bool RenameNoReplace(const QString &From, const QString &To, QString &Why) {
+    const QByteArray from = QFile::encodeName(From);
+    const QByteArray to = QFile::encodeName(To);
+    if (::renameat2(AT_FDCWD, from.constData(), AT_FDCWD, to.constData(), RENAME_NOREPLACE) == 0)
+        return true;
+    // A file system without the flag: a hard link never replaces either.
+    if (errno == EINVAL && ::link(from.constData(), to.constData()) == 0) {
+        ::unlink(from.constData());
+        return true;
+    }
+    Why = QStringLiteral("Cannot create file \"%1\". %2")
+              .arg(To, QString::fromLocal8Bit(std::strerror(errno)));
+    return false;
+}

@@ -64,6 +64,8 @@ TPartialFile CreatePartialOutput(const QString &Dest, QString &Why);
 // Renames From onto To in one step, replacing To, and releases From; false with the reason
 // in Why (From is then kept).
 bool ReplaceFile(TPartialFile &From, const QString &To, QString &Why);
+// Renames From to To unless To exists, in one step; false with the reason in Why.
+bool RenameNoReplace(const QString &From, const QString &To, QString &Why);
 // Renames From onto To's hidden name: To then holds From's file, From is empty.
 bool ReplaceFile(TPartialFile &From, TPartialFile &To, QString &Why);
 

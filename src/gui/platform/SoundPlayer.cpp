@@ -41,14 +41,14 @@ private:
     bool FStarted;
 };
 
-SDL_AudioDeviceID OpenDevice(const SDL_AudioSpec &Spec) {
+SDL_AudioDeviceID OpenDevice(const SDL_AudioSpec &Format) {
     const TSdlAudioLock Lock;
-    return SDL_OpenAudioDevice(nullptr, 0, &Spec, nullptr, 0);
+    return SDL_OpenAudioDevice(nullptr, 0, &Format, nullptr, 0);
 }
 
 class TSdlDevice {
 public:
-    explicit TSdlDevice(const SDL_AudioSpec &Spec) : FId(OpenDevice(Spec)) {}
+    explicit TSdlDevice(const SDL_AudioSpec &Format) : FId(OpenDevice(Format)) {}
     ~TSdlDevice() {
         if (FId != 0) {
             const TSdlAudioLock Lock;

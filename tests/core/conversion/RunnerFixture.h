@@ -120,6 +120,13 @@ protected:
 
     QString path(const QString &Name) const { return dir.filePath(Name); }
 
+    // Encodes the listed sources (to make MPEG input for a decode batch), then forgets them.
+    void EncodeAndForget() {
+        TConvRunner encoder(config, questions);
+        Run(encoder);
+        records.clear();
+    }
+
     // Aborts the batch at its first progress report and answers the abort question.
     void AbortAtFirstProgress(TConvRunner &Runner, bool DeleteConverted) {
         questions.OnProgress = [&Runner, DeleteConverted] {

@@ -28,7 +28,7 @@ TEST_P(ConvRunnerTest, EncodesEveryJobAndSkipsExistingOutputsAsAnswered) {
     EXPECT_EQ(runner.ConvertedCount(), 2);
     EXPECT_EQ(ReadFile(path("b.MP3")), "keep me");
     EXPECT_NEAR(DominantFrequency(DecodeMpeg(path("c.MP3")), 0), 440, 4.4);
-    EXPECT_EQ(QDir(dir.path()).entryList(QDir::Files | QDir::Hidden).filter(".brindle-").size(), 0);
+    EXPECT_EQ(HiddenFiles(dir.path()), 0);
 }
 
 TEST_P(ConvRunnerTest, AFailedEncodeLeavesTheEarlierOutputAndReportsTheFile) {
@@ -49,7 +49,7 @@ TEST_P(ConvRunnerTest, AFailedEncodeLeavesTheEarlierOutputAndReportsTheFile) {
             QStringLiteral("Source file '%1' can't be open, convert error.").arg(path("bad.wav"))});
     EXPECT_EQ(questions.Notes.size(), 1) << "with the reason";
     EXPECT_EQ(ReadFile(path("bad.MP3")), "older output");
-    EXPECT_EQ(QDir(dir.path()).entryList(QDir::Files | QDir::Hidden).filter(".brindle-").size(), 0);
+    EXPECT_EQ(HiddenFiles(dir.path()), 0);
 }
 
 TEST_P(ConvRunnerTest, AHardLinkToTheSourceIsNeverWrittenOver) {
@@ -84,7 +84,7 @@ TEST_P(ConvRunnerTest, NormalisedEncodingUsesAHiddenTemporaryFileAndLeavesTheUse
     // A quarter of full scale brought to 98%: four times the level.
     const DecodedAudio out = DecodeMpeg(path("song.MP3"));
     EXPECT_NEAR(Rms(out, 0), 0.98 * 0.7071, 0.05);
-    EXPECT_EQ(QDir(dir.path()).entryList(QDir::Files | QDir::Hidden).filter(".brindle-").size(), 0);
+    EXPECT_EQ(HiddenFiles(dir.path()), 0);
 }
 
 TEST_P(ConvRunnerTest, SilenceIsNotNormalisedIntoNoise) {
@@ -119,7 +119,7 @@ TEST_P(ConvRunnerTest, AbortAnsweredYesDeletesOnlyWhatTheBatchWrote) {
     EXPECT_FALSE(QFile::exists(path("a.MP3")));
     EXPECT_EQ(ReadFile(path("b.MP3")), "older output") << "the interrupted job never replaced it";
     EXPECT_EQ(runner.ConvertedCount(), 1);
-    EXPECT_EQ(QDir(dir.path()).entryList(QDir::Files | QDir::Hidden).filter(".brindle-").size(), 0);
+    EXPECT_EQ(HiddenFiles(dir.path()), 0);
 }
 
 TEST_P(ConvRunnerTest, AbortAnsweredNoKeepsThePartialOutputUnderItsName) {
@@ -201,7 +201,7 @@ TEST_P(ConvRunnerTest, DecodesToWavAndNormalisesTheResult) {
     ASSERT_FALSE(samples.empty());
     const auto [low, high] = std::minmax_element(samples.begin(), samples.end());
     EXPECT_NEAR(std::max(-int(*low), int(*high)), 16384, 2) << "the larger half at the target";
-    EXPECT_EQ(QDir(dir.path()).entryList(QDir::Files | QDir::Hidden).filter(".brindle-").size(), 0);
+    EXPECT_EQ(HiddenFiles(dir.path()), 0);
 }
 
 TEST_P(ConvRunnerTest, AFailedDecodeKeepsTheEarlierWav) {
@@ -221,9 +221,7 @@ TEST_P(ConvRunnerTest, DecodeAbortAnsweredYesRemovesDoneOutputs) {
     WriteSineWav(path("b.wav"), 2, 44100, 20, 440);
     AddJob("a.wav", ".MP3");
     AddJob("b.wav", ".MP3");
-    TConvRunner encoder(config, questions);
-    Run(encoder);
-    records.clear();
+    EncodeAndForget();
 
     AddJob("a.MP3", ".WAV");
     AddJob("b.MP3", ".WAV");
@@ -243,7 +241,7 @@ TEST_P(ConvRunnerTest, DecodeAbortAnsweredYesRemovesDoneOutputs) {
     EXPECT_EQ(records[1]->State, stQueued);
     EXPECT_FALSE(QFile::exists(path("a.WAV")));
     EXPECT_FALSE(QFile::exists(path("b.WAV")));
-    EXPECT_EQ(QDir(dir.path()).entryList(QDir::Files | QDir::Hidden).filter(".brindle-").size(), 0);
+    EXPECT_EQ(HiddenFiles(dir.path()), 0);
 }
 
 TEST_P(ConvRunnerTest, AFullDiskFailsTheJobAndLeavesSourcesAndEarlierOutputs) {
@@ -265,15 +263,13 @@ TEST_P(ConvRunnerTest, AFullDiskFailsTheJobAndLeavesSourcesAndEarlierOutputs) {
     EXPECT_EQ(ReadFile(path("big.wav")), source);
     ASSERT_EQ(questions.Notes.size(), 1);
     EXPECT_TRUE(questions.Notes[0].contains("rror")) << questions.Notes[0].toStdString();
-    EXPECT_EQ(QDir(dir.path()).entryList(QDir::Files | QDir::Hidden).filter(".brindle-").size(), 0);
+    EXPECT_EQ(HiddenFiles(dir.path()), 0);
 }
 
 TEST_P(ConvRunnerTest, AFullDiskDuringDecodingKeepsTheEarlierWav) {
     WriteSineWav(path("a.wav"), 2, 44100, 10, 440);
     AddJob("a.wav", ".MP3");
-    TConvRunner encoder(config, questions);
-    Run(encoder);
-    records.clear();
+    EncodeAndForget();
     WriteFile(path("a.WAV"), "older output");
     AddJob("a.MP3", ".WAV");
     config.ConvertType = 1;
@@ -285,7 +281,7 @@ TEST_P(ConvRunnerTest, AFullDiskDuringDecodingKeepsTheEarlierWav) {
     }
     EXPECT_EQ(records[0]->State, stError);
     EXPECT_EQ(ReadFile(path("a.WAV")), "older output");
-    EXPECT_EQ(QDir(dir.path()).entryList(QDir::Files | QDir::Hidden).filter(".brindle-").size(), 0);
+    EXPECT_EQ(HiddenFiles(dir.path()), 0);
 }
 
 TEST_P(ConvRunnerTest, AbortDuringThePeakScanStopsBeforeEncoding) {
@@ -306,7 +302,7 @@ TEST_P(ConvRunnerTest, AbortDuringThePeakScanStopsBeforeEncoding) {
     EXPECT_EQ(records[0]->State, stAborted);
     EXPECT_EQ(std::count(phases.begin(), phases.end(), phEncode), 0) << "nothing encoded";
     EXPECT_FALSE(QFile::exists(path("long.MP3")));
-    EXPECT_EQ(QDir(dir.path()).entryList(QDir::Files | QDir::Hidden).filter(".brindle-").size(), 0);
+    EXPECT_EQ(HiddenFiles(dir.path()), 0);
 }
 
 INSTANTIATE_TEST_SUITE_P(Jobs, ConvRunnerTest, ::testing::Values(1, 3),
@@ -340,10 +336,7 @@ protected:
     // Jobs whose output folder does not exist.
     std::set<TFileParam *> Unwritable;
 
-    int Partials() const {
-        return int(
-            QDir(dir.path()).entryList(QDir::Files | QDir::Hidden).filter(".brindle-").size());
-    }
+    int Partials() const { return HiddenFiles(dir.path()); }
 };
 
 } // namespace

@@ -1,4 +1,5 @@
 #include "conversion/Destinations.h"
+#include "conversion/SafeOutput.h"
 #include "support/TestMedia.h"
 
 #include <QDir>

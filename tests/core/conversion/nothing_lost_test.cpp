@@ -94,9 +94,7 @@ TEST_P(NothingLostTest, ADecodedStreamThatEndsEarlyKeepsItsSource) {
     WriteSineWav(path("low.wav"), 2, 22050, 0.5, 440);
     AddJob("high.wav", ".MP3");
     AddJob("low.wav", ".MP3");
-    TConvRunner encoder(config, questions);
-    Run(encoder);
-    records.clear();
+    EncodeAndForget();
     WriteFile(path("joined.mp3"), ReadFile(path("high.MP3")) + ReadFile(path("low.MP3")));
     AddJob("joined.mp3", ".WAV");
     config.ConvertType = 1;
