@@ -10,7 +10,7 @@
 #include "platform/UserDialogs.h"
 #include "player/PlayerForm.h"
 #include "settings/ConfigForm.h"
-#include "settings/Help.h"
+#include "app/Help.h"
 #include "settings/RegSetEx.h"
 #include "tageditor/ID3TagForm.h"
 

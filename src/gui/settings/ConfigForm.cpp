@@ -2,7 +2,7 @@
 
 #include "platform/UserDialogs.h"
 #include "settings/Config.h"
-#include "settings/Help.h"
+#include "app/Help.h"
 
 #include <QButtonGroup>
 #include <QCheckBox>

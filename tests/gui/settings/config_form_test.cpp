@@ -1,6 +1,6 @@
 #include "settings/Config.h"
 #include "settings/ConfigForm.h"
-#include "settings/Help.h"
+#include "app/Help.h"
 #include "support/ScriptedDialogs.h"
 
 #include <QAction>

@@ -1,4 +1,4 @@
-#include "settings/Help.h"
+#include "app/Help.h"
 
 #include "platform/UserDialogs.h"
 
