@@ -459,7 +459,8 @@ bool WaitForAdd(TFileLists *lists) {
 
 TEST_F(FileListsTest, LargeAddRunsOnAWorkerAndListsEverythingInOrder) {
     lists->SetWorkerThreshold(3);
-    window.show();
+    // The window stays hidden: painting it from the event loop would start Qt's own painting
+    // threads, whose hand-overs ThreadSanitizer cannot see. isHidden() tells the hints apart.
     const QString a = wav("a.wav", 1), b = wav("b.wav", 2), gone = path("gone.wav");
     const QString bad = junk("bad.wav");
     QStringList events, errors;
@@ -475,7 +476,7 @@ TEST_F(FileListsTest, LargeAddRunsOnAWorkerAndListsEverythingInOrder) {
     EXPECT_TRUE(result.InBackground);
     EXPECT_TRUE(lists->Adding());
     EXPECT_EQ(wave->RowCount(), 0); // the rows come through the event loop
-    EXPECT_FALSE(wave->DragHint()->isVisible());
+    EXPECT_TRUE(wave->DragHint()->isHidden());
     // A second add is refused while the first runs.
     EXPECT_THROW(lists->AddFiles({wav("c.wav")}), Exception);
 
@@ -488,8 +489,8 @@ TEST_F(FileListsTest, LargeAddRunsOnAWorkerAndListsEverythingInOrder) {
     EXPECT_EQ(events.front(), "start 5");
     EXPECT_EQ(events.mid(events.size() - 2), (QStringList{"5/5", "end"}));
     EXPECT_EQ(totalText, "Total 3 file(s), 3 seconds(00:00:03)");
-    EXPECT_FALSE(wave->DragHint()->isVisible());
-    EXPECT_TRUE(mp3->DragHint()->isVisible());
+    EXPECT_TRUE(wave->DragHint()->isHidden());
+    EXPECT_FALSE(mp3->DragHint()->isHidden());
     // Afterwards adds are taken again.
     EXPECT_EQ(lists->AddFiles({path("c.wav")}).Added, 1);
 }
