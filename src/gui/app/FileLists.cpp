@@ -1,12 +1,7 @@
 #include "app/FileLists.h"
 
-#include "app/RawNames.h"
-
 #include "inspect/MPGTools.h"
-#include "platform/RegularFile.h"
 
-#include <QFile>
-#include <QFileInfo>
 #include <QHeaderView>
 #include <QItemSelection>
 #include <QPainter>
@@ -87,24 +82,21 @@ const QIcon &RowIcon(TRowImage Image) {
     }
 }
 
-int32_t ClampDuration(qint64 Seconds) {
-    return int32_t(std::clamp<qint64>(Seconds, 0, std::numeric_limits<int32_t>::max()));
-}
-
 } // namespace
 
-// A row and the record it owns.
+// A row; its record is the model's row of the same index.
 class TFileListView::TItem : public QTreeWidgetItem {
 public:
-    TFileParam Param;
+    // The row's place after the model's sort: the items follow the model's order exactly.
+    int Rank = 0;
 
     bool operator<(const QTreeWidgetItem &Other) const override {
-        const auto *view = static_cast<const TFileListView *>(treeWidget());
-        return view->Compare(*this, static_cast<const TItem &>(Other)) < 0;
+        return Rank < static_cast<const TItem &>(Other).Rank;
     }
 };
 
-TFileListView::TFileListView(TListKind Kind, QWidget *Parent) : QTreeWidget(Parent), FKind(Kind) {
+TFileListView::TFileListView(TListKind Kind, QWidget *Parent)
+    : QTreeWidget(Parent), FKind(Kind), FModel(Kind) {
     setObjectName(Kind == lkWave ? QStringLiteral("lvWaveFiles") : QStringLiteral("lvMP3Files"));
     setRootIsDecorated(false);
     setItemsExpandable(false);
@@ -164,21 +156,15 @@ TFileListView::TItem *TFileListView::Item(int Row) const {
 }
 
 TFileParam *TFileListView::Record(int Row) {
-    TItem *item = Item(Row);
-    return item ? &item->Param : nullptr;
+    return FModel.Record(Row);
 }
 
 const TFileParam *TFileListView::Record(int Row) const {
-    const TItem *item = Item(Row);
-    return item ? &item->Param : nullptr;
+    return FModel.Record(Row);
 }
 
 QList<TFileParam *> TFileListView::Records() {
-    QList<TFileParam *> records;
-    records.reserve(RowCount());
-    for (int row = 0; row < RowCount(); ++row)
-        records << Record(row);
-    return records;
+    return FModel.Records();
 }
 
 std::vector<bool> TFileListView::SelectionMask() const {
@@ -209,132 +195,69 @@ bool TFileListView::IsRowSelected(int Row) const {
 }
 
 int TFileListView::FindListedFile(const QString &Path) const {
-    for (int row = 0; row < RowCount(); ++row) {
-        if (SameFilePath(Item(row)->Param.SourcePath, Path))
-            return row;
-    }
-    return -1;
+    return FModel.FindListedFile(Path);
 }
 
 TAddFilesResult TFileListView::AddFiles(const QStringList &Paths, TMPEGAudio &Mpeg) {
+    TAddBatch batch =
+        ReadListFiles(Paths, FKind, FModel.ListedKeys(), Mpeg,
+                      [this](int Position, int Total) { emit AddProgress(Position, Total); });
     TAddFilesResult result;
-    QSet<QString> listed;
-    listed.reserve(RowCount() + Paths.size());
-    for (int row = 0; row < RowCount(); ++row)
-        listed.insert(FilePathKey(Item(row)->Param.SourcePath));
-
-    std::vector<std::unique_ptr<TItem>> added;
-    const int total = int(Paths.size());
-    for (int i = 0; i < total; ++i) {
-        emit AddProgress(i + 1, total);
-        const QString &path = Paths[i];
-        const QString key = FilePathKey(path);
-        if (listed.contains(key))
-            continue;
-        try {
-            auto item = std::make_unique<TItem>();
-            TFileParam &p = item->Param;
-            p.FileName = ExtractFileName(path);
-            p.SourcePath = path;
-            p.State = stQueued;
-            // A name with bytes no QString holds (from a playlist) opens no file: the
-            // nearest name may be another one's.
-            if (HasRawBytes(path))
-                throw EFOpenError(EscapedName(path), RawNameReason());
-            // A file that cannot be opened is reported rather than listed: the MPEG
-            // inspector would otherwise show it as an unreadable row of 0 bytes.
-            if (const QString why = RegularFileProblem(path); !why.isEmpty())
-                throw EFOpenError(path, why);
-            if (FKind == lkMpeg) {
-                Mpeg.ResetData();
-                Mpeg.SetFileName(path);
-                p.MpegData = Mpeg.Data();
-                p.Duration = ClampDuration(p.MpegData.Duration);
-                p.Kind = Mpeg.IsValid() ? fkMpeg : fkUnreadable;
-            } else {
-                if (ReadWaveFileInfo(path, p.WaveData)) {
-                    p.Duration = p.WaveData.Duration;
-                    p.Kind = fkWave;
-                } else {
-                    p.Kind = fkUnreadable;
-                    p.WaveData.FileSize = QFileInfo(path).size(); // for the Size column
-                }
-            }
-            FillRow(*item);
-            added.push_back(std::move(item));
-            listed.insert(key);
-            ++result.Added;
-        } catch (const std::exception &) {
-            result.ErrorLines << QStringLiteral("Error read file: ") + EscapedName(path);
-        }
-    }
-    // One insertion for the whole batch: appending row by row redraws the list each time.
-    QList<QTreeWidgetItem *> rows;
-    rows.reserve(qsizetype(added.size()));
-    for (auto &item : added)
-        rows << item.release();
-    addTopLevelItems(rows);
-    if (!rows.isEmpty())
-        emit SummaryChanged();
+    result.Added = int(batch.Records.size());
+    result.ErrorLines = std::move(batch.ErrorLines);
+    AppendRecords(std::move(batch.Records));
     return result;
 }
 
-void TFileListView::FillRow(TItem &Item) {
-    const TFileParam &p = Item.Param;
-    const bool readable = p.IsReadable();
-    QStringList texts{p.FileName};
-    if (FKind == lkMpeg) {
-        const TMPEGInfo &m = p.MpegData;
-        if (readable) {
-            const bool tagged = m.Header == QStringLiteral("TAG");
-            texts << (tagged ? m.Title.Text() : QStringLiteral("Unknown Title"))
-                  << (tagged ? m.Artist.Text() : QStringLiteral("Unknown Artist")) << m.Album.Text()
-                  << TagYearText(m.Year) << DurationColumnText(p.Duration);
-        } else {
-            texts << QString() << QString() << QString() << QString() << QStringLiteral("- -");
-        }
-        texts << SizeColumnText(m.Length);
-    } else {
-        texts << (readable ? DurationColumnText(p.Duration) : QString())
-              << SizeColumnText(p.WaveData.FileSize);
+void TFileListView::AppendRecords(std::vector<std::unique_ptr<TFileParam>> Records) {
+    if (Records.empty())
+        return;
+    const int first = FModel.Append(std::move(Records));
+    // One insertion for the whole batch: appending row by row redraws the list each time.
+    QList<QTreeWidgetItem *> rows;
+    rows.reserve(FModel.Count() - first);
+    for (int row = first; row < FModel.Count(); ++row) {
+        auto *item = new TItem;
+        FillItem(*item, row);
+        rows << item;
     }
-    texts << ExtractFilePath(p.SourcePath) << StateColumnText(p.State);
+    addTopLevelItems(rows);
+    emit SummaryChanged();
+}
 
+void TFileListView::FillItem(TItem &Item, int Row) {
+    const QStringList &texts = FModel.Cells(Row);
     const auto &columns = ColumnsOf(FKind);
     for (int c = 0; c < int(texts.size()); ++c) {
         Item.setText(c, texts[c]);
         if (columns[c].Right)
             Item.setTextAlignment(c, Qt::AlignRight | Qt::AlignVCenter);
     }
+    const bool readable = FModel.Record(Row)->IsReadable();
     Item.setIcon(0, RowIcon(!readable ? riUnreadable : FKind == lkMpeg ? riMpeg : riWave));
 }
 
 void TFileListView::RefreshRow(int Row) {
-    if (TItem *item = Item(Row))
-        FillRow(*item);
+    if (TItem *item = Item(Row)) {
+        FModel.RefreshRow(Row);
+        FillItem(*item, Row);
+    }
 }
 
 void TFileListView::ReloadTag(int Row, TMPEGAudio &Mpeg) {
     TItem *item = Item(Row);
     if (item == nullptr)
         return;
-    Mpeg.ResetData();
-    Mpeg.SetFileName(item->Param.SourcePath);
-    QStringList cells(4);
-    if (Mpeg.IsValid()) {
-        item->Param.MpegData = Mpeg.Data();
-        cells = {Mpeg.DisplayTitle(), Mpeg.DisplayArtist(), Mpeg.Data().Album,
-                 TagYearText(Mpeg.Data().Year)};
-    }
-    // Time, Size and the duration stay as they were read when the file was added.
-    for (int c = 0; c < 4; ++c)
-        item->setText(1 + c, cells[c]);
+    FModel.ReloadTag(Row, Mpeg);
+    for (int c = 1; c <= 4; ++c)
+        item->setText(c, FModel.Cells(Row)[c]);
 }
 
 void TFileListView::RefreshStates() {
+    FModel.RefreshStates();
     const int stateColumn = columnCount() - 1;
     for (int row = 0; row < RowCount(); ++row)
-        Item(row)->setText(stateColumn, StateColumnText(Item(row)->Param.State));
+        Item(row)->setText(stateColumn, FModel.Cells(row)[stateColumn]);
 }
 
 void TFileListView::DeleteSelected() {
@@ -344,6 +267,7 @@ void TFileListView::DeleteSelected() {
     // Taking all rows out at once and putting the kept ones back is linear; removing rows
     // one by one makes the view renumber the rest each time.
     ++FQuiet;
+    FModel.RemoveRows(mask);
     QList<QTreeWidgetItem *> rows = invisibleRootItem()->takeChildren();
     QList<QTreeWidgetItem *> kept;
     kept.reserve(rows.size());
@@ -361,12 +285,14 @@ void TFileListView::DeleteSelected() {
 void TFileListView::DeleteRow(int Row) {
     if (Row < 0 || Row >= RowCount())
         return;
+    FModel.RemoveRow(Row);
     delete takeTopLevelItem(Row);
     emit SummaryChanged();
 }
 
 void TFileListView::ClearAll() {
     ++FQuiet;
+    FModel.Clear();
     clear();
     --FQuiet;
     emit SummaryChanged();
@@ -411,27 +337,19 @@ void TFileListView::InvertSelection() {
     emit SummaryChanged();
 }
 
-int TFileListView::Compare(const TItem &A, const TItem &B) const {
-    const int result = CompareListTexts(A.text(FSortColumn), B.text(FSortColumn));
-    return FSortFlag ? result : -result;
-}
-
 void TFileListView::ColumnClick(int Column) {
     if (Column < 0 || Column >= columnCount())
         return;
-    FSortColumn = Column;
-    // Compare() already applies the direction, so the model sorts "ascending" by it; its
-    // sort is stable, and the selection moves with the rows.
+    const std::vector<int> order = FModel.Sort(Column);
+    // The items take the model's new order through the view's own sort, so that the
+    // selection and the current row move with their rows.
+    for (int row = 0; row < int(order.size()); ++row)
+        Item(order[size_t(row)])->Rank = row;
     sortItems(Column, Qt::AscendingOrder);
-    FSortFlag = !FSortFlag;
 }
 
 TListSummary TFileListView::Summary() const {
-    TListSummary summary;
-    const std::vector<bool> mask = SelectionMask();
-    for (int row = 0; row < RowCount(); ++row)
-        summary.AddRow(&Item(row)->Param, mask[size_t(row)]);
-    return summary;
+    return FModel.Summary(SelectionMask());
 }
 
 void TFileListView::SetDragHintVisible(bool Visible) {
@@ -470,10 +388,19 @@ TFileLists::TFileLists(TFileListView *WaveList, TFileListView *MP3List,
             if (list == CurrentList())
                 UpdateStatusBar();
         });
+        // The window takes its lists down before this object: the worker stops first, and
+        // none of its batches reaches a list that is going.
+        connect(list, &QObject::destroyed, this, [this] {
+            FWorker.reset();
+            FAddList = nullptr;
+            FAdding = false;
+        });
     }
 }
 
-TFileLists::~TFileLists() = default;
+TFileLists::~TFileLists() {
+    FWorker.reset(); // joins the worker before the handlers that reach this object go
+}
 
 TFileListView *TFileLists::CurrentList() const {
     return CurrentKind() == lkWave ? FWave : FMP3;
@@ -484,26 +411,66 @@ TListKind TFileLists::CurrentKind() const {
 }
 
 TAddFilesResult TFileLists::AddFiles(const QStringList &Paths) {
-    // Only one add at a time: both lists share one MPEG inspector.
+    // Only one add at a time: a second one would judge duplicates against rows still to come.
     if (FAdding)
         throw Exception(QStringLiteral("Files are still being added; add these when the first "
                                        "ones are listed."));
-    FAdding = true;
-    struct Done {
-        bool &Flag;
-        ~Done() { Flag = false; }
-    } done{FAdding};
-    FWave->SetDragHintVisible(false);
-    FMP3->SetDragHintVisible(false);
-    emit AddStarted(int(Paths.size()));
-    const TAddFilesResult result = CurrentList()->AddFiles(Paths, *FMpeg);
-    emit AddFinished();
-    FWave->SetDragHintVisible(FWave->RowCount() == 0);
-    FMP3->SetDragHintVisible(FMP3->RowCount() == 0);
+    TFileListView *list = CurrentList();
+    if (Paths.size() > FWorkerThreshold) {
+        StartAdd(int(Paths.size()));
+        FAddList = list;
+        FWorker = std::make_unique<TListAddWorker>(
+            list->Kind(), Paths, list->Model().ListedKeys(),
+            [this](TAddBatch &Batch) { TakeBatch(Batch); }, [this] { FinishAdd(); });
+        TAddFilesResult result;
+        result.InBackground = true;
+        return result;
+    }
+    StartAdd(int(Paths.size()));
+    TAddFilesResult result;
+    try {
+        result = list->AddFiles(Paths, *FMpeg);
+    } catch (...) {
+        FinishAdd();
+        throw;
+    }
     for (const QString &line : result.ErrorLines)
         emit FileReadError(line);
-    UpdateStatusBar();
+    FinishAdd();
     return result;
+}
+
+void TFileLists::StartAdd(int Total) {
+    FAdding = true;
+    FWave->SetDragHintVisible(false);
+    FMP3->SetDragHintVisible(false);
+    emit AddStarted(Total);
+}
+
+void TFileLists::TakeBatch(TAddBatch &Batch) {
+    if (FAddList == nullptr)
+        return;
+    const int total = FWorker ? FWorker->Total() : 0;
+    FAddList->AppendRecords(std::move(Batch.Records));
+    for (const QString &line : Batch.ErrorLines)
+        emit FileReadError(line);
+    emit AddProgress(Batch.Position, total);
+}
+
+void TFileLists::FinishAdd() {
+    // Everything is put back before AddFinished, whose handler may show a window.
+    FWorker.reset();
+    FAddList = nullptr;
+    FAdding = false;
+    FWave->SetDragHintVisible(FWave->RowCount() == 0);
+    FMP3->SetDragHintVisible(FMP3->RowCount() == 0);
+    UpdateStatusBar();
+    emit AddFinished();
+}
+
+void TFileLists::AbortAdd() {
+    if (FWorker)
+        FinishAdd();
 }
 
 TAddFilesResult TFileLists::AddChosenFiles(const QStringList &Files) {

@@ -14,20 +14,26 @@
 //   ClearActionExecute    -> lists->ClearAll()
 //   SelectAllActionExecute, InvertSelectActionExecute -> lists->SelectAll(), InvertSelection()
 //   tab change            -> lists->CurrentListChanged() (summary and drag hint follow)
+//   closing the window    -> lists->AbortAdd() before the lists are emptied
 //   column clicks sort by themselves (lvWaveFilesColumnClick / lvMP3FilesColumnClick).
 // AddChosenFiles and DropFiles throw EPlaylistError ("Cannot open file %s") when an M3U
 // playlist cannot be opened; nothing is added then. Catch it and show its message.
+// A few files are read before the add returns; more than WorkerThreshold() are read on a
+// worker, and their rows arrive in batches while the event loop runs (the result says
+// InBackground). Rows always go to the list that was current when the add started.
 // Signals to connect:
 //   AddStarted(total) / AddProgress(position, total) / AddFinished(): the add progress bar
-//     (prgsbarAddFile in place of stCorpPanel, range total, value 1 at the start); repaint
-//     in AddProgress, as adding does not return to the event loop.
+//     (prgsbarAddFile in place of stCorpPanel, range total, value 1 at the start).
+//     AddFinished comes last, after every row and error line of the add.
 //   SummaryChanged(selectedText, totalText): the panes stspanelSelect and stspanelTotal;
 //     before the first change they show InitialSelectedText and InitialTotalText.
 //   FileReadError(line): "Error read file: <path>" for each file that could not be read;
 //     hand it to the error list (TDispForm's AddMessage) and show that to the user.
 // The conversion start and finish, the player, the info window and the tag editor reach
 // the records with Record(), Records(), SelectedRows() and RefreshRow()/RefreshStates().
+// A record keeps its address until its row is deleted, also while rows are added or sorted.
 
+#include "app/FileListModel.h"
 #include "app/FileParam.h"
 #include "app/PlaylistImport.h"
 
@@ -39,14 +45,8 @@
 
 class TMPEGAudio;
 
-// What one AddFiles did.
-struct TAddFilesResult {
-    int Added = 0;          // rows added with a record
-    QStringList ErrorLines; // "Error read file: " and the path of each file not read
-};
-
-// One report-style file list: rows with their TFileParam records, the columns of its
-// direction, sorting on header clicks and its drag hint.
+// One report-style file list: the rows of its TFileListModel, the columns of its direction,
+// sorting on header clicks and its drag hint. Its items mirror the model row for row.
 class TFileListView : public QTreeWidget {
     Q_OBJECT
 public:
@@ -54,7 +54,8 @@ public:
     ~TFileListView() override;
 
     TListKind Kind() const { return FKind; }
-    int RowCount() const { return topLevelItemCount(); }
+    int RowCount() const { return FModel.Count(); }
+    const TFileListModel &Model() const { return FModel; }
 
     // The record of a row, or null for a row without one (or no such row).
     TFileParam *Record(int Row);
@@ -71,6 +72,8 @@ public:
     // Reads each path not yet listed and appends its row; Mpeg reads the MPEG files and is
     // reused for all of them. Emits AddProgress before each path.
     TAddFilesResult AddFiles(const QStringList &Paths, TMPEGAudio &Mpeg);
+    // Appends rows for records read elsewhere (a worker's batch), in one insertion.
+    void AppendRecords(std::vector<std::unique_ptr<TFileParam>> Records);
 
     void DeleteSelected();
     // Removes one row with its record.
@@ -82,8 +85,8 @@ public:
 
     // Sorts by Column as a header click does, then flips the list's direction flag.
     void ColumnClick(int Column);
-    int SortColumn() const { return FSortColumn; }
-    bool SortFlag() const { return FSortFlag; }
+    int SortColumn() const { return FModel.SortColumn(); }
+    bool SortFlag() const { return FModel.SortFlag(); }
 
     // Rewrites the State column of every row from its record.
     void RefreshStates();
@@ -113,12 +116,11 @@ private:
     class TItem;
     TItem *Item(int Row) const;
     std::vector<bool> SelectionMask() const;
-    void FillRow(TItem &Item);
-    int Compare(const TItem &A, const TItem &B) const;
+    // Sets the item's texts and image from row Row of the model.
+    void FillItem(TItem &Item, int Row);
 
     TListKind FKind;
-    int FSortColumn = 0;
-    bool FSortFlag = false;
+    TFileListModel FModel;
     QLabel *FDragHint = nullptr;
     int FQuiet = 0; // > 0 while a bulk change reports the summary once at its end
 };
@@ -137,9 +139,15 @@ public:
     TFileListView *CurrentList() const;
     TListKind CurrentKind() const;
 
-    // Appends Paths to CurrentList; returns what was added and the lines of unread files.
-    // Throws Exception when called while another add runs (from a handler of its signals).
+    // Appends Paths to CurrentList; returns what was added and the lines of unread files, or
+    // InBackground when a worker reads them. Throws Exception while another add runs.
     TAddFilesResult AddFiles(const QStringList &Paths);
+    bool Adding() const { return FAdding; }
+    // Stops a background add: the rows read so far stay, AddFinished follows at once.
+    void AbortAdd();
+    // Adds of more paths than this go to a worker.
+    int WorkerThreshold() const { return FWorkerThreshold; }
+    void SetWorkerThreshold(int Paths) { FWorkerThreshold = Paths; }
     // The add command after the open dialog: playlists expanded, other files taken as they
     // are. Throws EPlaylistError.
     TAddFilesResult AddChosenFiles(const QStringList &Files);
@@ -168,11 +176,18 @@ signals:
     void FileReadError(const QString &Line);
 
 private:
+    void StartAdd(int Total);
+    void FinishAdd();
+    void TakeBatch(TAddBatch &Batch);
+
     TFileListView *FWave;
     TFileListView *FMP3;
     std::function<int()> FConvertType;
-    std::unique_ptr<TMPEGAudio> FMpeg; // one inspector reused for every MPEG file
+    std::unique_ptr<TMPEGAudio> FMpeg; // one inspector reused for every MPEG file on this thread
     bool FAdding = false;
+    int FWorkerThreshold = 200;
+    TFileListView *FAddList = nullptr; // the list a background add fills
+    std::unique_ptr<TListAddWorker> FWorker;
     QString FSelectedText = InitialSelectedText;
     QString FTotalText = InitialTotalText;
 };

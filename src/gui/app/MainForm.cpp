@@ -33,6 +33,7 @@
 #include <QToolButton>
 #include <QUrl>
 #include <QVBoxLayout>
+#include <utility>
 
 namespace {
 
@@ -362,12 +363,20 @@ void TMainForm::CreateStatusBar() {
     });
     connect(FLists, &TFileLists::AddProgress, this, [this](int Position, int) {
         prgsbarAddFile->setValue(Position);
-        // Adding does not return to the event loop, so the window is painted here.
-        repaint();
+        // A short add reads its files before returning to the event loop; the bar alone is
+        // painted now and then so that it still moves. A background add needs none of this.
+        if (!FAddPainted.isValid() || FAddPainted.elapsed() >= 50) {
+            prgsbarAddFile->repaint();
+            FAddPainted.start();
+        }
     });
+    connect(FLists, &TFileLists::FileReadError, this,
+            [this](const QString &Line) { FUnreadFiles << Line; });
     connect(FLists, &TFileLists::AddFinished, this, [this] {
         prgsbarAddFile->setVisible(false);
         stCorpPanel->setVisible(true);
+        FAddPainted.invalidate();
+        ReportUnreadFiles(std::exchange(FUnreadFiles, {}));
     });
 }
 
@@ -419,6 +428,9 @@ void TMainForm::FormClose() {
         UserDialogs().MessageBox(this, Error.message(), QStringLiteral("Error"), TMsgIcon::Error,
                                  mbOK);
     }
+    // An add still reading stops here; its rows go with the others, its report unshown.
+    FUnreadFiles.clear();
+    FLists->AbortAdd();
     lvWaveFiles->ClearAll();
     lvMP3Files->ClearAll();
 }
@@ -518,8 +530,7 @@ void TMainForm::AddActionExecute() {
 
 void TMainForm::AddWithReport(const std::function<TAddFilesResult()> &Add) {
     try {
-        const TAddFilesResult Result = Add();
-        ReportUnreadFiles(Result.ErrorLines);
+        Add();
     } catch (const Exception &Error) {
         UserDialogs().MessageBox(this, Error.message(), QStringLiteral("Error"), TMsgIcon::Error,
                                  mbOK);

@@ -2,6 +2,7 @@
 
 #include "app/FileLists.h"
 
+#include <QElapsedTimer>
 #include <QMainWindow>
 
 #include <memory>
@@ -105,7 +106,8 @@ private:
     void CreateStatusBar();
     void CreatePages();
     void LoadConfig();
-    // Adds or drops files through Add, reporting playlist errors and unread files.
+    // Adds or drops files through Add, reporting playlist errors; unread files are reported
+    // when the add finishes.
     void AddWithReport(const std::function<TAddFilesResult()> &Add);
     void ReportUnreadFiles(const QStringList &Lines);
     void ShowFilePopupMenu(const QPoint &Pos);
@@ -114,6 +116,8 @@ private:
     bool FFirstShown = false;
     bool FClosed = false;
     TFileLists *FLists = nullptr;
+    QStringList FUnreadFiles;  // lines of the running add, shown when it finishes
+    QElapsedTimer FAddPainted; // when the add progress bar was last painted
     std::unique_ptr<TConversionStart> FConversion;
 
     QTabWidget *PageControl1 = nullptr;

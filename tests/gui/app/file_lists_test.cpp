@@ -3,9 +3,11 @@
 #include "support/TestMedia.h"
 
 #include <QDir>
+#include <QEventLoop>
 #include <QFile>
 #include <QHeaderView>
 #include <QTemporaryDir>
+#include <QTimer>
 #include <QUrl>
 
 #include <cstdio>
@@ -437,4 +439,127 @@ TEST_F(FileListsTest, AddStartedWhileAnotherRunsIsRefusedAndRecordsMatchTheirFil
     EXPECT_EQ(mp3->Record(1)->Kind, fkUnreadable);
     // Once the first has finished, the second add goes through.
     EXPECT_EQ(lists->AddFiles({other}).Added, 1);
+}
+
+// --- adds read on a worker ---------------------------------------------------------------
+
+namespace {
+
+// Runs the event loop until the add has finished, 30 seconds at most.
+bool WaitForAdd(TFileLists *lists) {
+    QEventLoop loop;
+    QObject::connect(lists, &TFileLists::AddFinished, &loop, &QEventLoop::quit);
+    QTimer::singleShot(30000, &loop, &QEventLoop::quit);
+    if (lists->Adding())
+        loop.exec();
+    return !lists->Adding();
+}
+
+} // namespace
+
+TEST_F(FileListsTest, LargeAddRunsOnAWorkerAndListsEverythingInOrder) {
+    lists->SetWorkerThreshold(3);
+    // The window stays hidden: painting it from the event loop would start Qt's own painting
+    // threads, whose hand-overs ThreadSanitizer cannot see. isHidden() tells the hints apart.
+    const QString a = wav("a.wav", 1), b = wav("b.wav", 2), gone = path("gone.wav");
+    const QString bad = junk("bad.wav");
+    QStringList events, errors;
+    QObject::connect(lists, &TFileLists::AddStarted,
+                     [&](int total) { events << QStringLiteral("start %1").arg(total); });
+    QObject::connect(lists, &TFileLists::AddProgress, [&](int position, int total) {
+        events << QStringLiteral("%1/%2").arg(position).arg(total);
+    });
+    QObject::connect(lists, &TFileLists::FileReadError, [&](const QString &l) { errors << l; });
+    QObject::connect(lists, &TFileLists::AddFinished, [&] { events << "end"; });
+
+    const TAddFilesResult result = lists->AddFiles({a, gone, bad, a, b});
+    EXPECT_TRUE(result.InBackground);
+    EXPECT_TRUE(lists->Adding());
+    EXPECT_EQ(wave->RowCount(), 0); // the rows come through the event loop
+    EXPECT_TRUE(wave->DragHint()->isHidden());
+    // A second add is refused while the first runs.
+    EXPECT_THROW(lists->AddFiles({wav("c.wav")}), Exception);
+
+    ASSERT_TRUE(WaitForAdd(lists));
+    EXPECT_EQ(column(wave, 0), (QStringList{"a.wav", "bad.wav", "b.wav"}));
+    EXPECT_EQ(row(wave, 2), (QStringList{"b.wav", "00:02", "0.34MB", dir.path() + "/", ""}));
+    EXPECT_EQ(wave->Record(1)->Kind, fkUnreadable);
+    EXPECT_EQ(errors, QStringList{"Error read file: " + gone});
+    ASSERT_GE(events.size(), 3);
+    EXPECT_EQ(events.front(), "start 5");
+    EXPECT_EQ(events.mid(events.size() - 2), (QStringList{"5/5", "end"}));
+    EXPECT_EQ(totalText, "Total 3 file(s), 3 seconds(00:00:03)");
+    EXPECT_TRUE(wave->DragHint()->isHidden());
+    EXPECT_FALSE(mp3->DragHint()->isHidden());
+    // Afterwards adds are taken again.
+    EXPECT_EQ(lists->AddFiles({path("c.wav")}).Added, 1);
+}
+
+TEST_F(FileListsTest, ListChangedDuringABackgroundAddKeepsItsRowsAndGetsTheNewOnesAppended) {
+    lists->AddFiles({wav("a.wav", 1), wav("b.wav", 2)});
+    TFileParam *b = wave->Record(1);
+    lists->SetWorkerThreshold(1);
+    const QStringList fresh{wav("c.wav"), wav("d.wav"), path("a.wav")};
+    wave->topLevelItem(0)->setSelected(true);
+
+    lists->AddFiles(fresh);
+    lists->DeleteSelected(); // a.wav goes; it was listed when the add started, so it stays out
+    wave->ColumnClick(0);    // b.wav first: descending
+    convertType = 1;         // the rows still go to the list that started the add
+    lists->CurrentListChanged();
+    ASSERT_TRUE(WaitForAdd(lists));
+
+    EXPECT_EQ(column(wave, 0), (QStringList{"b.wav", "c.wav", "d.wav"}));
+    EXPECT_EQ(wave->Record(0), b); // the record handed out before is still the row's
+    EXPECT_EQ(mp3->RowCount(), 0);
+
+    convertType = 0;
+    lists->AddFiles({wav("e.wav"), wav("f.wav")});
+    lists->ClearAll();
+    ASSERT_TRUE(WaitForAdd(lists));
+    EXPECT_EQ(column(wave, 0), (QStringList{"e.wav", "f.wav"}));
+    lists->CurrentListChanged();
+    EXPECT_EQ(totalText, "Total 2 file(s), 4 seconds(00:00:04)");
+}
+
+TEST_F(FileListsTest, AbortedAddKeepsWhatWasReadAndTakesNoMore) {
+    QStringList paths;
+    const QByteArray tiny = WavHeader(1, 8000, 8, 80) + QByteArray(80, char(0x80));
+    for (int i = 0; i < 3000; ++i) {
+        paths << path(QStringLiteral("t%1.wav").arg(i));
+        WriteFile(paths.back(), tiny);
+    }
+    bool finished = false;
+    QObject::connect(lists, &TFileLists::AddFinished, [&] { finished = true; });
+    EXPECT_TRUE(lists->AddFiles(paths).InBackground);
+    lists->AbortAdd();
+    EXPECT_TRUE(finished);
+    EXPECT_FALSE(lists->Adding());
+    const int rows = wave->RowCount();
+    QEventLoop loop;
+    QTimer::singleShot(200, &loop, &QEventLoop::quit);
+    loop.exec();
+    EXPECT_EQ(wave->RowCount(), rows);
+    EXPECT_LT(rows, 3000);
+    lists->AbortAdd(); // nothing runs: nothing happens
+}
+
+TEST_F(FileListsTest, ListsGoingDuringABackgroundAddStopTheWorker) {
+    QStringList paths;
+    for (int i = 0; i < 400; ++i)
+        paths << wav(QStringLiteral("t%1.wav").arg(i), 0.01);
+    auto *other = new QWidget;
+    auto *w = new TFileListView(lkWave, other);
+    auto *m = new TFileListView(lkMpeg, other);
+    // Owned apart from the views, as the main window's are: the views go first.
+    auto owner = std::make_unique<QObject>();
+    auto *l = new TFileLists(
+        w, m, [] { return 0; }, owner.get());
+    EXPECT_TRUE(l->AddFiles(paths).InBackground);
+    delete other;
+    EXPECT_FALSE(l->Adding());
+    QEventLoop loop;
+    QTimer::singleShot(100, &loop, &QEventLoop::quit);
+    loop.exec();
+    owner.reset();
 }

@@ -14,6 +14,7 @@
 #include <QAction>
 #include <QApplication>
 #include <QDir>
+#include <QEventLoop>
 #include <QFile>
 #include <QGroupBox>
 #include <QProgressBar>
@@ -285,4 +286,32 @@ TEST_F(ConvFormTest, SameNamedSourcesIntoOneFolderLoseNothing) {
     ASSERT_EQ(shownLines.size(), 2);
     EXPECT_EQ(shownLines[0], "Conversion Warning: " + path("dB/Track01.wav"));
     EXPECT_TRUE(Dialogs.AskedOf(ScriptedDialogs::Kind::Overwrite).empty());
+}
+
+TEST_F(ConvFormTest, RowsArrivingFromABackgroundAddDuringAConversionAreNotPartOfIt) {
+    AddWaves({"a.wav"});
+    QStringList later;
+    for (int i = 0; i < 4; ++i) {
+        later << path(QStringLiteral("later%1.wav").arg(i));
+        WriteSineWav(later.back(), 2, 44100, 0.3, 440);
+    }
+    Main->Lists().SetWorkerThreshold(1);
+    ASSERT_TRUE(Main->Lists().AddFiles(later).InBackground);
+    // The batch takes the one row listed now; the others arrive while its window is up.
+    Convert()->trigger();
+    if (Main->Lists().Adding()) {
+        QEventLoop loop;
+        QObject::connect(&Main->Lists(), &TFileLists::AddFinished, &loop, &QEventLoop::quit);
+        QTimer::singleShot(30000, &loop, &QEventLoop::quit);
+        loop.exec();
+    }
+    const TFileListView &list = *Main->Lists().WaveList();
+    ASSERT_EQ(list.RowCount(), 5);
+    EXPECT_EQ(list.Record(0)->State, stDone);
+    EXPECT_TRUE(QFile::exists(path("a.MP3")));
+    for (int r = 1; r < 5; ++r) {
+        EXPECT_EQ(list.Record(r)->SourcePath, later[r - 1]);
+        EXPECT_EQ(list.Record(r)->State, stQueued);
+    }
+    EXPECT_FALSE(QFile::exists(path("later0.MP3")));
 }

@@ -1,0 +1,301 @@
+#include "app/FileListModel.h"
+
+#include "app/RawNames.h"
+
+#include "inspect/MP3WavComm.h"
+#include "inspect/MPGTools.h"
+#include "platform/Mailbox.h"
+#include "platform/RegularFile.h"
+
+#include <QFileInfo>
+#include <algorithm>
+#include <chrono>
+#include <limits>
+#include <numeric>
+
+namespace {
+
+int32_t ClampDuration(qint64 Seconds) {
+    return int32_t(std::clamp<qint64>(Seconds, 0, std::numeric_limits<int32_t>::max()));
+}
+
+void ReadMpegSource(const QString &Path, TMPEGAudio &Mpeg, TFileParam &P) {
+    Mpeg.ResetData();
+    Mpeg.SetFileName(Path);
+    P.MpegData = Mpeg.Data();
+    P.Duration = ClampDuration(P.MpegData.Duration);
+    P.Kind = Mpeg.IsValid() ? fkMpeg : fkUnreadable;
+}
+
+// The sources of the WAV list. Another format for that list is one more reader tried here
+// before the file is taken as unreadable.
+void ReadWaveListSource(const QString &Path, TFileParam &P) {
+    if (ReadWaveFileInfo(Path, P.WaveData)) {
+        P.Duration = P.WaveData.Duration;
+        P.Kind = fkWave;
+        return;
+    }
+    P.Kind = fkUnreadable;
+    P.WaveData.FileSize = QFileInfo(Path).size(); // for the Size column
+}
+
+} // namespace
+
+std::optional<TFileParam> InspectListFile(const QString &Path, TListKind Kind, TMPEGAudio &Mpeg) {
+    // A name with bytes no QString holds (from a playlist) opens no file: the nearest name
+    // may be another one's.
+    if (HasRawBytes(Path))
+        return std::nullopt;
+    // A file that cannot be opened is reported rather than listed: the MPEG inspector would
+    // otherwise show it as an unreadable row of 0 bytes.
+    if (!RegularFileProblem(Path).isEmpty())
+        return std::nullopt;
+    try {
+        TFileParam p;
+        p.FileName = ExtractFileName(Path);
+        p.SourcePath = Path;
+        p.State = stQueued;
+        if (Kind == lkMpeg)
+            ReadMpegSource(Path, Mpeg, p);
+        else
+            ReadWaveListSource(Path, p);
+        return p;
+    } catch (const std::exception &) {
+        return std::nullopt;
+    }
+}
+
+QString ReadErrorLine(const QString &Path) {
+    return QStringLiteral("Error read file: ") + EscapedName(Path);
+}
+
+int ListColumnCount(TListKind Kind) {
+    return Kind == lkWave ? 5 : 9;
+}
+
+QStringList ListRowTexts(const TFileParam &Record, TListKind Kind) {
+    const bool readable = Record.IsReadable();
+    QStringList texts{Record.FileName};
+    if (Kind == lkMpeg) {
+        const TMPEGInfo &m = Record.MpegData;
+        if (readable) {
+            const bool tagged = m.Header == QStringLiteral("TAG");
+            texts << (tagged ? m.Title.Text() : QStringLiteral("Unknown Title"))
+                  << (tagged ? m.Artist.Text() : QStringLiteral("Unknown Artist")) << m.Album.Text()
+                  << TagYearText(m.Year) << DurationColumnText(Record.Duration);
+        } else {
+            texts << QString() << QString() << QString() << QString() << QStringLiteral("- -");
+        }
+        texts << SizeColumnText(m.Length);
+    } else {
+        texts << (readable ? DurationColumnText(Record.Duration) : QString())
+              << SizeColumnText(Record.WaveData.FileSize);
+    }
+    texts << ExtractFilePath(Record.SourcePath) << StateColumnText(Record.State);
+    return texts;
+}
+
+// --- adding ---
+
+void TAddPass::Take(const QString &Path, TMPEGAudio &Mpeg, TAddBatch &Batch) {
+    const QString key = FilePathKey(Path);
+    if (FListed.contains(key))
+        return;
+    std::optional<TFileParam> record = InspectListFile(Path, FKind, Mpeg);
+    if (!record) {
+        // Not listed, so a later copy of the path is read (and reported) again.
+        Batch.ErrorLines << ReadErrorLine(Path);
+        return;
+    }
+    Batch.Records.push_back(std::make_unique<TFileParam>(std::move(*record)));
+    FListed.insert(key);
+}
+
+TAddBatch ReadListFiles(const QStringList &Paths, TListKind Kind, QSet<QString> ListedKeys,
+                        TMPEGAudio &Mpeg, const std::function<void(int, int)> &Progress) {
+    TAddBatch batch;
+    TAddPass pass(Kind, std::move(ListedKeys));
+    const int total = int(Paths.size());
+    for (int i = 0; i < total; ++i) {
+        if (Progress)
+            Progress(i + 1, total);
+        pass.Take(Paths[i], Mpeg, batch);
+        batch.Position = i + 1;
+    }
+    return batch;
+}
+
+// --- the model ---
+
+TFileParam *TFileListModel::Record(int Row) {
+    return Row >= 0 && Row < Count() ? FRows[size_t(Row)].Record.get() : nullptr;
+}
+
+const TFileParam *TFileListModel::Record(int Row) const {
+    return Row >= 0 && Row < Count() ? FRows[size_t(Row)].Record.get() : nullptr;
+}
+
+QList<TFileParam *> TFileListModel::Records() {
+    QList<TFileParam *> records;
+    records.reserve(Count());
+    for (const TRow &row : FRows)
+        records << row.Record.get();
+    return records;
+}
+
+int TFileListModel::FindListedFile(const QString &Path) const {
+    for (int row = 0; row < Count(); ++row) {
+        if (SameFilePath(FRows[size_t(row)].Record->SourcePath, Path))
+            return row;
+    }
+    return -1;
+}
+
+QSet<QString> TFileListModel::ListedKeys() const {
+    QSet<QString> keys;
+    keys.reserve(Count());
+    for (const TRow &row : FRows)
+        keys.insert(FilePathKey(row.Record->SourcePath));
+    return keys;
+}
+
+int TFileListModel::Append(std::vector<std::unique_ptr<TFileParam>> Records) {
+    const int first = Count();
+    FRows.reserve(FRows.size() + Records.size());
+    for (auto &record : Records) {
+        if (!record)
+            continue;
+        QStringList cells = ListRowTexts(*record, FKind);
+        FRows.push_back({std::move(record), std::move(cells)});
+    }
+    return first;
+}
+
+TAddFilesResult TFileListModel::AddFiles(const QStringList &Paths, TMPEGAudio &Mpeg) {
+    TAddBatch batch = ReadListFiles(Paths, FKind, ListedKeys(), Mpeg);
+    TAddFilesResult result;
+    result.Added = int(batch.Records.size());
+    result.ErrorLines = std::move(batch.ErrorLines);
+    Append(std::move(batch.Records));
+    return result;
+}
+
+void TFileListModel::RemoveRows(const std::vector<bool> &Mask) {
+    // Kept rows move down in one pass; erasing them one by one would be quadratic.
+    size_t kept = 0;
+    for (size_t row = 0; row < FRows.size(); ++row) {
+        if (row < Mask.size() && Mask[row])
+            continue;
+        if (kept != row)
+            FRows[kept] = std::move(FRows[row]);
+        ++kept;
+    }
+    FRows.resize(kept);
+}
+
+void TFileListModel::RemoveRow(int Row) {
+    if (Row >= 0 && Row < Count())
+        FRows.erase(FRows.begin() + Row);
+}
+
+std::vector<int> TFileListModel::Sort(int Column) {
+    if (Column < 0 || Column >= ListColumnCount(FKind))
+        return {};
+    FSortColumn = Column;
+    std::vector<int> order(FRows.size());
+    std::iota(order.begin(), order.end(), 0);
+    std::stable_sort(order.begin(), order.end(), [&](int A, int B) {
+        const int result =
+            CompareListTexts(FRows[size_t(A)].Cells[Column], FRows[size_t(B)].Cells[Column]);
+        return (FSortFlag ? result : -result) < 0;
+    });
+    std::vector<TRow> sorted;
+    sorted.reserve(FRows.size());
+    for (int from : order)
+        sorted.push_back(std::move(FRows[size_t(from)]));
+    FRows = std::move(sorted);
+    FSortFlag = !FSortFlag;
+    return order;
+}
+
+void TFileListModel::RefreshStates() {
+    for (TRow &row : FRows)
+        row.Cells.back() = StateColumnText(row.Record->State);
+}
+
+void TFileListModel::RefreshRow(int Row) {
+    if (Row >= 0 && Row < Count())
+        FRows[size_t(Row)].Cells = ListRowTexts(*FRows[size_t(Row)].Record, FKind);
+}
+
+void TFileListModel::ReloadTag(int Row, TMPEGAudio &Mpeg) {
+    if (Row < 0 || Row >= Count())
+        return;
+    TRow &row = FRows[size_t(Row)];
+    Mpeg.ResetData();
+    Mpeg.SetFileName(row.Record->SourcePath);
+    QStringList cells(4);
+    if (Mpeg.IsValid()) {
+        row.Record->MpegData = Mpeg.Data();
+        cells = {Mpeg.DisplayTitle(), Mpeg.DisplayArtist(), Mpeg.Data().Album,
+                 TagYearText(Mpeg.Data().Year)};
+    }
+    for (int c = 0; c < 4; ++c)
+        row.Cells[1 + c] = cells[c];
+}
+
+TListSummary TFileListModel::Summary(const std::vector<bool> &Selected) const {
+    TListSummary summary;
+    for (size_t row = 0; row < FRows.size(); ++row)
+        summary.AddRow(FRows[row].Record.get(), row < Selected.size() && Selected[row]);
+    return summary;
+}
+
+// --- the worker ---
+
+TListAddWorker::TListAddWorker(TListKind Kind, QStringList Paths, QSet<QString> ListedKeys,
+                               TBatchHandler OnBatch, TFinishHandler OnFinished)
+    : FTotal(int(Paths.size())), FMailbox(std::make_unique<TMailbox>()),
+      FOnBatch(std::make_shared<TBatchHandler>(std::move(OnBatch))),
+      FOnFinished(std::make_shared<TFinishHandler>(std::move(OnFinished))) {
+    FThread =
+        std::thread(&TListAddWorker::Run, this, Kind, std::move(Paths), std::move(ListedKeys));
+}
+
+TListAddWorker::~TListAddWorker() {
+    Abort();
+    if (FThread.joinable())
+        FThread.join();
+    // The mailbox goes next and drops what the worker posted but the owner has not run.
+}
+
+void TListAddWorker::Run(TListKind Kind, QStringList Paths, QSet<QString> ListedKeys) {
+    using Clock = std::chrono::steady_clock;
+    const TMailbox::TSender mailbox = FMailbox->Sender();
+    auto post = [&](TAddBatch &Batch) {
+        auto batch = std::make_shared<TAddBatch>(std::move(Batch));
+        Batch = TAddBatch();
+        Batch.Position = batch->Position;
+        mailbox.Post([handler = FOnBatch, batch] { (*handler)(*batch); });
+    };
+    TAddBatch batch;
+    try {
+        TMPEGAudio mpeg; // this worker's own: an inspector holds the state of one file
+        TAddPass pass(Kind, std::move(ListedKeys));
+        auto due = Clock::now() + std::chrono::milliseconds(BatchIntervalMs);
+        for (int i = 0; i < int(Paths.size()); ++i) {
+            if (FAbort.load(std::memory_order_relaxed))
+                break;
+            pass.Take(Paths[i], mpeg, batch);
+            batch.Position = i + 1;
+            if (batch.Records.size() >= BatchLimit || Clock::now() >= due) {
+                post(batch);
+                due = Clock::now() + std::chrono::milliseconds(BatchIntervalMs);
+            }
+        }
+    } catch (const std::exception &) {
+        // Out of memory, say: what was read so far is still handed over, and the add ends.
+    }
+    post(batch);
+    mailbox.Post([handler = FOnFinished] { (*handler)(); });
+}

@@ -1,0 +1,379 @@
+#include "app/FileListModel.h"
+#include "app/RawNames.h"
+#include "encoder/LameCoder.h"
+#include "inspect/MPGTools.h"
+#include "support/TestMedia.h"
+
+#include <QCoreApplication>
+#include <QDir>
+#include <QEventLoop>
+#include <QFile>
+#include <QTemporaryDir>
+#include <QThread>
+#include <QTimer>
+
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+
+using namespace testmedia;
+
+namespace {
+
+class FileListModelTest : public ::testing::Test {
+protected:
+    FileListModelTest() { QLocale::setDefault(QLocale::c()); }
+    ~FileListModelTest() override { QLocale::setDefault(QLocale::system()); }
+
+    QString path(const QString &name) const { return dir.filePath(name); }
+    QString wav(const QString &name, double seconds = 1.0) const {
+        WriteSineWav(path(name), 1, 8000, seconds, 440);
+        return path(name);
+    }
+    // 8-bit mono at 8000 Hz: a second of play time in 8000 bytes, quick to write in bulk.
+    QString tinyWav(const QString &name) const {
+        WriteFile(path(name), WavHeader(1, 8000, 8, 8000) + QByteArray(8000, char(0x80)));
+        return path(name);
+    }
+    QString junk(const QString &name) const {
+        WriteFile(path(name), QByteArray(3000, 'x'));
+        return path(name);
+    }
+    QString mp3(const QString &name) const {
+        const QString source = path(name + ".src.wav");
+        WriteSineWav(source, 2, 44100, 2.0, 440);
+        TLameCoder coder;
+        coder.SetInputFiles({source});
+        coder.SetOutputFiles({path(name)});
+        coder.Encode();
+        return path(name);
+    }
+    static QStringList sources(const TFileListModel &model) {
+        QStringList paths;
+        for (int row = 0; row < model.Count(); ++row)
+            paths << model.Record(row)->SourcePath;
+        return paths;
+    }
+    static QStringList column(const TFileListModel &model, int c) {
+        QStringList texts;
+        for (int row = 0; row < model.Count(); ++row)
+            texts << model.Cells(row)[c];
+        return texts;
+    }
+
+    QTemporaryDir dir;
+    TMPEGAudio mpeg;
+};
+
+// Runs the event loop until Done() or 30 seconds have passed.
+bool WaitFor(const std::function<bool()> &Done) {
+    QEventLoop loop;
+    QTimer poll;
+    QObject::connect(&poll, &QTimer::timeout, &loop, [&] {
+        if (Done())
+            loop.quit();
+    });
+    poll.start(5);
+    QTimer::singleShot(30000, &loop, &QEventLoop::quit);
+    if (!Done())
+        loop.exec();
+    return Done();
+}
+
+} // namespace
+
+// --- the inspection of one path ---
+
+TEST_F(FileListModelTest, WaveListReadsWaveFilesAndKeepsTheSizeOfOthers) {
+    const std::optional<TFileParam> good = InspectListFile(wav("a.wav", 2.0), lkWave, mpeg);
+    ASSERT_TRUE(good);
+    EXPECT_EQ(good->Kind, fkWave);
+    EXPECT_EQ(good->FileName, "a.wav");
+    EXPECT_EQ(good->SourcePath, path("a.wav"));
+    EXPECT_EQ(good->State, stQueued);
+    EXPECT_EQ(good->Duration, 2);
+    EXPECT_TRUE(good->WaveData.Valid);
+
+    const std::optional<TFileParam> bad = InspectListFile(junk("bad.wav"), lkWave, mpeg);
+    ASSERT_TRUE(bad);
+    EXPECT_EQ(bad->Kind, fkUnreadable);
+    EXPECT_EQ(bad->WaveData.FileSize, 3000);
+    EXPECT_EQ(bad->Duration, 0);
+    EXPECT_EQ(ListRowTexts(*bad, lkWave),
+              (QStringList{"bad.wav", "", "0.00MB", dir.path() + "/", ""}));
+}
+
+TEST_F(FileListModelTest, MpegListReadsMpegFilesAndMarksOthersUnreadable) {
+    const QString song = mp3("song.mp3");
+    const std::optional<TFileParam> good = InspectListFile(song, lkMpeg, mpeg);
+    ASSERT_TRUE(good);
+    EXPECT_EQ(good->Kind, fkMpeg);
+    EXPECT_EQ(good->MpegData.FileName, song);
+    EXPECT_GE(good->Duration, 2);
+    EXPECT_LE(good->Duration, 3);
+    const QStringList cells = ListRowTexts(*good, lkMpeg);
+    EXPECT_EQ(cells.mid(0, 3), (QStringList{"song.mp3", "Unknown Title", "Unknown Artist"}));
+    EXPECT_EQ(cells[5], DurationColumnText(good->Duration));
+
+    // A WAV file is no MPEG item, and the inspector holds nothing of the file before it.
+    const std::optional<TFileParam> other = InspectListFile(wav("a.wav"), lkMpeg, mpeg);
+    ASSERT_TRUE(other);
+    EXPECT_EQ(other->Kind, fkUnreadable);
+    EXPECT_EQ(other->MpegData.FileName, path("a.wav"));
+    EXPECT_EQ(ListRowTexts(*other, lkMpeg).mid(1, 5), (QStringList{"", "", "", "", "- -"}));
+}
+
+TEST_F(FileListModelTest, FilesThatCannotBeReadGiveNoRecord) {
+    EXPECT_FALSE(InspectListFile(path("gone.wav"), lkWave, mpeg));
+    EXPECT_FALSE(InspectListFile(path("gone.mp3"), lkMpeg, mpeg));
+    QDir().mkpath(path("folder.wav"));
+    EXPECT_FALSE(InspectListFile(path("folder.wav"), lkWave, mpeg));
+    // A pipe without a writer would stall an open that waits.
+    ASSERT_EQ(::mkfifo(QFile::encodeName(path("pipe.mp3")).constData(), 0600), 0);
+    EXPECT_FALSE(InspectListFile(path("pipe.mp3"), lkMpeg, mpeg));
+    // A name with a byte that is not text is refused, even though a file with the name it
+    // would be read as exists.
+    wav(QStringLiteral("bad\uFFFDname.wav"));
+    const QString raw = DecodeRawName(QFile::encodeName(dir.path()) + "/bad\xffname.wav");
+    EXPECT_FALSE(InspectListFile(raw, lkWave, mpeg));
+    EXPECT_EQ(ReadErrorLine(raw), "Error read file: " + dir.path() + "/bad\\xffname.wav");
+}
+
+// --- adding ---
+
+TEST_F(FileListModelTest, AddSkipsListedFilesAndReportsUnreadOnes) {
+    TFileListModel model(lkWave);
+    const QString a = wav("a.wav"), b = wav("b.wav");
+    const QString gone = path("gone.wav");
+    TAddFilesResult result = model.AddFiles({a, gone, a, dir.path() + "//./b.wav", b, gone}, mpeg);
+    EXPECT_EQ(result.Added, 2);
+    EXPECT_FALSE(result.InBackground);
+    // An unread path is not listed, so it is tried, and reported, each time.
+    EXPECT_EQ(result.ErrorLines,
+              (QStringList{"Error read file: " + gone, "Error read file: " + gone}));
+    EXPECT_EQ(sources(model), (QStringList{a, dir.path() + "//./b.wav"}));
+    EXPECT_EQ(model.FindListedFile(b), 1);
+    EXPECT_EQ(model.FindListedFile(path("c.wav")), -1);
+
+    result = model.AddFiles({b, a, wav("A.WAV")}, mpeg); // Linux names differ in case
+    EXPECT_EQ(result.Added, 1);
+    EXPECT_EQ(model.Count(), 3);
+}
+
+TEST_F(FileListModelTest, ReadListFilesReportsProgressBeforeEachPath) {
+    const QString a = wav("a.wav");
+    QStringList events;
+    TAddBatch batch =
+        ReadListFiles({a, a, path("gone.wav")}, lkWave, {}, mpeg, [&](int position, int total) {
+            events << QStringLiteral("%1/%2").arg(position).arg(total);
+        });
+    EXPECT_EQ(events, (QStringList{"1/3", "2/3", "3/3"}));
+    EXPECT_EQ(batch.Position, 3);
+    EXPECT_EQ(batch.Records.size(), 1u);
+    EXPECT_EQ(batch.ErrorLines.size(), 1);
+}
+
+// --- rows: sorting, removal, refresh, summary ---
+
+TEST_F(FileListModelTest, SortComparesCellTextsAndFlipsTheFlagAfterEachSort) {
+    TFileListModel model(lkWave);
+    // Sizes as text: 12.10MB sorts before 3.47MB.
+    WriteFile(path("big.wav"), WavHeader(1, 8000, 8, 0) + QByteArray(qint64(12.1 * 1048576), 0));
+    WriteFile(path("mid.wav"), WavHeader(1, 8000, 8, 0) + QByteArray(qint64(3.47 * 1048576), 0));
+    model.AddFiles({wav("b.wav"), wav("C.wav"), wav("a.wav"), path("big.wav"), path("mid.wav")},
+                   mpeg);
+    const TFileParam *c = model.Record(1);
+
+    EXPECT_FALSE(model.SortFlag());
+    EXPECT_EQ(model.Sort(0), (std::vector<int>{4, 1, 3, 0, 2})); // descending, case folded
+    EXPECT_EQ(column(model, 0), (QStringList{"mid.wav", "C.wav", "big.wav", "b.wav", "a.wav"}));
+    EXPECT_TRUE(model.SortFlag());
+    EXPECT_EQ(model.Record(1), c); // rows move, records stay where they are
+
+    model.Sort(2); // another column continues ascending
+    EXPECT_EQ(column(model, 2).mid(3), (QStringList{"12.10MB", "3.47MB"}));
+    EXPECT_EQ(model.SortColumn(), 2);
+    EXPECT_FALSE(model.SortFlag());
+
+    // Equal texts keep their order (the three short files all read 0.02MB).
+    const QStringList before = column(model, 0).mid(0, 3);
+    model.Sort(2);
+    EXPECT_EQ(column(model, 0).mid(2, 3), before);
+
+    EXPECT_TRUE(model.Sort(5).empty()); // no such column: nothing changes
+    EXPECT_EQ(model.SortColumn(), 2);
+    EXPECT_TRUE(model.SortFlag());
+}
+
+TEST_F(FileListModelTest, RemovalKeepsTheOtherRecordsInPlace) {
+    TFileListModel model(lkWave);
+    model.AddFiles({wav("a.wav"), wav("b.wav"), wav("c.wav"), wav("d.wav")}, mpeg);
+    TFileParam *b = model.Record(1), *d = model.Record(3);
+    model.RemoveRows({true, false, true}); // a shorter mask leaves the rest alone
+    ASSERT_EQ(model.Count(), 2);
+    EXPECT_EQ(model.Record(0), b);
+    EXPECT_EQ(model.Record(1), d);
+    model.RemoveRow(5);
+    model.RemoveRow(0);
+    EXPECT_EQ(model.Records(), QList<TFileParam *>{d});
+    EXPECT_EQ(model.Record(1), nullptr);
+    EXPECT_EQ(model.Record(-1), nullptr);
+    model.Clear();
+    EXPECT_EQ(model.Count(), 0);
+    // A removed file can be added again.
+    EXPECT_EQ(model.AddFiles({path("a.wav")}, mpeg).Added, 1);
+}
+
+TEST_F(FileListModelTest, CellsFollowTheRecordOnlyWhenRefreshed) {
+    TFileListModel model(lkWave);
+    model.AddFiles({wav("a.wav", 2)}, mpeg);
+    TFileParam *p = model.Record(0);
+    p->State = stDone;
+    p->Duration = 5;
+    model.RefreshStates();
+    EXPECT_EQ(model.Cells(0)[4], "Done");
+    EXPECT_EQ(model.Cells(0)[1], "00:02");
+    model.RefreshRow(0);
+    EXPECT_EQ(model.Cells(0)[1], "00:05");
+}
+
+TEST_F(FileListModelTest, ReloadTagShowsTheNewTagOrEmptiesTheTagCells) {
+    TFileListModel model(lkMpeg);
+    const QString song = mp3("song.mp3");
+    model.AddFiles({song}, mpeg);
+    const QStringList before = model.Cells(0);
+    TMPEGAudio tagger;
+    tagger.SetFileName(song);
+    tagger.SetTitle("Night Train");
+    tagger.SetArtist("The Rails");
+    tagger.SetAlbum("Tracks");
+    tagger.SetYear("1999");
+    ASSERT_EQ(tagger.WriteTag(), 0);
+    model.ReloadTag(0, mpeg);
+    EXPECT_EQ(model.Cells(0).mid(1, 4),
+              (QStringList{"Night Train", "The Rails", "Tracks", "1999"}));
+    EXPECT_EQ(model.Record(0)->MpegData.Title.Text(), "Night Train");
+    EXPECT_EQ(model.Cells(0).mid(5), before.mid(5));
+
+    WriteFile(song, QByteArray(3000, 'x'));
+    model.ReloadTag(0, mpeg);
+    EXPECT_EQ(model.Cells(0).mid(1, 4), QStringList(4));
+    EXPECT_EQ(model.Record(0)->MpegData.Title.Text(), "Night Train"); // the record keeps it
+}
+
+TEST_F(FileListModelTest, SummaryCountsEveryRowAndTheSecondsOfReadableOnes) {
+    TFileListModel model(lkWave);
+    model.AddFiles({wav("a.wav", 1), junk("bad.wav"), wav("c.wav", 3)}, mpeg);
+    TListSummary summary = model.Summary({false, true, true});
+    EXPECT_EQ(summary.SelectedText(), "selected 2 file(s), 3 seconds(00:00:03)");
+    EXPECT_EQ(summary.TotalText(), "Total 3 file(s), 4 seconds(00:00:04)");
+    summary = model.Summary({});
+    EXPECT_EQ(summary.Selected, 0);
+    EXPECT_EQ(summary.Rows, 3);
+}
+
+// --- the worker ---
+
+TEST_F(FileListModelTest, WorkerDeliversWhatAnAddOnTheSpotReadsInOrder) {
+    QStringList paths;
+    const QString listed = tinyWav("listed.wav");
+    for (int i = 0; i < 600; ++i) {
+        if (i % 50 == 7)
+            paths << path(QStringLiteral("gone%1.wav").arg(i));
+        else if (i % 50 == 8)
+            paths << junk(QStringLiteral("junk%1.wav").arg(i));
+        else if (i % 50 == 9)
+            paths << paths.front(); // a duplicate within the add
+        else
+            paths << tinyWav(QStringLiteral("t%1.wav").arg(i));
+    }
+    paths.insert(300, listed);
+    const QSet<QString> listedKeys{FilePathKey(listed)};
+    const TAddBatch expected = ReadListFiles(paths, lkWave, listedKeys, mpeg);
+
+    TFileListModel model(lkWave);
+    QStringList errors;
+    std::vector<int> positions;
+    bool finished = false, batchAfterFinish = false, offThread = false;
+    TListAddWorker worker(
+        lkWave, paths, listedKeys,
+        [&](TAddBatch &batch) {
+            offThread |= QThread::currentThread() != QCoreApplication::instance()->thread();
+            batchAfterFinish |= finished;
+            positions.push_back(batch.Position);
+            errors << batch.ErrorLines;
+            model.Append(std::move(batch.Records));
+        },
+        [&] { finished = true; });
+    EXPECT_EQ(worker.Total(), paths.size());
+    ASSERT_TRUE(WaitFor([&] { return finished; }));
+
+    EXPECT_FALSE(offThread);
+    EXPECT_FALSE(batchAfterFinish);
+    ASSERT_EQ(model.Count(), int(expected.Records.size()));
+    EXPECT_EQ(model.Count(), 600 - 12 - 12); // no missing files, no duplicates
+    for (int row = 0; row < model.Count(); ++row) {
+        const TFileParam &want = *expected.Records[size_t(row)];
+        EXPECT_EQ(model.Record(row)->SourcePath, want.SourcePath);
+        EXPECT_EQ(model.Record(row)->Kind, want.Kind);
+        EXPECT_EQ(model.Record(row)->Duration, want.Duration);
+    }
+    EXPECT_EQ(errors, expected.ErrorLines);
+    ASSERT_FALSE(positions.empty());
+    EXPECT_TRUE(std::is_sorted(positions.begin(), positions.end()));
+    EXPECT_EQ(positions.back(), paths.size());
+}
+
+TEST_F(FileListModelTest, AbortedWorkerDeliversAPrefixAndFinishes) {
+    QStringList paths;
+    for (int i = 0; i < 2000; ++i)
+        paths << tinyWav(QStringLiteral("t%1.wav").arg(i));
+    QStringList got;
+    int lastPosition = -1;
+    bool finished = false;
+    TListAddWorker worker(
+        lkWave, paths, {},
+        [&](TAddBatch &batch) {
+            for (const auto &record : batch.Records)
+                got << record->SourcePath;
+            lastPosition = batch.Position;
+        },
+        [&] { finished = true; });
+    worker.Abort();
+    ASSERT_TRUE(WaitFor([&] { return finished; }));
+    EXPECT_LT(lastPosition, paths.size());
+    EXPECT_EQ(got, paths.mid(0, got.size()));
+    EXPECT_EQ(got.size(), lastPosition);
+}
+
+TEST_F(FileListModelTest, DestroyedWorkerStopsAndHandsNothingOver) {
+    QStringList paths;
+    for (int i = 0; i < 300; ++i)
+        paths << tinyWav(QStringLiteral("t%1.wav").arg(i));
+    int calls = 0;
+    {
+        TListAddWorker worker(
+            lkWave, paths, {}, [&](TAddBatch &) { ++calls; }, [&] { ++calls; });
+        QThread::msleep(2 * TListAddWorker::BatchIntervalMs);
+    }
+    // What it had posted is dropped with it.
+    QEventLoop loop;
+    QTimer::singleShot(100, &loop, &QEventLoop::quit);
+    loop.exec();
+    EXPECT_EQ(calls, 0);
+}
+
+TEST_F(FileListModelTest, HandlerMayDestroyTheWorker) {
+    QStringList paths;
+    for (int i = 0; i < 300; ++i)
+        paths << tinyWav(QStringLiteral("t%1.wav").arg(i));
+    std::unique_ptr<TListAddWorker> worker;
+    worker = std::make_unique<TListAddWorker>(
+        lkWave, paths, QSet<QString>{},
+        [&, keep = QString("kept by the handler")](TAddBatch &) {
+            worker.reset();
+            // The handler's own state is still there after its worker has gone.
+            EXPECT_EQ(keep, "kept by the handler");
+        },
+        [&] { worker.reset(); });
+    ASSERT_TRUE(WaitFor([&] { return worker == nullptr; }));
+}
