@@ -1,6 +1,6 @@
 // The conversion runner's batch: jobs taken up in list order on free lanes, progress,
-// questions, reports, abort and the outputs an abort leaves. The jobs themselves are
-// TEncodeJob and TDecodeJob.
+// questions, reports and abort; the jobs talk to it through its host. The jobs themselves
+// are TEncodeJob and TDecodeJob, the end of an aborted batch is in AbortedOutputs.cpp.
 #include "conversion/ConvRunner.h"
 
 #include "conversion/ConvJob.h"
@@ -11,8 +11,9 @@
 #include "platform/ModalResults.h"
 #include "settings/Config.h"
 
-#include <QFile>
 #include <QFileInfo>
+
+#include <algorithm>
 
 QString PhaseCaption(int Phase) {
     switch (Phase) {
@@ -274,24 +275,6 @@ void TConvRunner::Abort() {
     }
 }
 
-void TConvRunner::AnswerAbort(bool DeleteConverted) {
-    FDeleteOnClose = DeleteConverted;
-    for (TFileParam *Job : FJobs) {
-        // An aborted batch deletes no source: Yes takes back what the batch converted, the
-        // outputs of sources marked for deletion among them; No keeps every source too.
-        if (DeleteConverted && (Job->State == stProcessing || Job->State == stDone ||
-                                Job->State == stDoneRemoveSource))
-            Job->State = stAbortedRemoved;
-        else if (!DeleteConverted && Job->State == stProcessing)
-            Job->State = stAborted;
-        else if (Job->State == stDoneRemoveSource)
-            Job->State = stDone;
-    }
-    FAbortAnswered = true;
-    if (!Busy())
-        WorkEnded();
-}
-
 bool TConvRunner::MayOverwrite(int JobIndex, TFileParam &Job, bool &Cancelled) {
     Cancelled = false;
     if (!FConfig.OverwritePrompt || !QFileInfo::exists(Job.DestPath))
@@ -463,67 +446,4 @@ void TConvRunner::LaneEnded(TLane &Lane, TPartialFile Left) {
     FReports.Ended(index);
     emit JobEnded(index, FJobs.at(index)->State);
     Dispatch();
-}
-
-// --- Abort ------------------------------------------------------------------------------
-
-void TConvRunner::WorkEnded() {
-    if (Busy())
-        return;
-    if (FAborted && !FAbortAnswered)
-        return; // the answer decides about the interrupted outputs
-    FReports.ReleaseAll();
-    for (auto &[job, partial] : FInterrupted) {
-        if (job->State == stAborted)
-            KeepInterrupted(*job, partial);
-        else
-            partial.Remove();
-    }
-    FInterrupted.clear();
-    DeleteAbortedOutputs();
-    emit Idle();
-}
-
-void TConvRunner::KeepInterrupted(TFileParam &Job, TPartialFile &Partial) {
-    // Answered No: what was converted is kept under the destination's name when that is
-    // free. An earlier file there is never replaced by a fragment: the part goes beside it.
-    QString why;
-    if (!QFileInfo::exists(Job.DestPath) && !QFileInfo(Job.DestPath).isSymLink() &&
-        RenameNoReplace(Partial.Path(), Job.DestPath, why)) {
-        Partial.Release();
-        FWritten.insert(&Job);
-        return;
-    }
-    const QString kept = FreeSiblingName(Job.DestPath, QStringLiteral("partial"));
-    QString what;
-    if (RenameNoReplace(Partial.Path(), kept, why)) {
-        Partial.Release();
-        what = QStringLiteral("'%1' was there before and is kept; the part converted before "
-                              "the abort is '%2'.")
-                   .arg(Job.DestPath, kept);
-    } else {
-        Partial.Remove();
-        what = QStringLiteral("'%1' was there before and is kept; the part converted before "
-                              "the abort is not: %2")
-                   .arg(Job.DestPath, why);
-    }
-    FQuestions.SetSubject(int(FJobs.indexOf(&Job)));
-    FQuestions.Warn(Job.SourcePath, what);
-}
-
-void TConvRunner::DeleteAbortedOutputs() {
-    if (!FDeleteOnClose)
-        return;
-    for (TFileParam *Job : FJobs) {
-        if (Job->State != stAbortedRemoved)
-            continue;
-        Job->State = stQueued;
-        // Only what this batch wrote: a destination the interrupted job had not replaced
-        // yet is still the user's earlier file.
-        if (FWritten.count(Job) && QFileInfo::exists(Job->DestPath) &&
-            !QFile::remove(Job->DestPath))
-            FQuestions.AddMessage(
-                QStringLiteral("Can't delete the converted wave files: %1").arg(Job->DestPath));
-    }
-    FDeleteOnClose = false;
 }
