@@ -165,7 +165,8 @@ private:
     void UpdateFileIndex();
     // Progress 0 at a job's start: the job's bar, or the batch's with several jobs.
     void ResetProgress();
-    // Done or done-and-delete-the-source, and counted.
+    // The lane's output is in place: written by this batch, done or done-and-delete-the-
+    // source, and counted.
     void MarkDone(TLane &Lane);
 
     void WorkEnded();
