@@ -1,16 +1,19 @@
-// The conversion runner's batch: jobs taken up in list order on free slots, progress,
-// questions, reports, abort and the outputs an abort leaves. The jobs themselves are in
-// EncodeJob.cpp and DecodeJob.cpp.
+// The conversion runner's batch: jobs taken up in list order on free lanes, progress,
+// questions, reports and abort; the jobs talk to it through its host. The jobs themselves
+// are TEncodeJob and TDecodeJob, the end of an aborted batch is in AbortedOutputs.cpp.
 #include "conversion/ConvRunner.h"
 
-#include "conversion/ConvSlot.h"
+#include "conversion/ConvJob.h"
+#include "conversion/DecodeJob.h"
 #include "conversion/Destinations.h"
+#include "conversion/EncodeJob.h"
 #include "platform/FilePaths.h"
 #include "platform/ModalResults.h"
 #include "settings/Config.h"
 
-#include <QFile>
 #include <QFileInfo>
+
+#include <algorithm>
 
 QString PhaseCaption(int Phase) {
     switch (Phase) {
@@ -44,47 +47,109 @@ QString MovedDestinationText(const TMovedDestination &Moved, const QList<TFilePa
 
 } // namespace
 
+// A place for one running job. Its jobs are kept from batch to batch, one for each
+// direction, so that their encoder and player are made once.
+struct TConvRunner::TLane {
+    std::unique_ptr<TEncodeJob> Encoder;
+    std::unique_ptr<TDecodeJob> Decoder;
+    TConvJob *Running = nullptr; // none: the lane is free
+    int Index = -1;
+    uint64_t Order = 0; // when it was taken up
+
+    int Phase = 0;
+    int Step = -1; // phases of the job taken so far, less one
+    int Steps = 1;
+    int Percent = 0;
+
+    TFileParam &J(const QList<TFileParam *> &Jobs) const { return *Jobs.at(Index); }
+    int JobPercent() const {
+        return std::min(100, (std::max(Step, 0) * 100 + Percent) / std::max(Steps, 1));
+    }
+};
+
+class TConvRunner::THost final : public IJobHost {
+public:
+    explicit THost(TConvRunner &Runner) : R(Runner) {}
+
+    const TConfig &Config() const override { return R.FConfig; }
+    TQuestionGate &Gate() override { return R.FGate; }
+    IConvQuestions &Questions() override { return R.FQuestions; }
+    TMailbox &Mailbox() override { return R.FMailbox; }
+    const std::atomic<bool> &Stop() const override { return R.FStop; }
+    bool Aborted() const override { return R.FAborted; }
+    bool Finished() const override { return R.FFinished; }
+    int DecodeStallSeconds() const override { return R.FDecodeStallSeconds; }
+
+    void SetPhase(TConvJob &Job, int Phase) override { R.SetPhase(R.LaneOf(Job), Phase); }
+    void Progress(TConvJob &Job, int Percent) override {
+        // A report posted before its job ended is no longer news.
+        if (Job.Running())
+            R.LaneProgress(R.LaneOf(Job), Percent);
+    }
+    void StateCaption(TConvJob &Job, const QString &Caption) override {
+        if (&R.LaneOf(Job) == R.FShown)
+            emit R.StateCaption(Caption);
+    }
+    void Fail(TConvJob &Job, const QString &ErrorLine, const QString &Why) override {
+        R.Fail(R.LaneOf(Job), ErrorLine, Why);
+    }
+    void Warn(TConvJob &Job, const QString &Why) override {
+        const TLane &lane = R.LaneOf(Job);
+        R.Report(lane.Index, TReportQueue::TReport::Warning, lane.J(R.FJobs).SourcePath, Why);
+    }
+    void Done(TConvJob &Job) override { R.MarkDone(R.LaneOf(Job)); }
+    void RequestClose() override {
+        R.Abort();
+        emit R.CloseRequested();
+    }
+    void Ended(TConvJob &Job, TPartialFile Left) override {
+        R.LaneEnded(R.LaneOf(Job), std::move(Left));
+    }
+
+private:
+    TConvRunner &R;
+};
+
 TConvRunner::TConvRunner(TConfig &Config, IConvQuestions &Questions, QObject *Parent)
-    : QObject(Parent), FConfig(Config), FQuestions(Questions) {
-    NewSlot();
+    : QObject(Parent), FConfig(Config), FQuestions(Questions),
+      FHost(std::make_unique<THost>(*this)) {
+    NewLane();
 }
 
-TConvRunner::TSlot &TConvRunner::NewSlot() {
-    FSlots.push_back(std::make_unique<TSlot>());
-    TSlot &S = *FSlots.back();
-    S.Coder = std::make_unique<TLameCoder>();
-    S.Coder->SetDefaultExt(QStringLiteral(".mp3"));
-    S.Coder->OnProgress = [this, &S](TLameCoder &Coder, uint16_t Percent) {
-        // Called on the worker. An abort that came just before Encode reset the coder's
-        // flag is passed on here.
-        if (FStop)
-            Coder.Abort();
-        if (int(Percent) != S.LastPercent) {
-            S.LastPercent = Percent;
-            FMailbox.Post([this, &S, Percent] { SlotProgress(S, Percent); });
-        }
-    };
-
-    WireDecoder(S);
-    return S;
+TConvRunner::TLane &TConvRunner::NewLane() {
+    FLanes.push_back(std::make_unique<TLane>());
+    return *FLanes.back();
 }
+
+TConvJob &TConvRunner::JobFor(TLane &L, bool Encoding) {
+    if (Encoding) {
+        if (!L.Encoder)
+            L.Encoder = std::make_unique<TEncodeJob>(*FHost);
+        return *L.Encoder;
+    }
+    if (!L.Decoder)
+        L.Decoder = std::make_unique<TDecodeJob>(*FHost);
+    return *L.Decoder;
+}
+
+TConvRunner::TLane &TConvRunner::LaneOf(const TConvJob &Job) {
+    for (const auto &L : FLanes)
+        if (L->Encoder.get() == &Job || L->Decoder.get() == &Job)
+            return *L;
+    Q_UNREACHABLE();
+}
+
 TConvRunner::~TConvRunner() {
     FStop = true;
-    for (const auto &S : FSlots)
-        S->Coder->Abort();
-    for (const auto &S : FSlots) {
-        if (S->Worker.joinable())
-            S->Worker.join();
-        S->Partial.Remove();
-        S->Temp.Remove();
-    }
+    // Each job stops and joins its worker; what is left of its files goes with it.
+    FLanes.clear();
     FInterrupted.clear();
 }
 
 bool TConvRunner::LoadLibrary() {
     try {
-        for (const auto &S : FSlots)
-            S->Player->Init();
+        for (const auto &L : FLanes)
+            static_cast<TDecodeJob &>(JobFor(*L, false)).LoadLibrary();
         FLibraryError.clear();
         return true;
     } catch (const Exception &Error) {
@@ -95,20 +160,19 @@ bool TConvRunner::LoadLibrary() {
 }
 
 QList<TConvRunner::TRunningJob> TConvRunner::RunningJobs() const {
-    std::vector<const TSlot *> running;
-    for (const auto &S : FSlots)
-        if (S->Job)
-            running.push_back(S.get());
+    std::vector<const TLane *> running;
+    for (const auto &L : FLanes)
+        if (L->Running)
+            running.push_back(L.get());
     std::sort(running.begin(), running.end(),
-              [](const TSlot *A, const TSlot *B) { return A->Order < B->Order; });
+              [](const TLane *A, const TLane *B) { return A->Order < B->Order; });
     QList<TRunningJob> result;
-    for (const TSlot *S : running)
-        result.append({S->Index, S->JobPercent()});
+    for (const TLane *L : running)
+        result.append({L->Index, L->JobPercent()});
     return result;
 }
 
-void TConvRunner::SetPhase(TSlot &S, int Phase) {
-    S.LastPercent = -1;
+void TConvRunner::SetPhase(TLane &S, int Phase) {
     S.Phase = Phase;
     if (Phase != phDone) {
         ++S.Step;
@@ -121,9 +185,9 @@ void TConvRunner::SetPhase(TSlot &S, int Phase) {
         return;
     // Several jobs: the caption follows the work still going on, the bar the batch.
     if (Phase == phDone) {
-        TSlot *latest = nullptr;
-        for (const auto &Other : FSlots)
-            if (Other->Job && Other.get() != &S && (!latest || Other->Order > latest->Order))
+        TLane *latest = nullptr;
+        for (const auto &Other : FLanes)
+            if (Other->Running && Other.get() != &S && (!latest || Other->Order > latest->Order))
                 latest = Other.get();
         if (latest) {
             FShown = latest;
@@ -133,15 +197,7 @@ void TConvRunner::SetPhase(TSlot &S, int Phase) {
     EmitBatchProgress(true);
 }
 
-std::function<void(int)> TConvRunner::WorkerProgress(TSlot &S) {
-    return [this, &S](int Percent) {
-        FMailbox.Post([this, &S, Percent] { SlotProgress(S, Percent); });
-    };
-}
-
-void TConvRunner::SlotProgress(TSlot &S, int Percent) {
-    if (!S.Job)
-        return;
+void TConvRunner::LaneProgress(TLane &S, int Percent) {
     S.Percent = std::clamp(Percent, 0, 100);
     if (FSlotsInUse == 1)
         emit ProgressChanged(Percent);
@@ -154,8 +210,8 @@ void TConvRunner::EmitBatchProgress(bool Always) {
         return;
     int running = 0;
     int sum = 0;
-    for (const auto &S : FSlots) {
-        if (S->Job) {
+    for (const auto &S : FLanes) {
+        if (S->Running) {
             ++running;
             sum += S->JobPercent();
         }
@@ -170,7 +226,7 @@ void TConvRunner::EmitBatchProgress(bool Always) {
 }
 
 bool TConvRunner::Busy() const {
-    return std::any_of(FSlots.begin(), FSlots.end(), [](const auto &S) { return S->Job; });
+    return std::any_of(FLanes.begin(), FLanes.end(), [](const auto &L) { return L->Running; });
 }
 
 void TConvRunner::Start() {
@@ -194,8 +250,8 @@ void TConvRunner::Start() {
     FInterrupted.clear();
     FReports.Reset(FTotal);
     FSlotsInUse = std::clamp(FConfig.ConvertJobCount(), 1, std::max(FTotal, 1));
-    while (int(FSlots.size()) < FSlotsInUse)
-        NewSlot();
+    while (int(FLanes.size()) < FSlotsInUse)
+        NewLane();
     FQuestions.ClearMessages();
     // Decided before any job starts, so that jobs running at once cannot take each other's
     // names, and a source never becomes another job's output.
@@ -211,36 +267,12 @@ void TConvRunner::Start() {
 void TConvRunner::Abort() {
     FAborted = true;
     FStop = true;
-    for (const auto &S : FSlots) {
-        S->Coder->Abort();
-        if (!S->Decoding)
-            continue;
-        try {
-            S->Player->Stop();
-            S->Player->InputClose();
-        } catch (const Exception &) {
-            // Without a library there is nothing to stop.
-        }
-        CloseDecodeOutput(*S);
+    for (const auto &L : FLanes) {
+        if (L->Encoder)
+            L->Encoder->Abort();
+        if (L->Decoder)
+            L->Decoder->Abort();
     }
-}
-
-void TConvRunner::AnswerAbort(bool DeleteConverted) {
-    FDeleteOnClose = DeleteConverted;
-    for (TFileParam *Job : FJobs) {
-        // An aborted batch deletes no source: Yes takes back what the batch converted, the
-        // outputs of sources marked for deletion among them; No keeps every source too.
-        if (DeleteConverted && (Job->State == stProcessing || Job->State == stDone ||
-                                Job->State == stDoneRemoveSource))
-            Job->State = stAbortedRemoved;
-        else if (!DeleteConverted && Job->State == stProcessing)
-            Job->State = stAborted;
-        else if (Job->State == stDoneRemoveSource)
-            Job->State = stDone;
-    }
-    FAbortAnswered = true;
-    if (!Busy())
-        WorkEnded();
 }
 
 bool TConvRunner::MayOverwrite(int JobIndex, TFileParam &Job, bool &Cancelled) {
@@ -248,7 +280,8 @@ bool TConvRunner::MayOverwrite(int JobIndex, TFileParam &Job, bool &Cancelled) {
     if (!FConfig.OverwritePrompt || !QFileInfo::exists(Job.DestPath))
         return true;
     if (FLastAnswer != mrYesToAll && FLastAnswer != mrNoToAll)
-        FLastAnswer = Ask(JobIndex, [&] { return FQuestions.ConfirmOverwrite(Job.DestPath); });
+        FLastAnswer = AskAbout(FGate, FQuestions, JobIndex,
+                               [&] { return FQuestions.ConfirmOverwrite(Job.DestPath); });
     switch (FLastAnswer) {
     case mrYes:
     case mrYesToAll:
@@ -261,20 +294,8 @@ bool TConvRunner::MayOverwrite(int JobIndex, TFileParam &Job, bool &Cancelled) {
     }
 }
 
-bool TConvRunner::CheckSameFile(TSlot &S, const QString &ErrorLine) {
-    TFileParam &Job = S.J();
-    if (!IsSameFile(Job.SourcePath, Job.DestPath))
-        return true;
-    Job.State = stError;
-    Report(S.Index, TReportQueue::TReport::Message, ErrorLine);
-    Report(
-        S.Index, TReportQueue::TReport::Note,
-        QStringLiteral("  '%1' is the source file itself; it is left as it is.").arg(Job.DestPath));
-    return false;
-}
-
-void TConvRunner::Fail(TSlot &S, const QString &ErrorLine, const QString &Why) {
-    S.J().State = stError;
+void TConvRunner::Fail(TLane &S, const QString &ErrorLine, const QString &Why) {
+    S.J(FJobs).State = stError;
     Report(S.Index, TReportQueue::TReport::Message, ErrorLine);
     Report(S.Index, TReportQueue::TReport::Note, QStringLiteral("  ") + Why);
 }
@@ -302,10 +323,11 @@ void TConvRunner::DeliverReport(int JobIndex, const TReportQueue::TReport &R) {
     }
 }
 
-void TConvRunner::MarkDone(TSlot &S) {
+void TConvRunner::MarkDone(TLane &S) {
+    FWritten.insert(&S.J(FJobs));
     // A source is deleted only when its output is whole and nothing was said about the job:
     // a warning means the output is not all the source holds, or not where it was expected.
-    S.J().State =
+    S.J(FJobs).State =
         FConfig.DeleteOriginalFile && !FReports.Spoken(S.Index) ? stDoneRemoveSource : stDone;
     ++FConvertedCount;
 }
@@ -320,22 +342,11 @@ void TConvRunner::Conclude() {
     FFinished = true;
 }
 
-void TConvRunner::RunWorker(TSlot &S, std::function<void()> Work, std::function<void()> Then) {
-    // The worker's last act is to post its end, so everything it did is handed over with it.
-    S.Worker = std::thread([this, &S, Work = std::move(Work), Then = std::move(Then)]() mutable {
-        Work();
-        FMailbox.Post([this, &S, Then = std::move(Then)] {
-            S.Worker.join();
-            FGate.WhenNoQuestion(Then);
-        });
-    });
-}
-
 // --- The batch --------------------------------------------------------------------------
 
 void TConvRunner::UpdateFileIndex() {
-    const auto running = std::count_if(FSlots.begin(), FSlots.end(),
-                                       [](const auto &S) { return S->Job != nullptr; });
+    const auto running = std::count_if(FLanes.begin(), FLanes.end(),
+                                       [](const auto &L) { return L->Running != nullptr; });
     FFileIndex = FConfig.ConvertType == 0 ? FNext - int(running) : FNext;
 }
 
@@ -349,11 +360,11 @@ void TConvRunner::Dispatch() {
     do {
         FDispatchAgain = false;
         while (!FAborted && !FCancelled && FNext < FTotal) {
-            TSlot *slot = nullptr;
-            for (int i = 0; i < FSlotsInUse && !slot; ++i)
-                if (!FSlots[i]->Job)
-                    slot = FSlots[i].get();
-            if (!slot)
+            TLane *lane = nullptr;
+            for (int i = 0; i < FSlotsInUse && !lane; ++i)
+                if (!FLanes[i]->Running)
+                    lane = FLanes[i].get();
+            if (!lane)
                 break;
             const int index = FNext;
             TFileParam &Job = *FJobs.at(index);
@@ -377,19 +388,16 @@ void TConvRunner::Dispatch() {
                 emit JobEnded(index, Job.State);
                 continue;
             }
-            slot->Job = &Job;
-            slot->Index = index;
-            slot->Order = ++FStartOrder;
-            slot->Step = -1;
-            slot->Steps = FConfig.FNormalizeVolume ? 3 : 1;
-            slot->Percent = 0;
-            slot->Partial.Remove();
-            slot->Temp.Remove();
+            TConvJob &job = JobFor(*lane, encoding);
+            lane->Running = &job;
+            lane->Index = index;
+            lane->Order = ++FStartOrder;
+            lane->Step = -1;
+            lane->Steps = FConfig.FNormalizeVolume ? 3 : 1;
+            lane->Percent = 0;
             UpdateFileIndex();
-            if (encoding)
-                StartEncodeJob(*slot);
-            else
-                StartDecodeJob(*slot);
+            TakeUp(*lane, index);
+            job.Start(Job, index);
         }
     } while (FDispatchAgain);
     FDispatching = false;
@@ -414,82 +422,28 @@ void TConvRunner::ResetProgress() {
         EmitBatchProgress(true);
 }
 
-void TConvRunner::EndJob(TSlot &S) {
+void TConvRunner::TakeUp(TLane &Lane, int Index) {
+    FJobs.at(Index)->State = stProcessing;
+    FShown = &Lane;
+    if (FConfig.ConvertType == 0) {
+        emit JobStarted(Index);
+        ResetProgress();
+    } else {
+        // A decode job was announced before its overwrite question; skipped ones count not.
+        ++FStartedCount;
+        FLastStarted = Index;
+    }
+}
+
+void TConvRunner::LaneEnded(TLane &Lane, TPartialFile Left) {
+    const int index = Lane.Index;
     // Left by an abort: the answer decides whether it replaces the destination.
-    if (S.Partial)
-        FInterrupted.emplace_back(S.Job, std::move(S.Partial));
-    const int index = S.Index;
-    S.Temp.Remove();
-    S.Job = nullptr;
-    S.Index = -1;
-    S.Decoding = false;
-    S.Closing = false;
-    S.Stall->stop();
+    if (Left)
+        FInterrupted.emplace_back(FJobs.at(index), std::move(Left));
+    Lane.Running = nullptr;
+    Lane.Index = -1;
     UpdateFileIndex();
     FReports.Ended(index);
     emit JobEnded(index, FJobs.at(index)->State);
     Dispatch();
-}
-
-// --- Abort ------------------------------------------------------------------------------
-
-void TConvRunner::WorkEnded() {
-    if (Busy())
-        return;
-    if (FAborted && !FAbortAnswered)
-        return; // the answer decides about the interrupted outputs
-    FReports.ReleaseAll();
-    for (auto &[job, partial] : FInterrupted) {
-        if (job->State == stAborted)
-            KeepInterrupted(*job, partial);
-        else
-            partial.Remove();
-    }
-    FInterrupted.clear();
-    DeleteAbortedOutputs();
-    emit Idle();
-}
-
-void TConvRunner::KeepInterrupted(TFileParam &Job, TPartialFile &Partial) {
-    // Answered No: what was converted is kept under the destination's name when that is
-    // free. An earlier file there is never replaced by a fragment: the part goes beside it.
-    QString why;
-    if (!QFileInfo::exists(Job.DestPath) && !QFileInfo(Job.DestPath).isSymLink() &&
-        RenameNoReplace(Partial.Path(), Job.DestPath, why)) {
-        Partial.Release();
-        FWritten.insert(&Job);
-        return;
-    }
-    const QString kept = FreeSiblingName(Job.DestPath, QStringLiteral("partial"));
-    QString what;
-    if (RenameNoReplace(Partial.Path(), kept, why)) {
-        Partial.Release();
-        what = QStringLiteral("'%1' was there before and is kept; the part converted before "
-                              "the abort is '%2'.")
-                   .arg(Job.DestPath, kept);
-    } else {
-        Partial.Remove();
-        what = QStringLiteral("'%1' was there before and is kept; the part converted before "
-                              "the abort is not: %2")
-                   .arg(Job.DestPath, why);
-    }
-    FQuestions.SetSubject(int(FJobs.indexOf(&Job)));
-    FQuestions.Warn(Job.SourcePath, what);
-}
-
-void TConvRunner::DeleteAbortedOutputs() {
-    if (!FDeleteOnClose)
-        return;
-    for (TFileParam *Job : FJobs) {
-        if (Job->State != stAbortedRemoved)
-            continue;
-        Job->State = stQueued;
-        // Only what this batch wrote: a destination the interrupted job had not replaced
-        // yet is still the user's earlier file.
-        if (FWritten.count(Job) && QFileInfo::exists(Job->DestPath) &&
-            !QFile::remove(Job->DestPath))
-            FQuestions.AddMessage(
-                QStringLiteral("Can't delete the converted wave files: %1").arg(Job->DestPath));
-    }
-    FDeleteOnClose = false;
 }

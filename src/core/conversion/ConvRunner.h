@@ -1,7 +1,6 @@
 #pragma once
 
 #include "app/FileParam.h"
-#include "conversion/Normalize.h"
 #include "conversion/QuestionGate.h"
 #include "conversion/ReportQueue.h"
 #include "conversion/SafeOutput.h"
@@ -12,15 +11,13 @@
 #include <QString>
 
 #include <atomic>
-#include <functional>
-#include <map>
 #include <memory>
-#include <optional>
 #include <set>
 #include <utility>
 #include <vector>
 
 class TConfig;
+class TConvJob;
 
 // What a batch asks of whoever shows it. Every call comes on the thread that owns the
 // runner, and the batch waits for the answer.
@@ -56,13 +53,13 @@ QString PhaseCaption(int Phase);
 
 // Runs one conversion batch in either direction, the window's engine: the jobs, their
 // states and the counters, the overwrite decision, normalisation, abort and the deletion of
-// aborted outputs. Up to TConfig::ConvertJobCount() jobs run at once, each in a slot of its
-// own (encoder, decoder, worker thread, files); jobs are taken up in list order, and every
-// question is asked on the runner's thread one at a time. Encoding, peak scans and
-// normalisation run on a slot's worker thread, which checks an abort flag after every
-// chunk; the decoding library works on its own threads and reports through the slot's
-// player. Outputs are written beside their destination and renamed into place once
-// complete, so a failure never destroys an earlier file.
+// aborted outputs. Up to TConfig::ConvertJobCount() jobs run at once, each a job object
+// with what it owns (its encoder or decoding player, worker thread, files); jobs are taken
+// up in list order, and every question is asked on the runner's thread one at a time.
+// Encoding, peak scans and normalisation run on a job's worker thread, which checks an
+// abort flag after every chunk; the decoding library works on its own threads and reports
+// through the job's player. Outputs are written beside their destination and renamed into
+// place once complete, so a failure never destroys an earlier file.
 class TConvRunner : public QObject {
     Q_OBJECT
 public:
@@ -137,67 +134,45 @@ signals:
     void Idle();
 
 private:
-    struct TSlot;
-    struct TEncodeResult;
+    class THost;  // what the jobs see of the batch
+    struct TLane; // a place for one running job, and its progress
 
-    TSlot &NewSlot();
-    void SetPhase(TSlot &Slot, int Phase);
-    // A progress report of the slot's current phase, on the runner's thread.
-    void SlotProgress(TSlot &Slot, int Percent);
-    // A progress report for a worker's routine: handed to the slot on the runner's thread.
-    std::function<void(int)> WorkerProgress(TSlot &Slot);
+    TLane &NewLane();
+    // The lane's job for this batch's direction, made when first needed.
+    TConvJob &JobFor(TLane &Lane, bool Encoding);
+    TLane &LaneOf(const TConvJob &Job);
+    void SetPhase(TLane &Lane, int Phase);
+    // A progress report of the lane's current phase.
+    void LaneProgress(TLane &Lane, int Percent);
     // The batch's progress, when it moved on or Always.
     void EmitBatchProgress(bool Always);
     // Overwrite decision for Job: true to convert it; Cancelled set when the user ended the
     // batch.
     bool MayOverwrite(int JobIndex, TFileParam &Job, bool &Cancelled);
-    bool CheckSameFile(TSlot &Slot, const QString &ErrorLine);
-    // The slot's job failed: its line in the error list and the reason under it.
-    void Fail(TSlot &Slot, const QString &ErrorLine, const QString &Why);
+    // The lane's job failed: its line in the error list and the reason under it.
+    void Fail(TLane &Lane, const QString &ErrorLine, const QString &Why);
     // A line of the error list about the job at JobIndex, handed on in list order.
     void Report(int JobIndex, TReportQueue::TReport::TKind Kind, const QString &Text,
                 const QString &Why = QString());
     void DeliverReport(int JobIndex, const TReportQueue::TReport &Report);
-    // A question about the job at JobIndex; work that ends meanwhile waits for the answer.
-    template <typename TQuestion> auto Ask(int JobIndex, TQuestion &&Question);
 
-    // Takes up jobs in list order while a slot is free; ends the batch when all are done.
+    // Takes up jobs in list order while a lane is free; ends the batch when all are done.
     void Dispatch();
-    // The slot's job has ended: its output, if still partial, waits for the abort answer.
-    void EndJob(TSlot &Slot);
+    // Marks the job at Index under way in Lane, as the batch's direction does it.
+    void TakeUp(TLane &Lane, int Index);
+    // The lane's job has ended: Left, an output an abort interrupted, waits for the answer.
+    void LaneEnded(TLane &Lane, TPartialFile Left);
     void UpdateFileIndex();
     // Progress 0 at a job's start: the job's bar, or the batch's with several jobs.
     void ResetProgress();
-
-    // Done or done-and-delete-the-source, and counted.
-    void MarkDone(TSlot &Slot);
-    // Brings the file at Path to the target peak on the slot's worker; Then runs on this
-    // thread with the scaled copy in the slot's Temp, or the reason it failed.
-    void NormalizeJob(TSlot &Slot, const QString &Path,
-                      std::function<void(const TNormalizeResult &)> Then);
-
-    void StartEncodeJob(TSlot &Slot);
-    void EncodeJob(TSlot &Slot);
-    void EncodeDone(TSlot &Slot, const TEncodeResult &Result);
-    void EndEncodeJob(TSlot &Slot);
-
-    // The slot's player and its notifications, for decode jobs.
-    void WireDecoder(TSlot &Slot);
-    void StartDecodeJob(TSlot &Slot);
-    void DecodeFailToStart(TSlot &Slot, const QString &Why);
-    void DecodeFail(TSlot &Slot, const QString &Why);
-    void CloseDecodeOutput(TSlot &Slot);
-    void DecodeOutputClosed(TSlot &Slot);
-    void DecodeJobClosed(TSlot &Slot);
-    void FinishDecodeJob(TSlot &Slot);
+    // The lane's output is in place: written by this batch, done or done-and-delete-the-
+    // source, and counted.
+    void MarkDone(TLane &Lane);
 
     void WorkEnded();
     // An interrupted output after the abort answer No.
     void KeepInterrupted(TFileParam &Job, TPartialFile &Partial);
     void DeleteAbortedOutputs();
-    // Runs Work on a fresh worker thread of the slot and Then on this thread when it has
-    // returned.
-    void RunWorker(TSlot &Slot, std::function<void()> Work, std::function<void()> Then);
 
     QList<TFileParam *> FJobs;
     int FTotal = 0;
@@ -215,7 +190,8 @@ private:
     IConvQuestions &FQuestions;
     // What the workers hand to the runner's thread: progress, phases, their end.
     TMailbox FMailbox;
-    std::vector<std::unique_ptr<TSlot>> FSlots;
+    std::unique_ptr<THost> FHost;
+    std::vector<std::unique_ptr<TLane>> FLanes;
     int FSlotsInUse = 1;
     QString FLibraryError;
     std::atomic<bool> FStop{false};
@@ -228,7 +204,7 @@ private:
     bool FDispatchAgain = false;
     int FNext = 0;
     TQuestionGate FGate{*this};
-    TSlot *FShown = nullptr; // the job whose phases the window shows
+    TLane *FShown = nullptr; // the job whose phases the window shows
     int FBatchPercent = 0;
     uint64_t FStartOrder = 0;
 

@@ -1,11 +1,12 @@
-// The decode job of the conversion runner: a chain of the decoding library's notifications
-// on the slot's player, from opening the output and the input to the output closed.
-#include "conversion/ConvSlot.h"
+// The decode job of a conversion batch: a chain of the decoding library's notifications on
+// the job's player, from opening the output and the input to the output closed.
+#include "conversion/DecodeJob.h"
 
 #include "conversion/Normalize.h"
 #include "inspect/MPGTools.h"
 #include "platform/RegularFile.h"
 #include "settings/Config.h"
+#include "xaudio/XaudioPlayer.h"
 
 #include <cmath>
 
@@ -24,213 +25,233 @@ QString MpegAudioProblem(const QString &Path) {
 
 } // namespace
 
-void TConvRunner::WireDecoder(TSlot &S) {
-    S.Stall = new QTimer(this);
-    S.Stall->setSingleShot(true);
-    S.Player = std::make_unique<TXaudioPlayer>();
-    TXaudioPlayer &P = *S.Player;
+TDecodeJob::TDecodeJob(IJobHost &Host)
+    : TConvJob(Host), FPlayer(std::make_unique<TXaudioPlayer>()) {
+    FStall.setSingleShot(true);
+    Wire();
+}
+
+TDecodeJob::~TDecodeJob() {
+    JoinWorker();
+}
+
+void TDecodeJob::LoadLibrary() {
+    FPlayer->Init();
+}
+
+void TDecodeJob::Wire() {
+    TXaudioPlayer &P = *FPlayer;
     P.SetPriority(XA_PRIORITY_NORMAL);
-    P.OnNotifyInputState = [this, &S](TXaudioPlayer &Player, int32_t State) {
-        S.Stall->start();
-        if (State == XA_INPUT_STATE_OPEN && S.Decoding && S.DecodeFailure.isEmpty() && !S.Closing)
+    P.OnNotifyInputState = [this](TXaudioPlayer &Player, int32_t State) {
+        FStall.start();
+        if (State == XA_INPUT_STATE_OPEN && FDecoding && FFailure.isEmpty() && !FClosing)
             Player.Play();
     };
-    P.OnNotifyPlayerState = [this, &S](TXaudioPlayer &, int32_t State) {
-        S.Stall->start();
-        const bool shown = &S == FShown;
+    P.OnNotifyPlayerState = [this](TXaudioPlayer &, int32_t State) {
+        FStall.start();
         if (State == XA_PLAYER_STATE_STOPPED || State == XA_PLAYER_STATE_PAUSED) {
-            if (shown)
-                emit StateCaption(QStringLiteral("STOPPED"));
+            FHost.StateCaption(*this, QStringLiteral("STOPPED"));
         } else if (State == XA_PLAYER_STATE_PLAYING) {
-            if (shown)
-                emit StateCaption(QStringLiteral("Decoding"));
+            FHost.StateCaption(*this, QStringLiteral("Decoding"));
         } else if (State == XA_PLAYER_STATE_EOS) {
-            if (shown)
-                emit StateCaption(QStringLiteral("EOF"));
-            CloseDecodeOutput(S);
+            FHost.StateCaption(*this, QStringLiteral("EOF"));
+            CloseOutput();
         }
     };
-    P.OnNotifyInputPosition = [this, &S](TXaudioPlayer &, uint32_t Offset, uint32_t Range) {
-        S.Stall->start();
-        if (Range != 0 && S.Decoding)
-            SlotProgress(S, int(std::nearbyint(double(Offset) / Range * 100)));
+    P.OnNotifyInputPosition = [this](TXaudioPlayer &, uint32_t Offset, uint32_t Range) {
+        FStall.start();
+        if (Range != 0 && FDecoding)
+            FHost.Progress(*this, int(std::nearbyint(double(Offset) / Range * 100)));
     };
-    P.OnNotifyOutputState = [this, &S](TXaudioPlayer &, int32_t State) {
+    P.OnNotifyOutputState = [this](TXaudioPlayer &, int32_t State) {
         // Only the close this job asked for ends it.
-        if (State == XA_OUTPUT_STATE_CLOSED && S.Decoding && S.Closing)
-            DecodeOutputClosed(S);
+        if (State == XA_OUTPUT_STATE_CLOSED && FDecoding && FClosing)
+            OutputClosed();
     };
     // The stream ends early (it changes format, or cannot be decoded from some point on):
     // the WAV file keeps what came before, and the user learns where and why.
-    P.OnNotifyProgress = [&S](TXaudioPlayer &, uint8_t Source, uint8_t Code, int16_t,
-                              const QString &Message) {
-        S.Stall->start();
-        if (S.Decoding && Source == XA_SOURCE_INPUT &&
+    P.OnNotifyProgress = [this](TXaudioPlayer &, uint8_t Source, uint8_t Code, int16_t,
+                                const QString &Message) {
+        FStall.start();
+        if (FDecoding && Source == XA_SOURCE_INPUT &&
             (Code == XA_PROGRESS_STREAM_FORMAT_CHANGED || Code == XA_PROGRESS_STREAM_UNDECODABLE))
-            S.DecodeWarning = Message;
+            FWarning = Message;
     };
-    P.OnNotifyError = [this, &S](TXaudioPlayer &, uint8_t, int16_t, const QString &Message) {
-        DecodeFail(S, Message.isEmpty() ? QStringLiteral("the file cannot be decoded") : Message);
+    P.OnNotifyError = [this](TXaudioPlayer &, uint8_t, int16_t, const QString &Message) {
+        Fail(Message.isEmpty() ? QStringLiteral("the file cannot be decoded") : Message);
     };
 
-    connect(S.Stall, &QTimer::timeout, this, [this, &S] {
-        if (!S.Decoding)
+    QObject::connect(&FStall, &QTimer::timeout, [this] {
+        if (!FDecoding)
             return;
-        if (S.DecodeFailure.isEmpty() && !S.Closing) {
-            DecodeFail(S, QStringLiteral("no progress for %1 s").arg(FDecodeStallSeconds));
+        if (FFailure.isEmpty() && !FClosing) {
+            Fail(QStringLiteral("no progress for %1 s").arg(FHost.DecodeStallSeconds()));
         } else {
             // Asked to close, the library never answered: the job ends here.
-            S.Closing = true;
-            DecodeOutputClosed(S);
+            FClosing = true;
+            OutputClosed();
         }
     });
 }
 
-void TConvRunner::StartDecodeJob(TSlot &S) {
-    TFileParam &Job = S.J();
-    ++FStartedCount;
-    Job.State = stProcessing;
-    FShown = &S;
-    FLastStarted = S.Index;
-    SetPhase(S, phDecode);
+void TDecodeJob::Abort() {
+    if (!FDecoding)
+        return;
+    try {
+        FPlayer->Stop();
+        FPlayer->InputClose();
+    } catch (const Exception &) {
+        // Without a library there is nothing to stop.
+    }
+    CloseOutput();
+}
+
+void TDecodeJob::Run() {
+    TFileParam &Job = J();
+    FHost.SetPhase(*this, phDecode);
     QString why;
-    if (!CheckSameFile(S, DecodeErrorLine(Job))) {
-        EndJob(S);
+    if (!CheckSameFile(DecodeErrorLine(Job))) {
+        End();
         return;
     }
     if (why = RegularFileProblem(Job.SourcePath); !why.isEmpty()) {
-        DecodeFailToStart(S, why);
+        FailToStart(why);
         return;
     }
     // Only what the inspector takes for MPEG audio now is decoded: other bytes (a FLAC file
     // named .mp3, a file replaced since it was listed) would give a stretch of silence.
     if (why = MpegAudioProblem(Job.SourcePath); !why.isEmpty()) {
-        DecodeFailToStart(S, why);
+        FailToStart(why);
         return;
     }
-    S.Partial = CreatePartialOutput(Job.DestPath, why);
-    if (!S.Partial) {
-        DecodeFailToStart(S, why);
+    Partial = CreatePartialOutput(Job.DestPath, why);
+    if (!Partial) {
+        FailToStart(why);
         return;
     }
-    TXaudioPlayer &player = *S.Player;
+    TXaudioPlayer &player = *FPlayer;
     try {
-        S.DecodeFailure.clear();
-        S.DecodeWarning.clear();
-        S.Closing = false;
-        S.SourceStamp = FileStampOf(Job.SourcePath);
+        FFailure.clear();
+        FWarning.clear();
+        FClosing = false;
+        SourceStamp = FileStampOf(Job.SourcePath);
         const int32_t output =
-            player.OutputOpen(QStringLiteral(XA_OUTPUT_WAV_FD_PREFIX "%1").arg(S.Partial.Handle()));
+            player.OutputOpen(QStringLiteral(XA_OUTPUT_WAV_FD_PREFIX "%1").arg(Partial.Handle()));
         if (output != 0) {
-            DecodeFailToStart(S, player.ErrorString(output));
+            FailToStart(player.ErrorString(output));
             return;
         }
         // From here on the job ends when the output is closed, failed or not.
-        S.Decoding = true;
-        S.Stall->start(FDecodeStallSeconds * 1000);
+        FDecoding = true;
+        FStall.start(FHost.DecodeStallSeconds() * 1000);
         const int32_t input = player.InputOpen(Job.SourcePath);
         if (input != 0)
-            DecodeFail(S, player.ErrorString(input));
+            Fail(player.ErrorString(input));
     } catch (const Exception &Error) {
-        if (!S.Decoding)
-            DecodeFailToStart(S, Error.message());
+        if (!FDecoding)
+            FailToStart(Error.message());
         else
-            DecodeFail(S, Error.message());
+            Fail(Error.message());
     }
 }
 
-void TConvRunner::DecodeFailToStart(TSlot &S, const QString &Why) {
-    S.Partial.Remove();
-    Fail(S, DecodeErrorLine(S.J()), Why);
-    EndJob(S);
+void TDecodeJob::Ending() {
+    FDecoding = false;
+    FClosing = false;
+    FStall.stop();
 }
 
-void TConvRunner::CloseDecodeOutput(TSlot &S) {
-    if (!S.Decoding || S.Closing)
+void TDecodeJob::FailToStart(const QString &Why) {
+    Partial.Remove();
+    FHost.Fail(*this, DecodeErrorLine(J()), Why);
+    End();
+}
+
+void TDecodeJob::CloseOutput() {
+    if (!FDecoding || FClosing)
         return;
-    S.Closing = true;
+    FClosing = true;
     try {
-        S.Player->OutputClose();
+        FPlayer->OutputClose();
     } catch (const Exception &) {
-        DecodeOutputClosed(S);
+        OutputClosed();
     }
 }
 
-void TConvRunner::DecodeFail(TSlot &S, const QString &Why) {
-    if (!S.Decoding || !S.DecodeFailure.isEmpty())
+void TDecodeJob::Fail(const QString &Why) {
+    if (!FDecoding || !FFailure.isEmpty())
         return;
-    S.DecodeFailure = Why;
+    FFailure = Why;
     try {
-        S.Player->Stop();
+        FPlayer->Stop();
     } catch (const Exception &) {
     }
-    CloseDecodeOutput(S);
+    CloseOutput();
 }
 
-void TConvRunner::DecodeOutputClosed(TSlot &S) {
-    if (!S.Decoding)
+void TDecodeJob::OutputClosed() {
+    if (!FDecoding)
         return;
-    S.Decoding = false;
-    S.Closing = false;
-    S.Stall->stop();
-    FGate.WhenNoQuestion([this, &S] { DecodeJobClosed(S); });
+    FDecoding = false;
+    FClosing = false;
+    FStall.stop();
+    FHost.Gate().WhenNoQuestion([this] { Closed(); });
 }
 
-void TConvRunner::DecodeJobClosed(TSlot &S) {
-    if (FAborted || FFinished) {
-        EndJob(S);
+void TDecodeJob::Closed() {
+    if (FHost.Aborted() || FHost.Finished()) {
+        End();
         return;
     }
-    TFileParam &Job = S.J();
+    TFileParam &Job = J();
     // A source that changed while it was read gave only part of its audio.
-    if (S.DecodeFailure.isEmpty() && FileStampOf(Job.SourcePath) != S.SourceStamp)
-        S.DecodeFailure = QStringLiteral("the file changed while it was decoded");
-    if (!S.DecodeFailure.isEmpty()) {
-        const QString failure = WithDestination(S.DecodeFailure, S.Partial, Job);
-        S.Partial.Remove();
-        S.DecodeFailure.clear();
-        Fail(S, DecodeErrorLine(Job), failure);
-        EndJob(S);
+    if (FFailure.isEmpty() && FileStampOf(Job.SourcePath) != SourceStamp)
+        FFailure = QStringLiteral("the file changed while it was decoded");
+    if (!FFailure.isEmpty()) {
+        const QString failure = WithDestination(FFailure, Partial, Job);
+        Partial.Remove();
+        FFailure.clear();
+        FHost.Fail(*this, DecodeErrorLine(Job), failure);
+        End();
         return;
     }
-    if (!FConfig.FNormalizeVolume) {
-        FinishDecodeJob(S);
+    if (!FHost.Config().FNormalizeVolume) {
+        Finish();
         return;
     }
 
-    NormalizeJob(S, S.Partial.ReadPath(), [this, &S](const TNormalizeResult &Result) {
-        if (FAborted) {
+    Normalize(Partial.ReadPath(), [this](const TNormalizeResult &Result) {
+        if (FHost.Aborted()) {
             // The decoded file stays as it was; the abort answer decides about it.
-            EndJob(S);
+            End();
             return;
         }
-        TFileParam &Job = S.J();
+        TFileParam &Job = J();
         QString why = Result.Error;
-        if (why.isEmpty() && S.Temp && ReplaceFile(S.Temp, S.Partial, why))
+        if (why.isEmpty() && Temp && ReplaceFile(Temp, Partial, why))
             if (!why.isEmpty()) {
                 // An unscaled file under the destination's name would pass for a normalised one.
-                Fail(S, DecodeErrorLine(Job),
-                     NormalizeFailure(WithDestination(why, S.Partial, Job)));
-                S.Partial.Remove();
-                EndJob(S);
+                FHost.Fail(*this, DecodeErrorLine(Job),
+                           NormalizeFailure(WithDestination(why, Partial, Job)));
+                Partial.Remove();
+                End();
                 return;
             }
-        FinishDecodeJob(S);
+        Finish();
     });
 }
 
-void TConvRunner::FinishDecodeJob(TSlot &S) {
-    TFileParam &Job = S.J();
+void TDecodeJob::Finish() {
+    TFileParam &Job = J();
     QString why;
-    if (ReplaceFile(S.Partial, Job.DestPath, why)) {
-        FWritten.insert(&Job);
-        SetPhase(S, phDone);
-        if (!S.DecodeWarning.isEmpty())
-            Report(S.Index, TReportQueue::TReport::Warning, Job.SourcePath, S.DecodeWarning);
-        MarkDone(S);
+    if (ReplaceFile(Partial, Job.DestPath, why)) {
+        FHost.SetPhase(*this, phDone);
+        if (!FWarning.isEmpty())
+            FHost.Warn(*this, FWarning);
+        FHost.Done(*this);
     } else {
-        S.Partial.Remove();
-        Fail(S, DecodeErrorLine(Job), why);
+        Partial.Remove();
+        FHost.Fail(*this, DecodeErrorLine(Job), why);
     }
-    EndJob(S);
+    End();
 }

@@ -1,30 +1,49 @@
-// The encode job of the conversion runner: the header read again, normalisation, the
-// encoder's settings and its run on the slot's worker.
-#include "conversion/ConvSlot.h"
+// The encode job of a conversion batch: the header read again, normalisation, the encoder's
+// settings and its run on the job's worker.
+#include "conversion/EncodeJob.h"
 
 #include "conversion/Normalize.h"
 #include "encoder/EncoderSettings.h"
+#include "encoder/LameCoder.h"
 #include "platform/Exception.h"
+#include "platform/Mailbox.h"
 #include "platform/RegularFile.h"
 #include "settings/Config.h"
 
-#include <QFileInfo>
-
 using namespace joblines;
 
-void TConvRunner::StartEncodeJob(TSlot &S) {
-    TFileParam &Job = S.J();
-    Job.State = stProcessing;
-    FShown = &S;
-    emit JobStarted(S.Index);
-    ResetProgress();
-    if (!CheckSameFile(S, EncodeErrorLine(Job))) {
-        EndEncodeJob(S);
+TEncodeJob::TEncodeJob(IJobHost &Host) : TConvJob(Host), FCoder(std::make_unique<TLameCoder>()) {
+    FCoder->SetDefaultExt(QStringLiteral(".mp3"));
+    FCoder->OnProgress = [this](TLameCoder &Coder, uint16_t Percent) {
+        // Called on the worker. An abort that came just before Encode reset the coder's
+        // flag is passed on here.
+        if (FStop)
+            Coder.Abort();
+        if (int(Percent) != FLastPercent) {
+            FLastPercent = Percent;
+            FMailbox.Post([this, Percent] { FHost.Progress(*this, Percent); });
+        }
+    };
+}
+
+TEncodeJob::~TEncodeJob() {
+    FCoder->Abort();
+    JoinWorker();
+}
+
+void TEncodeJob::Abort() {
+    FCoder->Abort();
+}
+
+void TEncodeJob::Run() {
+    TFileParam &Job = J();
+    if (!CheckSameFile(EncodeErrorLine(Job))) {
+        EndEncode();
         return;
     }
     // The header is read again now: the file may have been replaced since it was listed, and
     // what is encoded must be what was checked. A change while it is encoded fails the job.
-    S.SourceStamp = FileStampOf(Job.SourcePath);
+    SourceStamp = FileStampOf(Job.SourcePath);
     QString problem = RegularFileProblem(Job.SourcePath);
     // Headerless PCM (brindle-cli takes it from .pcm and .raw files) has nothing to re-read.
     if (problem.isEmpty() && Job.WaveData.Valid) {
@@ -36,131 +55,109 @@ void TConvRunner::StartEncodeJob(TSlot &S) {
         }
     }
     if (!problem.isEmpty()) {
-        Fail(S, EncodeErrorLine(Job), problem);
-        EndEncodeJob(S);
+        FHost.Fail(*this, EncodeErrorLine(Job), problem);
+        EndEncode();
         return;
     }
-    if (!FConfig.FNormalizeVolume) {
-        EncodeJob(S);
+    if (!FHost.Config().FNormalizeVolume) {
+        Encode();
         return;
     }
-    NormalizeJob(S, Job.SourcePath, [this, &S](const TNormalizeResult &Result) {
-        if (FAborted) {
-            EndEncodeJob(S);
+    Normalize(Job.SourcePath, [this](const TNormalizeResult &Result) {
+        if (FHost.Aborted()) {
+            EndEncode();
         } else if (!Result.Error.isEmpty()) {
             // Not encoded unscaled: the user asked for a level, and would not learn otherwise
             // that the output misses it.
-            Fail(S, EncodeErrorLine(S.J()), NormalizeFailure(Result.Error));
-            EndEncodeJob(S);
+            FHost.Fail(*this, EncodeErrorLine(J()), NormalizeFailure(Result.Error));
+            EndEncode();
         } else {
-            EncodeJob(S);
+            Encode();
         }
     });
 }
 
-void TConvRunner::NormalizeJob(TSlot &S, const QString &Path,
-                               std::function<void(const TNormalizeResult &)> Then) {
-    SetPhase(S, phScanPeak);
-    const QString folder = QFileInfo(S.J().DestPath).absolutePath();
-    const int target = FConfig.NormalizeFactor;
-    auto result = std::make_shared<TNormalizeResult>();
-    RunWorker(
-        S,
-        [this, &S, Path, folder, target, result] {
-            *result = NormalizeToPeak(
-                Path, target, folder, FStop,
-                [this, &S] { FMailbox.Post([this, &S] { SetPhase(S, phNormalize); }); },
-                WorkerProgress(S));
-        },
-        [this, &S, result, Then = std::move(Then)] {
-            S.Temp = std::move(result->Temp);
-            Then(*result);
-        });
-}
-
-void TConvRunner::EncodeJob(TSlot &S) {
-    TFileParam &Job = S.J();
-    SetPhase(S, phEncode);
+void TEncodeJob::Encode() {
+    TFileParam &Job = J();
+    FHost.SetPhase(*this, phEncode);
+    FLastPercent = -1; // the coder's first report of this file is always passed on
     QString partialError;
-    S.Partial = CreatePartialOutput(Job.DestPath, partialError);
-    if (!S.Partial) {
-        Fail(S, EncodeErrorLine(Job), partialError);
-        EndEncodeJob(S);
+    Partial = CreatePartialOutput(Job.DestPath, partialError);
+    if (!Partial) {
+        FHost.Fail(*this, EncodeErrorLine(Job), partialError);
+        EndEncode();
         return;
     }
-    TLameCoder &coder = *S.Coder;
+    TLameCoder &coder = *FCoder;
     // A normalised copy is read through its own descriptor, never again by its name.
-    coder.SetInputFiles({S.Temp ? S.Temp.ReadPath() : Job.SourcePath});
-    coder.SetOutputFiles({S.Partial.Path()});
-    coder.SetOutputHandles({S.Partial.Handle()});
+    coder.SetInputFiles({Temp ? Temp.ReadPath() : Job.SourcePath});
+    coder.SetOutputFiles({Partial.Path()});
+    coder.SetOutputHandles({Partial.Handle()});
     BE_ERR refusal = BE_ERR_SUCCESSFUL;
     try {
-        ApplyEncoderSettings(coder, FConfig, Job.WaveData.Header.SampleRate);
+        ApplyEncoderSettings(coder, FHost.Config(), Job.WaveData.Header.SampleRate);
         refusal = coder.InitStream();
         coder.CloseStream();
     } catch (const std::exception &) {
         // Not a refusal of the settings: the file is not encoded, and the batch goes on.
         Job.State = stError;
-        S.Partial.Remove();
-        Ask(S.Index, [this] {
-            FQuestions.ShowError(
+        Partial.Remove();
+        Ask([this] {
+            FHost.Questions().ShowError(
                 QStringLiteral("Has error occurred when initialize encoder parameter!"));
         });
-        EndEncodeJob(S);
+        EndEncode();
         return;
     }
     if (refusal != BE_ERR_SUCCESSFUL) {
         Job.State = stError;
-        S.Partial.Remove();
-        if (!Ask(S.Index, [&] { return FQuestions.ConfirmRefusal(Job.SourcePath); })) {
-            Abort();
-            emit CloseRequested();
-        }
-        EndEncodeJob(S);
+        Partial.Remove();
+        if (!Ask([&] { return FHost.Questions().ConfirmRefusal(Job.SourcePath); }))
+            FHost.RequestClose();
+        EndEncode();
         return;
     }
 
-    auto result = std::make_shared<TEncodeResult>();
+    auto result = std::make_shared<TResult>();
     RunWorker(
-        S,
-        [this, &S, result] {
+        [this, result] {
             try {
                 if (!FStop)
-                    S.Coder->Encode();
+                    FCoder->Encode();
             } catch (const Exception &Error) {
                 result->Error = Error.message();
             }
         },
-        [this, &S, result] { EncodeDone(S, *result); });
+        [this, result] { Encoded(*result); });
 }
 
-void TConvRunner::EncodeDone(TSlot &S, const TEncodeResult &Result) {
-    TFileParam &Job = S.J();
+void TEncodeJob::Encoded(const TResult &Result) {
+    TFileParam &Job = J();
     if (!Result.Error.isEmpty()) {
-        QString error = WithDestination(Result.Error, S.Partial, Job);
-        if (S.Temp)
-            error.replace(S.Temp.ReadPath(), Job.SourcePath);
-        Fail(S, EncodeErrorLine(Job), error);
-        S.Partial.Remove();
-    } else if (!FAborted) {
+        QString error = WithDestination(Result.Error, Partial, Job);
+        if (Temp)
+            error.replace(Temp.ReadPath(), Job.SourcePath);
+        FHost.Fail(*this, EncodeErrorLine(Job), error);
+        Partial.Remove();
+    } else if (!FHost.Aborted()) {
         QString why;
-        if (FileStampOf(Job.SourcePath) != S.SourceStamp) {
-            Fail(S, EncodeErrorLine(Job), QStringLiteral("the file changed while it was encoded"));
-            S.Partial.Remove();
-        } else if (ReplaceFile(S.Partial, Job.DestPath, why)) {
-            FWritten.insert(&Job);
-            MarkDone(S);
+        if (FileStampOf(Job.SourcePath) != SourceStamp) {
+            FHost.Fail(*this, EncodeErrorLine(Job),
+                       QStringLiteral("the file changed while it was encoded"));
+            Partial.Remove();
+        } else if (ReplaceFile(Partial, Job.DestPath, why)) {
+            FHost.Done(*this);
         } else {
-            Fail(S, EncodeErrorLine(Job), why);
-            S.Partial.Remove();
+            FHost.Fail(*this, EncodeErrorLine(Job), why);
+            Partial.Remove();
         }
     }
     // Stopped by an abort, the job stays stProcessing with its partial output until the
     // abort question has been answered.
-    EndEncodeJob(S);
+    EndEncode();
 }
 
-void TConvRunner::EndEncodeJob(TSlot &S) {
-    SetPhase(S, phDone);
-    EndJob(S);
+void TEncodeJob::EndEncode() {
+    FHost.SetPhase(*this, phDone);
+    End();
 }

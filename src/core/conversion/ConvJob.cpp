@@ -1,0 +1,83 @@
+// What every job of a conversion batch does the same way: taking up a file, its end, its
+// worker thread and normalisation on it.
+#include "conversion/ConvJob.h"
+
+#include "conversion/Normalize.h"
+#include "platform/Mailbox.h"
+#include "settings/Config.h"
+
+#include <QFileInfo>
+
+#include <memory>
+
+TConvJob::TConvJob(IJobHost &Host) : FHost(Host), FMailbox(Host.Mailbox()), FStop(Host.Stop()) {}
+
+TConvJob::~TConvJob() {
+    // Derived jobs join in their destructors already; this is for a job that never ran one.
+    JoinWorker();
+}
+
+void TConvJob::JoinWorker() {
+    if (FWorker.joinable())
+        FWorker.join();
+}
+
+void TConvJob::Start(TFileParam &Job, int Index) {
+    FJob = &Job;
+    FIndex = Index;
+    Partial.Remove();
+    Temp.Remove();
+    Run();
+}
+
+void TConvJob::End() {
+    if (!FJob)
+        return;
+    Temp.Remove();
+    Ending();
+    FJob = nullptr;
+    FIndex = -1;
+    // A partial output left here was interrupted by an abort: the batch keeps it until the
+    // abort has been answered. The batch may give this job its next file at once.
+    FHost.Ended(*this, std::move(Partial));
+}
+
+bool TConvJob::CheckSameFile(const QString &ErrorLine) {
+    if (!IsSameFile(J().SourcePath, J().DestPath))
+        return true;
+    FHost.Fail(
+        *this, ErrorLine,
+        QStringLiteral("'%1' is the source file itself; it is left as it is.").arg(J().DestPath));
+    return false;
+}
+
+void TConvJob::RunWorker(std::function<void()> Work, std::function<void()> Then) {
+    // The worker's last act is to post its end, so everything it did is handed over with it.
+    FWorker = std::thread([this, Work = std::move(Work), Then = std::move(Then)]() mutable {
+        Work();
+        FMailbox.Post([this, Then = std::move(Then)] {
+            FWorker.join();
+            FHost.Gate().WhenNoQuestion(Then);
+        });
+    });
+}
+
+void TConvJob::Normalize(const QString &Path, std::function<void(const TNormalizeResult &)> Then) {
+    FHost.SetPhase(*this, phScanPeak);
+    const QString folder = QFileInfo(J().DestPath).absolutePath();
+    const int target = FHost.Config().NormalizeFactor;
+    auto result = std::make_shared<TNormalizeResult>();
+    RunWorker(
+        [this, Path, folder, target, result] {
+            *result = NormalizeToPeak(
+                Path, target, folder, FStop,
+                [this] { FMailbox.Post([this] { FHost.SetPhase(*this, phNormalize); }); },
+                [this](int Percent) {
+                    FMailbox.Post([this, Percent] { FHost.Progress(*this, Percent); });
+                });
+        },
+        [this, result, Then = std::move(Then)] {
+            Temp = std::move(result->Temp);
+            Then(*result);
+        });
+}
