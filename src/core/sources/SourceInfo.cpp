@@ -1,0 +1,86 @@
+#include "sources/SourceInfo.h"
+
+#include "encoder/LameCoder.h"
+#include "inspect/MP3WavComm.h"
+#include "platform/RegularFile.h"
+
+#include <QFile>
+
+namespace {
+
+// A WAV file our reader can hand to the encoder as it is.
+bool EncodableWave(const TWaveFileInfo &Wave) {
+    return Wave.Valid && Wave.SampleFormat.IsReadable();
+}
+
+} // namespace
+
+int TSourceInfo::Channels() const {
+    return Kind == skSoundFile ? Sound.Channels : Wave.Header.Channels;
+}
+
+int TSourceInfo::SampleRate() const {
+    return Kind == skSoundFile ? Sound.SampleRate : int(Wave.Header.SampleRate);
+}
+
+qint64 TSourceInfo::Frames() const {
+    return Kind == skSoundFile ? Sound.Frames : Wave.Frames();
+}
+
+TSourceInfo ReadSourceInfo(QIODevice &Device, const QString &Name) {
+    TSourceInfo info;
+    Device.seek(0);
+    ReadWaveFile(Device, info.Wave);
+    const bool riffWave = info.Wave.Header.IsRiffWave();
+    // More channels than the encoder takes is the WAV reader's refusal, not a format to try
+    // elsewhere.
+    if (riffWave &&
+        (EncodableWave(info.Wave) || (info.Wave.Valid && info.Wave.Header.Channels > 2))) {
+        info.Kind = skWave;
+        return info;
+    }
+    if (riffWave || IsSoundFileName(Name) || IsWaveFile(Name)) {
+        ReadSoundFile(Device, info.Sound);
+        if (info.Sound.Valid)
+            info.Kind = skSoundFile;
+        else if (riffWave || IsWaveFile(Name))
+            info.Kind = skWave; // the WAV reader's verdict says more about a WAV file
+        else
+            info.Kind = skSoundFile;
+    }
+    return info;
+}
+
+TSourceInfo ReadSourceInfo(const QString &Path) {
+    QFile file(Path);
+    OpenRegularFileOrThrow(Path, file);
+    return ReadSourceInfo(file, Path);
+}
+
+QString SourceProblem(const TSourceInfo &Info) {
+    switch (Info.Kind) {
+    case skWave:
+        if (!Info.Wave.Valid)
+            return QStringLiteral("Not a usable WAV file: %1").arg(WaveFileProblem(Info.Wave));
+        if (const QString reason = UnsupportedWaveFormat(Info.Wave); !reason.isEmpty())
+            return reason;
+        if (Info.Wave.DataLength <= 0)
+            return QStringLiteral("The file holds no audio");
+        return {};
+    case skSoundFile:
+        return UnsupportedSoundFile(Info.Sound);
+    case skNone:
+        break;
+    }
+    return QStringLiteral("neither a WAV file nor an audio format that can be read");
+}
+
+std::unique_ptr<TPcmSource> OpenPcmSource(QIODevice &Device, const TSourceInfo &Info,
+                                          QString &Problem) {
+    Problem = SourceProblem(Info);
+    if (!Problem.isEmpty())
+        return {};
+    if (Info.Kind == skWave)
+        return std::make_unique<TWavePcmSource>(Device, Info.Wave);
+    return OpenSoundFileSource(Device, &Info.Sound, Problem);
+}
