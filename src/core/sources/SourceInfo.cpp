@@ -41,12 +41,10 @@ TSourceInfo ReadSourceInfo(QIODevice &Device, const QString &Name) {
     }
     if (riffWave || IsSoundFileName(Name) || IsWaveFile(Name)) {
         ReadSoundFile(Device, info.Sound);
-        if (info.Sound.Valid)
-            info.Kind = skSoundFile;
-        else if (riffWave || IsWaveFile(Name))
-            info.Kind = skWave; // the WAV reader's verdict says more about a WAV file
-        else
-            info.Kind = skSoundFile;
+        // A WAV file libsndfile cannot encode either keeps the WAV reader's verdict, which
+        // names the field at fault.
+        const bool wavName = riffWave || IsWaveFile(Name);
+        info.Kind = wavName && !UnsupportedSoundFile(info.Sound).isEmpty() ? skWave : skSoundFile;
     }
     return info;
 }
