@@ -1,5 +1,6 @@
 #include "encoder/LameCoder.h"
 
+#include "inspect/MP3WavComm.h"
 #include "inspect/WaveReader.h"
 #include "platform/FilePaths.h"
 #include "platform/PartialFiles.h"
@@ -251,13 +252,15 @@ void TLameCoder::EncodeFile(int Index) {
 
     // What the caller read and checked is taken as it is; otherwise the contents decide:
     // "WAVE" where a RIFF header has it makes a WAV file (or one libsndfile reads, when our
-    // reader refuses it), a libsndfile extension a sound file, and anything else raw PCM.
+    // reader refuses it), a libsndfile or WAV extension a file for those readers, and anything
+    // else raw PCM.
     TSourceInfo source =
         Index < int(FInputInfos.size()) ? FInputInfos[size_t(Index)] : TSourceInfo{};
     if (source.Kind == skNone) {
         char riff[12] = {};
         input->read(riff, sizeof riff);
-        if (std::memcmp(riff + 8, "WAVE", 4) == 0 || IsSoundFileName(inputName))
+        if (std::memcmp(riff + 8, "WAVE", 4) == 0 || IsSoundFileName(inputName) ||
+            IsWaveFile(inputName))
             source = ReadSourceInfo(*input, inputName);
     }
     qint64 chunkFrames = FSamplesPerChunk;

@@ -32,18 +32,20 @@ TSourceInfo ReadSourceInfo(QIODevice &Device, const QString &Name) {
     Device.seek(0);
     ReadWaveFile(Device, info.Wave);
     const bool riffWave = info.Wave.Header.IsRiffWave();
-    // More channels than the encoder takes is the WAV reader's refusal, not a format to try
-    // elsewhere.
+    // A RIFF/WAVE header our reader finds impossible keeps its verdict, which names the
+    // field: another reader would only guess where the audio is. More channels than the
+    // encoder takes is a refusal too, not a format to try elsewhere.
     if (riffWave &&
-        (EncodableWave(info.Wave) || (info.Wave.Valid && info.Wave.Header.Channels > 2))) {
+        (!info.Wave.Valid || EncodableWave(info.Wave) || info.Wave.Header.Channels > 2)) {
         info.Kind = skWave;
         return info;
     }
-    if (riffWave || IsSoundFileName(Name) || IsWaveFile(Name)) {
+    // What is left of RIFF/WAVE are sample formats our reader does not decode (A-law,
+    // ADPCM, ...); they and the libsndfile names go to libsndfile.
+    const bool wavName = riffWave || IsWaveFile(Name);
+    if (wavName || IsSoundFileName(Name)) {
         ReadSoundFile(Device, info.Sound);
-        // A WAV file libsndfile cannot encode either keeps the WAV reader's verdict, which
-        // names the field at fault.
-        const bool wavName = riffWave || IsWaveFile(Name);
+        // A WAV file libsndfile cannot encode either keeps the WAV reader's verdict.
         info.Kind = wavName && !UnsupportedSoundFile(info.Sound).isEmpty() ? skWave : skSoundFile;
     }
     return info;

@@ -28,11 +28,11 @@ struct TSourceInfo {
     qint64 Frames() const;
 };
 
-// Decides how the file open in Device, named Name, is read: a RIFF/WAVE file our reader can
-// encode stays with it; one it refuses for its format (A-law, ADPCM, ...) or its header goes
-// to libsndfile when libsndfile reads it, and keeps the WAV reader's verdict otherwise. Other
-// files go to libsndfile by their extension (IsSoundFileName, or .wav as a last try). Never
-// throws for the file's contents.
+// Decides how the file open in Device, named Name, is read: a RIFF/WAVE file stays with our
+// reader, unless its header is sound but its sample format one the reader does not decode
+// (A-law, ADPCM, ...) and libsndfile reads it. Other files go to libsndfile by their
+// extension (IsSoundFileName, or .wav as a last try: RF64 and misnamed files). Never throws
+// for the file's contents.
 TSourceInfo ReadSourceInfo(QIODevice &Device, const QString &Name);
 // The same by name; throws EFOpenError when the file cannot be opened.
 TSourceInfo ReadSourceInfo(const QString &Path);
