@@ -7,6 +7,7 @@
 #include "inspect/MP3WavComm.h"
 #include "platform/FilePaths.h"
 #include "settings/Config.h"
+#include "sources/SourceInfo.h"
 
 #include <QCommandLineParser>
 #include <QDir>
@@ -44,8 +45,8 @@ int UsageError(const QString &Message) {
     return ExitUsage;
 }
 
-// Only files whose contents say WAV, or whose names say raw PCM, are encoded: anything
-// else would be read as PCM and come out as noise.
+// Only files whose contents say WAV or another audio format, or whose names say raw PCM, are
+// encoded: anything else would be read as PCM and come out as noise.
 bool IsRawPcmName(const QString &FileName) {
     const QString ext = UpperFileExt(FileName);
     return ext == QLatin1String(".PCM") || ext == QLatin1String(".RAW");
@@ -148,34 +149,45 @@ int RunEncode(const QStringList &Args) {
             ++failed;
             continue;
         }
-        TWaveFileInfo wave;
-        bool isWave = false;
+        TSourceInfo info;
         try {
-            isWave = ReadWaveFileInfo(source, wave);
+            info = ReadSourceInfo(source);
         } catch (const Exception &e) {
             Fail(source, e.message());
             ++failed;
             continue;
         }
+        TWaveFileInfo wave = info.Wave;
         // A RIFF/WAVE file whose header cannot describe audio is refused with the reason,
         // whatever its name: encoded as raw PCM it would be noise.
         const bool looksLikeWave = wave.Header.IsRiffWave();
-        if (!isWave && (looksLikeWave || !IsRawPcmName(source))) {
-            Fail(source,
-                 looksLikeWave ? QStringLiteral("not a usable WAV file: ") + WaveFileProblem(wave)
-                 : IsWaveFile(source) ? QStringLiteral("not a valid WAV file")
-                                      : QStringLiteral("not a WAV file (raw PCM is read from "
-                                                       ".pcm and .raw files)"));
+        if (info.Kind == skNone && !IsRawPcmName(source)) {
+            Fail(source, QStringLiteral("not a WAV file or another audio file that can be read "
+                                        "(raw PCM is read from .pcm and .raw files)"));
             ++failed;
             continue;
         }
-        if (isWave) {
-            if (const QString reason = UnsupportedWaveFormat(wave); !reason.isEmpty()) {
+        if (info.Kind == skWave && !wave.Valid) {
+            Fail(source, looksLikeWave
+                             ? QStringLiteral("not a usable WAV file: ") + WaveFileProblem(wave)
+                             : QStringLiteral("not a valid WAV file"));
+            ++failed;
+            continue;
+        }
+        if (info.Kind != skNone) {
+            if (const QString reason = SourceProblem(info); !reason.isEmpty()) {
                 Fail(source, reason);
                 ++failed;
                 continue;
             }
-        } else {
+        }
+        if (info.Kind == skSoundFile) {
+            // The job re-reads only WAV headers; the encoder reads this file through
+            // libsndfile itself. The rate sets up the encoder.
+            wave = TWaveFileInfo();
+            wave.Header.SampleRate = uint32_t(info.Sound.SampleRate);
+            wave.Header.Channels = uint16_t(info.Sound.Channels);
+        } else if (info.Kind == skNone) {
             wave.Header.SampleRate = RawPcmSampleRate;
         }
         TFileParam &job = jobs.Add(source, folder, QStringLiteral(".MP3"));

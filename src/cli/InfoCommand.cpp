@@ -6,6 +6,7 @@
 #include "inspect/MP3WavComm.h"
 #include "inspect/MPGTools.h"
 #include "platform/Exception.h"
+#include "sources/SoundFile.h"
 
 #include <QJsonArray>
 #include <QJsonDocument>
@@ -32,6 +33,18 @@ QJsonObject WaveJson(const QString &FileName, const TWaveFileInfo &Info) {
         {"Truncated", Info.Truncated},
         {"Problem", QString()},
         {"Kind", "wave"},
+    };
+}
+
+QJsonObject SoundJson(const QString &FileName, const TSoundFileInfo &Info) {
+    return QJsonObject{
+        {"FileName", FileName},          {"Valid", Info.Valid},
+        {"Format", Info.Format},         {"SubFormat", Info.SubFormat},
+        {"FormatText", Info.FormatText}, {"SampleRate", Info.SampleRate},
+        {"Channels", Info.Channels},     {"Frames", double(Info.Frames)},
+        {"Duration", Info.Duration},     {"Bits", Info.Bits},
+        {"IsFloat", Info.IsFloat},       {"FileSize", double(Info.FileSize)},
+        {"Problem", QString()},          {"Kind", "audio"},
     };
 }
 
@@ -134,6 +147,19 @@ void PrintWave(const QString &FileName, const TWaveFileInfo &Info) {
         out() << "  Data size:   not recorded by the writer; read to the end of the file\n";
 }
 
+void PrintSound(const QString &FileName, const TSoundFileInfo &Info) {
+    out() << FileName << '\n'
+          << "  Format:      " << Info.FormatText << '\n'
+          << "  Channels:    " << Info.Channels << '\n'
+          << "  Sample rate: " << Info.SampleRate << " Hz\n";
+    if (Info.Bits > 0)
+        out() << "  Bits:        " << Info.Bits << (Info.IsFloat ? " (float)" : "") << '\n';
+    out() << "  Frames:      " << Info.Frames << '\n'
+          << "  Size:        " << Info.FileSize << " bytes\n"
+          << "  Length:      " << LengthText(int(Info.Duration))
+          << QStringLiteral(" (%1 s)").arg(Info.Duration, 0, 'f', 3) << '\n';
+}
+
 } // namespace
 
 int RunInfo(const QStringList &Args) {
@@ -170,8 +196,8 @@ int RunInfo(const QStringList &Args) {
                 records.append(UnreadableJson(EscapedName(file), RawNameReason()));
             continue;
         }
-        // The contents decide the kind, not the name: a WAV header first, then a run of
-        // MPEG audio frames.
+        // The contents decide the kind, not the name: a WAV header first, then what libsndfile
+        // reads (for the names it serves), then a run of MPEG audio frames.
         TWaveFileInfo wave;
         try {
             ReadWaveFileInfo(file, wave);
@@ -188,6 +214,22 @@ int RunInfo(const QStringList &Args) {
             else
                 PrintWave(file, wave);
             continue;
+        }
+        // Other PCM formats as libsndfile reads them; a RIFF/WAVE header is our reader's.
+        if (!wave.Header.IsRiffWave() && (IsSoundFileName(file) || IsWaveFile(file))) {
+            TSoundFileInfo sound;
+            try {
+                ReadSoundFileInfo(file, sound);
+            } catch (const Exception &) {
+                // Opened a moment ago: what follows reports the file as it is now.
+            }
+            if (sound.Valid) {
+                if (json)
+                    records.append(SoundJson(file, sound));
+                else
+                    PrintSound(file, sound);
+                continue;
+            }
         }
         if (wave.Header.IsRiffWave()) {
             Fail(file, QStringLiteral("not a usable WAV file: ") + WaveFileProblem(wave));

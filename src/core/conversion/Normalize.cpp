@@ -4,8 +4,10 @@
 #include "platform/Exception.h"
 #include "platform/PartialFiles.h"
 #include "platform/RegularFile.h"
+#include "sources/SourceInfo.h"
 
 #include <QFile>
+#include <QtEndian>
 
 #include <algorithm>
 #include <cerrno>
@@ -108,6 +110,50 @@ bool ScanPeak(const QString &Path, const TWaveFileInfo &Info, double &Peak,
     return true;
 }
 
+bool ScanPeak(TPcmSource &Source, double &Peak, const std::atomic<bool> &Abort,
+              const TPercentEvent &Progress) {
+    Peak = 0;
+    const qint64 total = Source.Frames();
+    if (total <= 0)
+        return false;
+    const int channels = Source.Channels();
+    const qint64 chunkFrames = std::max(1, NormalizeChunkSamples / channels);
+    const bool isFloat = Source.SampleType() == pstFloat;
+    // As for WAV files: integers compared left-justified, the negative full scale counted as
+    // the positive one.
+    constexpr int64_t integerFullScale = int64_t(32767) << 16;
+    std::vector<int32_t> integers(isFloat ? 0 : size_t(chunkFrames * channels));
+    std::vector<double> reals(isFloat ? size_t(chunkFrames * channels) : 0);
+    int32_t positivePeak = 0;
+    int32_t negativePeak = 0;
+    double realPeak = 0;
+    while (Source.Remaining() > 0) {
+        const qint64 want = std::min(chunkFrames, Source.Remaining());
+        const qint64 got =
+            isFloat ? Source.Read(reals.data(), want) : Source.Read(integers.data(), want);
+        if (got <= 0)
+            break; // the file shrank: the peak covers what was there
+        const size_t count = size_t(got * channels);
+        if (isFloat) {
+            for (size_t i = 0; i < count; ++i)
+                realPeak = std::max(realPeak, std::abs(reals[i]));
+        } else {
+            for (size_t i = 0; i < count; ++i) {
+                positivePeak = std::max(positivePeak, integers[i]);
+                negativePeak = std::min(negativePeak, integers[i]);
+            }
+        }
+        if (Progress)
+            Progress(Percent(Source.Remaining(), total));
+        if (Abort.load(std::memory_order_relaxed))
+            break;
+    }
+    const int64_t integerPeak =
+        std::max<int64_t>(positivePeak, std::min(-int64_t(negativePeak), integerFullScale));
+    Peak = isFloat ? realPeak * 32768.0 : double(integerPeak) / 65536.0;
+    return true;
+}
+
 double PeakLevel(double Peak) {
     return double((static_cast<long double>(Peak) - 1) / 327.66L);
 }
@@ -169,12 +215,132 @@ bool NormalizeWave(const QString &Path, const TWaveFileInfo &Info, double Factor
     return true;
 }
 
+TWaveSampleFormat WaveCopyFormat(const TSoundFileInfo &Info) {
+    if (Info.IsFloat)
+        return {wskFloat, Info.Bits == 64 ? 64 : 32};
+    if (Info.Bits <= 0)
+        return {wskInteger, 16};
+    return {wskInteger, std::min(32, (Info.Bits + 7) / 8 * 8)};
+}
+
+namespace {
+
+QByteArray CanonicalWaveHeader(const TWaveSampleFormat &Format, int Channels, int SampleRate,
+                               quint32 DataBytes) {
+    QByteArray header(TWaveHeader::Size, '\0');
+    auto *h = reinterpret_cast<uchar *>(header.data());
+    const quint16 blockAlign = quint16(Channels * Format.Bytes());
+    std::memcpy(h, "RIFF", 4);
+    qToLittleEndian<quint32>(36 + DataBytes, h + 4);
+    std::memcpy(h + 8, "WAVEfmt ", 8);
+    qToLittleEndian<quint32>(16, h + 16);
+    qToLittleEndian<quint16>(Format.Kind == wskFloat ? WAVE_FORMAT_IEEE_FLOAT : WAVE_FORMAT_PCM,
+                             h + 20);
+    qToLittleEndian<quint16>(quint16(Channels), h + 22);
+    qToLittleEndian<quint32>(quint32(SampleRate), h + 24);
+    qToLittleEndian<quint32>(quint32(SampleRate) * blockAlign, h + 28);
+    qToLittleEndian<quint16>(blockAlign, h + 32);
+    qToLittleEndian<quint16>(quint16(Format.Bits), h + 34);
+    std::memcpy(h + 36, "data", 4);
+    qToLittleEndian<quint32>(DataBytes, h + 40);
+    return header;
+}
+
+} // namespace
+
+bool NormalizeSoundFile(const QString &Path, const TSoundFileInfo &Info, double Factor,
+                        const QString &TempFolder, TPartialFile &Temp,
+                        const std::atomic<bool> &Abort, const TPercentEvent &Progress) {
+    const TWaveSampleFormat format = WaveCopyFormat(Info);
+    const int channels = Info.Channels;
+    const qint64 dataBytes = Info.Frames * channels * format.Bytes();
+    if (!Info.Valid || Info.Frames <= 0 || channels <= 0)
+        return false;
+    if (dataBytes > qint64(0xFFFFFFFF) - 36)
+        throw Exception(QStringLiteral("\"%1\" is too long for a normalised WAV copy (%2 bytes of "
+                                       "audio; a WAV file holds at most 4 GiB)")
+                            .arg(Path)
+                            .arg(dataBytes));
+
+    QString why;
+    Temp = CreateUniqueFile(TempFolder, QStringLiteral(".tmp"), why);
+    if (!Temp)
+        throw EFCreateError(TempFolder, why);
+    TDescriptorFile temp(Temp.Path());
+    if (!temp.OpenForWriting(Temp.Handle()))
+        throw EFCreateError(Temp.Path(), QString::fromLocal8Bit(std::strerror(errno)));
+
+    QFile source(Path);
+    OpenAt(source, 0);
+    QString problem;
+    const std::unique_ptr<TPcmSource> reader = OpenSoundFileSource(source, &Info, problem);
+    if (!reader)
+        throw EFOpenError(Path, problem);
+
+    const QByteArray header =
+        CanonicalWaveHeader(format, channels, Info.SampleRate, quint32(dataBytes));
+    WriteAll(temp, header.constData(), header.size());
+    const qint64 chunkFrames = std::max(1, NormalizeChunkSamples / channels);
+    const bool isFloat = format.Kind == wskFloat;
+    std::vector<double> values(size_t(chunkFrames * channels));
+    std::vector<uint8_t> buffer(values.size() * size_t(format.Bytes()));
+    while (reader->Remaining() > 0) {
+        const qint64 want = std::min(chunkFrames, reader->Remaining());
+        if (reader->Read(values.data(), want) != want)
+            throw EFOpenError(Path, QStringLiteral("The file ends before its last sample."));
+        const size_t count = size_t(want * channels);
+        for (size_t i = 0; i < count; ++i) {
+            values[i] *= Factor;
+            if (isFloat)
+                values[i] = std::clamp(values[i], -1.0, 1.0);
+        }
+        EncodeWaveSamples(values.data(), count, format, buffer.data());
+        WriteAll(temp, reinterpret_cast<const char *>(buffer.data()),
+                 qint64(count) * format.Bytes());
+        if (Progress)
+            Progress(Percent(reader->Remaining(), Info.Frames));
+        if (Abort.load(std::memory_order_relaxed))
+            return true;
+    }
+    if (!temp.flush())
+        throw Exception(
+            QStringLiteral("Cannot write \"%1\". %2").arg(temp.fileName(), temp.errorString()));
+    return true;
+}
+
 TNormalizeResult NormalizeToPeak(const QString &Path, int Target, const QString &TempFolder,
                                  const std::atomic<bool> &Abort,
                                  const std::function<void()> &OnScaling,
                                  const TPercentEvent &Progress) {
     TNormalizeResult result;
     try {
+        // Sources other than WAV are read through libsndfile and copied into a WAV file.
+        if (const TSourceInfo source = ReadSourceInfo(Path); source.Kind == skSoundFile) {
+            double peak = 0;
+            {
+                QFile file(Path);
+                OpenAt(file, 0);
+                QString problem;
+                const std::unique_ptr<TPcmSource> reader =
+                    OpenSoundFileSource(file, &source.Sound, problem);
+                if (!reader) {
+                    result.Error = problem;
+                    return result;
+                }
+                if (!ScanPeak(*reader, peak, Abort, Progress) || Abort)
+                    return result;
+            }
+            if (OnScaling)
+                OnScaling();
+            const double level = PeakLevel(peak);
+            if (peak <= SilencePeak || level <= 0)
+                return result;
+            if (!NormalizeSoundFile(Path, source.Sound, Target / level, TempFolder, result.Temp,
+                                    Abort, Progress) ||
+                Abort)
+                result.Temp.Remove();
+            return result;
+        }
         TWaveFileInfo info;
         if (!ReadWaveFileInfo(Path, info)) {
             result.Error = WaveFileProblem(info);

@@ -2,6 +2,7 @@
 
 #include "conversion/SafeOutput.h"
 #include "inspect/MP3WavComm.h"
+#include "sources/SoundFile.h"
 
 #include <QString>
 
@@ -9,7 +10,8 @@
 #include <functional>
 
 // Peak scan and normalisation of the samples of a WAV file's data chunk, for every sample
-// format the WAV reader can read, at that format's own precision.
+// format the WAV reader can read, at that format's own precision; and of the other sources
+// libsndfile reads, whose scaled copy is a WAV file of their own precision.
 
 // Progress in percent of a scan or a scaling pass; called from the thread doing the work.
 using TPercentEvent = std::function<void(int Percent)>;
@@ -27,6 +29,10 @@ inline constexpr int NormalizeChunkSamples = 9600;
 bool ScanPeak(const QString &Path, const TWaveFileInfo &Info, double &Peak,
               const std::atomic<bool> &Abort, const TPercentEvent &Progress = {});
 
+// The same for the frames of any source: integers exactly, floats as they are.
+bool ScanPeak(TPcmSource &Source, double &Peak, const std::atomic<bool> &Abort,
+              const TPercentEvent &Progress = {});
+
 // The level in percent of full scale of a peak: (peak - 1) / 327.66, so 32767 gives 100.
 // 0 or below means nothing is to be scaled (digital silence never becomes noise).
 double PeakLevel(double Peak);
@@ -42,6 +48,18 @@ bool NormalizeWave(const QString &Path, const TWaveFileInfo &Info, double Factor
                    const QString &TempFolder, TPartialFile &Temp, const std::atomic<bool> &Abort,
                    const TPercentEvent &Progress = {});
 
+// The sample format of the WAV copy of a sound file: integers of up to 32 bits keep their
+// depth (rounded up to whole bytes; companded and ADPCM samples, which decode to 16 bits,
+// take 16), floats keep theirs, and lossy formats become 32-bit float.
+TWaveSampleFormat WaveCopyFormat(const TSoundFileInfo &Info);
+
+// As NormalizeWave for a file libsndfile reads (Info is ReadSoundFile's result for it): the
+// copy is a canonical PCM or float WAV file in WaveCopyFormat, which is all the encoder
+// needs. Throws also when the audio is too long for a WAV file (4 GiB of data).
+bool NormalizeSoundFile(const QString &Path, const TSoundFileInfo &Info, double Factor,
+                        const QString &TempFolder, TPartialFile &Temp,
+                        const std::atomic<bool> &Abort, const TPercentEvent &Progress = {});
+
 // The largest peak, in 16-bit steps, that counts as silence: never scaled.
 inline constexpr double SilencePeak = 2.0;
 
@@ -52,10 +70,10 @@ struct TNormalizeResult {
 };
 
 // The whole normalisation of one file, the same for a source before encoding and a decoded
-// output: reads Path's header, scans its peak, and when the peak is above silence writes a
-// copy scaled to Target percent of full scale into a hidden file in TempFolder. OnScaling
-// is called between the scan and the scaling. Never throws: a failure leaves no copy and
-// says why in Error.
+// output: reads Path's header (WAV, or any source libsndfile reads), scans its peak, and when the
+// peak is above silence writes a copy scaled to Target percent of full scale into a hidden file in
+// TempFolder. OnScaling is called between the scan and the scaling. Never throws: a failure leaves
+// no copy and says why in Error.
 TNormalizeResult NormalizeToPeak(const QString &Path, int Target, const QString &TempFolder,
                                  const std::atomic<bool> &Abort,
                                  const std::function<void()> &OnScaling = {},

@@ -1,5 +1,6 @@
 #include "encoder/LameCoder.h"
 
+#include "inspect/MP3WavComm.h"
 #include "inspect/WaveReader.h"
 #include "platform/FilePaths.h"
 #include "platform/PartialFiles.h"
@@ -56,14 +57,6 @@ size_t MatchChannels(const T *In, size_t Values, int InChannels, int OutChannels
     for (size_t i = 0; i < frames; ++i)
         Out[i] = Mix(In[2 * i], In[2 * i + 1]);
     return frames;
-}
-
-// 16-bit samples are taken exactly as stored; deeper ones are decoded.
-qint64 ReadFrames(TWaveSampleReader &Reader, int16_t *Out, qint64 Frames) {
-    return Reader.ReadBytes(reinterpret_cast<uint8_t *>(Out), Frames);
-}
-template <typename T> qint64 ReadFrames(TWaveSampleReader &Reader, T *Out, qint64 Frames) {
-    return Reader.Read(Out, Frames);
 }
 
 BE_ERR EncodeSamples(HBE_STREAM Stream, uint32_t Values, const int16_t *Samples, uint8_t *Output,
@@ -126,8 +119,9 @@ TLameCoder::~TLameCoder() {
     CloseStream();
 }
 
-void TLameCoder::SetInputFiles(const QStringList &Value) {
+void TLameCoder::SetInputFiles(const QStringList &Value, const std::vector<TSourceInfo> &Infos) {
     FInputFiles = Value;
+    FInputInfos = Infos;
     FOutputFiles.clear();
     FOutputHandles.clear();
     for (const QString &input : FInputFiles)
@@ -256,27 +250,49 @@ void TLameCoder::EncodeFile(int Index) {
     if (SameFile(inputName, outputName))
         throw EFCreateError(outputName, QStringLiteral("It is the source file itself."));
 
-    // "WAVE" where a RIFF header has it makes a WAV file; anything else is raw PCM.
-    char riff[12] = {};
-    input->read(riff, sizeof riff);
-    const int encoderChannels = EncoderChannels(FMode);
-    TWaveFileInfo wave;
-    qint64 chunkFrames = FSamplesPerChunk;
-    if (std::memcmp(riff + 8, "WAVE", 4) == 0) {
-        ReadWaveFile(*input, wave);
-        if (!wave.Valid)
-            throw ELameError(
-                QStringLiteral("Not a usable WAV file: %1").arg(WaveFileProblem(wave)));
-        if (const QString reason = UnsupportedWaveFormat(wave); !reason.isEmpty())
-            throw ELameError(reason);
-    } else {
-        wave = RawPcmInfo(input->size(), encoderChannels);
-        chunkFrames = qint64(FSamplesPerChunk) * (FMode == MONO ? 1 : 2) / wave.Header.BlockAlign;
+    // What the caller read and checked is taken as it is; otherwise the contents decide:
+    // "WAVE" where a RIFF header has it makes a WAV file (or one libsndfile reads, when our
+    // reader refuses it), a libsndfile or WAV extension a file for those readers, and anything
+    // else raw PCM.
+    TSourceInfo source =
+        Index < int(FInputInfos.size()) ? FInputInfos[size_t(Index)] : TSourceInfo{};
+    if (source.Kind == skNone) {
+        char riff[12] = {};
+        input->read(riff, sizeof riff);
+        if (std::memcmp(riff + 8, "WAVE", 4) == 0 || IsSoundFileName(inputName) ||
+            IsWaveFile(inputName))
+            source = ReadSourceInfo(*input, inputName);
     }
-    // Without one whole frame the encoder would still write a stream of headers only, which
-    // nothing can play.
-    if (wave.DataLength <= 0)
-        throw ELameError(QStringLiteral("The file holds no audio"));
+    qint64 chunkFrames = FSamplesPerChunk;
+    std::unique_ptr<TPcmSource> reader;
+    QString problem;
+    switch (source.Kind) {
+    case skWave:
+        if (!source.Wave.Valid)
+            throw ELameError(
+                QStringLiteral("Not a usable WAV file: %1").arg(WaveFileProblem(source.Wave)));
+        if (const QString reason = UnsupportedWaveFormat(source.Wave); !reason.isEmpty())
+            throw ELameError(reason);
+        // Without one whole frame the encoder would still write a stream of headers only,
+        // which nothing can play.
+        if (source.Wave.DataLength <= 0)
+            throw ELameError(QStringLiteral("The file holds no audio"));
+        reader = std::make_unique<TWavePcmSource>(*input, source.Wave);
+        break;
+    case skSoundFile:
+        reader = OpenSoundFileSource(*input, &source.Sound, problem);
+        if (!reader)
+            throw ELameError(problem);
+        break;
+    case skNone: {
+        const TWaveFileInfo raw = RawPcmInfo(input->size(), EncoderChannels(FMode));
+        if (raw.DataLength <= 0)
+            throw ELameError(QStringLiteral("The file holds no audio"));
+        chunkFrames = qint64(FSamplesPerChunk) * (FMode == MONO ? 1 : 2) / raw.Header.BlockAlign;
+        reader = std::make_unique<TWavePcmSource>(*input, raw);
+        break;
+    }
+    }
 
     // Created only now, so that input it cannot encode leaves an existing output alone.
     // A file the caller holds open is written through its descriptor, never reopened by name.
@@ -288,27 +304,24 @@ void TLameCoder::EncodeFile(int Index) {
         throw EFCreateError(outputName, output->errorString());
     }
 
-    TWaveSampleReader reader(*input, wave);
-    const TWaveSampleFormat format = wave.SampleFormat;
-    const qint64 dataLength = wave.DataLength;
-    qint64 done = 0;
-    while (done != dataLength) {
+    const TPcmSampleType type = reader->SampleType();
+    const qint64 totalFrames = reader->Frames();
+    while (reader->Remaining() > 0) {
         // A refused stream has no chunk size; the first chunk reports the refusal.
         if (!FStreamOpen)
             throw ELameError(QStringLiteral("beEncodeChunk failed %1").arg(initResult));
-        const qint64 frames = std::min(chunkFrames, reader.Remaining());
+        const qint64 frames = std::min(chunkFrames, reader->Remaining());
         uint32_t produced = 0;
-        if (format == TWaveSampleFormat{wskInteger, 16})
-            produced = EncodeBlock(reader, frames, wave.Header.Channels, FInput16);
-        else if (format.Kind == wskInteger)
-            produced = EncodeBlock(reader, frames, wave.Header.Channels, FInput32);
+        if (type == pstInt16)
+            produced = EncodeBlock(*reader, frames, FInput16);
+        else if (type == pstInt32)
+            produced = EncodeBlock(*reader, frames, FInput32);
         else
-            produced = EncodeBlock(reader, frames, wave.Header.Channels, FInputFloat);
+            produced = EncodeBlock(*reader, frames, FInputFloat);
         WriteOutput(*output, produced);
 
-        done += frames * wave.Header.BlockAlign;
         if (OnProgress)
-            OnProgress(*this, uint16_t(double(done) / double(dataLength) * 100.0));
+            OnProgress(*this, uint16_t(double(reader->Position()) / double(totalFrames) * 100.0));
         if (FAborted.load(std::memory_order_relaxed))
             return;
     }
@@ -318,8 +331,9 @@ void TLameCoder::EncodeFile(int Index) {
         beDeinitStream(FStream, FOutputBuffer.data(), &produced);
         WriteOutput(*output, produced);
         // The VBR/Info header is only known now; it replaces the placeholder frame that
-        // opened the stream.
-        if (FWriteVBRHeader) {
+        // opened the stream. CBR files always carry one: it records the encoder's delay and
+        // padding, so that decoders give back exactly the source's samples.
+        if (FWriteVBRHeader || !FEnableVBR) {
             uint32_t frameBytes = 0;
             if (beGetInfoFrame(FStream, FOutputBuffer.data(), &frameBytes) == BE_ERR_SUCCESSFUL &&
                 frameBytes > 0) {
@@ -337,10 +351,10 @@ void TLameCoder::EncodeFile(int Index) {
 }
 
 template <typename T>
-uint32_t TLameCoder::EncodeBlock(TWaveSampleReader &Reader, qint64 Frames, int InputChannels,
-                                 TSampleBuffers<T> &Buffers) {
+uint32_t TLameCoder::EncodeBlock(TPcmSource &Source, qint64 Frames, TSampleBuffers<T> &Buffers) {
+    const int InputChannels = Source.Channels();
     Buffers.Input.resize(size_t(Frames * InputChannels));
-    if (ReadFrames(Reader, Buffers.Input.data(), Frames) != Frames)
+    if (Source.Read(Buffers.Input.data(), Frames) != Frames)
         throw ELameError(QStringLiteral("Read Error"));
     const T *samples = Buffers.Input.data();
     size_t values = Buffers.Input.size();

@@ -2,6 +2,7 @@
 
 #include "encoder/Lame_dll.h"
 #include "platform/Exception.h"
+#include "sources/SourceInfo.h"
 
 #include <QObject>
 #include <QStringList>
@@ -12,8 +13,6 @@
 #include <vector>
 
 class QFile;
-struct TWaveFileInfo;
-class TWaveSampleReader;
 
 enum MPEG_QUALITY { NORMAL_QUALITY, LOW_QUALITY, HIGH_QUALITY, VOICE_QUALITY };
 enum TLameMode { STEREO, JSTEREO, DUALCHANNEL, MONO };
@@ -43,7 +42,8 @@ using TProcessFileEvent =
     std::function<void(TLameCoder &Sender, uint16_t Num, const QString &FileName)>;
 using TProgressEvent = std::function<void(TLameCoder &Sender, uint16_t PercentComplete)>;
 
-// Encodes PCM files (WAV of any layout the WAV reader knows, or raw 16-bit PCM) into MP3 files
+// Encodes PCM files (WAV of any layout the WAV reader knows, every format libsndfile reads, or
+// raw 16-bit PCM) into MP3 files
 // through the encoder library, one output per input, on the calling thread (a worker of the
 // conversion engine). Abort may be called from any thread; the encode stops after its current
 // chunk.
@@ -80,7 +80,12 @@ public:
 
     const QStringList &InputFiles() const { return FInputFiles; }
     // Also rebuilds OutputFiles: each input with its extension replaced by DefaultExt.
-    void SetInputFiles(const QStringList &Value);
+    // Infos, when given, holds what ReadSourceInfo found for each input, so that a header the
+    // caller has read and checked is not read again; an input without one (or of kind
+    // skNone) is looked at here: RIFF/WAVE contents, then a libsndfile extension, else raw
+    // PCM.
+    void SetInputFiles(const QStringList &Value, const std::vector<TSourceInfo> &Infos = {});
+    const std::vector<TSourceInfo> &InputInfos() const { return FInputInfos; }
     const QStringList &OutputFiles() const { return FOutputFiles; }
     void SetOutputFiles(const QStringList &Value) {
         FOutputFiles = Value;
@@ -126,8 +131,7 @@ private:
 
     void EncodeFile(int Index);
     template <typename T>
-    uint32_t EncodeBlock(TWaveSampleReader &Reader, qint64 Frames, int InputChannels,
-                         TSampleBuffers<T> &Buffers);
+    uint32_t EncodeBlock(TPcmSource &Source, qint64 Frames, TSampleBuffers<T> &Buffers);
     void WriteOutput(QFile &Output, uint32_t Bytes);
     void ReleaseFile();
 
@@ -144,6 +148,7 @@ private:
     bool FEnableVBR = false;
     int FVBRQuality = 4;
     QStringList FInputFiles;
+    std::vector<TSourceInfo> FInputInfos;
     QStringList FOutputFiles;
     std::vector<int> FOutputHandles;
     QString FDefaultExt = QStringLiteral(".mp3");
@@ -155,7 +160,7 @@ private:
     uint32_t FOutputBufferSize = 0;
     std::vector<uint8_t> FOutputBuffer;
     // 16-bit input goes to the library as it is read; deeper integers as 32-bit values, float
-    // as float, so nothing is lost on the way.
+    // (and lossy formats) as float, so nothing is lost on the way.
     TSampleBuffers<int16_t> FInput16;
     TSampleBuffers<int32_t> FInput32;
     TSampleBuffers<float> FInputFloat;

@@ -124,7 +124,9 @@ BE_ERR Configure(lame_global_flags *gfp, const BE_CONFIG &cfg, int channels) {
               lame_set_original(gfp, IsTrue(cfg.bOriginal)) == 0 &&
               lame_set_extension(gfp, IsTrue(cfg.bPrivate)) == 0 &&
               lame_set_emphasis(gfp, int(cfg.dwEmphasis)) == 0 &&
-              lame_set_bWriteVbrTag(gfp, IsTrue(cfg.bWriteVBRHeader)) == 0 &&
+              // CBR streams always open with an Info frame: it records the encoder's delay and
+              // padding, which decoders need to give back exactly the input's samples.
+              lame_set_bWriteVbrTag(gfp, !vbr || IsTrue(cfg.bWriteVBRHeader)) == 0 &&
               // Loudness analysis only feeds the header's gain fields; not worth its cost here.
               lame_set_findReplayGain(gfp, 0) == 0;
     if (cfg.dwReSampleRate != 0)

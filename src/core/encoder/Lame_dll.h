@@ -2,8 +2,8 @@
 
 // The encoder library interface: a small C API of stream handles and status codes over
 // libmp3lame. One stream encodes one output file: beInitStream, beEncodeChunk as often as
-// needed (or its 32-bit integer and float forms), beDeinitStream to flush, beGetInfoFrame when a
-// VBR/Info header was asked for, then beCloseStream.
+// needed (or its 32-bit integer and float forms), beDeinitStream to flush, beGetInfoFrame for
+// the Info header of a CBR stream or the VBR header when one was asked for, then beCloseStream.
 
 #include <cstddef>
 #include <cstdint>
@@ -101,7 +101,8 @@ BE_ERR beEncodeChunkFloat(HBE_STREAM hbeStream, uint32_t nSamples, const float *
 BE_ERR beDeinitStream(HBE_STREAM hbeStream, uint8_t *pOutput, uint32_t *pdwOutput);
 
 // After beDeinitStream: the final VBR/Info header frame, which replaces the placeholder
-// frame at the very start of the output. *pdwOutput is 0 when no header was asked for.
+// frame at the very start of the output. Every CBR stream has one (bWriteVBRHeader applies to
+// VBR only); *pdwOutput is 0 for a VBR stream without a header.
 // pOutput must hold BE_MAX_INFO_FRAME bytes.
 inline constexpr uint32_t BE_MAX_INFO_FRAME = 2880;
 BE_ERR beGetInfoFrame(HBE_STREAM hbeStream, uint8_t *pOutput, uint32_t *pdwOutput);

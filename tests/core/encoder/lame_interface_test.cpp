@@ -166,7 +166,7 @@ TEST(LameInterface, ClosedHandlesAreRefusedAndStreamsCanBeOpenedAgain) {
     }
 }
 
-TEST(LameInterface, InfoFrameExistsOnlyWhenAskedForAndAfterTheFlush) {
+TEST(LameInterface, InfoFrameExistsForCbrAndForVbrWhenAskedForAfterTheFlush) {
     BE_CONFIG config = CbrConfig();
     config.bWriteVBRHeader = BE_TRUE;
     uint32_t samples = 0, bufferSize = 0, produced = 0;
@@ -183,7 +183,16 @@ TEST(LameInterface, InfoFrameExistsOnlyWhenAskedForAndAfterTheFlush) {
     EXPECT_EQ(output[0], 0xFF);
     beCloseStream(stream);
 
+    // CBR has its Info frame whatever the header switch says: it carries the delay and
+    // padding that gapless decoding needs. The switch decides for VBR.
     config.bWriteVBRHeader = BE_FALSE;
+    ASSERT_EQ(beInitStream(&config, &samples, &bufferSize, &stream), BE_ERR_SUCCESSFUL);
+    ASSERT_EQ(beDeinitStream(stream, output.data(), &produced), BE_ERR_SUCCESSFUL);
+    ASSERT_EQ(beGetInfoFrame(stream, output.data(), &produced), BE_ERR_SUCCESSFUL);
+    EXPECT_EQ(produced, 417u);
+    beCloseStream(stream);
+
+    config.bEnableVBR = BE_TRUE;
     ASSERT_EQ(beInitStream(&config, &samples, &bufferSize, &stream), BE_ERR_SUCCESSFUL);
     ASSERT_EQ(beDeinitStream(stream, output.data(), &produced), BE_ERR_SUCCESSFUL);
     ASSERT_EQ(beGetInfoFrame(stream, output.data(), &produced), BE_ERR_SUCCESSFUL);
