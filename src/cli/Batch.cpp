@@ -47,7 +47,7 @@ public:
         const TFileParam *job = Job();
         Fail(Path, QStringLiteral("the MP3 encoder does not support these settings for this "
                                   "file (%1 Hz)")
-                       .arg(job ? job->WaveData.Header.SampleRate : 0));
+                       .arg(job ? job->SourceSampleRate() : 0));
         return true;
     }
 

@@ -181,18 +181,13 @@ int RunEncode(const QStringList &Args) {
                 continue;
             }
         }
-        if (info.Kind == skSoundFile) {
-            // The job re-reads only WAV headers; the encoder reads this file through
-            // libsndfile itself. The rate sets up the encoder.
-            wave = TWaveFileInfo();
-            wave.Header.SampleRate = uint32_t(info.Sound.SampleRate);
-            wave.Header.Channels = uint16_t(info.Sound.Channels);
-        } else if (info.Kind == skNone) {
+        if (info.Kind == skNone)
             wave.Header.SampleRate = RawPcmSampleRate;
-        }
         TFileParam &job = jobs.Add(source, folder, QStringLiteral(".MP3"));
         job.WaveData = wave;
-        job.Kind = fkWave;
+        job.SoundData = info.Sound;
+        // A WAV file whose samples only libsndfile decodes is still a WAV file.
+        job.Kind = info.Kind == skSoundFile && !wave.Valid ? fkAudio : fkWave;
     }
     config.ConvertType = 0;
     failed += RunBatch(config, jobs.Jobs(), parser.isSet(overwrite));

@@ -6,6 +6,7 @@
 #include "inspect/MPGTools.h"
 #include "platform/Mailbox.h"
 #include "platform/RegularFile.h"
+#include "sources/SourceInfo.h"
 
 #include <QFileInfo>
 #include <algorithm>
@@ -27,16 +28,25 @@ void ReadMpegSource(const QString &Path, TMPEGAudio &Mpeg, TFileParam &P) {
     P.Kind = Mpeg.IsValid() ? fkMpeg : fkUnreadable;
 }
 
-// The sources of the WAV list. Another format for that list is one more reader tried here
-// before the file is taken as unreadable.
+// The sources of the WAV list: WAV through our own reader, the other PCM formats through
+// libsndfile.
 void ReadWaveListSource(const QString &Path, TFileParam &P) {
-    if (ReadWaveFileInfo(Path, P.WaveData)) {
-        P.Duration = P.WaveData.Duration;
+    const TSourceInfo source = ReadSourceInfo(Path);
+    P.WaveData = source.Wave;
+    // Every WAV file our reader describes stays a WAV row, even one whose samples only
+    // libsndfile decodes (A-law, ADPCM): its info is the WAV header's.
+    if (source.Wave.Valid) {
+        P.Duration = source.Wave.Duration;
         P.Kind = fkWave;
-        return;
+    } else if (source.Kind == skSoundFile && source.Sound.Valid) {
+        P.SoundData = source.Sound;
+        P.Duration = int32_t(std::min<qint64>(source.Sound.Frames / source.Sound.SampleRate,
+                                              std::numeric_limits<int32_t>::max()));
+        P.Kind = fkAudio;
+    } else {
+        P.Kind = fkUnreadable;
+        P.WaveData.FileSize = QFileInfo(Path).size(); // for the Size column
     }
-    P.Kind = fkUnreadable;
-    P.WaveData.FileSize = QFileInfo(Path).size(); // for the Size column
 }
 
 } // namespace
@@ -89,7 +99,8 @@ QStringList ListRowTexts(const TFileParam &Record, TListKind Kind) {
         texts << SizeColumnText(m.Length);
     } else {
         texts << (readable ? DurationColumnText(Record.Duration) : QString())
-              << SizeColumnText(Record.WaveData.FileSize);
+              << SizeColumnText(Record.Kind == fkAudio ? Record.SoundData.FileSize
+                                                       : Record.WaveData.FileSize);
     }
     texts << ExtractFilePath(Record.SourcePath) << StateColumnText(Record.State);
     return texts;

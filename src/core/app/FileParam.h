@@ -3,6 +3,7 @@
 #include "inspect/MP3WavComm.h"
 #include "inspect/MPGTools.h"
 #include "platform/FilePaths.h"
+#include "sources/SoundFile.h"
 
 #include <QLocale>
 #include <QString>
@@ -30,7 +31,8 @@ extern const std::array<QString, 8> StateText;
 // The State column text; empty for a value outside the table.
 QString StateColumnText(int32_t State);
 
-enum TFileKind : uint8_t { fkMpeg = 0, fkWave = 1, fkUnreadable = 5 };
+// fkAudio: a PCM source other than WAV (FLAC, AIFF, Ogg, ...), read through libsndfile.
+enum TFileKind : uint8_t { fkMpeg = 0, fkWave = 1, fkAudio = 2, fkUnreadable = 5 };
 
 // Which direction a list serves: the WAV list (ConvertType 0) or the MPEG list.
 enum TListKind { lkWave = 0, lkMpeg = 1 };
@@ -47,10 +49,15 @@ struct TFileParam {
     int32_t Duration = 0; // whole seconds
     TMPEGInfo MpegData;
     TWaveFileInfo WaveData;
+    TSoundFileInfo SoundData; // for fkAudio
     TFileKind Kind = fkUnreadable;
     int32_t State = stQueued;
 
-    bool IsReadable() const { return Kind == fkMpeg || Kind == fkWave; }
+    bool IsReadable() const { return Kind == fkMpeg || Kind == fkWave || Kind == fkAudio; }
+    // The source's rate as listed: what the encoder is set up for.
+    uint32_t SourceSampleRate() const {
+        return Kind == fkAudio ? uint32_t(SoundData.SampleRate) : WaveData.Header.SampleRate;
+    }
 };
 
 // True when both paths name the same file as the file system sees it: on Linux names are

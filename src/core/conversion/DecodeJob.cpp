@@ -228,15 +228,16 @@ void TDecodeJob::Closed() {
         }
         TFileParam &Job = J();
         QString why = Result.Error;
-        if (why.isEmpty() && Temp && ReplaceFile(Temp, Partial, why))
-            if (!why.isEmpty()) {
-                // An unscaled file under the destination's name would pass for a normalised one.
-                FHost.Fail(*this, DecodeErrorLine(Job),
-                           NormalizeFailure(WithDestination(why, Partial, Job)));
-                Partial.Remove();
-                End();
-                return;
-            }
+        if (why.isEmpty() && Temp)
+            ReplaceFile(Temp, Partial, why);
+        if (!why.isEmpty()) {
+            // An unscaled file under the destination's name would pass for a normalised one.
+            FHost.Fail(*this, DecodeErrorLine(Job),
+                       NormalizeFailure(WithDestination(why, Partial, Job)));
+            Partial.Remove();
+            End();
+            return;
+        }
         Finish();
     });
 }

@@ -12,6 +12,30 @@
 
 using namespace joblines;
 
+namespace {
+
+// Why the source as it is now cannot be encoded; the job's record takes what was read.
+QString RereadProblem(TFileParam &Job, const TSourceInfo &Source) {
+    switch (Source.Kind) {
+    case skWave:
+        Job.WaveData = Source.Wave;
+        Job.Kind = fkWave;
+        return Source.Wave.Valid ? QString() : WaveFileProblem(Source.Wave);
+    case skSoundFile:
+        // A WAV file whose samples only libsndfile decodes keeps its WAV info.
+        Job.WaveData = Source.Wave;
+        if (!Source.Wave.Valid)
+            Job.Kind = fkAudio;
+        Job.SoundData = Source.Sound;
+        return Source.Sound.Valid ? UnsupportedSoundFile(Source.Sound) : Source.Sound.Problem;
+    case skNone:
+        break;
+    }
+    return SourceProblem(Source);
+}
+
+} // namespace
+
 TEncodeJob::TEncodeJob(IJobHost &Host) : TConvJob(Host), FCoder(std::make_unique<TLameCoder>()) {
     FCoder->SetDefaultExt(QStringLiteral(".mp3"));
     FCoder->OnProgress = [this](TLameCoder &Coder, uint16_t Percent) {
@@ -45,11 +69,12 @@ void TEncodeJob::Run() {
     // what is encoded must be what was checked. A change while it is encoded fails the job.
     SourceStamp = FileStampOf(Job.SourcePath);
     QString problem = RegularFileProblem(Job.SourcePath);
+    FSource = TSourceInfo();
     // Headerless PCM (brindle-cli takes it from .pcm and .raw files) has nothing to re-read.
-    if (problem.isEmpty() && Job.WaveData.Valid) {
+    if (problem.isEmpty() && (Job.WaveData.Valid || Job.Kind == fkAudio)) {
         try {
-            if (!ReadWaveFileInfo(Job.SourcePath, Job.WaveData))
-                problem = WaveFileProblem(Job.WaveData);
+            FSource = ReadSourceInfo(Job.SourcePath);
+            problem = RereadProblem(Job, FSource);
         } catch (const Exception &Error) {
             problem = Error.message();
         }
@@ -89,13 +114,17 @@ void TEncodeJob::Encode() {
         return;
     }
     TLameCoder &coder = *FCoder;
-    // A normalised copy is read through its own descriptor, never again by its name.
-    coder.SetInputFiles({Temp ? Temp.ReadPath() : Job.SourcePath});
+    // A normalised copy is read through its own descriptor, never again by its name; it is a
+    // WAV file that the coder reads itself.
+    if (Temp || FSource.Kind == skNone)
+        coder.SetInputFiles({Temp ? Temp.ReadPath() : Job.SourcePath});
+    else
+        coder.SetInputFiles({Job.SourcePath}, {FSource});
     coder.SetOutputFiles({Partial.Path()});
     coder.SetOutputHandles({Partial.Handle()});
     BE_ERR refusal = BE_ERR_SUCCESSFUL;
     try {
-        ApplyEncoderSettings(coder, FHost.Config(), Job.WaveData.Header.SampleRate);
+        ApplyEncoderSettings(coder, FHost.Config(), Job.SourceSampleRate());
         refusal = coder.InitStream();
         coder.CloseStream();
     } catch (const std::exception &) {
