@@ -118,7 +118,10 @@ void PrintWave(const QString &FileName, const TWaveFileInfo &Info) {
     const TWaveHeader &h = Info.Header;
     out() << FileName << '\n'
           << "  Format:      " << WaveFormatName(h.FormatTag)
-          << (Info.Extensible ? " (extensible)" : "") << '\n'
+          << (Info.Extensible ? " (extensible)" : "")
+          << (h.Is64Bit() ? QStringLiteral(" (%1)").arg(QLatin1String(h.RiffId.data(), 4))
+                          : QString())
+          << '\n'
           << "  Channels:    " << h.Channels << '\n'
           << "  Sample rate: " << h.SampleRate << " Hz\n"
           << "  Bits:        " << h.BitsPerSample << '\n'
@@ -128,7 +131,7 @@ void PrintWave(const QString &FileName, const TWaveFileInfo &Info) {
           << "  Length:      " << LengthText(Info.Duration) << '\n'
           << "  Audio data:  " << Info.DataLength << " bytes at offset " << Info.DataOffset << '\n';
     if (Info.Truncated)
-        out() << "  Cut short:   the data chunk claims " << h.DataSize
+        out() << "  Cut short:   the data chunk claims " << Info.ClaimedDataSize
               << " bytes; only what the file holds is read\n";
     else if (Info.Streamed)
         out() << "  Data size:   not recorded by the writer; read to the end of the file\n";

@@ -203,7 +203,8 @@ const char *OtherFormatAt(TBufferedReader &Reader, qint64 At) {
     for (const auto &[Magic, Kind] : Magics)
         if (std::memcmp(B, Magic, 4) == 0)
             return Kind;
-    if (std::memcmp(B, "RIFF", 4) != 0)
+    if (std::memcmp(B, "RIFF", 4) != 0 && std::memcmp(B, "RF64", 4) != 0 &&
+        std::memcmp(B, "BW64", 4) != 0)
         return nullptr;
     if (Got < 12 || std::memcmp(B + 8, "WAVE", 4) != 0)
         return "RIFF file";
