@@ -114,14 +114,20 @@ void PrintMpeg(const QString &FileName, const TMPEGAudio &Audio) {
           << (GenreName(I.Genre).isEmpty() ? QString::number(I.Genre) : GenreName(I.Genre)) << '\n';
 }
 
+// " (extensible)", " (RF64)" or both as " (extensible, RF64)"; empty for neither.
+QString FormatNotes(const TWaveFileInfo &Info) {
+    QStringList notes;
+    if (Info.Extensible)
+        notes << QStringLiteral("extensible");
+    if (Info.Header.Is64Bit())
+        notes << QString::fromLatin1(Info.Header.RiffId.data(), 4);
+    return notes.isEmpty() ? QString() : QStringLiteral(" (%1)").arg(notes.join(u", "));
+}
+
 void PrintWave(const QString &FileName, const TWaveFileInfo &Info) {
     const TWaveHeader &h = Info.Header;
     out() << FileName << '\n'
-          << "  Format:      " << WaveFormatName(h.FormatTag)
-          << (Info.Extensible ? " (extensible)" : "")
-          << (h.Is64Bit() ? QStringLiteral(" (%1)").arg(QLatin1String(h.RiffId.data(), 4))
-                          : QString())
-          << '\n'
+          << "  Format:      " << WaveFormatName(h.FormatTag) << FormatNotes(Info) << '\n'
           << "  Channels:    " << h.Channels << '\n'
           << "  Sample rate: " << h.SampleRate << " Hz\n"
           << "  Bits:        " << h.BitsPerSample << '\n'
