@@ -127,11 +127,20 @@ void PrintMpeg(const QString &FileName, const TMPEGAudio &Audio) {
           << (GenreName(I.Genre).isEmpty() ? QString::number(I.Genre) : GenreName(I.Genre)) << '\n';
 }
 
+// " (extensible)", " (RF64)" or both as " (extensible, RF64)"; empty for neither.
+QString FormatNotes(const TWaveFileInfo &Info) {
+    QStringList notes;
+    if (Info.Extensible)
+        notes << QStringLiteral("extensible");
+    if (Info.Header.Is64Bit())
+        notes << QString::fromLatin1(Info.Header.RiffId.data(), 4);
+    return notes.isEmpty() ? QString() : QStringLiteral(" (%1)").arg(notes.join(u", "));
+}
+
 void PrintWave(const QString &FileName, const TWaveFileInfo &Info) {
     const TWaveHeader &h = Info.Header;
     out() << FileName << '\n'
-          << "  Format:      " << WaveFormatName(h.FormatTag)
-          << (Info.Extensible ? " (extensible)" : "") << '\n'
+          << "  Format:      " << WaveFormatName(h.FormatTag) << FormatNotes(Info) << '\n'
           << "  Channels:    " << h.Channels << '\n'
           << "  Sample rate: " << h.SampleRate << " Hz\n"
           << "  Bits:        " << h.BitsPerSample << '\n'
@@ -141,7 +150,7 @@ void PrintWave(const QString &FileName, const TWaveFileInfo &Info) {
           << "  Length:      " << LengthText(Info.Duration) << '\n'
           << "  Audio data:  " << Info.DataLength << " bytes at offset " << Info.DataOffset << '\n';
     if (Info.Truncated)
-        out() << "  Cut short:   the data chunk claims " << h.DataSize
+        out() << "  Cut short:   the data chunk claims " << Info.ClaimedDataSize
               << " bytes; only what the file holds is read\n";
     else if (Info.Streamed)
         out() << "  Data size:   not recorded by the writer; read to the end of the file\n";

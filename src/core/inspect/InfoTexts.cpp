@@ -62,7 +62,10 @@ QString WaveFormatName(uint16_t FormatTag) {
 
 QStringList WaveInfoLines(const TWaveFileInfo &Wave, int32_t Duration) {
     const TWaveHeader &h = Wave.Header;
-    return {QStringLiteral("Format: %1").arg(WaveFormatName(h.FormatTag)),
+    // A 64-bit file says so, by its id; the line of any other stays as it was.
+    const QString container =
+        h.Is64Bit() ? QStringLiteral(" (%1)").arg(QLatin1String(h.RiffId.data(), 4)) : QString();
+    return {QStringLiteral("Format: %1%2").arg(WaveFormatName(h.FormatTag), container),
             QStringLiteral("Bits/Sample: %1").arg(h.BitsPerSample),
             QStringLiteral("File size: %1").arg(Wave.FileSize),
             QStringLiteral("Length: %1").arg(Duration),

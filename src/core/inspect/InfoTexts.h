@@ -30,5 +30,5 @@ QString WaveFormatName(uint16_t FormatTag);
 
 // The eight lines of a readable WAV item; Duration is the item's play time in seconds. The
 // format line names the header's format, so that a float or compressed file is not
-// mistaken for PCM.
+// mistaken for PCM, followed by "(RF64)" or "(BW64)" for a file of the 64-bit forms.
 QStringList WaveInfoLines(const TWaveFileInfo &Wave, int32_t Duration);

@@ -10,6 +10,7 @@
 #include <cerrno>
 #include <cstring>
 #include <fcntl.h>
+#include <limits>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -135,10 +136,15 @@ void TMPEGAudio::LoadData() {
         return;
     const TXingHeader Xing = ParseXingHeader(XingBytes, size_t(Got));
     if (Xing.Present) {
-        FInfo.BitRate = -1;
-        FInfo.Duration = VbrDuration(Xing.Frames, FInfo.Version, FInfo.Layer, FInfo.SampleRate);
-        if (Xing.Frames != 0)
-            FInfo.FrameLength = uint16_t(std::min<qint64>(Length / Xing.Frames, 0xFFFF));
+        SetVbrFrames(Xing.Frames);
+    } else if (!IsInfoHeader(XingBytes, size_t(Got))) {
+        // Without a Xing header the first frame's bit rate stands for the whole file only
+        // when the frames keep it: a VBRI header or the frames themselves give the count.
+        const TVbrCount Count = CountVbrFrames(Reader, Run.AudioEnd);
+        if (Count.ReadError)
+            return;
+        if (Count.Frames > 0)
+            SetVbrFrames(Count.Frames);
     }
 
     if (Length > ID3v1Size) {
@@ -148,6 +154,42 @@ void TMPEGAudio::LoadData() {
         if (!ReadID3v1(Block, FInfo))
             FInfo.Title = NameWithoutPath(FInfo.FileName);
     }
+}
+
+void TMPEGAudio::SetVbrFrames(uint32_t Frames) {
+    FInfo.BitRate = -1;
+    FInfo.Duration = VbrDuration(Frames, FInfo.Version, FInfo.Layer, FInfo.SampleRate);
+    if (Frames != 0)
+        FInfo.FrameLength = uint16_t(std::min<qint64>(FInfo.Length / Frames, 0xFFFF));
+}
+
+TMPEGAudio::TVbrCount TMPEGAudio::CountVbrFrames(TBufferedReader &Reader, qint64 AudioEnd) {
+    TVbrCount Result;
+    uint8_t Bytes[VbriFixedSize];
+    const qint64 Got = Reader.Read(FHeaderPosition + VbriOffset, Bytes, sizeof Bytes);
+    if (Got < 0) {
+        Result.ReadError = true;
+        return Result;
+    }
+    const TVbriHeader Vbri = ParseVbriHeader(Bytes, size_t(Got));
+    if (Vbri.Present && Vbri.Frames != 0) {
+        Result.Frames = Vbri.Frames;
+        return Result;
+    }
+    // Free-format frames all have the one length the search measured.
+    if (!Vbri.Present && Reader.Read(FHeaderPosition, Bytes, 4) == 4 &&
+        BitRateIndex(BigEndian32(Bytes)) == 0)
+        return Result;
+    if (!Vbri.Present) {
+        const TBitRateCheck Check = CheckBitRates(Reader, FHeaderPosition, AudioEnd);
+        Result.ReadError = Check == TBitRateCheck::ReadError;
+        if (Check != TBitRateCheck::Variable)
+            return Result;
+    }
+    const qint64 Frames = CountFrames(Reader, FHeaderPosition, AudioEnd);
+    Result.ReadError = Frames < 0;
+    Result.Frames = uint32_t(std::clamp<qint64>(Frames, 0, std::numeric_limits<uint32_t>::max()));
+    return Result;
 }
 
 void TMPEGAudio::SetProblem(TMpegProblem Problem) {

@@ -70,6 +70,16 @@ public:
     TShortString<30> DefaultTitle;
 
 private:
+    // A frame count that a VBR header or the frames themselves gave.
+    struct TVbrCount {
+        uint32_t Frames = 0; // 0: the first frame's bit rate stands for the file
+        bool ReadError = false;
+    };
+    // For a file without a Xing header: the frame count of a VBRI header, or, when the
+    // frames' bit rates differ, the frames counted up to AudioEnd.
+    TVbrCount CountVbrFrames(TBufferedReader &Reader, qint64 AudioEnd);
+    // BitRate -1, and Duration and the mean FrameLength of Frames frames.
+    void SetVbrFrames(uint32_t Frames);
     int ChangeTag(const std::array<uint8_t, ID3v1Size> *NewTag);
     void SetProblem(TMpegProblem Problem);
 

@@ -203,7 +203,8 @@ const char *OtherFormatAt(TBufferedReader &Reader, qint64 At) {
     for (const auto &[Magic, Kind] : Magics)
         if (std::memcmp(B, Magic, 4) == 0)
             return Kind;
-    if (std::memcmp(B, "RIFF", 4) != 0)
+    if (std::memcmp(B, "RIFF", 4) != 0 && std::memcmp(B, "RF64", 4) != 0 &&
+        std::memcmp(B, "BW64", 4) != 0)
         return nullptr;
     if (Got < 12 || std::memcmp(B + 8, "WAVE", 4) != 0)
         return "RIFF file";
@@ -338,4 +339,150 @@ TFrameRun FindFrameRun(TBufferedReader &Reader, qint64 Length, TMPEGInfo &Info) 
             continue; // the loop's first test ends the search
         Pos = Candidate + 1;
     }
+}
+
+namespace {
+
+constexpr qint64 ReadFailed = -2;
+
+// The header at Pos, when it belongs to the stream whose first header is First and its frame
+// ends by End: that frame's length; 0 when it does not; ReadFailed on a read error.
+qint64 StreamFrameAt(TBufferedReader &Reader, qint64 Pos, uint32_t First, qint64 End,
+                     uint32_t *Header = nullptr) {
+    if (Pos + 4 > End)
+        return 0;
+    uint8_t Word[4];
+    const qint64 Got = Reader.Read(Pos, Word, 4);
+    if (Got < 0)
+        return ReadFailed;
+    if (Got < 4)
+        return 0;
+    const uint32_t H = BigEndian32(Word);
+    const int Length = SameStream(H, First, StreamSameBits) ? FrameBytes(H) : 0;
+    if (Length <= 0 || Pos + Length > End)
+        return 0;
+    if (Header)
+        *Header = H;
+    return Length;
+}
+
+// The first offset from From on, before Limit, where a header of the stream of First starts
+// whose frame another one follows, or whose frame ends exactly at End. -1 when there is none,
+// ReadFailed on a read error.
+qint64 NextStreamHeader(TBufferedReader &Reader, qint64 From, qint64 Limit, uint32_t First,
+                        qint64 End) {
+    Limit = std::min(Limit, End - 4);
+    for (qint64 Pos = From; Pos <= Limit;) {
+        const uint8_t *Bytes = nullptr;
+        qint64 Available = 0;
+        if (!Reader.Window(Pos, Bytes, Available))
+            return ReadFailed;
+        if (Available == 0)
+            return -1;
+        // Only a 0xFF can start a header; the checks below read through the window again.
+        const qint64 Span = std::min(Available, Limit - Pos + 1);
+        const void *Sync = std::memchr(Bytes, 0xFF, size_t(Span));
+        if (!Sync) {
+            Pos += Span;
+            continue;
+        }
+        Pos += static_cast<const uint8_t *>(Sync) - Bytes;
+        const qint64 Length = StreamFrameAt(Reader, Pos, First, End);
+        if (Length == ReadFailed)
+            return ReadFailed;
+        if (Length > 0) {
+            if (Pos + Length == End)
+                return Pos;
+            const qint64 Next = StreamFrameAt(Reader, Pos + Length, First, End);
+            if (Next == ReadFailed)
+                return ReadFailed;
+            if (Next > 0)
+                return Pos;
+        }
+        ++Pos;
+    }
+    return -1;
+}
+
+// Follows up to Count frames from the header at Pos. Variable when one of them has another
+// bit-rate code than First; Constant when the chain ends or Count frames were seen.
+TBitRateCheck SameBitRates(TBufferedReader &Reader, qint64 Pos, int Count, uint32_t First,
+                           qint64 End, qint64 &Reached) {
+    for (int I = 0; I < Count; ++I) {
+        uint32_t H = 0;
+        const qint64 Length = StreamFrameAt(Reader, Pos, First, End, &H);
+        if (Length == ReadFailed)
+            return TBitRateCheck::ReadError;
+        if (Length == 0)
+            break;
+        if (BitRateIndex(H) != BitRateIndex(First))
+            return TBitRateCheck::Variable;
+        Pos += Length;
+    }
+    Reached = Pos;
+    return TBitRateCheck::Constant;
+}
+
+bool FirstHeader(TBufferedReader &Reader, qint64 At, uint32_t &H, bool &Failed) {
+    uint8_t Word[4];
+    const qint64 Got = Reader.Read(At, Word, 4);
+    Failed = Got < 0;
+    H = Got == 4 ? BigEndian32(Word) : 0;
+    return Got == 4 && FrameBytes(H) > 0;
+}
+
+} // namespace
+
+TBitRateCheck CheckBitRates(TBufferedReader &Reader, qint64 At, qint64 End) {
+    uint32_t First = 0;
+    bool Failed = false;
+    if (!FirstHeader(Reader, At, First, Failed))
+        return Failed ? TBitRateCheck::ReadError : TBitRateCheck::Constant;
+    qint64 Reached = At;
+    const TBitRateCheck Start = SameBitRates(Reader, At, BitRateCheckFrames, First, End, Reached);
+    if (Start != TBitRateCheck::Constant)
+        return Start;
+    for (int Quarter = 1; Quarter <= 3; ++Quarter) {
+        const qint64 From = At + (End - At) / 4 * Quarter;
+        if (From <= Reached)
+            continue;
+        // A stretch of the longest frames is enough to find the stream again.
+        constexpr qint64 SearchSpan = 4 * 2048;
+        const qint64 Pos = NextStreamHeader(Reader, From, From + SearchSpan, First, End);
+        if (Pos == ReadFailed)
+            return TBitRateCheck::ReadError;
+        if (Pos < 0)
+            continue;
+        const TBitRateCheck Later =
+            SameBitRates(Reader, Pos, BitRateCheckLaterFrames, First, End, Reached);
+        if (Later != TBitRateCheck::Constant)
+            return Later;
+    }
+    return TBitRateCheck::Constant;
+}
+
+qint64 CountFrames(TBufferedReader &Reader, qint64 At, qint64 End) {
+    uint32_t First = 0;
+    bool Failed = false;
+    if (!FirstHeader(Reader, At, First, Failed))
+        return Failed ? -1 : 0;
+    qint64 Count = 0;
+    qint64 Pos = At;
+    while (Pos + 4 <= End) {
+        const qint64 Length = StreamFrameAt(Reader, Pos, First, End);
+        if (Length == ReadFailed)
+            return -1;
+        if (Length > 0) {
+            ++Count;
+            Pos += Length;
+            continue;
+        }
+        const qint64 Next = NextStreamHeader(Reader, Pos + 1, End, First, End);
+        if (Next == ReadFailed)
+            return -1;
+        if (Next < 0)
+            break;
+        Pos = Next;
+    }
+    return Count;
 }

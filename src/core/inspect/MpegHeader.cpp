@@ -97,6 +97,20 @@ bool DecodeFrameHeader(uint32_t H, TMPEGInfo &Info) {
     return Info.Layer != 0 && Info.BitRate > 0 && Info.SampleRate > 0;
 }
 
+int FrameBytes(uint32_t H) {
+    if (!MayBeHeader(H))
+        return 0;
+    static constexpr uint8_t Versions[4] = {3, 0, 2, 1};
+    const int Version = Versions[(H >> 19) & 3];
+    const int Layer = 4 - int((H >> 17) & 3);
+    const int BitRate = BitRates[Version == 1 ? 0 : 1][Layer - 1][BitRateIndex(H)];
+    const int SampleRate = SampleRates[Version - 1][(H >> 10) & 3];
+    const int Padding = int(H >> 9) & 1;
+    if (Layer == 1)
+        return 4 * (12000 * BitRate / SampleRate + Padding);
+    return SamplesPerFrame(Version, Layer) * 125 * BitRate / SampleRate + Padding;
+}
+
 TXingHeader ParseXingHeader(const uint8_t *Bytes, size_t Size) {
     TXingHeader X;
     if (Size < 4 || std::memcmp(Bytes, "Xing", 4) != 0)
@@ -121,6 +135,30 @@ TXingHeader ParseXingHeader(const uint8_t *Bytes, size_t Size) {
     if ((X.Flags & 8) != 0)
         Next(X.Quality);
     return X;
+}
+
+bool IsInfoHeader(const uint8_t *Bytes, size_t Size) {
+    return Size >= 4 && std::memcmp(Bytes, "Info", 4) == 0;
+}
+
+TVbriHeader ParseVbriHeader(const uint8_t *Bytes, size_t Size) {
+    TVbriHeader V;
+    if (Size < VbriFixedSize || std::memcmp(Bytes, "VBRI", 4) != 0)
+        return V;
+    auto Be16 = [Bytes](size_t At) { return uint16_t(Bytes[At] << 8 | Bytes[At + 1]); };
+    V.Version = Be16(4);
+    if (V.Version != 1)
+        return V;
+    V.Present = true;
+    V.Delay = Be16(6);
+    V.Quality = Be16(8);
+    V.Bytes = BigEndian32(Bytes + 10);
+    V.Frames = BigEndian32(Bytes + 14);
+    V.TableEntries = Be16(18);
+    V.TableScale = Be16(20);
+    V.EntryBytes = Be16(22);
+    V.FramesPerEntry = Be16(24);
+    return V;
 }
 
 uint32_t CbrDuration(qint64 AudioBytes, int BitRate) {

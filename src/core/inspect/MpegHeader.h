@@ -37,6 +37,13 @@ inline bool MayBeFreeFormatHeader(uint32_t H) {
 // from Info.Length and the bit rate. True when sync, version, layer, bit rate and sample rate
 // are all usable.
 bool DecodeFrameHeader(uint32_t H, TMPEGInfo &Info);
+// Bytes of the frame whose header is H, padding included, as DecodeFrameHeader gives them;
+// 0 when H is no valid header, a free-format one included (its length is not coded).
+int FrameBytes(uint32_t H);
+// The header's 4-bit bit-rate code; a VBR stream changes it from frame to frame.
+inline int BitRateIndex(uint32_t H) {
+    return int(H >> 12) & 15;
+}
 // Samples in one frame: 384 for Layer I, 576 for Layer III of MPEG 2 and 2.5, else 1152.
 int SamplesPerFrame(int Version, int Layer);
 // Distance in bytes from a frame header to the "Xing" id of a VBR header frame, by the
@@ -59,3 +66,26 @@ struct TXingHeader {
 };
 // Bytes start at the "Xing" id; at most 120 of them are looked at.
 TXingHeader ParseXingHeader(const uint8_t *Bytes, size_t Size);
+// True when the bytes at the Xing offset begin with "Info": the header frame that encoders
+// put in front of a constant-bit-rate stream.
+bool IsInfoHeader(const uint8_t *Bytes, size_t Size);
+
+// The other VBR header, of a fixed layout: the id "VBRI" 32 bytes after the first frame's
+// four header bytes, then big-endian fields and a seek table. Read only when complete up to
+// the table and of version 1, the only layout there is.
+inline constexpr int VbriOffset = 36;
+inline constexpr size_t VbriFixedSize = 26;
+struct TVbriHeader {
+    bool Present = false;
+    uint16_t Version = 0;
+    uint16_t Delay = 0; // encoder delay in samples
+    uint16_t Quality = 0;
+    uint32_t Bytes = 0;  // bytes of the stream
+    uint32_t Frames = 0; // frames of the stream
+    uint16_t TableEntries = 0;
+    uint16_t TableScale = 0;
+    uint16_t EntryBytes = 0; // 1 to 4
+    uint16_t FramesPerEntry = 0;
+};
+// Bytes start at the "VBRI" id.
+TVbriHeader ParseVbriHeader(const uint8_t *Bytes, size_t Size);

@@ -12,6 +12,7 @@
 #include <limits>
 #include <stdexcept>
 #include <type_traits>
+#include <utility>
 
 namespace {
 
@@ -61,6 +62,58 @@ void ReadFormatChunk(QIODevice &File, qint64 Body, uint32_t Size, qint64 FileSiz
     }
     h.FormatTag = tag;
     Info.HasFormat = Size >= 16 && got >= 16;
+}
+
+uint64_t LittleEndian64(const uint8_t *Bytes) {
+    return qFromLittleEndian<quint64>(Bytes);
+}
+
+// The sizes of a 64-bit file ("RF64", "BW64"), in its ds64 chunk right behind "WAVE": the
+// RIFF size, the data size and the sample count (8 bytes each), then a table of the other
+// chunks whose size does not fit 32 bits (id and 8-byte size each).
+struct TDs64 {
+    bool Present = false;
+    qint64 DataSize = 0;
+    std::vector<std::pair<std::array<char, 4>, qint64>> Table;
+
+    // The table's size for a chunk Id, or Otherwise.
+    qint64 SizeOf(const std::array<char, 4> &Id, qint64 Otherwise) const {
+        for (const auto &[TableId, Size] : Table)
+            if (TableId == Id)
+                return Size;
+        return Otherwise;
+    }
+};
+
+// Sizes beyond qint64 claim more than any file holds; clamped, they still do.
+qint64 ClampedSize(uint64_t Size) {
+    return qint64(std::min<uint64_t>(Size, uint64_t(std::numeric_limits<qint64>::max())));
+}
+
+TDs64 ReadDs64(QIODevice &File) {
+    TDs64 ds64;
+    uint8_t head[8 + 28];
+    if (!File.seek(12) || ReadFully(File, head, sizeof head) != qint64(sizeof head) ||
+        !IsFourCC(FourCC(head), "ds64"))
+        return ds64;
+    const uint32_t size = qFromLittleEndian<quint32>(head + 4);
+    if (size < 24)
+        return ds64;
+    ds64.Present = true;
+    ds64.DataSize = ClampedSize(LittleEndian64(head + 8 + 8));
+    if (size < 28)
+        return ds64;
+    // Real files list a chunk or two; the table cannot hold more than the chunk does.
+    constexpr uint32_t MaxEntries = 64;
+    const uint32_t entries =
+        std::min({qFromLittleEndian<quint32>(head + 8 + 24), (size - 28) / 12, MaxEntries});
+    uint8_t entry[12];
+    for (uint32_t i = 0; i < entries; ++i) {
+        if (ReadFully(File, entry, sizeof entry) != qint64(sizeof entry))
+            break;
+        ds64.Table.emplace_back(FourCC(entry), ClampedSize(LittleEndian64(entry + 4)));
+    }
+    return ds64;
 }
 
 TWaveSampleFormat SampleFormatOf(const TWaveHeader &h) {
@@ -222,7 +275,11 @@ TWaveHeader TWaveHeader::FromBytes(const uint8_t *bytes) {
 }
 
 bool TWaveHeader::IsRiffWave() const {
-    return IsFourCC(RiffId, "RIFF") && IsFourCC(WaveId, "WAVE");
+    return (IsFourCC(RiffId, "RIFF") || Is64Bit()) && IsFourCC(WaveId, "WAVE");
+}
+
+bool TWaveHeader::Is64Bit() const {
+    return IsFourCC(RiffId, "RF64") || IsFourCC(RiffId, "BW64");
 }
 
 bool TWaveSampleFormat::IsReadable() const {
@@ -243,6 +300,8 @@ void ReadWaveFile(QIODevice &File, TWaveFileInfo &Info) {
 
     // Chunks in any order; the first fmt and the first data chunk count. Each chunk body is
     // padded to an even length. The RIFF size is not trusted: writers get it wrong.
+    const TDs64 ds64 = Info.Header.Is64Bit() ? ReadDs64(File) : TDs64();
+    Info.HasDs64 = ds64.Present;
     bool formatSeen = false;
     qint64 dataPresent = 0;
     qint64 chunk = 12;
@@ -250,26 +309,35 @@ void ReadWaveFile(QIODevice &File, TWaveFileInfo &Info) {
         uint8_t head[8];
         if (!File.seek(chunk) || ReadFully(File, head, 8) != 8)
             break;
-        const uint32_t size = qFromLittleEndian<quint32>(head + 4);
+        const uint32_t size32 = qFromLittleEndian<quint32>(head + 4);
         const qint64 body = chunk + 8;
         const std::array<char, 4> id = FourCC(head);
+        qint64 size = size32;
+        if (size32 == 0xFFFFFFFFu && ds64.Present)
+            size = IsFourCC(id, "data") ? ds64.DataSize : ds64.SizeOf(id, size);
         if (IsFourCC(id, "fmt ") && !formatSeen) {
             formatSeen = true;
-            ReadFormatChunk(File, body, size, fileSize, Info);
+            ReadFormatChunk(File, body, uint32_t(std::min<qint64>(size, 0xFFFFFFFF)), fileSize,
+                            Info);
         } else if (IsFourCC(id, "data") && !Info.HasData) {
             Info.HasData = true;
             Info.Header.DataId = id;
-            Info.Header.DataSize = size;
+            Info.Header.DataSize = size32;
             Info.DataOffset = body;
             const qint64 available = fileSize - body;
-            Info.Streamed = size == 0xFFFFFFFFu;
-            Info.Truncated = !Info.Streamed && qint64(size) > available;
-            dataPresent = Info.Streamed || Info.Truncated ? available : qint64(size);
+            // A 64-bit writer that stopped early may leave the ds64 data size at 0.
+            Info.Streamed = size32 == 0xFFFFFFFFu && (!ds64.Present || ds64.DataSize == 0);
+            Info.ClaimedDataSize = size;
+            Info.Truncated = !Info.Streamed && size > available;
+            dataPresent = Info.Streamed || Info.Truncated ? available : size;
             // Nothing after data that runs to the end of the file can be a chunk.
             if (Info.Streamed || Info.Truncated)
                 break;
         }
-        chunk = body + qint64(size) + (size & 1);
+        // A chunk that runs past the end leaves nothing behind it.
+        if (size > fileSize - body)
+            break;
+        chunk = body + size + (size & 1);
     }
 
     const TWaveHeader &h = Info.Header;

@@ -36,8 +36,10 @@ struct TWaveHeader {
 
     // Decodes exactly Size bytes.
     static TWaveHeader FromBytes(const uint8_t *bytes);
-    // "RIFF" at offset 0 and "WAVE" at offset 8.
+    // "RIFF", or "RF64" or "BW64" (the 64-bit forms), at offset 0 and "WAVE" at offset 8.
     bool IsRiffWave() const;
+    // "RF64" or "BW64" at offset 0: the real sizes are in a ds64 chunk.
+    bool Is64Bit() const;
 
     bool operator==(const TWaveHeader &) const = default;
 };
@@ -80,8 +82,12 @@ struct TWaveFileInfo {
     bool Extensible = false; // the fmt chunk is WAVE_FORMAT_EXTENSIBLE
     bool Truncated = false;  // the data chunk claims more bytes than the file holds (cut copy)
     bool Streamed = false;   // data size 0xFFFFFFFF: never filled in, the data runs to the end
-    qint64 DataOffset = 0;   // where the data chunk's audio starts
-    qint64 DataLength = 0;   // audio bytes present in the file, whole frames
+    bool HasDs64 = false;    // a 64-bit file whose ds64 chunk was read
+    // The data chunk's size as the file states it: its own 32-bit field, or, where that is
+    // 0xFFFFFFFF in a 64-bit file, the ds64 chunk's (clamped to the largest qint64).
+    qint64 ClaimedDataSize = 0;
+    qint64 DataOffset = 0; // where the data chunk's audio starts
+    qint64 DataLength = 0; // audio bytes present in the file, whole frames
     TWaveSampleFormat SampleFormat;
 
     // Sample frames in the data chunk.
@@ -90,7 +96,9 @@ struct TWaveFileInfo {
 
 // Walks the chunks of File (open for reading, any position) and fills Info: Info is
 // cleared first, Valid says whether WaveFileProblem found nothing, FileSize and Duration are
-// set when valid. Duration counts one byte more than the data holds, as the program always
+// set when valid. A 64-bit file ("RF64" or "BW64") takes the sizes its fields cannot hold,
+// marked 0xFFFFFFFF, from the ds64 chunk right behind "WAVE": the data size, and others from
+// its table. Duration counts one byte more than the data holds, as the program always
 // has: a canonical file of 44 + n bytes plays (n + 1) / BytesPerSecond seconds.
 void ReadWaveFile(QIODevice &File, TWaveFileInfo &Info);
 

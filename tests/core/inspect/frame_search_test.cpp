@@ -137,3 +137,100 @@ TEST_F(FileTest, SearchNamesWhatItFoundInstead) {
     EXPECT_EQ(Info.Version, 0);
     EXPECT_EQ(Info.Length, 2 * 417 + 5000);
 }
+
+namespace {
+
+// MPEG 1 Layer III frames at 44100 Hz, stereo, whose bit-rate codes go round Codes.
+QByteArray VaryingFrames(const std::vector<int> &Codes, int Count) {
+    QByteArray Bytes;
+    for (int I = 0; I < Count; ++I)
+        Bytes += Frames(0xFFFB0000u | uint32_t(Codes[size_t(I) % Codes.size()]) << 12, 1);
+    return Bytes;
+}
+
+class FrameWalkTest : public FileTest {
+protected:
+    // CountFrames and CheckBitRates over Bytes, from At to End (the whole file when -1).
+    std::pair<qint64, TBitRateCheck> Walk(const QByteArray &Bytes, qint64 At = 0, qint64 End = -1) {
+        const TFileHandle File(Write(Bytes), O_RDONLY);
+        EXPECT_TRUE(File.IsOpen());
+        TBufferedReader Reader(File);
+        const qint64 Stop = End < 0 ? Bytes.size() : End;
+        return {CountFrames(Reader, At, Stop), CheckBitRates(Reader, At, Stop)};
+    }
+};
+
+} // namespace
+
+TEST_F(FrameWalkTest, CountsEveryFrameOfTheStreamAcrossReadWindows) {
+    const QByteArray Stream = VaryingFrames({9, 11, 7, 13, 5, 1}, 1000); // about 450 KB
+    auto [Count, Check] = Walk(Stream);
+    EXPECT_EQ(Count, 1000);
+    EXPECT_EQ(Check, TBitRateCheck::Variable);
+
+    // From a later frame, and only up to the end given (a tag behind the audio).
+    const QByteArray Tag = "TAG" + QByteArray(125, '\xFF');
+    std::tie(Count, Check) = Walk(QByteArray(7, 'x') + Stream + Tag, 7, 7 + Stream.size());
+    EXPECT_EQ(Count, 1000);
+
+    // A last frame that the end cuts off is no frame.
+    std::tie(Count, Check) = Walk(Stream.left(Stream.size() - 10));
+    EXPECT_EQ(Count, 999);
+
+    // Not a header where the walk is told to start: nothing to count.
+    std::tie(Count, Check) = Walk(QByteArray(4000, '\0'));
+    EXPECT_EQ(Count, 0);
+    EXPECT_EQ(Check, TBitRateCheck::Constant);
+}
+
+TEST_F(FrameWalkTest, PicksUpTheStreamAgainBehindADamagedStretch) {
+    const QByteArray Before = VaryingFrames({9, 11, 7}, 300);
+    const QByteArray After = VaryingFrames({5, 13, 10}, 200);
+    QByteArray Junk(7000, '\0');
+    for (int I = 0; I < Junk.size(); ++I)
+        Junk[I] = PatternByte(I);
+    // Lone headers of the stream, one whose frame runs into the real ones, and headers of
+    // another stream (mono, 48 kHz) that follow each other.
+    Junk.replace(100, 4, QByteArray("\xFF\xFB\x90\x00", 4));
+    Junk.replace(Junk.size() - 20, 4, QByteArray("\xFF\xFB\x90\x00", 4));
+    const QByteArray Other = Frames(0xFFFB94C0u, 3);
+    Junk.replace(2000, Other.size(), Other);
+    const auto [Count, Check] = Walk(Before + Junk + After);
+    EXPECT_EQ(Count, 500);
+
+    // A header cut at the frame length of the one before: the count resumes one byte on.
+    QByteArray Cut = Before + After;
+    Cut.remove(Before.size() + 2, 1);
+    EXPECT_EQ(Walk(Cut).first, 499);
+}
+
+TEST_F(FrameWalkTest, EndsOnFilesFullOfFalseHeaders) {
+    // Every fourth byte starts a header, but no frame ends where another starts.
+    const QByteArray Stream = VaryingFrames({9, 11}, 20);
+    const QByteArray FalseHeaders = QByteArray("\xFF\xFB\x90\x00", 4).repeated(1 << 18);
+    EXPECT_EQ(Walk(Stream + 'x' + FalseHeaders + Stream).first, 40);
+    // Right where the last frame ends, a header is a frame: one more.
+    EXPECT_EQ(Walk(Stream + FalseHeaders + Stream).first, 41);
+    // Sync bits everywhere, as in a block of 0xFF.
+    EXPECT_EQ(Walk(Stream + QByteArray(1 << 20, '\xFF') + Stream).first, 40);
+}
+
+TEST_F(FrameWalkTest, BitRateCheckLooksAtTheStartAndFurtherIn) {
+    // One bit rate throughout, padding or not: constant.
+    QByteArray Constant;
+    for (int I = 0; I < 2000; ++I)
+        Constant += Frames(0xFFFB9000u | (I % 3 == 0 ? 0x200u : 0u), 1);
+    EXPECT_EQ(Walk(Constant).second, TBitRateCheck::Constant);
+    // Only the first frame differs, as in a stream behind a header frame of its own.
+    EXPECT_EQ(Walk(Frames(0xFFFBB000u, 1) + Constant).second, TBitRateCheck::Variable);
+    // Seconds of silence at the lowest bit rate before the music.
+    const QByteArray Silence = VaryingFrames({1}, 300);
+    EXPECT_EQ(Walk(Silence + VaryingFrames({9, 11, 7}, 700)).second, TBitRateCheck::Variable);
+    // A quiet passage, and a loud last quarter; the check finds the stream again wherever it
+    // lands.
+    EXPECT_EQ(Walk(Silence.repeated(5) + VaryingFrames({1, 1, 1, 2}, 200) + Silence).second,
+              TBitRateCheck::Variable);
+    EXPECT_EQ(Walk(Silence.repeated(3) + VaryingFrames({14}, 100)).second, TBitRateCheck::Variable);
+    // Further in than the places looked at: taken as constant, the price of a quick check.
+    EXPECT_EQ(Walk(Silence.repeated(8) + VaryingFrames({14}, 3)).second, TBitRateCheck::Constant);
+}

@@ -2,6 +2,7 @@
 #include "support/TestMedia.h"
 
 #include <QTemporaryDir>
+#include <algorithm>
 #include <gtest/gtest.h>
 
 using testmedia::WavHeader;
@@ -89,4 +90,15 @@ TEST(WaveInfoLinesTest, FormatLineNamesWhatIsNotPcm) {
     EXPECT_EQ(WaveInfoLines(Wave, 0).first(), "Format: MPEG Layer III");
     Wave.Header.FormatTag = 0x1234;
     EXPECT_EQ(WaveInfoLines(Wave, 0).first(), "Format: tag 4660");
+}
+
+TEST(WaveInfoLinesTest, FormatLineNamesTheSixtyFourBitForms) {
+    TWaveFileInfo Wave;
+    Wave.Header.FormatTag = 1;
+    for (const char *Id : {"RF64", "BW64"}) {
+        std::copy_n(Id, 4, Wave.Header.RiffId.begin());
+        EXPECT_EQ(WaveInfoLines(Wave, 0).first(), QStringLiteral("Format: PCM (%1)").arg(Id));
+    }
+    Wave.Header.RiffId = {'R', 'I', 'F', 'F'};
+    EXPECT_EQ(WaveInfoLines(Wave, 0).first(), "Format: PCM");
 }

@@ -18,7 +18,77 @@ TXingHeader Parse(const QByteArray &Bytes) {
                            size_t(Bytes.size()));
 }
 
+QByteArray Be16(uint16_t Value) {
+    QByteArray B(2, '\0');
+    qToBigEndian(Value, B.data());
+    return B;
+}
+
+// A VBRI header as its writer lays it out, up to the seek table (and two table entries).
+QByteArray Vbri(uint16_t Version, uint32_t Bytes, uint32_t Frames) {
+    return "VBRI" + Be16(Version) + Be16(1105) + Be16(75) + Be32(Bytes) + Be32(Frames) + Be16(2) +
+           Be16(1) + Be16(2) + Be16(500) + Be16(0x1234) + Be16(0x5678);
+}
+
+TVbriHeader ParseVbri(const QByteArray &Bytes) {
+    return ParseVbriHeader(reinterpret_cast<const uint8_t *>(Bytes.constData()),
+                           size_t(Bytes.size()));
+}
+
 } // namespace
+
+// The frame walks take each frame's length from its bits alone: it must be the length the
+// full decoding gives, padding included, and 0 where the decoding finds no usable header.
+TEST(HeaderBitsTest, FrameBytesAgreeWithTheFullDecodingOnEveryCode) {
+    // Version, layer, protection, bit-rate, sample-rate and padding codes: bits 9 to 20.
+    for (uint32_t Codes = 0; Codes < (1u << 12); ++Codes) {
+        for (uint32_t Rest : {0x000u, 0x1FFu}) {
+            const uint32_t H = 0xFFE00000u | Codes << 9 | Rest;
+            TMPEGInfo Info;
+            const bool Decoded = DecodeFrameHeader(H, Info);
+            EXPECT_EQ(FrameBytes(H), Decoded ? Info.FrameLength : 0) << std::hex << H;
+        }
+    }
+    EXPECT_EQ(FrameBytes(0xFFFB9000u), 417);
+    EXPECT_EQ(FrameBytes(0xFFFB9200u), 418);
+    EXPECT_EQ(FrameBytes(0x7FFB9000u), 0); // no sync
+    EXPECT_EQ(BitRateIndex(0xFFFB9000u), 9);
+}
+
+TEST(VbriHeaderTest, ReadsEveryFieldBigEndian) {
+    const TVbriHeader V = ParseVbri(Vbri(1, 2000000, 76543));
+    ASSERT_TRUE(V.Present);
+    EXPECT_EQ(V.Version, 1);
+    EXPECT_EQ(V.Delay, 1105);
+    EXPECT_EQ(V.Quality, 75);
+    EXPECT_EQ(V.Bytes, 2000000u);
+    EXPECT_EQ(V.Frames, 76543u);
+    EXPECT_EQ(V.TableEntries, 2);
+    EXPECT_EQ(V.TableScale, 1);
+    EXPECT_EQ(V.EntryBytes, 2);
+    EXPECT_EQ(V.FramesPerEntry, 500);
+    // The table itself is not needed: the fixed part alone is enough.
+    EXPECT_TRUE(ParseVbri(Vbri(1, 1, 2).left(int(VbriFixedSize))).Present);
+}
+
+TEST(VbriHeaderTest, NeedsItsIdTheWholeFixedPartAndVersionOne) {
+    EXPECT_FALSE(ParseVbri(Vbri(1, 1, 2).left(int(VbriFixedSize) - 1)).Present);
+    EXPECT_FALSE(ParseVbri(Vbri(2, 1, 2)).Present);
+    EXPECT_FALSE(ParseVbri(Vbri(0, 1, 2)).Present);
+    QByteArray Other = Vbri(1, 1, 2);
+    Other.replace(0, 4, "Xing");
+    EXPECT_FALSE(ParseVbri(Other).Present);
+    EXPECT_FALSE(ParseVbri(QByteArray()).Present);
+}
+
+TEST(XingHeaderTest, InfoIsTheConstantBitRateFormOnly) {
+    const QByteArray Info = "Info" + Be32(1) + Be32(100);
+    const auto *Bytes = reinterpret_cast<const uint8_t *>(Info.constData());
+    EXPECT_TRUE(IsInfoHeader(Bytes, 4));
+    EXPECT_FALSE(IsInfoHeader(Bytes, 3));
+    EXPECT_FALSE(Parse(Info).Present);
+    EXPECT_FALSE(IsInfoHeader(reinterpret_cast<const uint8_t *>("Xing"), 4));
+}
 
 // The search screens every byte offset with the quick checks and decodes only what passes:
 // a header the quick check turns away must not be one the decoding would take, and the other

@@ -151,8 +151,10 @@ TEST_F(MpegFileTest, LeadingId3v2TagIsSkippedUnlessItsSizeIsImpossible) {
         int BitRate;
         qint64 Position;
     };
+    // Searched from the start, the picture's frames and the real ones make one stream of two
+    // bit rates: VBR.
     for (const Case &C : {Case{Size, 0, 128, 10 + Size}, Case{Size, 0x10, 128, 20 + Size},
-                          Case{0x0FFFFFFF, 0, 64, 110}}) {
+                          Case{0x0FFFFFFF, 0, -1, 110}}) {
         const TMPEGAudio A = Load(Id3v2(Picture, C.Declared, C.Flags) + Frames(Mpeg1L3At128, 10));
         EXPECT_EQ(A.Data().BitRate, C.BitRate) << C.Flags;
         EXPECT_EQ(A.HeaderPosition(), C.Position) << C.Flags;
@@ -512,4 +514,148 @@ TEST_F(MpegFileTest, SearchGivesUpWhereRealAudioWouldLongHaveStarted) {
     A = Load(Id3v2(Junk(6 << 20), 6 << 20) + Junk(1000) + Stream);
     EXPECT_TRUE(A.IsValid());
     EXPECT_EQ(A.HeaderPosition(), 10 + (6 << 20) + 1000);
+}
+
+namespace {
+
+// Frames of one stream whose bit-rate codes go round Codes; Base holds the other bits.
+QByteArray VaryingFrames(uint32_t Base, const std::vector<int> &Codes, int Count) {
+    QByteArray Bytes;
+    for (int I = 0; I < Count; ++I)
+        Bytes += Frames(Base | uint32_t(Codes[size_t(I) % Codes.size()]) << 12, 1);
+    return Bytes;
+}
+
+QByteArray Be16(uint16_t Value) {
+    QByteArray B(2, '\0');
+    qToBigEndian(Value, B.data());
+    return B;
+}
+
+// A first frame carrying a VBRI header (version, frames) 32 bytes after its header.
+QByteArray VbriFrame(uint32_t H, uint16_t Version, uint32_t FrameCount) {
+    QByteArray Frame = Frames(H, 1);
+    const QByteArray Vbri = "VBRI" + Be16(Version) + Be16(576) + Be16(80) + Be32(123456) +
+                            Be32(FrameCount) + Be16(0) + Be16(1) + Be16(4) + Be16(1);
+    Frame.replace(36, Vbri.size(), Vbri);
+    return Frame;
+}
+
+} // namespace
+
+TEST_F(MpegFileTest, VbrFilesWithoutAHeaderHaveTheirFramesCounted) {
+    struct Case {
+        uint32_t Base; // stream bits: version, layer, rate, mode
+        std::vector<int> Codes;
+        int Count, SamplesPerFrame, SampleRate;
+    };
+    for (const Case &C : {
+             Case{0xFFFB0000, {9, 11, 7, 13, 5}, 1000, 1152, 44100}, // 26.1 s
+             Case{0xFFFB00C0, {5, 3, 9}, 1301, 1152, 44100},         // mono: 33.98 s
+             Case{0xFFF300C0, {8, 4, 10, 6}, 2000, 576, 22050},      // MPEG 2 mono: 52.2 s
+             Case{0xFFE30800, {2, 6, 4}, 700, 576, 8000},            // MPEG 2.5: 50.4 s
+             Case{0xFFFD0400, {10, 12, 8}, 500, 1152, 48000},        // Layer II: 12 s
+         }) {
+        const QByteArray Stream = VaryingFrames(C.Base, C.Codes, C.Count);
+        const TMPEGAudio A =
+            Load(Id3v2(QByteArray(500, 'p'), 500) + Stream + "TAG" + QByteArray(125, '\0'));
+        ASSERT_TRUE(A.IsValid()) << std::hex << C.Base;
+        const double Seconds = double(C.Count) * C.SamplesPerFrame / C.SampleRate;
+        EXPECT_EQ(A.Data().Duration, uint32_t(std::lround(Seconds))) << std::hex << C.Base;
+        EXPECT_EQ(A.Data().BitRate, -1);
+        EXPECT_EQ(A.Data().FrameLength, A.Data().Length / C.Count);
+        EXPECT_EQ(A.Data().SampleRate, C.SampleRate);
+        EXPECT_TRUE(A.HasTag());
+    }
+
+    // Three seconds of silence at the lowest bit rate in front of the music.
+    const QByteArray Silence = VaryingFrames(0xFFFB0000, {1}, 115);
+    const TMPEGAudio B = Load(Silence + VaryingFrames(0xFFFB0000, {9, 11, 7}, 1150));
+    EXPECT_EQ(B.Data().Duration, 33u); // 33.05 s
+    EXPECT_EQ(B.Data().BitRate, -1);
+}
+
+TEST_F(MpegFileTest, ConstantBitRateFilesAreNotCounted) {
+    // 5.98 s of frames and a tail of junk: by the bytes, 7 s.
+    const QByteArray Audio = Frames(Mpeg1L3At128, 229) + QByteArray(20000, '\0');
+    TMPEGAudio A = Load(Audio);
+    EXPECT_EQ(A.Data().BitRate, 128);
+    EXPECT_EQ(A.Data().Duration, 7u);
+    // The header frame that encoders put in front of a constant-bit-rate stream may have
+    // a bit rate of its own.
+    QByteArray Info = Frames(0xFFFBB000, 1);
+    Info.replace(36, 4, "Info");
+    A = Load(Info + Audio);
+    EXPECT_EQ(A.Data().BitRate, 128);
+    EXPECT_EQ(A.Data().FrameLength, 417);
+    EXPECT_EQ(A.Data().Duration, 7u);
+}
+
+TEST_F(MpegFileTest, VbriHeaderGivesFrameCountDurationAndAverageFrameLength) {
+    struct Case {
+        uint32_t H;
+        uint32_t Count;
+        uint32_t Duration;
+    };
+    for (const Case &C :
+         {Case{Mpeg1L3At128, 10000, 261},         // 261.2 s
+          Case{Mpeg1L3At128 | 0xC0, 375, 10},     // mono: the header is at the same place
+          Case{0xFFF380C0, 1000, 26},             // MPEG 2 Layer III: 576 samples
+          Case{Mpeg1L3At128, 4000000, 104490}}) { // more than a day
+        // The frames behind it keep one bit rate: the count can only come from the header.
+        const QByteArray Bytes = VbriFrame(C.H, 1, C.Count) + Frames(C.H, 30);
+        const TMPEGAudio A = Load(Bytes);
+        ASSERT_TRUE(A.IsValid()) << C.Count;
+        EXPECT_EQ(A.Data().BitRate, -1);
+        EXPECT_EQ(A.Data().Duration, C.Duration) << C.Count;
+        EXPECT_EQ(A.Data().FrameLength, std::min<qint64>(Bytes.size() / C.Count, 0xFFFF));
+    }
+
+    // A count of 0 leaves the frames to be counted; an unknown version is no header.
+    const QByteArray Stream = VaryingFrames(0xFFFB0000, {9, 11, 7}, 1148);
+    TMPEGAudio A = Load(VbriFrame(Mpeg1L3At128, 1, 0) + Stream);
+    EXPECT_EQ(A.Data().BitRate, -1);
+    EXPECT_EQ(A.Data().Duration, 30u); // 1149 frames: 30.01 s
+    EXPECT_EQ(A.Data().FrameLength, A.Data().Length / 1149);
+    A = Load(VbriFrame(Mpeg1L3At128, 2, 10000) + Frames(Mpeg1L3At128, 240));
+    EXPECT_EQ(A.Data().BitRate, 128);
+    EXPECT_EQ(A.Data().Duration, 6u);
+}
+
+// The encoder as the program runs it, with its VBR header frame turned off, over a signal
+// that starts with silence: the first frames' bit rate says nothing of the rest.
+TEST_F(MpegFileTest, EncodedVbrWithoutHeaderLastsAsLongAsItDecodes) {
+    for (const int Rate : {44100, 22050, 8000}) {
+        const int Channels = Rate == 22050 ? 1 : 2;
+        QByteArray Samples = testmedia::ToneSamples(1, 16, Rate, 1.5, {{}, {}});
+        Samples += testmedia::ToneSamples(1, 16, Rate, 6.3, {{440, 0.5}, {660, 0.3}});
+        if (Channels == 1) { // keep the left channel
+            QByteArray Mono;
+            for (qsizetype I = 0; I < Samples.size(); I += 4)
+                Mono += Samples.mid(I, 2);
+            Samples = Mono;
+        }
+        const QString Wav = Dir.filePath(QStringLiteral("v%1.wav").arg(Rate));
+        testmedia::WriteFile(
+            Wav, testmedia::WavHeader(Channels, Rate, 16, quint32(Samples.size())) + Samples);
+        TLameCoder Coder;
+        Coder.SetSampleRate(uint32_t(Rate));
+        Coder.SetBitrate(Rate < 16000 ? 8 : 32);
+        Coder.SetMaxBitrate(Rate < 16000 ? 64 : Rate < 32000 ? 160 : 320);
+        Coder.SetMode(Channels == 1 ? MONO : JSTEREO);
+        Coder.SetEnableVBR(true);
+        Coder.SetWriteVBRHeader(false);
+        Coder.SetInputFiles({Wav});
+        Coder.Encode();
+        const QString Mp3 = Coder.OutputFiles().front();
+
+        TMPEGAudio A;
+        A.SetFileName(Mp3);
+        ASSERT_TRUE(A.IsValid()) << Rate;
+        EXPECT_EQ(A.Data().BitRate, -1) << Rate;
+        const testmedia::DecodedAudio Decoded = testmedia::DecodeMpeg(Mp3);
+        ASSERT_TRUE(Decoded.ok) << Decoded.error.toStdString();
+        // Without a header frame the decoder plays every frame: the count is the same.
+        EXPECT_EQ(A.Data().Duration, uint32_t(std::lround(Decoded.seconds()))) << Rate;
+    }
 }

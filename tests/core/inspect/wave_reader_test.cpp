@@ -1,3 +1,4 @@
+#include "encoder/LameCoder.h"
 #include "inspect/MP3WavComm.h"
 #include "inspect/WaveReader.h"
 #include "support/TestMedia.h"
@@ -237,4 +238,168 @@ TEST_F(WaveReaderTest, SampleReaderYieldsTheDataChunkAndNothingElse) {
     TWaveSampleReader cut(path, info);
     EXPECT_EQ(cut.Read(block.data(), 1500), 100);
     EXPECT_TRUE(cut.Failed());
+}
+
+namespace {
+
+QByteArray Le32(quint32 Value) {
+    QByteArray B(4, '\0');
+    qToLittleEndian(Value, B.data());
+    return B;
+}
+
+QByteArray Le64(quint64 Value) {
+    QByteArray B(8, '\0');
+    qToLittleEndian(Value, B.data());
+    return B;
+}
+
+// A ds64 chunk: RIFF size, data size, sample count, then the table of other chunks' sizes.
+QByteArray Ds64(quint64 DataSize, const std::vector<std::pair<const char *, quint64>> &Table = {},
+                quint64 RiffSize = 0) {
+    QByteArray Body =
+        Le64(RiffSize) + Le64(DataSize) + Le64(DataSize / 4) + Le32(quint32(Table.size()));
+    for (const auto &[Id, Size] : Table)
+        Body += QByteArray(Id, 4) + Le64(Size);
+    return WavChunk("ds64", Body);
+}
+
+// A 64-bit file as the common converter writes it: Id ("RF64", "BW64"), a RIFF size of
+// 0xFFFFFFFF, the ds64 chunk, the rest as given, and a data chunk whose 32-bit size is
+// DataField, followed by Audio and After.
+QByteArray Wave64(const char *Id, const QByteArray &Ds64Chunk, const QByteArray &Before,
+                  const QByteArray &Audio, quint32 DataField = 0xFFFFFFFF,
+                  const QByteArray &After = {}) {
+    return QByteArray(Id, 4) + Le32(0xFFFFFFFF) + "WAVE" + Ds64Chunk + Before + "data" +
+           Le32(DataField) + Audio + After;
+}
+
+} // namespace
+
+TEST_F(WaveReaderTest, SixtyFourBitFilesTakeTheDataSizeFromTheirDs64Chunk) {
+    const QByteArray audio = ToneSamples(1, 16, 44100, 0.5, {{440, 0.5}, {660, 0.5}});
+    const QByteArray fmt = WavFmtChunk(16, 1, 2, 44100, 16);
+    const QByteArray trailing = List("after the audio");
+    for (const char *id : {"RF64", "BW64"}) {
+        const TWaveFileInfo info = Read(Wave64(id, Ds64(quint64(audio.size())), fmt + List("Lavf"),
+                                               audio, 0xFFFFFFFF, trailing));
+        ASSERT_TRUE(info.Valid) << id << ": " << WaveFileProblem(info).toStdString();
+        EXPECT_TRUE(info.HasDs64);
+        EXPECT_EQ(info.DataOffset, 12 + 36 + 24 + 20 + 8);
+        EXPECT_EQ(info.DataLength, audio.size()) << "the chunk behind the data is no audio";
+        EXPECT_EQ(info.ClaimedDataSize, audio.size());
+        EXPECT_FALSE(info.Streamed);
+        EXPECT_FALSE(info.Truncated);
+        EXPECT_EQ(info.Duration, 0); // 88201 bytes at 176400 bytes/s
+        // The header shows what the file holds: the 64-bit id and the 32-bit fields' marks.
+        EXPECT_EQ(QByteArray(info.Header.RiffId.data(), 4), id);
+        EXPECT_EQ(info.Header.RiffSize, 0xFFFFFFFFu);
+        EXPECT_EQ(info.Header.DataSize, 0xFFFFFFFFu);
+        EXPECT_EQ(info.Header.SampleRate, 44100u);
+        EXPECT_EQ(info.Header.BlockAlign, 4);
+        EXPECT_TRUE(info.Header.IsRiffWave());
+        EXPECT_TRUE(info.Header.Is64Bit());
+    }
+
+    // A size that fits stays in the data chunk itself.
+    TWaveFileInfo info = Read(Wave64("RF64", Ds64(0), fmt, audio, 4000, trailing));
+    ASSERT_TRUE(info.Valid);
+    EXPECT_EQ(info.DataLength, 4000);
+    EXPECT_EQ(info.Header.DataSize, 4000u);
+
+    // Another chunk too big for 32 bits has its size in the table.
+    const QByteArray big = "big " + Le32(0xFFFFFFFF) + QByteArray(3000, 'b');
+    info = Read(Wave64("RF64", Ds64(1000, {{"big ", 3000}}), fmt + big, audio));
+    ASSERT_TRUE(info.Valid) << WaveFileProblem(info).toStdString();
+    EXPECT_EQ(info.DataOffset, 12 + 48 + 24 + 3008 + 8);
+    EXPECT_EQ(info.DataLength, 1000);
+
+    // "RF64" needs "WAVE" as much as "RIFF" does; other ids are no WAV files.
+    QByteArray other = Wave64("RF64", Ds64(1000), fmt, audio);
+    other.replace(8, 4, "AVI ");
+    EXPECT_FALSE(Read(other).Valid);
+    EXPECT_FALSE(Read(Wave64("RF65", Ds64(1000), fmt, audio)).Header.IsRiffWave());
+}
+
+TEST_F(WaveReaderTest, SixtyFourBitSizesBeyondTheFileAreCutAndUnknownOnesRunToTheEnd) {
+    const QByteArray fmt = WavFmtChunk(16, 1, 2, 48000, 24);
+    // More than 4 GiB claimed, a few bytes there: a cut copy, read in whole frames.
+    const quint64 claimed = (quint64(6) << 30) + 6;
+    TWaveFileInfo info = Read(Wave64("RF64", Ds64(claimed), fmt, QByteArray(1003, '\0')));
+    ASSERT_TRUE(info.Valid);
+    EXPECT_TRUE(info.Truncated);
+    EXPECT_EQ(info.ClaimedDataSize, qint64(claimed));
+    EXPECT_EQ(info.DataLength, 1002);
+    // Beyond what a file offset can hold.
+    info = Read(Wave64("RF64", Ds64(~quint64(0)), fmt, QByteArray(60, '\0')));
+    ASSERT_TRUE(info.Valid);
+    EXPECT_TRUE(info.Truncated);
+    EXPECT_EQ(info.DataLength, 60);
+
+    // No ds64 chunk, or a data size its writer never filled in: the data runs to the end.
+    for (const QByteArray &ds64 : {QByteArray(), Ds64(0)}) {
+        info = Read(Wave64("RF64", ds64, fmt, QByteArray(606, '\0')));
+        ASSERT_TRUE(info.Valid);
+        EXPECT_EQ(info.HasDs64, !ds64.isEmpty());
+        EXPECT_TRUE(info.Streamed);
+        EXPECT_FALSE(info.Truncated);
+        EXPECT_EQ(info.DataLength, 606);
+    }
+    // A ds64 chunk cut short of its data size is not read.
+    info = Read(Wave64("RF64", WavChunk("ds64", Le64(0) + Le32(600)), fmt, QByteArray(606, '\0')));
+    EXPECT_FALSE(info.HasDs64);
+    EXPECT_TRUE(info.Streamed);
+
+    // In a plain RIFF file a ds64 chunk means nothing.
+    QByteArray plain = Wave64("RF64", Ds64(300), fmt, QByteArray(606, '\0'));
+    plain.replace(0, 4, "RIFF");
+    info = Read(plain);
+    ASSERT_TRUE(info.Valid);
+    EXPECT_FALSE(info.HasDs64);
+    EXPECT_TRUE(info.Streamed);
+    EXPECT_EQ(info.DataLength, 606);
+}
+
+// A real file over 4 GiB, sparse, so that it costs no disk space.
+TEST_F(WaveReaderTest, SixtyFourBitFileOverFourGibibytesPlaysItsWholeLength) {
+    const quint64 dataSize = (quint64(5) << 30) + 4; // whole 4-byte frames
+    const QByteArray head = Wave64("RF64", Ds64(dataSize), WavFmtChunk(16, 1, 2, 44100, 16), {});
+    const QString path = dir.filePath("big.wav");
+    WriteFile(path, head);
+    QFile file(path);
+    if (!file.resize(qint64(head.size()) + qint64(dataSize) + 8))
+        GTEST_SKIP() << "no room for a sparse file of 5 GiB here";
+    TWaveFileInfo info;
+    ASSERT_TRUE(ReadWaveFileInfo(path, info));
+    EXPECT_FALSE(info.Truncated);
+    EXPECT_FALSE(info.Streamed);
+    EXPECT_EQ(info.DataLength, qint64(dataSize));
+    EXPECT_EQ(info.FileSize, qint64(head.size()) + qint64(dataSize) + 8);
+    EXPECT_EQ(info.Duration, 30434); // 5 GiB at 176400 bytes/s: 8 h 27 min
+    TWaveSampleReader reader(path, info);
+    EXPECT_EQ(reader.Frames(), qint64(dataSize / 4));
+    ASSERT_TRUE(reader.Seek(reader.Frames() - 1));
+    uint8_t last[4];
+    EXPECT_EQ(reader.ReadBytes(last, 2), 1);
+}
+
+// The encoder reads WAV files through the reader: the same samples in a 64-bit file make
+// the same MP3 file.
+TEST_F(WaveReaderTest, SixtyFourBitFileEncodesLikeThePlainOne) {
+    const QByteArray audio = ToneSamples(1, 16, 44100, 1.3, {{440, 0.5}, {1000, 0.25}});
+    const QByteArray fmt = WavFmtChunk(16, 1, 2, 44100, 16);
+    const QString plain = dir.filePath("plain.wav"), wide = dir.filePath("wide.wav");
+    WriteFile(plain, RiffWave(fmt + WavChunk("data", audio)));
+    WriteFile(wide, Wave64("RF64", Ds64(quint64(audio.size())), fmt + List("Lavf"), audio,
+                           0xFFFFFFFF, List("after the audio")));
+    for (const bool vbr : {false, true}) {
+        TLameCoder coder;
+        coder.SetEnableVBR(vbr);
+        coder.SetMode(JSTEREO);
+        coder.SetInputFiles({plain, wide});
+        coder.Encode();
+        const QByteArray fromPlain = ReadFile(coder.OutputFiles()[0]);
+        EXPECT_GT(fromPlain.size(), 10000);
+        EXPECT_EQ(ReadFile(coder.OutputFiles()[1]), fromPlain) << vbr;
+    }
 }
