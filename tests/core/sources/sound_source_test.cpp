@@ -176,6 +176,14 @@ TEST_P(SoundSourceFormats, IsDescribedAsLibsndfileReadsIt) {
     const FormatCase c = GetParam();
     WriteSound(path(c.file), c.spec);
     const TSourceInfo info = ReadSourceInfo(path(c.file));
+    if ((c.spec.format & SF_FORMAT_TYPEMASK) == SF_FORMAT_RF64) {
+        // Our own WAV reader knows RF64 and keeps it, as it keeps every WAV file it reads.
+        ASSERT_EQ(info.Kind, skWave);
+        EXPECT_TRUE(info.Wave.Valid) << WaveFileProblem(info.Wave).toStdString();
+        EXPECT_EQ(info.Wave.Frames(), c.spec.frames);
+        EXPECT_EQ(SourceProblem(info), QString());
+        return;
+    }
     ASSERT_EQ(info.Kind, skSoundFile);
     const TSoundFileInfo &s = info.Sound;
     ASSERT_TRUE(s.Valid) << s.Problem.toStdString();
