@@ -4,6 +4,7 @@
 #include <QtEndian>
 
 #include <mpg123.h>
+#include <sndfile.h>
 
 #include <algorithm>
 #include <cmath>
@@ -268,6 +269,28 @@ void WriteSineWav(const QString &path, int channels, int sampleRate, double seco
 void WriteSinePcm(const QString &path, int channels, int sampleRate, double seconds, double freqHz,
                   double freqRightHz, double amplitude) {
     WriteSine(path, false, channels, sampleRate, seconds, freqHz, freqRightHz, amplitude);
+}
+
+void WriteSineSound(const QString &path, int sfFormat, int channels, int sampleRate, double seconds,
+                    double freqHz, double amplitude) {
+    SF_INFO info{};
+    info.samplerate = sampleRate;
+    info.channels = channels;
+    info.format = sfFormat;
+    SNDFILE *file = sf_open(QFile::encodeName(path).constData(), SFM_WRITE, &info);
+    if (file == nullptr)
+        Fail(QStringLiteral("cannot create %1: %2")
+                 .arg(path, QString::fromUtf8(sf_strerror(nullptr))));
+    const qint64 frames = qRound64(seconds * sampleRate);
+    std::vector<double> samples(size_t(frames * channels));
+    for (qint64 i = 0; i < frames; ++i)
+        for (int c = 0; c < channels; ++c)
+            samples[size_t(i * channels + c)] =
+                amplitude * std::sin(2 * std::numbers::pi * freqHz * double(i) / sampleRate);
+    const sf_count_t written = sf_writef_double(file, samples.data(), frames);
+    sf_close(file);
+    if (written != frames)
+        Fail(QStringLiteral("cannot write %1").arg(path));
 }
 
 void WriteFile(const QString &path, const QByteArray &bytes) {

@@ -46,6 +46,10 @@ void WriteSineWav(const QString &path, int channels, int sampleRate, double seco
 // The same samples without a header: raw interleaved 16-bit little-endian PCM.
 void WriteSinePcm(const QString &path, int channels, int sampleRate, double seconds, double freqHz,
                   double freqRightHz = 0, double amplitude = 0.5);
+// The same tone in another container, written by libsndfile: sfFormat is its SF_FORMAT_*
+// major type and subtype (FLAC 16-bit, Ogg Vorbis, ...).
+void WriteSineSound(const QString &path, int sfFormat, int channels, int sampleRate, double seconds,
+                    double freqHz, double amplitude = 0.5);
 
 void WriteFile(const QString &path, const QByteArray &bytes);
 QByteArray ReadFile(const QString &path);

@@ -3,6 +3,7 @@
 #include "app/RawNames.h"
 #include "platform/FilePaths.h"
 #include "platform/RegularFile.h"
+#include "sources/SoundFile.h"
 
 #include <QDir>
 #include <QFile>
@@ -14,7 +15,8 @@ bool IsPlaylistFile(const QString &Path) {
 }
 
 bool SuitsList(const QString &Path, TListKind Kind) {
-    return Kind == lkWave ? IsWaveFile(Path) : IsMPEGAudioFile(Path);
+    // The WAV list takes every PCM source: WAV and what libsndfile reads.
+    return Kind == lkWave ? IsWaveFile(Path) || IsSoundFileName(Path) : IsMPEGAudioFile(Path);
 }
 
 bool SuitsListOrPlaylist(const QString &Path, TListKind Kind) {

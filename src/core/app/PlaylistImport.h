@@ -22,8 +22,8 @@ public:
 
 // ".M3U" or ".PLS", without regard to case.
 bool IsPlaylistFile(const QString &Path);
-// Whether a path's extension suits the list: .WAV for the WAV list, .MP3 .MP2 .MP1 for the
-// MPEG list.
+// Whether a path's extension suits the list: .WAV and the other PCM sources (IsSoundFileName)
+// for the WAV list, .MP3 .MP2 .MP1 for the MPEG list.
 bool SuitsList(const QString &Path, TListKind Kind);
 // What a drop keeps for the list: its audio extensions and playlists.
 bool SuitsListOrPlaylist(const QString &Path, TListKind Kind);

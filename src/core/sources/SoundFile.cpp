@@ -301,3 +301,15 @@ std::unique_ptr<TPcmSource> OpenSoundFileSource(QIODevice &Device, const TSoundF
     }
     return std::make_unique<TSoundFileSource>(std::move(file), info);
 }
+
+QStringList SoundInfoLines(const TSoundFileInfo &Info, int32_t Duration) {
+    QStringList lines{QStringLiteral("Format: %1").arg(Info.FormatText)};
+    if (Info.Bits > 0)
+        lines << QStringLiteral("Bits/Sample: %1").arg(Info.Bits);
+    lines << QStringLiteral("File size: %1").arg(Info.FileSize)
+          << QStringLiteral("Length: %1").arg(Duration)
+          << QStringLiteral("Channels: %1").arg(Info.Channels)
+          << QStringLiteral("Samplerate: %1").arg(Info.SampleRate)
+          << QStringLiteral("Frames: %1").arg(Info.Frames);
+    return lines;
+}

@@ -3,6 +3,7 @@
 #include "sources/PcmSource.h"
 
 #include <QString>
+#include <QStringList>
 #include <QtGlobal>
 
 #include <memory>
@@ -45,6 +46,11 @@ bool IsSoundFileName(const QString &FileName);
 void ReadSoundFile(QIODevice &Device, TSoundFileInfo &Info);
 // The same for a file by name; throws EFOpenError when it cannot be opened.
 bool ReadSoundFileInfo(const QString &FileName, TSoundFileInfo &Info);
+
+// The info window's lines for a readable sound file, in the order and wording of the WAV
+// lines where they apply; Duration is the listed play time in seconds. A lossy format has
+// no bits per sample and no line for them.
+QStringList SoundInfoLines(const TSoundFileInfo &Info, int32_t Duration);
 
 // Why a readable sound file cannot be encoded, or empty when it can: the encoder takes mono
 // and stereo at 1 Hz to 768 kHz with at least one frame.

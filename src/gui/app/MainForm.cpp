@@ -3,6 +3,7 @@
 #include "app/AboutForm.h"
 #include "app/ConfigInstance.h"
 #include "app/ConversionStart.h"
+#include "app/Help.h"
 #include "app/Icons.h"
 #include "app/WebPages.h"
 #include "conversion/DispForm.h"
@@ -10,7 +11,6 @@
 #include "platform/UserDialogs.h"
 #include "player/PlayerForm.h"
 #include "settings/ConfigForm.h"
-#include "app/Help.h"
 #include "settings/RegSetEx.h"
 #include "tageditor/ID3TagForm.h"
 
@@ -514,7 +514,11 @@ QString TMainForm::AddDialogFilter(TListKind Kind) {
     if (Kind == lkMpeg)
         return QStringLiteral("MP3 & PlayList Files(*.MP3;*.MP2;*.MP1;*.M3U;*.PLS) "
                               "(*.MP3 *.MP2 *.MP1 *.M3U *.PLS)");
-    return QStringLiteral("Wave PCM& PlayList Files (*.Wav;*.M3U;*.PLS) (*.Wav *.M3U *.PLS)");
+    // Every PCM source first, so that FLAC and the others are shown without a choice; the
+    // program's own WAV filter stays as the second entry.
+    return QStringLiteral("Audio & PlayList Files (*.wav *.flac *.aif *.aiff *.aifc *.ogg *.oga "
+                          "*.opus *.w64 *.caf *.rf64 *.m3u *.pls);;"
+                          "Wave PCM& PlayList Files (*.Wav;*.M3U;*.PLS) (*.Wav *.M3U *.PLS)");
 }
 
 void TMainForm::AddActionExecute() {

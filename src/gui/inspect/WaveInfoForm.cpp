@@ -56,6 +56,8 @@ void TWaveInfoForm::ShowWaveInfo(const TFileParam &Item) {
     edFilePath->setCursorPosition(0);
     edFilePath->setToolTip(FItem.SourcePath);
     const QStringList Lines = FItem.Kind == fkWave ? WaveInfoLines(FItem.WaveData, FItem.Duration)
-                                                   : QStringList{QStringLiteral("Unknow")};
+                              : FItem.Kind == fkAudio
+                                  ? SoundInfoLines(FItem.SoundData, FItem.Duration)
+                                  : QStringList{QStringLiteral("Unknow")};
     WaveInfoMemo->setPlainText(Lines.join(u'\n'));
 }

@@ -1,8 +1,8 @@
 #include "settings/ConfigForm.h"
 
+#include "app/Help.h"
 #include "platform/UserDialogs.h"
 #include "settings/Config.h"
-#include "app/Help.h"
 
 #include <QButtonGroup>
 #include <QCheckBox>

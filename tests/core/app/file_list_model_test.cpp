@@ -1,4 +1,5 @@
 #include "app/FileListModel.h"
+#include "app/PlaylistImport.h"
 #include "app/RawNames.h"
 #include "encoder/LameCoder.h"
 #include "inspect/MPGTools.h"
@@ -8,11 +9,13 @@
 #include <QDir>
 #include <QEventLoop>
 #include <QFile>
+#include <QFileInfo>
 #include <QTemporaryDir>
 #include <QThread>
 #include <QTimer>
 
 #include <gtest/gtest.h>
+#include <sndfile.h>
 #include <sys/stat.h>
 
 using namespace testmedia;
@@ -100,6 +103,51 @@ TEST_F(FileListModelTest, WaveListReadsWaveFilesAndKeepsTheSizeOfOthers) {
     EXPECT_EQ(bad->Duration, 0);
     EXPECT_EQ(ListRowTexts(*bad, lkWave),
               (QStringList{"bad.wav", "", "0.00MB", dir.path() + "/", ""}));
+}
+
+TEST_F(FileListModelTest, WaveListTakesEveryPcmSourceLibsndfileReads) {
+    WriteSineSound(path("a.flac"), SF_FORMAT_FLAC | SF_FORMAT_PCM_24, 2, 48000, 2.5, 440);
+    WriteSineSound(path("b.OGG"), SF_FORMAT_OGG | SF_FORMAT_VORBIS, 1, 44100, 1.2, 440);
+    const std::optional<TFileParam> flac = InspectListFile(path("a.flac"), lkWave, mpeg);
+    ASSERT_TRUE(flac);
+    EXPECT_EQ(flac->Kind, fkAudio);
+    EXPECT_TRUE(flac->IsReadable());
+    EXPECT_EQ(flac->Duration, 2);
+    EXPECT_EQ(flac->SourceSampleRate(), 48000u);
+    EXPECT_EQ(flac->SoundData.FormatText, "FLAC 24-bit");
+    const QStringList cells = ListRowTexts(*flac, lkWave);
+    EXPECT_EQ(cells[1], "00:02");
+    EXPECT_EQ(cells[2], SizeColumnText(QFileInfo(path("a.flac")).size()));
+    EXPECT_EQ(SoundInfoLines(flac->SoundData, flac->Duration),
+              (QStringList{"Format: FLAC 24-bit", "Bits/Sample: 24",
+                           QStringLiteral("File size: %1").arg(QFileInfo(path("a.flac")).size()),
+                           "Length: 2", "Channels: 2", "Samplerate: 48000", "Frames: 120000"}));
+
+    const std::optional<TFileParam> ogg = InspectListFile(path("b.OGG"), lkWave, mpeg);
+    ASSERT_TRUE(ogg);
+    EXPECT_EQ(ogg->Kind, fkAudio);
+    EXPECT_EQ(ogg->Duration, 1);
+    EXPECT_FALSE(SoundInfoLines(ogg->SoundData, 1).join('\n').contains("Bits/Sample"))
+        << "a lossy format has no depth of its own";
+
+    // A FLAC file that libsndfile cannot read lists as unreadable, with its size.
+    WriteFile(path("broken.flac"), QByteArray("fLaC") + QByteArray(2000, '\x11'));
+    const std::optional<TFileParam> broken = InspectListFile(path("broken.flac"), lkWave, mpeg);
+    ASSERT_TRUE(broken);
+    EXPECT_EQ(broken->Kind, fkUnreadable);
+    EXPECT_EQ(ListRowTexts(*broken, lkWave)[2], "0.00MB");
+    EXPECT_EQ(broken->WaveData.FileSize, 2004);
+}
+
+TEST_F(FileListModelTest, ListsTakeTheExtensionsOfTheirDirection) {
+    for (const char *name : {"a.wav", "a.FLAC", "a.aiff", "a.aif", "a.ogg", "a.opus", "a.w64",
+                             "a.caf", "a.rf64", "a.AIFC"}) {
+        EXPECT_TRUE(SuitsList(name, lkWave)) << name;
+        EXPECT_FALSE(SuitsList(name, lkMpeg)) << name;
+    }
+    for (const char *name : {"a.mp3", "a.txt", "a.flac.bak", "flac"})
+        EXPECT_FALSE(SuitsList(name, lkWave)) << name;
+    EXPECT_TRUE(SuitsListOrPlaylist("a.m3u", lkWave));
 }
 
 TEST_F(FileListModelTest, MpegListReadsMpegFilesAndMarksOthersUnreadable) {

@@ -9,6 +9,7 @@
 #include "inspect/MP3WavComm.h"
 #include "platform/ModalResults.h"
 #include "settings/Config.h"
+#include "sources/SoundFile.h"
 #include "support/FileSizeLimit.h"
 #include "support/TestMedia.h"
 
@@ -147,6 +148,10 @@ protected:
         if (Ext == QLatin1String(".MP3")) {
             ReadWaveFileInfo(job->SourcePath, job->WaveData);
             job->Kind = fkWave;
+            // Other PCM sources are listed through libsndfile, as the WAV list does.
+            if (!job->WaveData.Valid && IsSoundFileName(Source) &&
+                ReadSoundFileInfo(job->SourcePath, job->SoundData))
+                job->Kind = fkAudio;
         } else {
             job->Kind = fkMpeg;
         }

@@ -2,6 +2,8 @@
 
 #include <map>
 
+#include <sndfile.h>
+
 using namespace runnertest;
 
 TEST_P(ConvRunnerTest, EncodesEveryJobAndSkipsExistingOutputsAsAnswered) {
@@ -85,6 +87,49 @@ TEST_P(ConvRunnerTest, NormalisedEncodingUsesAHiddenTemporaryFileAndLeavesTheUse
     const DecodedAudio out = DecodeMpeg(path("song.MP3"));
     EXPECT_NEAR(Rms(out, 0), 0.98 * 0.7071, 0.05);
     EXPECT_EQ(HiddenFiles(dir.path()), 0);
+}
+
+TEST_P(ConvRunnerTest, OtherPcmSourcesAreEncodedAndNormalisedAsWavIs) {
+    WriteSineSound(path("a.flac"), SF_FORMAT_FLAC | SF_FORMAT_PCM_24, 2, 48000, 1.0, 440, 0.25);
+    WriteSineSound(path("b.ogg"), SF_FORMAT_OGG | SF_FORMAT_VORBIS, 1, 44100, 1.0, 660, 0.25);
+    WriteSineSound(path("c.aiff"), SF_FORMAT_AIFF | SF_FORMAT_PCM_16, 2, 22050, 1.0, 880, 0.25);
+    for (const char *name : {"a.flac", "b.ogg", "c.aiff"})
+        ASSERT_EQ(AddJob(name, ".MP3").Kind, fkAudio) << name;
+    config.FNormalizeVolume = true;
+    config.NormalizeFactor = 50;
+    TConvRunner runner(config, questions);
+    Run(runner);
+    const std::pair<const char *, double> outputs[] = {
+        {"a.MP3", 440}, {"b.MP3", 660}, {"c.MP3", 880}};
+    for (const auto &[name, freq] : outputs) {
+        const DecodedAudio out = DecodeMpeg(path(name));
+        ASSERT_TRUE(out.ok) << name;
+        EXPECT_NEAR(DominantFrequency(out, 0), freq, freq / 100) << name;
+        // A quarter of full scale brought to half of it; Vorbis rings a little above the
+        // tone's peak, which then sets the level.
+        EXPECT_NEAR(Rms(out, 0), 0.5 * std::sqrt(0.5), 0.03) << name;
+    }
+    for (const auto &record : records)
+        EXPECT_EQ(record->State, stDone) << record->FileName.toStdString();
+    EXPECT_TRUE(questions.Messages.isEmpty()) << questions.Messages.join('\n').toStdString();
+    EXPECT_EQ(HiddenFiles(dir.path()), 0);
+}
+
+TEST_P(ConvRunnerTest, ASoundFileReplacedAfterItWasListedIsEncodedAsItIsNowOrRefused) {
+    WriteSineSound(path("a.flac"), SF_FORMAT_FLAC | SF_FORMAT_PCM_16, 1, 44100, 0.5, 440);
+    WriteSineSound(path("b.flac"), SF_FORMAT_FLAC | SF_FORMAT_PCM_16, 1, 44100, 0.5, 440);
+    AddJob("a.flac", ".MP3");
+    AddJob("b.flac", ".MP3");
+    WriteSineSound(path("a.flac"), SF_FORMAT_FLAC | SF_FORMAT_PCM_16, 2, 22050, 1.0, 440);
+    WriteFile(path("b.flac"), "no longer audio");
+    TConvRunner runner(config, questions);
+    Run(runner);
+    EXPECT_EQ(records[0]->State, stDone);
+    EXPECT_EQ(records[0]->SoundData.SampleRate, 22050) << "the job took what it encoded";
+    EXPECT_EQ(DecodeMpeg(path("a.MP3")).channels, 2);
+    EXPECT_EQ(records[1]->State, stError);
+    EXPECT_FALSE(QFile::exists(path("b.MP3")));
+    ASSERT_EQ(questions.Messages.size(), 1);
 }
 
 TEST_P(ConvRunnerTest, SilenceIsNotNormalisedIntoNoise) {

@@ -1,6 +1,6 @@
+#include "app/Help.h"
 #include "settings/Config.h"
 #include "settings/ConfigForm.h"
-#include "app/Help.h"
 #include "support/ScriptedDialogs.h"
 
 #include <QAction>
