@@ -3,6 +3,7 @@
 #include "Error.h"
 #include "xaudio.h"
 
+#include <bit>
 #include <cerrno>
 #include <cstring>
 #include <string>
@@ -14,6 +15,9 @@ namespace xa {
 namespace {
 
 constexpr uint64_t kHeaderBytes = 44;
+// Samples arrive a few kilobytes at a time; stdio's default buffer would pass them on in a
+// system call each.
+constexpr size_t kStreamBufferBytes = size_t(256) * 1024;
 // The RIFF size field counts everything after itself and must fit in 32 bits.
 constexpr uint64_t kMaxDataBytes = 0xFFFFFFFFull - (kHeaderBytes - 8);
 
@@ -28,6 +32,7 @@ WavWriter::WavWriter(const std::string &path) : path_(path) {
     file_.reset(std::fopen(path.c_str(), "wbe"));
     if (!file_)
         fail(XA_ERROR_OUTPUT_FAILED, SystemErrorText(errno));
+    bufferStream();
     // Room for the header; it is filled in with the final sizes on close.
     writeHeader();
 }
@@ -59,6 +64,7 @@ WavWriter::WavWriter(UniqueFd fd) : path_(DescriptorName(fd.get())) {
     if (!file_)
         fail(XA_ERROR_OUTPUT_FAILED, SystemErrorText(errno));
     fd.release();
+    bufferStream();
     writeHeader();
 }
 
@@ -97,13 +103,22 @@ void WavWriter::write(const int16_t *samples, size_t frames) {
     const size_t count = frames * size_t(channels_);
     if (dataBytes_ + 2 * uint64_t(count) > kMaxDataBytes)
         fail(XA_ERROR_WRITE_FAILED, "a WAV file cannot hold more than 4 GiB of audio");
-    bytes_.resize(2 * count);
-    unsigned char *p = bytes_.data();
-    for (size_t i = 0; i < count; ++i)
-        PutLe(p, uint16_t(samples[i]), 2);
-    if (std::fwrite(bytes_.data(), 1, bytes_.size(), file_.get()) != bytes_.size())
+    const void *data = samples;
+    if constexpr (std::endian::native != std::endian::little) {
+        bytes_.resize(2 * count);
+        unsigned char *p = bytes_.data();
+        for (size_t i = 0; i < count; ++i)
+            PutLe(p, uint16_t(samples[i]), 2);
+        data = bytes_.data();
+    }
+    if (std::fwrite(data, 2, count, file_.get()) != count)
         fail(XA_ERROR_WRITE_FAILED, SystemErrorText(errno));
-    dataBytes_ += bytes_.size();
+    dataBytes_ += 2 * uint64_t(count);
+}
+
+void WavWriter::bufferStream() {
+    streamBuffer_ = std::make_unique<char[]>(kStreamBufferBytes);
+    std::setvbuf(file_.get(), streamBuffer_.get(), _IOFBF, kStreamBufferBytes);
 }
 
 void WavWriter::writeHeader() {

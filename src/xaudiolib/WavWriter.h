@@ -3,6 +3,7 @@
 #include "Handles.h"
 #include "Output.h"
 
+#include <memory>
 #include <vector>
 
 namespace xa {
@@ -26,9 +27,11 @@ public:
 
 private:
     [[noreturn]] void fail(int code, const std::string &what) const;
+    void bufferStream();
     void writeHeader();
 
     std::string path_;
+    std::unique_ptr<char[]> streamBuffer_; // before file_, which writes through it until closed
     FilePtr file_;
     long rate_ = 44100;
     int channels_ = 2;
