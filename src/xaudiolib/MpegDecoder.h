@@ -19,13 +19,14 @@ public:
     explicit MpegFileReader(int fd) : fd_(fd), buffer_(kBufferBytes) {}
     // Makes the handle read through this reader, which must outlive the handle.
     bool attach(mpg123_handle *handle);
+    // As read(2) and lseek(2) on a descriptor of its own.
+    ssize_t read(unsigned char *out, size_t bytes);
+    off_t seek(off_t offset, int whence);
 
 private:
     static constexpr size_t kBufferBytes = size_t(64) * 1024;
     static ssize_t Read(void *reader, void *out, size_t bytes);
     static off_t Seek(void *reader, off_t offset, int whence);
-    ssize_t read(unsigned char *out, size_t bytes);
-    off_t seek(off_t offset, int whence);
 
     int fd_;
     off_t position_ = 0;

@@ -660,11 +660,12 @@ void Player::getEnvironment(int code, const std::string &name) {
 
 void Player::configureOutput() {
     const StreamInfo &info = decoder_->info();
-    if (info.rate == outputRate_ && info.channels == outputChannels_)
-        return;
-    output_->configure(info.rate, info.channels);
-    outputRate_ = info.rate;
-    outputChannels_ = info.channels;
+    if (info.rate != outputRate_ || info.channels != outputChannels_) {
+        output_->configure(info.rate, info.channels);
+        outputRate_ = info.rate;
+        outputChannels_ = info.channels;
+    }
+    output_->expectFrames(std::max<int64_t>(0, info.totalFrames - position_));
 }
 
 void Player::applyGain() {
