@@ -176,6 +176,8 @@ void WavWriter::expectFrames(int64_t frames) {
 }
 
 void WavWriter::skipFrames(uint64_t frames) {
+    if (!file_)
+        fail(XA_ERROR_WRITE_FAILED, "the file is closed");
     dataBytes_ += frames * 2 * uint64_t(channels_);
     const off_t end = off_t(headerBytes() + dataBytes_);
     if (std::fflush(file_.get()) != 0 || ::ftruncate(::fileno(file_.get()), end) != 0 ||
