@@ -62,9 +62,10 @@ bool ValidModule(int id) {
     return id >= XA_MODULE_AUTO && id <= 1;
 }
 
-// Niceness added to the thread's own for each priority. Only lowering is possible without
-// privileges, so the top two levels leave the thread as it was started.
-constexpr int kNiceOffset[] = {12, 8, 4, 0, 0};
+// Niceness added to the thread's own for each priority. Normal is the thread as it was
+// started: a conversion at normal priority keeps pace with any other program on a busy
+// machine. Raising is not possible without privileges, so the levels above stay there too.
+constexpr int kNiceOffset[] = {8, 4, 0, 0, 0};
 
 bool StartsWithWav(const std::string &name) {
     return name.rfind(kWavPrefix, 0) == 0;
