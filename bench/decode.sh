@@ -6,13 +6,13 @@
 #
 #   bench/decode.sh
 #
-# Environment: BUILD (default build-bench), ROUNDS (default 3), SKIP_BUILD=1.
+# Environment: BUILD (default build-bench), ROUNDS (default 7), SKIP_BUILD=1.
 # Timings only mean something on an otherwise idle machine: the load average is printed.
 set -euo pipefail
 
 # shellcheck source-path=SCRIPTDIR source=common.sh
 source "$(dirname "$0")/common.sh" decode
-rounds=${ROUNDS:-3}
+rounds=${ROUNDS:-7}
 mkdir -p "$out/config" "$out/cli" "$out/mpg123" "$out/ffmpeg"
 
 mp3=$out/signal.MP3
@@ -47,16 +47,24 @@ echo "- load average before: $(cut -d' ' -f1-3 /proc/loadavg)"
 echo "- input: 600 s, 128 kbit/s joint stereo, 44.1 kHz, $(stat -c %s "$mp3") bytes"
 echo "- mpg123: $(mpg123 --version | head -n 1); $(ffmpeg -version | head -n 1 | cut -d' ' -f1-3)"
 echo
-rm -f "$out"/*.txt
+rm -f "$out"/*.txt "$out"/*.ratio
+# Each tool writes about 100 MB, which the kernel is still writing back when the next one
+# starts: the order turns every round so that no tool always runs behind the same one.
+tools=(cli mpg123 ffmpeg)
 for ((r = 1; r <= rounds; r++)); do
-    for label in cli mpg123 ffmpeg; do run $label; done
+    for ((i = 0; i < ${#tools[@]}; i++)); do
+        label=${tools[$(((r + i) % ${#tools[@]}))]}
+        run "$label"
+    done
 done
 floor=$(median "$out/mpg123.txt" 1)
-echo "| tool | median wall s | peak RSS MiB | ratio to mpg123 -w |"
-echo "|---|---:|---:|---:|"
+# The ratio of each round's pair, whose runs were close together in time, then the median.
+paired() { paste -d' ' "$out/$1.txt" "$out/mpg123.txt" | awk '{print $1/$3}' >"$out/$1.ratio"; median "$out/$1.ratio" 1; }
+echo "| tool | median wall s | peak RSS MiB | ratio to mpg123 -w | median of round ratios |"
+echo "|---|---:|---:|---:|---:|"
 for label in cli mpg123 ffmpeg; do
     w=$(median "$out/$label.txt" 1)
-    echo "| $label | $w | $(median "$out/$label.txt" 2 | awk '{printf "%.1f", $1/1024}') | $(awk -v w="$w" -v f="$floor" 'BEGIN {printf "%.2f", w/f}') |"
+    echo "| $label | $w | $(median "$out/$label.txt" 2 | awk '{printf "%.1f", $1/1024}') | $(awk -v w="$w" -v f="$floor" 'BEGIN {printf "%.2f", w/f}') | $(paired "$label" | awk '{printf "%.2f", $1}') |"
 done
 ours=$out/cli/signal.WAV
 theirs=$out/mpg123/signal.wav

@@ -22,7 +22,8 @@ namespace {
 
 bool StartsAsRiffWave(int fd) {
     unsigned char head[12];
-    return ::pread(fd, head, sizeof head, 0) == sizeof head && std::memcmp(head, "RIFF", 4) == 0 &&
+    return ::pread(fd, head, sizeof head, 0) == sizeof head &&
+           (std::memcmp(head, "RIFF", 4) == 0 || std::memcmp(head, "RF64", 4) == 0) &&
            std::memcmp(head + 8, "WAVE", 4) == 0;
 }
 

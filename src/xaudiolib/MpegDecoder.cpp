@@ -6,7 +6,9 @@
 #include <cerrno>
 #include <cmath>
 #include <cstdio>
+#include <cstring>
 #include <mutex>
+#include <sys/stat.h>
 #include <unistd.h>
 #include <vector>
 
@@ -27,6 +29,74 @@ const char *VersionName(int version) {
 
 } // namespace
 
+bool MpegFileReader::attach(mpg123_handle *handle) {
+    return mpg123_replace_reader_handle(handle, &Read, &Seek, nullptr) == MPG123_OK &&
+           mpg123_open_handle(handle, this) == MPG123_OK;
+}
+
+ssize_t MpegFileReader::Read(void *reader, void *out, size_t bytes) {
+    return static_cast<MpegFileReader *>(reader)->read(static_cast<unsigned char *>(out), bytes);
+}
+
+off_t MpegFileReader::Seek(void *reader, off_t offset, int whence) {
+    return static_cast<MpegFileReader *>(reader)->seek(offset, whence);
+}
+
+ssize_t MpegFileReader::read(unsigned char *out, size_t bytes) {
+    size_t done = 0;
+    while (done < bytes) {
+        if (position_ >= bufferAt_ && position_ < bufferAt_ + off_t(buffered_)) {
+            const size_t from = size_t(position_ - bufferAt_);
+            const size_t count = std::min(bytes - done, buffered_ - from);
+            std::memcpy(out + done, buffer_.data() + from, count);
+            done += count;
+            position_ += off_t(count);
+            continue;
+        }
+        // A request as large as the buffer goes straight to the caller.
+        const bool direct = bytes - done >= buffer_.size();
+        unsigned char *into = direct ? out + done : buffer_.data();
+        const size_t wanted = direct ? bytes - done : buffer_.size();
+        ssize_t got = 0;
+        do
+            got = ::pread(fd_, into, wanted, position_);
+        while (got < 0 && errno == EINTR);
+        if (got < 0)
+            return done > 0 ? ssize_t(done) : -1;
+        if (got == 0)
+            break;
+        if (direct) {
+            done += size_t(got);
+            position_ += off_t(got);
+        } else {
+            bufferAt_ = position_;
+            buffered_ = size_t(got);
+        }
+    }
+    return ssize_t(done);
+}
+
+off_t MpegFileReader::seek(off_t offset, int whence) {
+    off_t base = 0;
+    if (whence == SEEK_CUR) {
+        base = position_;
+    } else if (whence == SEEK_END) {
+        struct stat status {};
+        if (::fstat(fd_, &status) != 0)
+            return -1;
+        base = status.st_size;
+    } else if (whence != SEEK_SET) {
+        errno = EINVAL;
+        return -1;
+    }
+    if (offset < -base) {
+        errno = EINVAL;
+        return -1;
+    }
+    position_ = base + offset;
+    return position_;
+}
+
 MpegDecoder::MpegDecoder(UniqueFd fd, const std::string &path, int64_t fileSize)
     : path_(path), fd_(std::move(fd)) {
     // Needed by libmpg123 before 1.27, harmless after.
@@ -37,7 +107,8 @@ MpegDecoder::MpegDecoder(UniqueFd fd, const std::string &path, int64_t fileSize)
     // decoded (or scanned) and is sent back to the start gives slightly different samples,
     // and the scan drops the encoder-delay trimming of a file cut short.
     {
-        Mpg123Ptr probe = openHandle(false);
+        MpegFileReader probeReader(fd_.get());
+        Mpg123Ptr probe = openHandle(false, probeReader);
         // A stream that only looks like MPEG audio fails on its first frames; find out now.
         std::vector<unsigned char> trial(size_t(4096) * 2 * sizeof(int16_t));
         size_t decoded = 0;
@@ -88,9 +159,7 @@ void MpegDecoder::fail(int code, const std::string &what) const {
     throw Error(XA_SOURCE_INPUT, code, "Cannot decode \"" + path_ + "\": " + what);
 }
 
-Mpg123Ptr MpegDecoder::openHandle(bool gapless) const {
-    if (::lseek(fd_.get(), 0, SEEK_SET) != 0)
-        fail(XA_ERROR_OPEN_FAILED, SystemErrorText(errno));
+Mpg123Ptr MpegDecoder::openHandle(bool gapless, MpegFileReader &reader) const {
     int status = MPG123_OK;
     Mpg123Ptr handle(mpg123_new(nullptr, &status));
     if (!handle)
@@ -107,7 +176,7 @@ Mpg123Ptr MpegDecoder::openHandle(bool gapless) const {
     for (size_t i = 0; i < rateCount; ++i)
         mpg123_format(mh, rates[i], MPG123_MONO | MPG123_STEREO, MPG123_ENC_SIGNED_16);
 
-    if (mpg123_open_fd(mh, fd_.get()) != MPG123_OK)
+    if (!reader.attach(mh))
         fail(XA_ERROR_OPEN_FAILED, mpg123_strerror(mh));
     long rate = 0;
     int channels = 0, encoding = 0;
@@ -121,8 +190,9 @@ Mpg123Ptr MpegDecoder::openHandle(bool gapless) const {
 }
 
 void MpegDecoder::restart() {
-    handle_.reset(); // reads the same descriptor: gone before the next one starts
-    handle_ = openHandle(true);
+    handle_.reset(); // reads through the reader: gone before it
+    reader_ = std::make_unique<MpegFileReader>(fd_.get());
+    handle_ = openHandle(true, *reader_);
     takeFormat();
     if (equalizer_)
         setEqualizer(&*equalizer_);

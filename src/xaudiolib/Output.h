@@ -16,6 +16,8 @@ public:
     virtual bool realTime() const = 0;
     // Sets the format of what follows; refused when the output cannot change to it.
     virtual void configure(long rate, int channels) = 0;
+    // How many frames are expected to follow in the configured format; only a hint.
+    virtual void expectFrames(int64_t) {}
     virtual void write(const int16_t *samples, size_t frames) = 0;
     // Frames written but not heard yet.
     virtual size_t bufferedFrames() const { return 0; }

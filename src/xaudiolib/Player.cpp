@@ -62,9 +62,10 @@ bool ValidModule(int id) {
     return id >= XA_MODULE_AUTO && id <= 1;
 }
 
-// Niceness added to the thread's own for each priority. Only lowering is possible without
-// privileges, so the top two levels leave the thread as it was started.
-constexpr int kNiceOffset[] = {12, 8, 4, 0, 0};
+// Niceness added to the thread's own for each priority. Normal is the thread as it was
+// started: a conversion at normal priority keeps pace with any other program on a busy
+// machine. Raising is not possible without privileges, so the levels above stay there too.
+constexpr int kNiceOffset[] = {8, 4, 0, 0, 0};
 
 bool StartsWithWav(const std::string &name) {
     return name.rfind(kWavPrefix, 0) == 0;
@@ -660,11 +661,12 @@ void Player::getEnvironment(int code, const std::string &name) {
 
 void Player::configureOutput() {
     const StreamInfo &info = decoder_->info();
-    if (info.rate == outputRate_ && info.channels == outputChannels_)
-        return;
-    output_->configure(info.rate, info.channels);
-    outputRate_ = info.rate;
-    outputChannels_ = info.channels;
+    if (info.rate != outputRate_ || info.channels != outputChannels_) {
+        output_->configure(info.rate, info.channels);
+        outputRate_ = info.rate;
+        outputChannels_ = info.channels;
+    }
+    output_->expectFrames(std::max<int64_t>(0, info.totalFrames - position_));
 }
 
 void Player::applyGain() {

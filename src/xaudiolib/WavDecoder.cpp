@@ -13,12 +13,16 @@ namespace {
 
 constexpr uint16_t kFormatPcm = 1;
 constexpr uint16_t kFormatExtensible = 0xFFFE;
+constexpr uint32_t kSizeInDs64 = 0xFFFFFFFF;
 
 uint16_t Le16(const unsigned char *p) {
     return uint16_t(p[0] | p[1] << 8);
 }
 uint32_t Le32(const unsigned char *p) {
     return uint32_t(p[0]) | uint32_t(p[1]) << 8 | uint32_t(p[2]) << 16 | uint32_t(p[3]) << 24;
+}
+uint64_t Le64(const unsigned char *p) {
+    return uint64_t(Le32(p)) | uint64_t(Le32(p + 4)) << 32;
 }
 
 } // namespace
@@ -31,24 +35,37 @@ WavDecoder::WavDecoder(UniqueFd fd, const std::string &path, int64_t fileSize) :
 
     unsigned char riff[12];
     if (std::fread(riff, 1, sizeof riff, file_.get()) != sizeof riff ||
-        std::memcmp(riff, "RIFF", 4) != 0 || std::memcmp(riff + 8, "WAVE", 4) != 0)
+        !(std::memcmp(riff, "RIFF", 4) == 0 || std::memcmp(riff, "RF64", 4) == 0) ||
+        std::memcmp(riff + 8, "WAVE", 4) != 0)
         fail(XA_ERROR_UNSUPPORTED_INPUT, "not a RIFF WAVE file");
+    const bool rf64 = std::memcmp(riff, "RF64", 4) == 0;
 
     const uint64_t size = uint64_t(fileSize);
     uint64_t chunk = sizeof riff;
-    bool haveFormat = false, haveData = false;
+    bool haveFormat = false, haveData = false, haveDs64 = false;
     uint64_t dataBytes = 0;
+    uint64_t ds64DataBytes = 0;
     while (chunk + 8 <= size && !(haveFormat && haveData)) {
         unsigned char head[8];
         if (fseeko(file_.get(), off_t(chunk), SEEK_SET) != 0 ||
             std::fread(head, 1, sizeof head, file_.get()) != sizeof head)
             fail(XA_ERROR_DECODE_FAILED, "cannot read the chunk at byte " + std::to_string(chunk));
-        const uint32_t bytes = Le32(head + 4);
+        uint64_t bytes = Le32(head + 4);
         const uint64_t body = chunk + 8;
-        if (std::memcmp(head, "fmt ", 4) == 0) {
-            readFormat(bytes);
+        if (rf64 && std::memcmp(head, "ds64", 4) == 0) {
+            ds64DataBytes = readDs64(uint32_t(bytes));
+            haveDs64 = true;
+        } else if (std::memcmp(head, "fmt ", 4) == 0) {
+            readFormat(uint32_t(bytes));
             haveFormat = true;
         } else if (std::memcmp(head, "data", 4) == 0) {
+            // In RF64 a size of all ones says the real one is in "ds64".
+            if (rf64 && bytes == kSizeInDs64) {
+                if (!haveDs64)
+                    fail(XA_ERROR_UNSUPPORTED_INPUT,
+                         "the RF64 file has no ds64 chunk before its data");
+                bytes = ds64DataBytes;
+            }
             dataOffset_ = body;
             // Writers that never went back to fill in the size, and files cut short, hold
             // less than the chunk claims: take what is there.
@@ -73,6 +90,16 @@ WavDecoder::WavDecoder(UniqueFd fd, const std::string &path, int64_t fileSize) :
 
 void WavDecoder::fail(int code, const std::string &what) const {
     throw Error(XA_SOURCE_INPUT, code, "Cannot read \"" + path_ + "\": " + what);
+}
+
+uint64_t WavDecoder::readDs64(uint32_t chunkBytes) {
+    // The RIFF size, the data size and the frame count; the table after them is not needed.
+    unsigned char ds64[24];
+    if (chunkBytes < sizeof ds64)
+        fail(XA_ERROR_UNSUPPORTED_INPUT, "the ds64 chunk is too short");
+    if (std::fread(ds64, 1, sizeof ds64, file_.get()) != sizeof ds64)
+        fail(XA_ERROR_UNSUPPORTED_INPUT, "the ds64 chunk is cut short");
+    return Le64(ds64 + 8);
 }
 
 void WavDecoder::readFormat(uint32_t chunkBytes) {

@@ -8,7 +8,8 @@
 namespace xa {
 
 // 16-bit PCM WAV input: a RIFF reader that walks the chunks to the format and the data,
-// whatever other chunks lie between, and reads the samples as they are.
+// whatever other chunks lie between, and reads the samples as they are. RF64 files, whose
+// 64-bit sizes are in a "ds64" chunk, are read too.
 class WavDecoder : public Decoder {
 public:
     WavDecoder(UniqueFd fd, const std::string &path, int64_t fileSize);
@@ -22,6 +23,8 @@ public:
 private:
     [[noreturn]] void fail(int code, const std::string &what) const;
     void readFormat(uint32_t chunkBytes);
+    // The data size that a "ds64" chunk holds.
+    uint64_t readDs64(uint32_t chunkBytes);
 
     std::string path_;
     FilePtr file_;

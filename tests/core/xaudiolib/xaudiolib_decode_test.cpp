@@ -283,3 +283,26 @@ TEST_F(XaudioTest, PcmWavWithLongerFormatChunksIsCopiedSampleForSample) {
         EXPECT_TRUE(out.data == samples);
     }
 }
+
+TEST_F(XaudioTest, Rf64WavInputIsRecognisedAndCopiedSampleForSample) {
+    // Sizes in ds64, all ones in the 32-bit fields, and no module chosen: found by content.
+    const QByteArray samples = testmedia::ToneSamples(1, 16, 22050, 0.5, {{700, 0.5}});
+    QByteArray ds64("ds64\x1c\x00\x00\x00", 8);
+    for (uint64_t value : {uint64_t(4 + 28 + 8 + 24 + 8 + samples.size()), uint64_t(samples.size()),
+                           uint64_t(samples.size() / 2)})
+        for (int i = 0; i < 8; ++i)
+            ds64.append(char(value >> (8 * i)));
+    ds64.append(QByteArray(4, '\0'));
+    const QByteArray wav = "RF64" + QByteArray(4, '\xff') + "WAVE" + ds64 +
+                           testmedia::WavFmtChunk(16, 1, 1, 22050, 16) + "data" +
+                           QByteArray(4, '\xff') + samples;
+    testmedia::WriteFile(dir.filePath("in.wav"), wav);
+
+    TestPlayer p;
+    Convert(p, path("in.wav"), path("out.wav"));
+    const WavOut out = ReadCanonicalWav(dir.filePath("out.wav"));
+    ASSERT_EQ(out.problem, "");
+    EXPECT_EQ(out.audio.sampleRate, 22050);
+    EXPECT_EQ(out.audio.channels, 1);
+    EXPECT_TRUE(out.data == samples);
+}

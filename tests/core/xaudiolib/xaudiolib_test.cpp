@@ -57,6 +57,38 @@ TEST(XaudioInterface, RefusesBadHandlesCodesAndArgumentsAtOnce) {
     EXPECT_EQ(player_delete(player), XA_ERROR_INVALID_PLAYER);
 }
 
+// The niceness of every thread of this process.
+std::vector<int> ThreadNiceness() {
+    std::vector<int> values;
+    for (const QString &task :
+         QDir("/proc/self/task").entryList(QDir::Dirs | QDir::NoDotAndDotDot)) {
+        const QByteArray stat = testmedia::ReadFile("/proc/self/task/" + task + "/stat");
+        // After the command name in parentheses: state is field 3, nice field 19.
+        const QList<QByteArray> fields = stat.mid(stat.lastIndexOf(')') + 2).split(' ');
+        values.push_back(fields.value(16).toInt());
+    }
+    return values;
+}
+
+TEST(XaudioInterface, NormalPriorityLeavesThePlayerThreadAsStartedAndLowerOnesNiceIt) {
+    Receiver receiver;
+    const XA_NotifyTarget target = receiver.target();
+    XA_Player *player = nullptr;
+    ASSERT_EQ(player_new(&player, &target), XA_SUCCESS);
+    const std::vector<int> before = ThreadNiceness();
+    const int base = *std::max_element(before.begin(), before.end());
+    if (base + 8 > 19)
+        GTEST_SKIP() << "the tests run too nice to see the player's thread niced further";
+
+    ASSERT_EQ(player_set_priority(player, XA_PRIORITY_NORMAL), XA_SUCCESS);
+    std::vector<int> now = ThreadNiceness();
+    EXPECT_EQ(*std::max_element(now.begin(), now.end()), base);
+    ASSERT_EQ(player_set_priority(player, XA_PRIORITY_LOWEST), XA_SUCCESS);
+    now = ThreadNiceness();
+    EXPECT_EQ(std::count(now.begin(), now.end(), base + 8), 1);
+    ASSERT_EQ(player_delete(player), XA_SUCCESS);
+}
+
 TEST(XaudioInterface, ADeletedHandleStaysRefusedWhenANewPlayerTakesItsPlace) {
     Receiver receiver;
     XA_NotifyTarget target = receiver.target();
