@@ -225,6 +225,7 @@ int RunInfo(const QStringList &Args) {
             continue;
         }
         // Other PCM formats as libsndfile reads them; a RIFF/WAVE header is our reader's.
+        QString soundProblem;
         if (!wave.Header.IsRiffWave() && (IsSoundFileName(file) || IsWaveFile(file))) {
             TSoundFileInfo sound;
             try {
@@ -239,6 +240,8 @@ int RunInfo(const QStringList &Args) {
                     PrintSound(file, sound);
                 continue;
             }
+            if (IsSoundFileName(file))
+                soundProblem = sound.Problem;
         }
         if (wave.Header.IsRiffWave()) {
             Fail(file, QStringLiteral("not a usable WAV file: ") + WaveFileProblem(wave));
@@ -259,8 +262,10 @@ int RunInfo(const QStringList &Args) {
         // Say what the file is when its first bytes tell, or why the search gave up early.
         const bool known = audio.ProblemKind() == TMpegProblem::OtherFormat ||
                            audio.ProblemKind() == TMpegProblem::NoFrameNearStart;
-        const QString problem =
-            known ? audio.Problem() : QStringLiteral("neither a WAV file nor MPEG audio");
+        // A name of a libsndfile format gets libsndfile's reason.
+        const QString problem = !soundProblem.isEmpty() ? soundProblem
+                                : known ? audio.Problem()
+                                        : QStringLiteral("neither a WAV file nor MPEG audio");
         Fail(file, problem);
         ++failed;
         if (json)
