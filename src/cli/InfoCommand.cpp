@@ -262,10 +262,12 @@ int RunInfo(const QStringList &Args) {
         // Say what the file is when its first bytes tell, or why the search gave up early.
         const bool known = audio.ProblemKind() == TMpegProblem::OtherFormat ||
                            audio.ProblemKind() == TMpegProblem::NoFrameNearStart;
-        // A name of a libsndfile format gets libsndfile's reason.
-        const QString problem = !soundProblem.isEmpty() ? soundProblem
-                                : known ? audio.Problem()
-                                        : QStringLiteral("neither a WAV file nor MPEG audio");
+        // A name of a libsndfile format gets libsndfile's reason, unless the first bytes
+        // tell what the file is.
+        const QString problem = known ? audio.Problem()
+                                : !soundProblem.isEmpty()
+                                    ? soundProblem
+                                    : QStringLiteral("neither a WAV file nor MPEG audio");
         Fail(file, problem);
         ++failed;
         if (json)
