@@ -146,8 +146,9 @@ std::unique_ptr<Decoder> OpenDecoder(const std::string &path, int module) {
             try {
                 if (std::unique_ptr<Decoder> decoder = OpenSoundFile(fd, path, size))
                     return decoder;
-            } catch (const Error &) {
-                // Our reader's reason is the one to give for a WAV file.
+            } catch (const BrokenSoundFile &) {
+                // Our reader's reason says more than libsndfile's about a broken WAV file;
+                // a reason found after libsndfile opened it (too many channels) goes out.
             }
             throw;
         }

@@ -100,7 +100,10 @@ SndFileDecoder::SndFileDecoder(UniqueFd &fd, const std::string &path, int64_t fi
         if (error == SF_ERR_UNRECOGNISED_FORMAT)
             throw NotASoundFile(XA_SOURCE_INPUT, XA_ERROR_UNSUPPORTED_INPUT,
                                 "Cannot read \"" + path_ + "\": " + why);
-        fail(error == SF_ERR_SYSTEM ? XA_ERROR_OPEN_FAILED : XA_ERROR_UNSUPPORTED_INPUT, why);
+        throw BrokenSoundFile(XA_SOURCE_INPUT,
+                              error == SF_ERR_SYSTEM ? XA_ERROR_OPEN_FAILED
+                                                     : XA_ERROR_UNSUPPORTED_INPUT,
+                              "Cannot read \"" + path_ + "\": " + why);
     }
     if (IsMpeg(sf.format))
         throw NotASoundFile(XA_SOURCE_INPUT, XA_ERROR_UNSUPPORTED_INPUT,

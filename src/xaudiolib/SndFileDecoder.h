@@ -22,6 +22,12 @@ public:
     using Error::Error;
 };
 
+// Thrown by SndFileDecoder when libsndfile knows the file's format but cannot open it.
+class BrokenSoundFile : public Error {
+public:
+    using Error::Error;
+};
+
 // Sound files that libsndfile reads (FLAC, AIFF, Ogg Vorbis and Opus, W64, CAF, and the WAV
 // shapes our own reader refuses), as 16-bit samples at the file's rate, mono or stereo.
 // libsndfile reads through the descriptor by offset, so it never moves the descriptor's own
