@@ -1,7 +1,7 @@
 // The decoding library's WAV writer and reader, its buffered MPEG file reader and its reader of
-// other sound files, built from
-// the library's sources: the writer's RIFF size limit is lowered to reach RF64 with small
-// files, and files past 4 GiB are sparse, so nothing near 4 GiB is written to disk.
+// other sound files, built from the library's sources: the writer's RIFF size limit is lowered
+// to reach RF64 with small files, and files past 4 GiB are sparse, so nothing near 4 GiB is
+// written to disk.
 
 #include "Error.h"
 #include "MpegDecoder.h"
