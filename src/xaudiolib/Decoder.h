@@ -45,8 +45,10 @@ public:
 // A place in a stream for messages: "mm:ss.mmm" (hours in front when there are any).
 std::string StreamTimeText(int64_t frames, long rate);
 
-// Opens path as MPEG audio or PCM WAV: by its content for XA_MODULE_AUTO, else as the module
-// says. Input that cannot be decoded is refused here, never later.
+// Opens path as MPEG audio, PCM WAV or another sound file that libsndfile reads: by its content
+// for XA_MODULE_AUTO, else as the module says (the WAV module takes those other sound files
+// too). MPEG audio is always recognised first. Input that cannot be decoded is refused here,
+// never later.
 std::unique_ptr<Decoder> OpenDecoder(const std::string &path, int module);
 
 } // namespace xa

@@ -37,7 +37,9 @@ struct ModuleInfo {
 };
 constexpr ModuleInfo kInputModules[] = {
     {XA_INPUT_MODULE_MPEG, "mpeg", "MPEG audio, versions 1, 2 and 2.5, layers I, II and III"},
-    {XA_INPUT_MODULE_WAVE, "wave", "PCM WAV files, 16-bit, mono or stereo"},
+    {XA_INPUT_MODULE_WAVE, "wave",
+     "PCM WAV files, and FLAC, AIFF, Ogg Vorbis and Opus, W64 and CAF files through "
+     "libsndfile; mono or stereo"},
 };
 constexpr ModuleInfo kOutputModules[] = {
     {XA_OUTPUT_MODULE_SOUND, "sound", "The default sound device"},

@@ -1,5 +1,6 @@
-/* The decoding library: decodes MPEG audio (and reads PCM WAV files), plays it on the sound
- * output or writes it to a WAV file, on threads of its own. Commands go in through
+/* The decoding library: decodes MPEG audio (and reads PCM WAV files, and FLAC, AIFF, Ogg and
+ * the other sound files that libsndfile reads), plays it on the sound output or writes it to a
+ * WAV file, on threads of its own. Commands go in through
  * control_message_send_*; everything the library has to say comes back as notifications
  * posted to the player's notification target, from any thread, which the receiver turns
  * into XA_Message records with control_win32_params_to_message on its own thread.

@@ -226,8 +226,9 @@ TEST_F(XaudioTest, InputThatCannotBeDecodedGetsAnErrorAndNeverReady) {
         QByteArray(reinterpret_cast<const char *>(noise.data()), qsizetype(noise.size())));
     testmedia::WriteFile(dir.filePath("text.mp3"), QByteArray(50000, 'a'));
     testmedia::WriteFile(dir.filePath("empty.mp3"), QByteArray());
-    testmedia::WriteFile(dir.filePath("24bit.wav"),
-                         testmedia::WavHeader(2, 44100, 24, 6000) + QByteArray(6000, 1));
+    // A codec that neither our WAV reader nor libsndfile knows.
+    testmedia::WriteFile(dir.filePath("codec.wav"),
+                         testmedia::WavHeader(2, 44100, 16, 6000, 0x1234) + QByteArray(6000, 1));
     testmedia::WriteFile(dir.filePath("float.wav"),
                          testmedia::WavHeader(2, 44100, 16, 400, 3) + QByteArray(400, 1));
     testmedia::WriteFile(dir.filePath("nodata.wav"),
@@ -241,7 +242,7 @@ TEST_F(XaudioTest, InputThatCannotBeDecodedGetsAnErrorAndNeverReady) {
 
     const std::vector<std::pair<std::string, int>> cases = {
         {"noise.mp3", XA_ERROR_UNSUPPORTED_INPUT},    {"text.mp3", XA_ERROR_UNSUPPORTED_INPUT},
-        {"empty.mp3", XA_ERROR_UNSUPPORTED_INPUT},    {"24bit.wav", XA_ERROR_UNSUPPORTED_INPUT},
+        {"empty.mp3", XA_ERROR_UNSUPPORTED_INPUT},    {"codec.wav", XA_ERROR_UNSUPPORTED_INPUT},
         {"float.wav", XA_ERROR_UNSUPPORTED_INPUT},    {"nodata.wav", XA_ERROR_UNSUPPORTED_INPUT},
         {"riffonly.wav", XA_ERROR_UNSUPPORTED_INPUT}, {"tagonly.mp3", XA_ERROR_UNSUPPORTED_INPUT},
         {"missing.mp3", XA_ERROR_OPEN_FAILED},        {"pipe.mp3", XA_ERROR_OPEN_FAILED},

@@ -1,18 +1,23 @@
-// The decoding library's WAV writer and reader, and its buffered MPEG file reader, built from
-// the library's sources: the writer's RIFF size limit is lowered to reach RF64 with small
-// files, and files past 4 GiB are sparse, so nothing near 4 GiB is written to disk.
+// The decoding library's WAV writer and reader, its buffered MPEG file reader and its reader of
+// other sound files, built from the library's sources: the writer's RIFF size limit is lowered
+// to reach RF64 with small files, and files past 4 GiB are sparse, so nothing near 4 GiB is
+// written to disk.
 
 #include "Error.h"
 #include "MpegDecoder.h"
+#include "SndFileDecoder.h"
 #include "WavDecoder.h"
 #include "WavWriter.h"
 
+#include "encoder/LameCoder.h"
 #include "support/TestMedia.h"
 
 #include <QFile>
 #include <QTemporaryDir>
 
 #include <gtest/gtest.h>
+
+#include <sndfile.h>
 
 #include <cstring>
 #include <fcntl.h>
@@ -318,6 +323,85 @@ TEST_F(WavFileTest, TheMpegFileReaderGivesTheFileAsItIsAcrossItsBuffer) {
         position += expected;
     }
     EXPECT_EQ(reader.seek(-1, SEEK_SET), off_t(-1));
+}
+
+// A FLAC file of noise written by libsndfile, open for reading.
+xa::UniqueFd NoiseFlac(const std::string &path, const std::vector<int16_t> &samples, int channels) {
+    SF_INFO info{};
+    info.samplerate = 44100;
+    info.channels = channels;
+    info.format = SF_FORMAT_FLAC | SF_FORMAT_PCM_16;
+    SNDFILE *file = sf_open(path.c_str(), SFM_WRITE, &info);
+    EXPECT_TRUE(file) << sf_strerror(nullptr);
+    if (file) {
+        sf_writef_short(file, samples.data(), sf_count_t(samples.size()) / channels);
+        sf_close(file);
+    }
+    return xa::UniqueFd(::open(path.c_str(), O_RDONLY | O_CLOEXEC));
+}
+
+int64_t SizeOf(const xa::UniqueFd &fd) {
+    struct stat st {};
+    ::fstat(fd.get(), &st);
+    return st.st_size;
+}
+
+TEST_F(WavFileTest, TheSoundFileReaderLeavesMpegAudioAndTheDescriptorToTheMpegDecoder) {
+    const QString wav = dir.filePath("tone.wav");
+    testmedia::WriteSineWav(wav, 2, 44100, 1.0, 440);
+    TLameCoder coder;
+    coder.SetInputFiles({wav});
+    coder.SetOutputFiles({dir.filePath("tone.mp3")});
+    coder.Encode();
+    xa::UniqueFd fd(::open(path("tone.mp3").c_str(), O_RDONLY | O_CLOEXEC));
+    ASSERT_TRUE(fd);
+    const int number = fd.get();
+    EXPECT_THROW(xa::SndFileDecoder(fd, path("tone.mp3"), SizeOf(fd)), xa::NotASoundFile);
+    EXPECT_EQ(fd.get(), number) << "a refused file keeps its descriptor with the caller";
+    const int64_t size = SizeOf(fd);
+    xa::MpegDecoder mpeg(std::move(fd), path("tone.mp3"), size);
+    EXPECT_EQ(mpeg.info().rate, 44100);
+}
+
+TEST_F(WavFileTest, ASoundFileCutShortKeepsWhatItHasAndSaysWhereItEnds) {
+    const std::vector<int16_t> samples = Noise(2 * 44100, 11);
+    {
+        xa::UniqueFd fd = NoiseFlac(path("whole.flac"), samples, 2);
+        xa::SndFileDecoder decoder(fd, path("whole.flac"), SizeOf(fd));
+        EXPECT_FALSE(fd) << "an open file takes the descriptor";
+        ASSERT_EQ(decoder.info().totalFrames, 44100);
+        // Reads stop at the length, and a seek back to the start reads it all again.
+        std::vector<int16_t> got(2 * 50000);
+        ASSERT_EQ(decoder.read(got.data(), 50000), 44100u);
+        EXPECT_TRUE(decoder.ended());
+        EXPECT_EQ(decoder.endNote(), "");
+        EXPECT_EQ(decoder.read(got.data(), 50000), 0u);
+        ASSERT_EQ(decoder.seek(1000), 1000);
+        EXPECT_FALSE(decoder.ended());
+        ASSERT_EQ(decoder.read(got.data(), 10), 10u);
+        EXPECT_TRUE(std::equal(got.begin(), got.begin() + 20, samples.begin() + 2000));
+        EXPECT_EQ(decoder.seek(44100), 44100);
+        EXPECT_EQ(decoder.read(got.data(), 10), 0u);
+        EXPECT_TRUE(decoder.ended());
+    }
+    const QByteArray whole = read("whole.flac");
+    testmedia::WriteFile(dir.filePath("cut.flac"), whole.left(whole.size() / 2));
+    xa::UniqueFd fd(::open(path("cut.flac").c_str(), O_RDONLY | O_CLOEXEC));
+    xa::SndFileDecoder decoder(fd, path("cut.flac"), SizeOf(fd));
+    EXPECT_EQ(decoder.info().totalFrames, 44100) << "the length the header declares";
+    std::vector<int16_t> all;
+    std::vector<int16_t> chunk(2 * 4096);
+    while (!decoder.ended()) {
+        const size_t frames = decoder.read(chunk.data(), 4096);
+        all.insert(all.end(), chunk.begin(), chunk.begin() + ptrdiff_t(2 * frames));
+    }
+    EXPECT_GT(all.size(), samples.size() / 4);
+    EXPECT_LT(all.size(), samples.size());
+    EXPECT_TRUE(std::equal(all.begin(), all.end(), samples.begin()))
+        << "what was there comes out as it was";
+    EXPECT_NE(decoder.endNote().find("cut.flac\" cannot be decoded after 00:00."),
+              std::string::npos)
+        << decoder.endNote();
 }
 
 } // namespace
