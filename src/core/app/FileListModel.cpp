@@ -20,12 +20,41 @@ int32_t ClampDuration(qint64 Seconds) {
     return int32_t(std::clamp<qint64>(Seconds, 0, std::numeric_limits<int32_t>::max()));
 }
 
+// The tags other than ID3v1 (ours) of an MPEG file, for its Title to Year cells.
+TTagSet RichTags(const QString &Path) {
+    TTagSet tags = ReadTags(Path).Tags;
+    tags.FrontCover.reset();
+    if (std::all_of(tags.Kinds.cbegin(), tags.Kinds.cend(),
+                    [](const QString &Kind) { return Kind == u"ID3v1"; }))
+        return {};
+    return tags;
+}
+
 void ReadMpegSource(const QString &Path, TMPEGAudio &Mpeg, TFileParam &P) {
     Mpeg.ResetData();
     Mpeg.SetFileName(Path);
     P.MpegData = Mpeg.Data();
     P.Duration = ClampDuration(P.MpegData.Duration);
     P.Kind = Mpeg.IsValid() ? fkMpeg : fkUnreadable;
+    if (P.Kind == fkMpeg)
+        P.Tags = RichTags(Path);
+}
+
+// Title, Artist, Album and Year of a readable MPEG row: an ID3v2 (or APEv2) tag's values
+// where the file has one, ID3v1 filling what it lacks, as players show them; else the
+// ID3v1 tag's, or the unknown captions of an untagged file.
+QStringList MpegTagCells(const TFileParam &Record) {
+    const TMPEGInfo &m = Record.MpegData;
+    if (!Record.Tags.Kinds.isEmpty()) {
+        const TTagSet &t = Record.Tags;
+        return {t.Title.isEmpty() ? QStringLiteral("Unknown Title") : t.Title,
+                t.Artist.isEmpty() ? QStringLiteral("Unknown Artist") : t.Artist, t.Album,
+                t.Date.left(4)};
+    }
+    const bool tagged = m.Header == QStringLiteral("TAG");
+    return {tagged ? m.Title.Text() : QStringLiteral("Unknown Title"),
+            tagged ? m.Artist.Text() : QStringLiteral("Unknown Artist"), m.Album.Text(),
+            TagYearText(m.Year)};
 }
 
 // The sources of the WAV list: WAV through our own reader, the other PCM formats through
@@ -89,10 +118,7 @@ QStringList ListRowTexts(const TFileParam &Record, TListKind Kind) {
     if (Kind == lkMpeg) {
         const TMPEGInfo &m = Record.MpegData;
         if (readable) {
-            const bool tagged = m.Header == QStringLiteral("TAG");
-            texts << (tagged ? m.Title.Text() : QStringLiteral("Unknown Title"))
-                  << (tagged ? m.Artist.Text() : QStringLiteral("Unknown Artist")) << m.Album.Text()
-                  << TagYearText(m.Year) << DurationColumnText(Record.Duration);
+            texts << MpegTagCells(Record) << DurationColumnText(Record.Duration);
         } else {
             texts << QString() << QString() << QString() << QString() << QStringLiteral("- -");
         }
@@ -248,8 +274,11 @@ void TFileListModel::ReloadTag(int Row, TMPEGAudio &Mpeg) {
     QStringList cells(4);
     if (Mpeg.IsValid()) {
         row.Record->MpegData = Mpeg.Data();
-        cells = {Mpeg.DisplayTitle(), Mpeg.DisplayArtist(), Mpeg.Data().Album,
-                 TagYearText(Mpeg.Data().Year)};
+        row.Record->Tags = RichTags(row.Record->SourcePath);
+        cells = row.Record->Tags.Kinds.isEmpty()
+                    ? QStringList{Mpeg.DisplayTitle(), Mpeg.DisplayArtist(), Mpeg.Data().Album,
+                                  TagYearText(Mpeg.Data().Year)}
+                    : MpegTagCells(*row.Record);
     }
     for (int c = 0; c < 4; ++c)
         row.Cells[1 + c] = cells[c];

@@ -4,6 +4,7 @@
 #include "inspect/MPGTools.h"
 #include "platform/FilePaths.h"
 #include "sources/SoundFile.h"
+#include "tags/TagSet.h"
 
 #include <QLocale>
 #include <QString>
@@ -50,6 +51,9 @@ struct TFileParam {
     TMPEGInfo MpegData;
     TWaveFileInfo WaveData;
     TSoundFileInfo SoundData; // for fkAudio
+    // Of MPEG rows: the tags beyond ID3v1 as TagLib read them, without the picture (a list of
+    // thousands of rows keeps no covers).
+    TTagSet Tags;
     TFileKind Kind = fkUnreadable;
     int32_t State = stQueued;
 
