@@ -242,8 +242,9 @@ bool WriteWavTagsTo(const TFileHandle &File, const TTagSet &Tags, QString &Why) 
     info.setArtist(ToTagLib(Tags.Artist));
     info.setAlbum(ToTagLib(Tags.Album));
     info.setFieldText("ICRD", ToTagLib(Tags.Date));
+    // TagLib's setTrack writes IPRT; ITRK is the field other readers know.
     if (Tags.Track > 0)
-        info.setTrack(unsigned(Tags.Track));
+        info.setFieldText("ITRK", TagLib::String::number(Tags.Track));
     info.setGenre(ToTagLib(Tags.Genre));
     info.setComment(ToTagLib(Tags.Comment));
     QByteArray added;
