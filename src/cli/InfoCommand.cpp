@@ -264,7 +264,7 @@ int RunInfo(const QStringList &Args) {
                            audio.ProblemKind() == TMpegProblem::NoFrameNearStart;
         // A name of a libsndfile format gets libsndfile's reason.
         const QString problem = !soundProblem.isEmpty() ? soundProblem
-                                : known                 ? audio.Problem()
+                                : known ? audio.Problem()
                                         : QStringLiteral("neither a WAV file nor MPEG audio");
         Fail(file, problem);
         ++failed;
