@@ -151,7 +151,11 @@ TFileParam &TCliJobs::Add(const QString &Source, const QString &Folder, const QS
 }
 
 QString ApplyBatchOptions(const QCommandLineParser &Parser, const QCommandLineOption &Normalize,
-                          const QCommandLineOption &Jobs, TConfig &Config) {
+                          const QCommandLineOption &Jobs, const QCommandLineOption &NoTags,
+                          TConfig &Config) {
+    // Tags follow the stored setting, as in the program, unless this run says no.
+    if (Parser.isSet(NoTags))
+        Config.CopyTags = false;
     // A script's output does not change with the program's stored options.
     Config.FNormalizeVolume = false;
     if (Parser.isSet(Normalize)) {

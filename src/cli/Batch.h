@@ -38,8 +38,10 @@ QString DestinationOf(const QString &Source, const QString &Folder, const QStrin
 
 // The options encode and decode share, applied to Config for this run: --normalize PERCENT
 // (normalisation on, to a peak of 1..100 percent of full scale; off without it) and -j N (up
-// to N files at once, 1..64; one per core without it). Returns the usage error, or nothing.
+// to N files at once, 1..64; one per core without it), --no-tags (the source's tags are not
+// copied, whatever the stored setting says). Returns the usage error, or nothing.
 QString ApplyBatchOptions(const QCommandLineParser &Parser, const QCommandLineOption &Normalize,
-                          const QCommandLineOption &Jobs, TConfig &Config);
+                          const QCommandLineOption &Jobs, const QCommandLineOption &NoTags,
+                          TConfig &Config);
 
 } // namespace cli

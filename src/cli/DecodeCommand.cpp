@@ -3,6 +3,7 @@
 #include "app/RawNames.h"
 #include "cli/Batch.h"
 #include "cli/Console.h"
+#include "platform/Exception.h"
 #include "settings/Config.h"
 
 #include <QCommandLineParser>
@@ -23,7 +24,8 @@ int RunDecode(const QStringList &Args) {
     const QCommandLineOption overwrite(QStringList{"y", "overwrite"});
     const QCommandLineOption normalize(QStringList{"normalize"}, {}, "PERCENT");
     const QCommandLineOption jobsOption({"j", "jobs"}, {}, "N");
-    parser.addOptions({outputDir, overwrite, normalize, jobsOption});
+    const QCommandLineOption noTags(QStringList{"no-tags"});
+    parser.addOptions({outputDir, overwrite, normalize, jobsOption, noTags});
     if (!parser.parse(QStringList{QStringLiteral("decode")} + Args))
         return UsageError(parser.errorText());
     const QStringList files = parser.positionalArguments();
@@ -31,9 +33,19 @@ int RunDecode(const QStringList &Args) {
         return UsageError(QStringLiteral("no input files"));
 
     // Only the normalisation settings matter here; the stored ones are not read, so that a
-    // script's result does not depend on the program's options.
+    // script's result does not depend on the program's options. Copying tags is the one
+    // stored choice followed, as encode follows it.
     TConfig config;
-    if (const QString error = ApplyBatchOptions(parser, normalize, jobsOption, config);
+    {
+        TConfig stored;
+        try {
+            stored.Load();
+        } catch (const Exception &) {
+            // A bad value keeps its default; encode reports the store's problems.
+        }
+        config.CopyTags = stored.CopyTags;
+    }
+    if (const QString error = ApplyBatchOptions(parser, normalize, jobsOption, noTags, config);
         !error.isEmpty())
         return UsageError(error);
 

@@ -65,8 +65,9 @@ int RunEncode(const QStringList &Args) {
     const QCommandLineOption overwrite(QStringList{"y", "overwrite"});
     const QCommandLineOption normalize(QStringList{"normalize"}, {}, "PERCENT");
     const QCommandLineOption jobsOption({"j", "jobs"}, {}, "N");
-    parser.addOptions(
-        {outputDir, bitrate, maxBitrate, mode, quality, vbr, overwrite, normalize, jobsOption});
+    const QCommandLineOption noTags(QStringList{"no-tags"});
+    parser.addOptions({outputDir, bitrate, maxBitrate, mode, quality, vbr, overwrite, normalize,
+                       jobsOption, noTags});
     if (!parser.parse(QStringList{QStringLiteral("encode")} + Args))
         return UsageError(parser.errorText());
     const QStringList files = parser.positionalArguments();
@@ -127,7 +128,7 @@ int RunEncode(const QStringList &Args) {
                               .arg(BitrateFromIndex(config.MaxBitRate)));
 
     // Normalisation only when asked for here, and the job count.
-    if (const QString error = ApplyBatchOptions(parser, normalize, jobsOption, config);
+    if (const QString error = ApplyBatchOptions(parser, normalize, jobsOption, noTags, config);
         !error.isEmpty())
         return UsageError(error);
 

@@ -25,11 +25,13 @@ Commands:
     -y, --overwrite          replace existing outputs (otherwise they are skipped)
         --normalize PERCENT  scale each file to a peak of PERCENT (1-100) of full scale
     -j, --jobs N             convert up to N files at once (default: one per core)
+        --no-tags            do not copy the source's tags into the output
   decode [options] FILE...   MPEG audio (MP3, MP2, MP1) to WAV
     -o, --output-dir DIR     write outputs there (default: beside each source)
     -y, --overwrite          replace existing outputs (otherwise they are skipped)
         --normalize PERCENT  scale each output to a peak of PERCENT (1-100) of full scale
     -j, --jobs N             convert up to N files at once (default: one per core)
+        --no-tags            do not copy the source's tags into the output
   info [--json] FILE...      show the format, length and tag of WAV and MPEG audio files
   tag FILE [options]         write or remove the ID3v1 tag of an MPEG audio file
         --title, --artist, --album, --comment TEXT   (30 characters are kept; a

@@ -5,6 +5,7 @@
 #include "conversion/Normalize.h"
 #include "platform/Mailbox.h"
 #include "settings/Config.h"
+#include "tags/TagSet.h"
 
 #include <QFileInfo>
 
@@ -80,4 +81,15 @@ void TConvJob::Normalize(const QString &Path, std::function<void(const TNormaliz
             Temp = std::move(result->Temp);
             Then(*result);
         });
+}
+
+TTagCarry CarryTags(const QString &Source, const QString &Output, TTagWriter Write) {
+    TTagCarry carry;
+    const TTagReadResult read = ReadTags(Source);
+    if (!read.Problem.isEmpty())
+        carry.Warning = QStringLiteral("The tags were not copied: ") + read.Problem;
+    else if (!read.Tags.IsEmpty() && !Write(Output, read.Tags, carry.Failure) &&
+             carry.Failure.isEmpty())
+        carry.Failure = QStringLiteral("unknown error");
+    return carry;
 }

@@ -112,6 +112,19 @@ private:
     std::thread FWorker;
 };
 
+struct TTagSet;
+
+// What carrying a source's tags into an output came to: a tag that cannot be read is only
+// noted (Warning); a tag that cannot be written fails the output (Failure).
+struct TTagCarry {
+    QString Warning;
+    QString Failure;
+};
+using TTagWriter = bool (*)(const QString &Path, const TTagSet &Tags, QString &Why);
+// Reads Source's tags and writes them with Write into Output, the partial output through its
+// descriptor's name. Runs on a job's worker.
+TTagCarry CarryTags(const QString &Source, const QString &Output, TTagWriter Write);
+
 // The lines a job puts in the error list.
 namespace joblines {
 
@@ -129,6 +142,10 @@ inline QString WithDestination(QString Text, const TPartialFile &Partial, const 
     if (!Partial)
         return Text;
     return Text.replace(Partial.ReadPath(), Job.DestPath).replace(Partial.Path(), Job.DestPath);
+}
+
+inline QString TagWriteFailure(const QString &Why) {
+    return QStringLiteral("The tags could not be written: ") + Why;
 }
 
 inline QString NormalizeFailure(const QString &Why) {

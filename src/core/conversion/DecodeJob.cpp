@@ -6,6 +6,7 @@
 #include "inspect/MPGTools.h"
 #include "platform/RegularFile.h"
 #include "settings/Config.h"
+#include "tags/TagSet.h"
 #include "xaudio/XaudioPlayer.h"
 
 #include <cmath>
@@ -243,12 +244,36 @@ void TDecodeJob::Closed() {
 }
 
 void TDecodeJob::Finish() {
+    if (!FHost.Config().CopyTags) {
+        Place({});
+        return;
+    }
+    // The tags go into the partial output, so that the file renamed into place is complete.
+    auto carry = std::make_shared<TTagCarry>();
+    RunWorker([carry, source = J().SourcePath,
+               output = Partial.ReadPath()] { *carry = CarryTags(source, output, &WriteWavTags); },
+              [this, carry] {
+                  if (FHost.Aborted()) {
+                      End();
+                      return;
+                  }
+                  Place(*carry);
+              });
+}
+
+void TDecodeJob::Place(const TTagCarry &Tags) {
     TFileParam &Job = J();
     QString why;
-    if (ReplaceFile(Partial, Job.DestPath, why)) {
+    if (!Tags.Failure.isEmpty()) {
+        const QString failure = TagWriteFailure(WithDestination(Tags.Failure, Partial, Job));
+        Partial.Remove();
+        FHost.Fail(*this, DecodeErrorLine(Job), failure);
+    } else if (ReplaceFile(Partial, Job.DestPath, why)) {
         FHost.SetPhase(*this, phDone);
         if (!FWarning.isEmpty())
             FHost.Warn(*this, FWarning);
+        if (!Tags.Warning.isEmpty())
+            FHost.Warn(*this, Tags.Warning);
         FHost.Done(*this);
     } else {
         Partial.Remove();

@@ -33,7 +33,9 @@ private:
     void CloseOutput();
     void OutputClosed();
     void Closed();
+    // Carries the source's tags into the decoded file, then places it.
     void Finish();
+    void Place(const TTagCarry &Tags);
 
     QTimer FStall; // no word from the library for too long
     std::unique_ptr<TXaudioPlayer> FPlayer;

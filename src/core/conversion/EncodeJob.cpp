@@ -9,6 +9,7 @@
 #include "platform/Mailbox.h"
 #include "platform/RegularFile.h"
 #include "settings/Config.h"
+#include "tags/TagSet.h"
 
 using namespace joblines;
 
@@ -148,14 +149,18 @@ void TEncodeJob::Encode() {
     }
 
     auto result = std::make_shared<TResult>();
+    // The tags go into the partial output, so that the file renamed into place is complete.
+    const bool copyTags = FHost.Config().CopyTags;
     RunWorker(
-        [this, result] {
+        [this, result, copyTags, source = Job.SourcePath, output = Partial.ReadPath()] {
             try {
                 if (!FStop)
                     FCoder->Encode();
             } catch (const Exception &Error) {
                 result->Error = Error.message();
             }
+            if (copyTags && result->Error.isEmpty() && !FStop)
+                result->Tags = CarryTags(source, output, &WriteMp3Tags);
         },
         [this, result] { Encoded(*result); });
 }
@@ -174,7 +179,13 @@ void TEncodeJob::Encoded(const TResult &Result) {
             FHost.Fail(*this, EncodeErrorLine(Job),
                        QStringLiteral("the file changed while it was encoded"));
             Partial.Remove();
+        } else if (!Result.Tags.Failure.isEmpty()) {
+            FHost.Fail(*this, EncodeErrorLine(Job),
+                       TagWriteFailure(WithDestination(Result.Tags.Failure, Partial, Job)));
+            Partial.Remove();
         } else if (ReplaceFile(Partial, Job.DestPath, why)) {
+            if (!Result.Tags.Warning.isEmpty())
+                FHost.Warn(*this, Result.Tags.Warning);
             FHost.Done(*this);
         } else {
             FHost.Fail(*this, EncodeErrorLine(Job), why);

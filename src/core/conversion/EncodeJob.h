@@ -23,6 +23,7 @@ public:
 private:
     struct TResult {
         QString Error; // empty on success
+        TTagCarry Tags;
     };
 
     void Run() override;

@@ -33,6 +33,7 @@ QString NoText() {
 constexpr bool SaveLast = true;
 
 const QString ConvertJobsName = QStringLiteral("ConvertJobs");
+const QString CopyTagsName = QStringLiteral("CopyTags");
 
 constexpr TSetting Settings[] = {
     Integer("ConvertType", &V::ConvertType, 0),
@@ -153,6 +154,12 @@ bool TConfig::Load() {
         ConvertJobs = 0;
         Problems.append(Error.message());
     }
+    try {
+        CopyTags = Read(FRegSetEx, CopyTagsName, CopyTags);
+    } catch (const ERegistryError &Error) {
+        CopyTags = true;
+        Problems.append(Error.message());
+    }
     FRegSetEx.EndUpdate();
     if (!Problems.isEmpty())
         throw ERegistryError(Problems.join(u'\n'));
@@ -173,8 +180,10 @@ bool TConfig::Save() {
             if (S.SavedLast == Last)
                 Write(FRegSetEx, QLatin1StringView(S.Name), this->*Field);
         });
-        if (!Last)
+        if (!Last) {
             Write(FRegSetEx, ConvertJobsName, ConvertJobs);
+            Write(FRegSetEx, CopyTagsName, CopyTags);
+        }
     }
     FRegSetEx.EndUpdate();
     return true;
@@ -184,6 +193,7 @@ void TConfig::Assign(const TConfig &Source) {
     ForEachSetting(
         [this, &Source](const TSetting &, auto Field, auto) { this->*Field = Source.*Field; });
     ConvertJobs = Source.ConvertJobs;
+    CopyTags = Source.CopyTags;
 }
 
 int TConfig::ConvertJobCount() const {

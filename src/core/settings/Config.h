@@ -98,6 +98,8 @@ public:
     // values (before LastOpenFolder, which stays the last one written). 0, the default,
     // means one per core; 1 converts file after file.
     int32_t ConvertJobs = 0;
+    // Carry the source's tags into each output, stored as "CopyTags" after ConvertJobs.
+    bool CopyTags = true;
     // ConvertJobs as a number of files: at least 1, at most MaxConvertJobs.
     int ConvertJobCount() const;
     static constexpr int MaxConvertJobs = 64;

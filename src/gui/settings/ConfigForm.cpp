@@ -318,6 +318,10 @@ QWidget *TConfigForm::CreateGeneralTab() {
     chkbPromptCheckOption =
         NewCheckBox(QStringLiteral("chkbPromptCheckOption"),
                     QStringLiteral("Prompt check options when begin conversion process"), Tab);
+    // Beside the other choices about what becomes of the files.
+    chkbCopyTags = NewCheckBox(QStringLiteral("chkbCopyTags"),
+                               QStringLiteral("Copy tags to the converted files"), Tab);
+    Layout->addWidget(chkbCopyTags);
     Layout->addWidget(chkbDeleteOriginalFile);
     Layout->addWidget(chkbPlaySound);
     Layout->addWidget(chkbPromptCheckOption);
@@ -501,6 +505,7 @@ void TConfigForm::FormShow() {
     edtNormalizeFactor->setText(QString::number(C.NormalizeFactor));
     UpDown1->SetPosition(C.NormalizeFactor);
     spinConvertJobs->setValue(C.ConvertJobCount());
+    chkbCopyTags->setChecked(C.CopyTags);
     for (const TSettingControl &Control : FSettingControls)
         Control.Fill(C);
     chkbOpenOutputFolder->setEnabled(rabSpecifyOutputFolder->isChecked());
@@ -649,6 +654,7 @@ void TConfigForm::btnOKClick() {
     const int Jobs = spinConvertJobs->value();
     if (C.ConvertJobs > 0 || Jobs != QThread::idealThreadCount())
         C.ConvertJobs = Jobs;
+    C.CopyTags = chkbCopyTags->isChecked();
     for (const TSettingControl &Control : FSettingControls)
         Control.Store(C);
     accept();

@@ -146,6 +146,7 @@ private:
     QCheckBox *chkbDeleteOriginalFile = nullptr;
     QCheckBox *chkbPlaySound = nullptr;
     QCheckBox *chkbPromptCheckOption = nullptr;
+    QCheckBox *chkbCopyTags = nullptr;
     QSpinBox *spinConvertJobs = nullptr;
 
     QToolButton *sbtnLamePresets = nullptr;

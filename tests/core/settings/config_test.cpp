@@ -427,9 +427,10 @@ TEST_F(SettingsTest, SaveWritesExactlyTheTableValuesBooleansAsZeroOrOne) {
     QMap<QString, QString> Stored;
     for (const QString &Line : Lines.mid(1))
         Stored.insert(Line.section('=', 0, 0), Line.section('=', 1));
-    EXPECT_EQ(Stored.size(), 28);
+    EXPECT_EQ(Stored.size(), 29);
     QStringList Names = ValueNames;
     Names.append("ConvertJobs");
+    Names.append("CopyTags");
     EXPECT_EQ(QSet<QString>(Stored.keyBegin(), Stored.keyEnd()),
               QSet<QString>(Names.begin(), Names.end()));
     for (const QString &Name : BooleanNames)
@@ -536,7 +537,7 @@ TEST_F(SettingsTest, SaveWritesTheStoreOnceWithEveryValue) {
     // One write holding the table's values and the job count.
     ASSERT_EQ(RecordedKeys.size(), 1u) << "one write of the file per save";
     QStringList Expected;
-    for (const QString &Name : ValueNames + QStringList{"ConvertJobs"})
+    for (const QString &Name : ValueNames + QStringList{"ConvertJobs", "CopyTags"})
         Expected << Section + '/' + Name;
     Expected.sort();
     QStringList Written = RecordedKeys[0];
@@ -588,6 +589,7 @@ TEST_F(SettingsTest, SavedFileIsTheTextThatValueByValueWritesGave) {
     TConfig Config;
     static_cast<TConfigValues &>(Config) = NonDefaultValues();
     Config.ConvertJobs = 3;
+    Config.CopyTags = false;
     TRegSetEx &R = Config.RegSetEx();
     for (const TSetting &S : ConfigSettings()) {
         const QString Name = QLatin1StringView(S.Name);
@@ -605,6 +607,7 @@ TEST_F(SettingsTest, SavedFileIsTheTextThatValueByValueWritesGave) {
             S.Value);
     }
     R.WriteInteger(Section, "ConvertJobs", 3);
+    R.WriteBool(Section, "CopyTags", false);
     QFile File(StoreFile());
     ASSERT_TRUE(File.open(QIODevice::ReadOnly));
     const QByteArray ValueByValue = File.readAll();
@@ -619,6 +622,7 @@ TEST_F(SettingsTest, SavedFileIsTheTextThatValueByValueWritesGave) {
     Loaded.Load();
     ExpectSameValues(Loaded, NonDefaultValues());
     EXPECT_EQ(Loaded.ConvertJobs, 3);
+    EXPECT_FALSE(Loaded.CopyTags);
 }
 
 TEST_F(SettingsTest, UnreadableStoreIsReportedTheDefaultsUsedAndTheFileKept) {
@@ -727,5 +731,38 @@ TEST_F(SettingsTest, TheJobCountFollowsTheCoresUntilChosenAndSurvivesABadValue) 
     TConfig Bad;
     EXPECT_THROW(Bad.Load(), ERegistryError);
     EXPECT_EQ(Bad.ConvertJobs, 0);
+    EXPECT_EQ(Bad.NormalizeFactor, 50) << "the other values still load";
+}
+
+TEST_F(SettingsTest, CopyTagsIsOnUntilTurnedOffAndABadValueIsReportedAndDefaulted) {
+    TConfig Config;
+    EXPECT_TRUE(Config.CopyTags);
+    Config.CopyTags = false;
+    Config.Save();
+    {
+        QSettings Settings(StoreFile(), QSettings::IniFormat);
+        EXPECT_EQ(Settings.value("1.27/CopyTags").toString(), "0");
+    }
+    TConfig Loaded;
+    Loaded.Load();
+    EXPECT_FALSE(Loaded.CopyTags);
+    TConfig Copy;
+    Copy.Assign(Loaded);
+    EXPECT_FALSE(Copy.CopyTags);
+
+    {
+        QSettings Settings(StoreFile(), QSettings::IniFormat);
+        Settings.setValue("1.27/CopyTags", "sometimes");
+        Settings.setValue("1.27/NormalizeFactor", 50);
+    }
+    TConfig Bad;
+    Bad.CopyTags = false;
+    try {
+        Bad.Load();
+        FAIL() << "no exception";
+    } catch (const ERegistryError &E) {
+        EXPECT_TRUE(E.message().contains("CopyTags")) << E.message().toStdString();
+    }
+    EXPECT_TRUE(Bad.CopyTags) << "the default";
     EXPECT_EQ(Bad.NormalizeFactor, 50) << "the other values still load";
 }

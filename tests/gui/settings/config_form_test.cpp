@@ -429,10 +429,13 @@ TEST_F(ConfigFormTest, CancelRestoresEverySettingIncludingUnshownOnes) {
         Config.ShowMPEGInfo = true;
         Config.LastOpenFolder = QStringLiteral("/elsewhere");
         Config.BitRate = 0;
+        Find<QCheckBox>("chkbCopyTags")->setChecked(false);
+        Config.CopyTags = false;
         Click("btnCancel");
     });
     EXPECT_FALSE(ShowOptions(Form));
     EXPECT_EQ(static_cast<const TConfigValues &>(Config), Before);
+    EXPECT_TRUE(Config.CopyTags);
 }
 
 TEST_F(ConfigFormTest, OkStoresTheControlsTrimmed) {
@@ -504,4 +507,19 @@ TEST_F(ConfigFormTest, TheJobCountShowsTheCoresAndStaysFollowingThemUnlessChange
     EXPECT_EQ(Config.ConvertJobs, Other);
     Open();
     EXPECT_EQ(Jobs->value(), Other);
+}
+
+TEST_F(ConfigFormTest, CopyTagsBoxShowsTheSettingAndOkStoresIt) {
+    Open();
+    QCheckBox *CopyTags = Find<QCheckBox>("chkbCopyTags");
+    EXPECT_EQ(CopyTags->text(), "Copy tags to the converted files");
+    EXPECT_TRUE(CopyTags->isChecked()) << "on by default";
+    CopyTags->setChecked(false);
+    Click("btnOK");
+    EXPECT_FALSE(Config.CopyTags);
+    Open();
+    EXPECT_FALSE(CopyTags->isChecked());
+    CopyTags->setChecked(true);
+    Click("btnOK");
+    EXPECT_TRUE(Config.CopyTags);
 }
