@@ -8,13 +8,17 @@
 #include <QApplication>
 #include <QCheckBox>
 #include <QComboBox>
+#include <QDir>
 #include <QFile>
 #include <QKeyEvent>
 #include <QLabel>
 #include <QLineEdit>
+#include <QPixmap>
 #include <QPlainTextEdit>
 #include <QPushButton>
+#include <QScreen>
 #include <QTemporaryDir>
+#include <QThread>
 
 #include <gtest/gtest.h>
 
@@ -417,4 +421,26 @@ TEST_F(ID3TagFormId3v2Test, WriteErrorLeavesTheFileAndKeepsTheWindowOpen) {
     ASSERT_EQ(Dialogs.Asked.size(), 1u);
     EXPECT_EQ(Dialogs.Asked[0].Caption, "Error");
     EXPECT_TRUE(Form.isVisible());
+}
+
+// Not a test: with BRINDLE_SCREENSHOT_DIR set, saves a picture of the editor on a file with
+// both tags for the documentation (run under xvfb-run with QT_QPA_PLATFORM=xcb).
+TEST_F(ID3TagFormId3v2Test, Screenshot) {
+    const QString Folder = qEnvironmentVariable("BRINDLE_SCREENSHOT_DIR");
+    if (Folder.isEmpty())
+        GTEST_SKIP() << "BRINDLE_SCREENSHOT_DIR is not set";
+    Path = Dir.filePath("Harbour Lights.mp3");
+    OpenTagged(3, true);
+    Edit("edTitle")->setText(QStringLiteral("Harbour Lights \u2013 \u00c9t\u00e9"));
+    Edit("edArtist")->setText("The Quiet Hours");
+    Edit("edComment")->setText("Cover kept");
+    for (int i = 0; i < 20; ++i) {
+        QApplication::processEvents();
+        QThread::msleep(20);
+    }
+    const QPixmap Shot =
+        QGuiApplication::platformName() == "xcb"
+            ? QGuiApplication::primaryScreen()->grabWindow(0).copy(Form.frameGeometry())
+            : Form.grab();
+    EXPECT_TRUE(Shot.save(QDir(Folder).filePath("tag-editor-id3v2.png")));
 }
