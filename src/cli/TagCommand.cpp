@@ -31,7 +31,9 @@ int RunTag(const QStringList &Args) {
     const QCommandLineOption genre(QStringList{"genre"}, {}, "NAME|CODE");
     const QCommandLineOption remove(QStringList{"remove"});
     const QCommandLineOption lossy(QStringList{"lossy"});
-    parser.addOptions({title, artist, album, year, comment, track, genre, remove, lossy});
+    const QCommandLineOption id3v1Only(QStringList{"id3v1-only"});
+    parser.addOptions(
+        {title, artist, album, year, comment, track, genre, remove, lossy, id3v1Only});
     if (!parser.parse(QStringList{QStringLiteral("tag")} + Args))
         return UsageError(parser.errorText());
     if (parser.positionalArguments().size() != 1)
@@ -59,7 +61,10 @@ int RunTag(const QStringList &Args) {
         Fail(file, audio.Problem() + QStringLiteral("; nothing written"));
         return ExitFailed;
     }
-    TTagFields fields = TagFieldsFromInfo(audio.Data());
+    // The ID3v2 tag's fields, where it has them, are the ones the file shows and gets.
+    const TTagTargets targets = parser.isSet(id3v1Only) ? TTagTargets::ID3v1Only : TTagTargets::All;
+    const TId3v2Fields v2 = targets == TTagTargets::All ? ReadId3v2Fields(file) : TId3v2Fields();
+    TTagFields fields = TagFieldsFromTags(audio.Data(), v2);
     fields.HasTag = !parser.isSet(remove);
     if (parser.isSet(track)) {
         bool ok = false;
@@ -83,10 +88,15 @@ int RunTag(const QStringList &Args) {
             field = parser.value(option);
     }
 
-    // A tag holds ISO-8859-1 only; anything else would be stored as '?' without a word.
+    // An ID3v1 tag holds ISO-8859-1 only; anything else would be stored as '?' without a
+    // word. An ID3v2 tag beside it keeps the text, so then a note is enough.
     if (fields.HasTag && !parser.isSet(lossy)) {
         const QStringList unstorable = UnstorableFields(fields);
-        if (!unstorable.isEmpty()) {
+        if (!unstorable.isEmpty() && v2.Version != 0) {
+            err() << "brindle-cli: " << file << ": note: " << unstorable.join(QStringLiteral(", "))
+                  << " stored with '?' in the ID3v1 tag; the ID3v2 tag keeps every character"
+                  << Qt::endl;
+        } else if (!unstorable.isEmpty()) {
             Fail(file, QStringLiteral("%1 cannot be stored as given (an ID3v1 tag holds "
                                       "ISO-8859-1 characters only; --lossy writes '?' in "
                                       "their place); nothing written")
@@ -96,7 +106,7 @@ int RunTag(const QStringList &Args) {
     }
 
     try {
-        const TTagUpdate update = UpdateTag(file, fields);
+        const TTagUpdate update = UpdateTag(file, fields, targets);
         switch (update.Result) {
         case TTagUpdateResult::Written:
             return ExitOk;

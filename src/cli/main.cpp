@@ -33,15 +33,18 @@ Commands:
     -j, --jobs N             convert up to N files at once (default: one per core)
         --no-tags            do not copy the source's tags into the output
   info [--json] FILE...      show the format, length and tag of WAV and MPEG audio files
-  tag FILE [options]         write or remove the ID3v1 tag of an MPEG audio file
-        --title, --artist, --album, --comment TEXT   (30 characters are kept; a
+  tag FILE [options]         write or remove the ID3v1 tag of an MPEG audio file, and
+                             write the same fields into its ID3v2 tag when it has one
+        --title, --artist, --album, --comment TEXT   (ID3v1 keeps 30 characters; a
                              comment keeps 28 when there is a track)
         --year TEXT          (4 characters are kept)
         --track N            0 for none
-        --genre NAME|CODE    a genre name or a code 0..255 (255: none)
+        --genre NAME|CODE    a genre name (other taggers' spellings too) or a code
+                             0..255 (255: none)
         --lossy              store characters outside ISO-8859-1 as '?' instead of
-                             refusing
-        --remove             remove the tag instead
+                             refusing (with an ID3v2 tag, which keeps them, a note)
+        --remove             remove the ID3v1 tag instead (an ID3v2 tag stays)
+        --id3v1-only         leave any ID3v2 tag alone: read and write ID3v1 only
                              Fields not given keep their current values.
 
 Defaults come from Brindle's saved settings; options apply to this run only.

@@ -1,5 +1,7 @@
 #include "cli/CliRunner.h"
+#include "support/TaggedMp3.h"
 #include "support/TestMedia.h"
+#include "tageditor/Id3v2Tag.h"
 
 #include <QFileInfo>
 #include <QJsonArray>
@@ -157,4 +159,48 @@ TEST_F(CliTest, TagAndInfoLeaveFilesThatAreNotMpegAudioAlone) {
         EXPECT_EQ(info["Problem"].toString(), c.infoProblem);
         EXPECT_TRUE(Run({"info", path(c.name)}).err.contains(c.infoProblem));
     }
+}
+
+TEST_F(CliTest, TagWritesTheId3v2TagTooUnlessId3v1Only) {
+    WriteEncodedMp3(path("a.mp3"));
+    Id3v2TagSpec spec;
+    spec.title = "v2 Title";
+    spec.artist = "v2 Artist";
+    spec.genre = "Hip-Hop";
+    spec.picture = QByteArray(1500, 'j');
+    spec.withId3v1 = true;
+    spec.v1Title = "v1 Title";
+    TagWithTagLib(path("a.mp3"), spec);
+    const QByteArray picture = Id3v2Frame(ReadFile(path("a.mp3")), "APIC");
+    ASSERT_FALSE(picture.isEmpty());
+
+    // Characters ID3v1 cannot hold are kept by the ID3v2 tag: a note, no refusal.
+    Result r = Run({"tag", path("a.mp3"), "--title", QStringLiteral("\u65e5\u672c Title"),
+                    "--genre", "rhythm and blues"});
+    ASSERT_EQ(r.exitCode, 0) << r.err.toStdString();
+    EXPECT_TRUE(r.err.contains("the ID3v2 tag keeps every character")) << r.err.toStdString();
+    QByteArray file = ReadFile(path("a.mp3"));
+    EXPECT_EQ(Id3v2Version(file), 3);
+    EXPECT_EQ(Id3v2Frame(file, "APIC"), picture);
+    TId3v2Fields v2 = ReadId3v2Fields(path("a.mp3"));
+    EXPECT_EQ(v2.Title, QStringLiteral("\u65e5\u672c Title"));
+    EXPECT_EQ(v2.Artist, "v2 Artist");
+    EXPECT_EQ(v2.GenreEntry, 15) << "R&B";
+    EXPECT_EQ(file.right(128).mid(3, 9), QByteArray("?? Title\0", 9));
+    EXPECT_EQ(file.right(128).mid(33, 9), "v2 Artist") << "ID3v1 gets the fields shown";
+    EXPECT_EQ(uint8_t(file.right(128)[127]), 14);
+
+    // --id3v1-only: the old way, starting from the ID3v1 tag and leaving the ID3v2 tag.
+    const QByteArray before = file;
+    r = Run({"tag", path("a.mp3"), "--id3v1-only", "--album", "Only v1"});
+    ASSERT_EQ(r.exitCode, 0) << r.err.toStdString();
+    file = ReadFile(path("a.mp3"));
+    EXPECT_EQ(file.left(file.size() - 128), before.left(before.size() - 128));
+    EXPECT_EQ(file.right(128).mid(3, 9), QByteArray("?? Title\0", 9));
+    EXPECT_EQ(file.right(128).mid(63, 7), "Only v1");
+    EXPECT_EQ(ReadId3v2Fields(path("a.mp3")).Album, "");
+
+    // --remove takes the ID3v1 tag only.
+    ASSERT_EQ(Run({"tag", "--remove", path("a.mp3")}).exitCode, 0);
+    EXPECT_EQ(ReadFile(path("a.mp3")), before.left(before.size() - 128));
 }

@@ -42,6 +42,30 @@ const char *const Genres[GenreCount] = {
     "Euro-House",        "Dance Hall"};
 // clang-format on
 
+// Other spellings of the list's genres, as other taggers write them; those that differ only
+// in case, spaces or punctuation ("Hip Hop", "Jazz-Funk", "Dancehall") need no entry.
+struct TGenreAlias {
+    const char *Name;
+    int Code;
+};
+const TGenreAlias GenreAliases[] = {
+    {"Rhythm and Blues", 14}, {"RnB", 14},         {"Alt. Rock", 40},     {"Alternative Rock", 40},
+    {"Gangsta Rap", 59},      {"Psychedelic", 67}, {"Rock 'n' Roll", 78}, {"Bebop", 85},
+    {"Progressive Rock", 92}, {"Humor", 100},      {"A Cappella", 123},   {"Acapella", 123},
+};
+
+// Letters and digits only, lower case, "&" spelled "and": the form names are compared in.
+QString GenreKey(const QString &Name) {
+    QString Key;
+    for (const QChar c : Name) {
+        if (c == u'&')
+            Key += QStringLiteral("and");
+        else if (c.isLetterOrNumber())
+            Key += c.toCaseFolded();
+    }
+    return Key;
+}
+
 // Text of a tag field: up to the first zero byte, without trailing spaces.
 QString TagText(const uint8_t *Bytes, int Size) {
     const auto *End = static_cast<const uint8_t *>(std::memchr(Bytes, 0, size_t(Size)));
@@ -60,6 +84,21 @@ void PutTagText(uint8_t *Out, int Size, const QString &Text) {
 
 QString GenreName(int Code) {
     return Code >= 0 && Code < GenreCount ? QString::fromLatin1(Genres[Code]) : QString();
+}
+
+int GenreCodeOfName(const QString &Name) {
+    const QString Key = GenreKey(Name);
+    if (Key.isEmpty())
+        return -1;
+    for (int Code = 0; Code < GenreCount; ++Code) {
+        if (GenreKey(QString::fromLatin1(Genres[Code])) == Key)
+            return Code;
+    }
+    for (const TGenreAlias &Alias : GenreAliases) {
+        if (GenreKey(QString::fromLatin1(Alias.Name)) == Key)
+            return Alias.Code;
+    }
+    return -1;
 }
 
 bool ReadID3v1(const uint8_t (&Block)[ID3v1Size], TMPEGInfo &Info) {

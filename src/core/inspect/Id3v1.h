@@ -11,6 +11,10 @@
 inline constexpr int GenreCount = 126;
 // The genre's name, or empty for codes without one (above 125, 255 among them).
 QString GenreName(int Code);
+// The code of a genre name: the list's own names and the spellings other taggers use for the
+// same genres ("Psychedelic", "Alt. Rock", "Rhythm and Blues"), with letter case, spaces and
+// punctuation ignored and "&" read as "and". -1 for a name that is none of them.
+int GenreCodeOfName(const QString &Name);
 
 inline constexpr int ID3v1Size = 128;
 // Fills the tag fields of Info from a block that begins with "TAG" and returns true; leaves

@@ -3,6 +3,7 @@
 #include <QFileInfo>
 
 #include <algorithm>
+#include <tuple>
 #include <utility>
 
 namespace {
@@ -53,11 +54,8 @@ int GenreEntryOfText(const QString &Text) {
     const int code = Text.toInt(&isNumber);
     if (isNumber)
         return code >= 0 && code <= 255 ? GenreEntryOfCode(code) : -1;
-    for (int c = 0; c < GenreCount; ++c) {
-        if (GenreName(c).compare(Text, Qt::CaseInsensitive) == 0)
-            return c + 1;
-    }
-    return -1;
+    const int named = GenreCodeOfName(Text);
+    return named < 0 ? -1 : named + 1;
 }
 
 TTagFields TagFieldsFromInfo(const TMPEGInfo &Info) {
@@ -74,7 +72,62 @@ TTagFields TagFieldsFromInfo(const TMPEGInfo &Info) {
     return fields;
 }
 
-TTagUpdate UpdateTag(const QString &FileName, const TTagFields &Fields) {
+TTagFields TagFieldsFromTags(const TMPEGInfo &Info, const TId3v2Fields &V2) {
+    TTagFields fields = TagFieldsFromInfo(Info);
+    if (V2.Version == 0)
+        return fields;
+    const std::pair<const QString &, QString &> texts[] = {
+        {V2.Title, fields.Title}, {V2.Artist, fields.Artist},   {V2.Album, fields.Album},
+        {V2.Year, fields.Year},   {V2.Comment, fields.Comment}, {V2.Track, fields.Track},
+    };
+    for (const auto &[v2, field] : texts) {
+        if (!v2.isEmpty())
+            field = v2;
+    }
+    if (V2.GenreEntry > 0)
+        fields.GenreEntry = V2.GenreEntry;
+    return fields;
+}
+
+QString TagKindsText(bool HasID3v1, int Id3v2Version) {
+    QStringList kinds;
+    if (HasID3v1)
+        kinds << QStringLiteral("ID3v1");
+    if (Id3v2Version != 0)
+        kinds << QStringLiteral("ID3v2.%1").arg(Id3v2Version);
+    return kinds.isEmpty() ? QStringLiteral("no tag") : kinds.join(QStringLiteral(", "));
+}
+
+namespace {
+
+// The ID3v2 fields whose edited value differs from what the file shows now: only those are
+// written, so a date, a "3/12" track or a genre the list lacks stays as it is unless edited.
+TId3v2Change ChangedFields(const TTagFields &Now, const TTagFields &Edited) {
+    TId3v2Change change;
+    const std::tuple<TId3v2Field, const QString &, const QString &, QString &> texts[] = {
+        {v2Title, Now.Title, Edited.Title, change.Values.Title},
+        {v2Artist, Now.Artist, Edited.Artist, change.Values.Artist},
+        {v2Album, Now.Album, Edited.Album, change.Values.Album},
+        {v2Year, Now.Year, Edited.Year, change.Values.Year},
+        {v2Comment, Now.Comment, Edited.Comment, change.Values.Comment},
+        {v2Track, Now.Track, Edited.Track, change.Values.Track},
+    };
+    for (const auto &[bit, now, edited, value] : texts) {
+        if (now != edited) {
+            change.Which |= bit;
+            value = edited;
+        }
+    }
+    if (Now.GenreEntry != Edited.GenreEntry) {
+        change.Which |= v2Genre;
+        change.Values.GenreEntry = Edited.GenreEntry;
+    }
+    return change;
+}
+
+} // namespace
+
+TTagUpdate UpdateTag(const QString &FileName, const TTagFields &Fields, TTagTargets Targets) {
     if (!QFileInfo::exists(FileName))
         return {TTagUpdateResult::NoSuchFile, 0, {}};
     TMPEGAudio audio;
@@ -82,6 +135,12 @@ TTagUpdate UpdateTag(const QString &FileName, const TTagFields &Fields) {
     audio.SetFileName(FileName);
     if (!audio.IsValid())
         return {TTagUpdateResult::NotMpeg, 0, audio.Problem()};
+    TId3v2Change change;
+    if (Targets == TTagTargets::All) {
+        const TId3v2Fields v2 = ReadId3v2Fields(FileName);
+        if (v2.Version != 0)
+            change = ChangedFields(TagFieldsFromTags(audio.Data(), v2), Fields);
+    }
     audio.SetTrack(0);
     int result;
     if (Fields.HasTag) {
@@ -93,6 +152,13 @@ TTagUpdate UpdateTag(const QString &FileName, const TTagFields &Fields) {
         audio.SetComment(Fields.Comment);
         const bool none = Fields.GenreEntry <= 0 || Fields.GenreEntry > 255;
         audio.SetGenre(none ? 255 : uint8_t(Fields.GenreEntry - 1));
+    }
+    if (change.Which != 0) {
+        // Both tags in one new copy of the file, so it never holds one tag changed and
+        // the other not.
+        const std::array<uint8_t, ID3v1Size> block = BuildID3v1(audio.Data());
+        result = RewriteWithId3v2(FileName, change, Fields.HasTag ? &block : nullptr);
+    } else if (Fields.HasTag) {
         result = audio.WriteTag();
     } else {
         result = audio.RemoveTag();

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "inspect/MPGTools.h"
+#include "tageditor/Id3v2Tag.h"
 
 #include <QString>
 #include <QStringList>
@@ -25,6 +26,13 @@ struct TTagFields {
 
 // The fields as the editor shows them for a file's record.
 TTagFields TagFieldsFromInfo(const TMPEGInfo &Info);
+// The same with the file's ID3v2 tag: each field the ID3v2 tag holds is taken from it, the
+// others from the record. V2 without a version leaves the record's fields.
+TTagFields TagFieldsFromTags(const TMPEGInfo &Info, const TId3v2Fields &V2);
+
+// The tags a file has, for the editor to say: "ID3v1", "ID3v2.3", "ID3v1, ID3v2.4", or
+// "no tag".
+QString TagKindsText(bool HasID3v1, int Id3v2Version);
 
 // The genre entry of a genre code: 255 (none) and codes outside a byte have the empty entry.
 int GenreEntryOfCode(int Code);
@@ -49,7 +57,15 @@ struct TTagUpdate {
     QString Problem;   // why the file is not MPEG audio, when NotMpeg
 };
 
+// Which tags an update writes: the ID3v1 tag and, when the file has one, its ID3v2 tag; or
+// the ID3v1 tag alone.
+enum class TTagTargets { All, ID3v1Only };
+
 // Reloads the file as it is on disk and, when it is still valid MPEG audio, writes the
-// fields as its tag or removes the tag; any other file is left as it is. Throws EInOutError when a
-// read or write fails after the file was opened.
-TTagUpdate UpdateTag(const QString &FileName, const TTagFields &Fields);
+// fields as its ID3v1 tag or removes that tag; any other file is left as it is. With
+// TTagTargets::All, a file with an ID3v2 tag also gets into that tag each field that differs
+// from what the file shows now (TagFieldsFromTags), the file being written anew and renamed
+// into place; removing the ID3v1 tag alone leaves the ID3v2 tag as it is. Throws EInOutError
+// when a read or write fails after the file was opened; the file is then as it was.
+TTagUpdate UpdateTag(const QString &FileName, const TTagFields &Fields,
+                     TTagTargets Targets = TTagTargets::All);

@@ -59,6 +59,9 @@ TID3TagForm::TID3TagForm(QWidget *Parent) : QDialog(Parent) {
     grpID3Tag->setObjectName(QStringLiteral("grpID3Tag"));
     chkID3V1 = new QCheckBox(QStringLiteral("ID3v1 Tag"), grpID3Tag);
     chkID3V1->setObjectName(QStringLiteral("chkID3V1"));
+    // The tags the file has ("ID3v1, ID3v2.3"), beside the box that adds or removes one.
+    lblTagKinds = new QLabel(grpID3Tag);
+    lblTagKinds->setObjectName(QStringLiteral("lblTagKinds"));
     edTrackNo = NewEdit("edTrackNo", grpID3Tag);
     edTrackNo->setMaxLength(3);
     edTrackNo->installEventFilter(this);
@@ -86,6 +89,8 @@ TID3TagForm::TID3TagForm(QWidget *Parent) : QDialog(Parent) {
     TagLayout->setColumnStretch(1, 1);
     auto *TopRow = new QHBoxLayout;
     TopRow->addWidget(chkID3V1);
+    TopRow->addSpacing(8);
+    TopRow->addWidget(lblTagKinds);
     TopRow->addStretch();
     TopRow->addWidget(NewLabel(QStringLiteral("Track #"), edTrackNo, grpID3Tag));
     TopRow->addWidget(edTrackNo);
@@ -154,6 +159,7 @@ TID3TagForm::TID3TagForm(QWidget *Parent) : QDialog(Parent) {
 void TID3TagForm::ShowFile(const TMPEGFileInfo &Pair) {
     FCurrent = Pair;
     FUndo = Pair;
+    FId3v2 = ReadId3v2Fields(Pair.Info.FileName);
     FillControls(FCurrent);
 }
 
@@ -163,7 +169,8 @@ void TID3TagForm::FillControls(const TMPEGFileInfo &Pair) {
     edFilePath->setCursorPosition(0);
     edFilePath->setToolTip(Pair.Info.FileName);
 
-    const TTagFields Tag = TagFieldsFromInfo(Pair.Info);
+    const TTagFields Tag = TagFieldsFromTags(Pair.Info, FId3v2);
+    lblTagKinds->setText(TagKindsText(Tag.HasTag, FId3v2.Version));
     chkID3V1->setChecked(Tag.HasTag);
     edTrackNo->setText(Tag.Track);
     edTitle->setText(Tag.Title);
@@ -207,7 +214,9 @@ TTagFields TID3TagForm::Fields() const {
 }
 
 void TID3TagForm::chkID3V1Click() {
-    const bool On = chkID3V1->isChecked();
+    // With an ID3v2 tag the fields stay editable without the ID3v1 tag: they go into the
+    // ID3v2 tag.
+    const bool On = chkID3V1->isChecked() || FId3v2.Version != 0;
     const QPalette &Normal = QApplication::palette(this);
     const QColor Background =
         Normal.color(QPalette::Active, On ? QPalette::Base : QPalette::Button);
@@ -240,7 +249,8 @@ bool TID3TagForm::eventFilter(QObject *Watched, QEvent *Event) {
 
 bool TID3TagForm::AcceptUnstorableFields(const TTagFields &Fields) {
     const QStringList Labels = UnstorableFields(Fields);
-    if (!Fields.HasTag || Labels.isEmpty())
+    // An ID3v2 tag keeps every character, so nothing the user typed is lost.
+    if (!Fields.HasTag || Labels.isEmpty() || FId3v2.Version != 0)
         return true;
     const QString Text =
         QStringLiteral("%1 cannot be stored as typed: an ID3v1 tag holds ISO-8859-1 "

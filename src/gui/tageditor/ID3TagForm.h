@@ -14,7 +14,8 @@ class QPlainTextEdit;
 class QPushButton;
 
 // "MPEG File Info & ID3 Tag Editor": shows the technical properties of one MPEG file and
-// edits, adds or removes its ID3v1 tag. Edits live in the controls until Update writes
+// edits, adds or removes its ID3v1 tag; a file with an ID3v2 tag shows that tag's fields and
+// gets the edits in it too. Edits live in the controls until Update writes
 // them; the window then closes with Accepted whether or not anything could be written, and
 // the caller reads the file again. Created once at program start and reused.
 class TID3TagForm : public QDialog {
@@ -49,10 +50,13 @@ private:
 
     TMPEGFileInfo FCurrent;
     TMPEGFileInfo FUndo;
+    // The file's ID3v2 tag as read when it was shown; the undo copy uses it as well.
+    TId3v2Fields FId3v2;
 
     QLineEdit *edFilePath;
     QGroupBox *grpID3Tag;
     QCheckBox *chkID3V1;
+    QLabel *lblTagKinds;
     QLineEdit *edTrackNo;
     QLineEdit *edTitle;
     QLineEdit *edArtist;

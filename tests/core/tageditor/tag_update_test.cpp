@@ -1,6 +1,9 @@
+#include "support/FileSizeLimit.h"
+#include "support/TaggedMp3.h"
 #include "support/TestMedia.h"
 #include "tageditor/TagUpdate.h"
 
+#include <QDir>
 #include <QTemporaryDir>
 #include <gtest/gtest.h>
 
@@ -112,4 +115,195 @@ TEST(TagUpdate, FilesThatAreNotMpegAudioAreLeftAsTheyWere) {
     fields.Title = "New";
     EXPECT_EQ(UpdateTag(name, fields).Result, TTagUpdateResult::Written);
     EXPECT_EQ(testmedia::ReadFile(name).size(), 20 * 417 + 128);
+}
+
+TEST(GenreAliases, OtherTaggersSpellingsNameTheListsCodes) {
+    EXPECT_EQ(GenreEntryOfText("Psychedelic"), 68) << "the list spells it Psychadelic";
+    EXPECT_EQ(GenreEntryOfText("Psychadelic"), 68);
+    EXPECT_EQ(GenreEntryOfText("Alt. Rock"), 41);
+    EXPECT_EQ(GenreEntryOfText("alternative rock"), 41);
+    EXPECT_EQ(GenreEntryOfText("Alternative"), 21);
+    EXPECT_EQ(GenreEntryOfText("Hip Hop"), 8);
+    EXPECT_EQ(GenreEntryOfText("hiphop"), 8);
+    EXPECT_EQ(GenreEntryOfText("Rhythm and Blues"), 15);
+    EXPECT_EQ(GenreEntryOfText("R & B"), 15);
+    EXPECT_EQ(GenreEntryOfText("Rock and Roll"), 79);
+    EXPECT_EQ(GenreEntryOfText("Progressive Rock"), 93);
+    EXPECT_EQ(GenreEntryOfText("Dancehall"), 126);
+    EXPECT_EQ(GenreEntryOfText("Jazz-Funk"), 30);
+    EXPECT_EQ(GenreEntryOfText("Rock Hop"), -1);
+    EXPECT_EQ(GenreEntryOfText("--"), -1) << "punctuation alone is no name";
+    // Ignoring punctuation never makes two of the list's names one.
+    for (int code = 0; code < GenreCount; ++code)
+        EXPECT_EQ(GenreCodeOfName(GenreName(code)), code) << GenreName(code).toStdString();
+}
+
+namespace {
+
+using testmedia::Id3v2Frame;
+using testmedia::Id3v2Version;
+using testmedia::ReadFile;
+
+// A picture's bytes: any bytes will do, TagLib does not look into them.
+QByteArray Picture() {
+    QByteArray bytes("\xFF\xD8\xFF\xE0", 4);
+    for (int i = 0; i < 3000; ++i)
+        bytes += char(i * 7 % 251);
+    return bytes;
+}
+
+class Id3v2UpdateTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        ASSERT_TRUE(dir.isValid());
+        path = dir.filePath("song.mp3");
+        testmedia::WriteEncodedMp3(path);
+    }
+    void Tag(int version = 3) {
+        testmedia::Id3v2TagSpec spec;
+        spec.version = version;
+        spec.title = "v2 Title";
+        spec.artist = "v2 Artist";
+        spec.album = "v2 Album";
+        spec.comment = "v2 Comment";
+        spec.genre = "Psychedelic";
+        spec.year = 2021;
+        spec.track = 5;
+        spec.picture = Picture();
+        spec.withId3v1 = true;
+        spec.v1Title = "v1 Title";
+        spec.v1Artist = "v1 Artist";
+        testmedia::TagWithTagLib(path, spec);
+    }
+    TTagFields Shown() const {
+        TMPEGAudio audio;
+        audio.SetFileName(path);
+        return TagFieldsFromTags(audio.Data(), ReadId3v2Fields(path));
+    }
+    TMPEGInfo V1() const {
+        TMPEGAudio audio;
+        audio.SetFileName(path);
+        return audio.Data();
+    }
+    // The bytes between the ID3v2 tag and the ID3v1 tag.
+    static QByteArray Audio(const QByteArray &file) {
+        const QByteArray head = file.left(10);
+        const auto b = [&](int i) { return int(uint8_t(head[i])); };
+        const int tagSize = 10 + (b(6) << 21 | b(7) << 14 | b(8) << 7 | b(9));
+        return file.mid(tagSize, file.size() - tagSize - 128);
+    }
+
+    QTemporaryDir dir;
+    QString path;
+};
+
+} // namespace
+
+TEST_F(Id3v2UpdateTest, FieldsComeFromTheId3v2TagAndUpdateWritesBothTags) {
+    Tag(3);
+    const QByteArray before = ReadFile(path);
+    const QByteArray picture = Id3v2Frame(before, "APIC");
+    ASSERT_FALSE(picture.isEmpty());
+
+    const TId3v2Fields v2 = ReadId3v2Fields(path);
+    EXPECT_EQ(v2.Version, 3);
+    EXPECT_EQ(TagKindsText(true, v2.Version), "ID3v1, ID3v2.3");
+    TTagFields fields = Shown();
+    EXPECT_TRUE(fields.HasTag);
+    EXPECT_EQ(fields.Title, "v2 Title");
+    EXPECT_EQ(fields.Artist, "v2 Artist");
+    EXPECT_EQ(fields.Album, "v2 Album");
+    EXPECT_EQ(fields.Year, "2021");
+    EXPECT_EQ(fields.Comment, "v2 Comment");
+    EXPECT_EQ(fields.Track, "5");
+    EXPECT_EQ(fields.GenreEntry, 68) << "an alias of the list's Psychadelic";
+
+    fields.Title = QStringLiteral("Nouveau \u00e9t\u00e9 \u65e5\u672c");
+    fields.Artist = "New Artist";
+    fields.GenreEntry = 18; // Rock
+    fields.Track = "7";
+    ASSERT_EQ(UpdateTag(path, fields).Result, TTagUpdateResult::Written);
+
+    const QByteArray after = ReadFile(path);
+    EXPECT_EQ(Id3v2Version(after), 3) << "a 2.3 tag stays 2.3";
+    EXPECT_EQ(Id3v2Frame(after, "APIC"), picture) << "the picture byte for byte";
+    EXPECT_FALSE(Id3v2Frame(after, "TYER").isEmpty()) << "2.3 keeps its year in TYER";
+    EXPECT_TRUE(Id3v2Frame(after, "TDRC").isEmpty());
+    EXPECT_EQ(Audio(after), Audio(before));
+    const TTagFields shown = Shown();
+    EXPECT_EQ(shown.Title, fields.Title) << "the ID3v2 tag keeps every character";
+    EXPECT_EQ(shown.Artist, "New Artist");
+    EXPECT_EQ(shown.Album, "v2 Album");
+    EXPECT_EQ(shown.Year, "2021");
+    EXPECT_EQ(shown.Track, "7");
+    EXPECT_EQ(shown.GenreEntry, 18);
+    const TMPEGInfo v1 = V1();
+    EXPECT_EQ(v1.Header, QStringLiteral("TAG"));
+    EXPECT_EQ(v1.Title.Text(), QStringLiteral("Nouveau \u00e9t\u00e9 ??")) << "ID3v1 is Latin-1";
+    EXPECT_EQ(v1.Artist.Text(), "New Artist");
+    EXPECT_EQ(v1.Album.Text(), "v2 Album") << "the ID3v1 tag gets every field shown";
+    EXPECT_EQ(v1.Track, 7);
+    EXPECT_EQ(v1.Genre, 17);
+    EXPECT_EQ(QDir(dir.path()).entryList(QDir::Hidden | QDir::Files), QStringList{"song.mp3"})
+        << "no copy is left behind";
+}
+
+TEST_F(Id3v2UpdateTest, Version24StaysAndUneditedFramesAreKept) {
+    Tag(4);
+    const QByteArray before = ReadFile(path);
+    TTagFields fields = Shown();
+    fields.Album = "Other Album";
+    ASSERT_EQ(UpdateTag(path, fields).Result, TTagUpdateResult::Written);
+    const QByteArray after = ReadFile(path);
+    EXPECT_EQ(Id3v2Version(after), 4);
+    for (const char *id : {"APIC", "TDRC", "TIT2", "TPE1", "TRCK", "TCON", "COMM"})
+        EXPECT_EQ(Id3v2Frame(after, id), Id3v2Frame(before, id)) << id;
+    EXPECT_NE(Id3v2Frame(after, "TALB"), Id3v2Frame(before, "TALB"));
+}
+
+TEST_F(Id3v2UpdateTest, RemovingTheId3v1TagLeavesTheId3v2Tag) {
+    Tag(3);
+    const QByteArray before = ReadFile(path);
+    TTagFields fields = Shown();
+    fields.HasTag = false;
+    ASSERT_EQ(UpdateTag(path, fields).Result, TTagUpdateResult::Written);
+    EXPECT_EQ(ReadFile(path), before.left(before.size() - 128));
+    const TTagFields shown = Shown();
+    EXPECT_FALSE(shown.HasTag);
+    EXPECT_EQ(shown.Title, "v2 Title");
+    EXPECT_EQ(TagKindsText(shown.HasTag, ReadId3v2Fields(path).Version), "ID3v2.3");
+
+    // Editing a field of a file with only an ID3v2 tag writes that tag and adds no other.
+    fields.Title = "Only v2";
+    ASSERT_EQ(UpdateTag(path, fields).Result, TTagUpdateResult::Written);
+    EXPECT_EQ(Shown().Title, "Only v2");
+    EXPECT_NE(V1().Header, QStringLiteral("TAG"));
+}
+
+TEST_F(Id3v2UpdateTest, Id3v1OnlyLeavesTheId3v2Tag) {
+    Tag(3);
+    const QByteArray before = ReadFile(path);
+    TTagFields fields = TagFieldsFromInfo(V1());
+    EXPECT_EQ(fields.Title, "v1 Title");
+    fields.Title = "Changed";
+    ASSERT_EQ(UpdateTag(path, fields, TTagTargets::ID3v1Only).Result, TTagUpdateResult::Written);
+    const QByteArray after = ReadFile(path);
+    EXPECT_EQ(after.left(before.size() - 128), before.left(before.size() - 128));
+    EXPECT_EQ(V1().Title.Text(), "Changed");
+    EXPECT_EQ(ReadId3v2Fields(path).Title, "v2 Title");
+}
+
+TEST_F(Id3v2UpdateTest, InterruptedWriteLeavesTheFileAsItWas) {
+    Tag(3);
+    const QByteArray before = ReadFile(path);
+    TTagFields fields = Shown();
+    fields.Title = "Never written";
+    {
+        const FileSizeLimit limit(before.size() / 2); // the copy stops half-way
+        ASSERT_TRUE(limit.Works);
+        EXPECT_THROW(UpdateTag(path, fields), EInOutError);
+    }
+    EXPECT_EQ(ReadFile(path), before);
+    EXPECT_EQ(QDir(dir.path()).entryList(QDir::Hidden | QDir::Files), QStringList{"song.mp3"})
+        << "the partial copy is gone";
 }

@@ -1,5 +1,6 @@
 #include "support/FileSizeLimit.h"
 #include "support/ScriptedDialogs.h"
+#include "support/TaggedMp3.h"
 #include "support/TestMedia.h"
 #include "support/UnwritableFile.h"
 #include "tageditor/ID3TagForm.h"
@@ -7,12 +8,17 @@
 #include <QApplication>
 #include <QCheckBox>
 #include <QComboBox>
+#include <QDir>
 #include <QFile>
 #include <QKeyEvent>
+#include <QLabel>
 #include <QLineEdit>
+#include <QPixmap>
 #include <QPlainTextEdit>
 #include <QPushButton>
+#include <QScreen>
 #include <QTemporaryDir>
+#include <QThread>
 
 #include <gtest/gtest.h>
 
@@ -315,4 +321,126 @@ TEST_F(ID3TagFormTest, CharactersATagCannotHoldAreNamedBeforeWriting) {
     EXPECT_EQ(Form.result(), QDialog::Accepted);
     EXPECT_EQ(WrittenTag().mid(3, 6), QByteArray("?mega\0", 6));
     EXPECT_EQ(WrittenTag().mid(33, 4), "Caf\xe9");
+}
+
+namespace {
+
+// The editor on an MP3 of our encoder that TagLib gave an ID3v2 tag with a picture.
+class ID3TagFormId3v2Test : public ID3TagFormTest {
+protected:
+    void OpenTagged(int Version, bool WithId3v1) {
+        testmedia::WriteEncodedMp3(Path);
+        testmedia::Id3v2TagSpec Spec;
+        Spec.version = Version;
+        Spec.title = "v2 Title";
+        Spec.artist = "v2 Artist";
+        Spec.album = "v2 Album";
+        Spec.genre = "Alternative Rock";
+        Spec.year = 2020;
+        Spec.track = 3;
+        Spec.picture = QByteArray(2000, 'p');
+        Spec.withId3v1 = WithId3v1;
+        Spec.v1Title = "v1 Title";
+        Spec.v1Artist = "v1 Artist";
+        testmedia::TagWithTagLib(Path, Spec);
+        Reopen();
+    }
+    void Reopen() {
+        TMPEGAudio Mp3;
+        Mp3.SetFileName(Path);
+        ASSERT_TRUE(Mp3.IsValid());
+        Form.ShowFile({true, Mp3.Data()});
+        Form.show();
+    }
+    QString Kinds() const { return Find<QLabel>("lblTagKinds")->text(); }
+};
+
+} // namespace
+
+TEST_F(ID3TagFormId3v2Test, ShowsTheId3v2FieldsAndUpdateWritesBothTags) {
+    OpenTagged(3, true);
+    EXPECT_EQ(Kinds(), "ID3v1, ID3v2.3");
+    EXPECT_TRUE(Box()->isChecked());
+    EXPECT_EQ(Edit("edTitle")->text(), "v2 Title");
+    EXPECT_EQ(Edit("edArtist")->text(), "v2 Artist");
+    EXPECT_EQ(Edit("edYear")->text(), "2020");
+    EXPECT_EQ(Edit("edTrackNo")->text(), "3");
+    EXPECT_EQ(Genre()->currentText(), "AlternRock") << "the list's name of Alternative Rock";
+    const QByteArray Picture = testmedia::Id3v2Frame(ReadFile(Path), "APIC");
+    ASSERT_FALSE(Picture.isEmpty());
+
+    Edit("edTitle")->setText(QStringLiteral("\u00c9t\u00e9 \u041b\u0435\u0442\u043e"));
+    Update();
+    EXPECT_TRUE(Dialogs.Asked.empty()) << "the ID3v2 tag keeps what ID3v1 cannot";
+    EXPECT_EQ(Form.result(), QDialog::Accepted);
+    const QByteArray After = ReadFile(Path);
+    EXPECT_EQ(testmedia::Id3v2Version(After), 3);
+    EXPECT_EQ(testmedia::Id3v2Frame(After, "APIC"), Picture);
+    EXPECT_EQ(ReadId3v2Fields(Path).Title,
+              QStringLiteral("\u00c9t\u00e9 \u041b\u0435\u0442\u043e"));
+    EXPECT_EQ(After.right(128).mid(3, 10), QByteArray("\xc9t\xe9 ????\0\0", 10));
+    EXPECT_EQ(After.right(128).mid(33, 9), "v2 Artist") << "ID3v1 gets every field shown";
+
+    // Shown again, as the main window does after reloading the row.
+    Reopen();
+    EXPECT_EQ(Edit("edTitle")->text(), QStringLiteral("\u00c9t\u00e9 \u041b\u0435\u0442\u043e"));
+}
+
+TEST_F(ID3TagFormId3v2Test, OnlyAnId3v2TagKeepsTheFieldsEditable) {
+    OpenTagged(4, false);
+    EXPECT_EQ(Kinds(), "ID3v2.4");
+    EXPECT_FALSE(Box()->isChecked());
+    for (QWidget *Control : TagControls())
+        EXPECT_TRUE(Control->isEnabled()) << Control->objectName().toStdString();
+    EXPECT_EQ(Edit("edTitle")->text(), "v2 Title");
+    const qint64 Size = ReadFile(Path).size();
+    Edit("edAlbum")->setText("New Album");
+    Update();
+    EXPECT_EQ(ReadId3v2Fields(Path).Album, "New Album");
+    EXPECT_EQ(testmedia::Id3v2Version(ReadFile(Path)), 4);
+    EXPECT_FALSE(ReadFile(Path).right(128).startsWith("TAG")) << "no ID3v1 tag was asked for";
+    EXPECT_EQ(ReadFile(Path).size(), Size) << "the tag's padding took the longer album";
+
+    // Undo brings back the ID3v2 values, not the file name as a title.
+    Reopen();
+    Edit("edTitle")->setText("typed");
+    Find<QPushButton>("Button1")->click();
+    EXPECT_EQ(Edit("edTitle")->text(), "v2 Title");
+}
+
+TEST_F(ID3TagFormId3v2Test, WriteErrorLeavesTheFileAndKeepsTheWindowOpen) {
+    OpenTagged(3, true);
+    const QByteArray Before = ReadFile(Path);
+    Edit("edTitle")->setText("Never");
+    {
+        const FileSizeLimit Limit(Before.size() - 1000); // the copy fails near its end
+        ASSERT_TRUE(Limit.Works);
+        Update();
+    }
+    EXPECT_EQ(ReadFile(Path), Before);
+    ASSERT_EQ(Dialogs.Asked.size(), 1u);
+    EXPECT_EQ(Dialogs.Asked[0].Caption, "Error");
+    EXPECT_TRUE(Form.isVisible());
+}
+
+// Not a test: with BRINDLE_SCREENSHOT_DIR set, saves a picture of the editor on a file with
+// both tags for the documentation (run under xvfb-run with QT_QPA_PLATFORM=xcb).
+TEST_F(ID3TagFormId3v2Test, Screenshot) {
+    const QString Folder = qEnvironmentVariable("BRINDLE_SCREENSHOT_DIR");
+    if (Folder.isEmpty())
+        GTEST_SKIP() << "BRINDLE_SCREENSHOT_DIR is not set";
+    Path = Dir.filePath("Harbour Lights.mp3");
+    OpenTagged(3, true);
+    Edit("edTitle")->setText(QStringLiteral("Harbour Lights \u2013 \u00c9t\u00e9"));
+    Edit("edArtist")->setText("The Quiet Hours");
+    Edit("edComment")->setText("Cover kept");
+    for (int i = 0; i < 20; ++i) {
+        QApplication::processEvents();
+        QThread::msleep(20);
+    }
+    const QPixmap Shot =
+        QGuiApplication::platformName() == "xcb"
+            ? QGuiApplication::primaryScreen()->grabWindow(0).copy(Form.frameGeometry())
+            : Form.grab();
+    EXPECT_TRUE(Shot.save(QDir(Folder).filePath("tag-editor-id3v2.png")));
 }
