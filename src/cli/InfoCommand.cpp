@@ -7,6 +7,7 @@
 #include "inspect/MPGTools.h"
 #include "platform/Exception.h"
 #include "sources/SoundFile.h"
+#include "tags/TagSet.h"
 
 #include <QJsonArray>
 #include <QJsonDocument>
@@ -14,6 +15,53 @@
 
 namespace cli {
 namespace {
+
+// The tags TagLib reads, as far as the file has them; the ID3v1 fields of an MPEG record
+// stay where they are.
+QJsonObject TagsJson(const TTagSet &T) {
+    QJsonObject tags{{"Kinds", QJsonArray::fromStringList(T.Kinds)}};
+    const std::pair<const char *, QString> texts[] = {
+        {"Title", T.Title},       {"Artist", T.Artist},
+        {"Album", T.Album},       {"AlbumArtist", T.AlbumArtist},
+        {"Composer", T.Composer}, {"Date", T.Date},
+        {"Genre", T.Genre},       {"Comment", T.Comment}};
+    for (const auto &[name, value] : texts) {
+        if (!value.isEmpty())
+            tags[QLatin1String(name)] = value;
+    }
+    const std::pair<const char *, int> numbers[] = {{"Track", T.Track},
+                                                    {"TrackTotal", T.TrackTotal},
+                                                    {"Disc", T.Disc},
+                                                    {"DiscTotal", T.DiscTotal}};
+    for (const auto &[name, value] : numbers) {
+        if (value > 0)
+            tags[QLatin1String(name)] = value;
+    }
+    if (T.FrontCover)
+        tags["Picture"] = QJsonObject{{"MimeType", T.FrontCover->MimeType},
+                                      {"Type", T.FrontCover->Type},
+                                      {"Bytes", T.FrontCover->Data.size()}};
+    return tags;
+}
+
+// Record with a Tags object when the file has tags, and the reason when they could not be
+// read.
+QJsonObject WithTags(QJsonObject Record, const QString &FileName) {
+    const TTagReadResult read = ReadTags(FileName);
+    if (!read.Tags.Kinds.isEmpty())
+        Record["Tags"] = TagsJson(read.Tags);
+    if (!read.Problem.isEmpty())
+        Record["TagsProblem"] = read.Problem;
+    return Record;
+}
+
+void PrintTags(const QString &FileName) {
+    const TTagReadResult read = ReadTags(FileName);
+    for (const QString &line : TagInfoLines(read.Tags))
+        out() << "  " << line << '\n';
+    if (!read.Problem.isEmpty())
+        out() << "  Tags not read: " << read.Problem << '\n';
+}
 
 QJsonObject WaveJson(const QString &FileName, const TWaveFileInfo &Info) {
     const TWaveHeader &h = Info.Header;
@@ -218,10 +266,12 @@ int RunInfo(const QStringList &Args) {
             continue;
         }
         if (wave.Valid) {
-            if (json)
-                records.append(WaveJson(file, wave));
-            else
+            if (json) {
+                records.append(WithTags(WaveJson(file, wave), file));
+            } else {
                 PrintWave(file, wave);
+                PrintTags(file);
+            }
             continue;
         }
         // Other PCM formats as libsndfile reads them; a RIFF/WAVE header is our reader's.
@@ -234,10 +284,12 @@ int RunInfo(const QStringList &Args) {
                 // Opened a moment ago: what follows reports the file as it is now.
             }
             if (sound.Valid) {
-                if (json)
-                    records.append(SoundJson(file, sound));
-                else
+                if (json) {
+                    records.append(WithTags(SoundJson(file, sound), file));
+                } else {
                     PrintSound(file, sound);
+                    PrintTags(file);
+                }
                 continue;
             }
             if (IsSoundFileName(file))
@@ -253,10 +305,12 @@ int RunInfo(const QStringList &Args) {
         audio.ResetData();
         audio.SetFileName(file);
         if (audio.IsValid()) {
-            if (json)
-                records.append(MpegJson(audio.Data()));
-            else
+            if (json) {
+                records.append(WithTags(MpegJson(audio.Data()), file));
+            } else {
                 PrintMpeg(file, audio);
+                PrintTags(file);
+            }
             continue;
         }
         // Say what the file is when its first bytes tell, or why the search gave up early.

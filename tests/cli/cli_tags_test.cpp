@@ -7,6 +7,9 @@
 #include "tags/TagSet.h"
 
 #include <QFileInfo>
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QJsonObject>
 
 #include <flacfile.h>
 #include <id3v2header.h>
@@ -193,3 +196,27 @@ TEST_F(CliTagsTest, ATagThatCannotBeWrittenFailsTheFileAndKeepsTheEarlierOutput)
 }
 
 } // namespace
+
+TEST_F(CliTagsTest, InfoAddsATagsObjectAndKeepsTheId3v1Fields) {
+    TaggedFlac("a.flac");
+    ASSERT_EQ(Run({"encode", path("a.flac")}).exitCode, 0);
+    WriteSineWav(path("bare.wav"), 1, 8000, 0.2, 440);
+    const Result r = Run({"info", "--json", path("a.flac"), path("a.MP3"), path("bare.wav")});
+    ASSERT_EQ(r.exitCode, 0) << r.err.toStdString();
+    const QJsonArray records = QJsonDocument::fromJson(r.out.toUtf8()).array();
+    ASSERT_EQ(records.size(), 3);
+    const QJsonObject flac = records[0].toObject()["Tags"].toObject();
+    EXPECT_EQ(flac["Kinds"].toArray(), QJsonArray{"Vorbis comment"});
+    EXPECT_EQ(flac["Title"].toString(), FullSet().Title);
+    EXPECT_EQ(flac["TrackTotal"].toInt(), 12);
+    EXPECT_EQ(flac["Picture"].toObject()["Bytes"].toInt(), JpegBytes().size());
+    // The MPEG record keeps its ID3v1 fields beside what TagLib read.
+    const QJsonObject mp3 = records[1].toObject();
+    EXPECT_EQ(mp3["Tags"].toObject()["Title"].toString(), FullSet().Title);
+    EXPECT_EQ(mp3["Title"].toString(), QStringLiteral("Zürich ? ?? Nights"));
+    EXPECT_FALSE(records[2].toObject().contains("Tags")) << "an untagged file has none";
+
+    const Result text = Run({"info", path("a.flac")});
+    EXPECT_TRUE(text.out.contains("  Tags: Vorbis comment\n  Title: " + FullSet().Title))
+        << text.out.toStdString();
+}

@@ -394,3 +394,33 @@ TTagReadResult ReadTags(const QString &Path) {
         return {{}, QStringLiteral("The tags cannot be read.")};
     }
 }
+
+QStringList TagInfoLines(const TTagSet &Tags) {
+    if (Tags.Kinds.isEmpty())
+        return {};
+    QStringList lines{QStringLiteral("Tags: ") + Tags.Kinds.join(QStringLiteral(", "))};
+    const auto add = [&](const char *Name, const QString &Value) {
+        if (!Value.isEmpty())
+            lines << QLatin1String(Name) + QStringLiteral(": ") + Value;
+    };
+    const auto numbered = [](int Number, int Total) {
+        if (Number <= 0)
+            return QString();
+        return Total > 0 ? QStringLiteral("%1/%2").arg(Number).arg(Total) : QString::number(Number);
+    };
+    add("Title", Tags.Title);
+    add("Artist", Tags.Artist);
+    add("Album", Tags.Album);
+    add("Album artist", Tags.AlbumArtist);
+    add("Composer", Tags.Composer);
+    add("Date", Tags.Date);
+    add("Track", numbered(Tags.Track, Tags.TrackTotal));
+    add("Disc", numbered(Tags.Disc, Tags.DiscTotal));
+    add("Genre", Tags.Genre);
+    add("Comment", Tags.Comment);
+    if (Tags.FrontCover)
+        add("Picture", QStringLiteral("%1, %2 bytes")
+                           .arg(Tags.FrontCover->MimeType)
+                           .arg(Tags.FrontCover->Data.size()));
+    return lines;
+}

@@ -29,6 +29,11 @@ struct TTagSet {
     bool IsEmpty() const;
 };
 
+// The lines the info texts show of a tag set: "Tags: ID3v2.4, ID3v1", then one line for each
+// field that holds something ("Title: ...", "Track: 3/11", ...) and the picture's type and
+// size. Empty for a set without tags.
+QStringList TagInfoLines(const TTagSet &Tags);
+
 struct TTagReadResult {
     TTagSet Tags;
     QString Problem; // empty when read or when the file simply has no tag

@@ -1,6 +1,7 @@
 #include "inspect/WaveInfoForm.h"
 
 #include "inspect/InfoTexts.h"
+#include "tags/TagSet.h"
 
 #include <QFontMetrics>
 #include <QGroupBox>
@@ -59,5 +60,11 @@ void TWaveInfoForm::ShowWaveInfo(const TFileParam &Item) {
                               : FItem.Kind == fkAudio
                                   ? SoundInfoLines(FItem.SoundData, FItem.Duration)
                                   : QStringList{QStringLiteral("Unknow")};
-    WaveInfoMemo->setPlainText(Lines.join(u'\n'));
+    // The tags are read now: the list keeps none of a PCM source's, and a cover would weigh
+    // on a list of thousands.
+    QStringList Tags;
+    if (FItem.IsReadable())
+        Tags = TagInfoLines(ReadTags(FItem.SourcePath).Tags);
+    WaveInfoMemo->setPlainText(
+        (Tags.isEmpty() ? Lines : Lines + QStringList{QString()} + Tags).join(u'\n'));
 }

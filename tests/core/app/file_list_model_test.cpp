@@ -3,6 +3,7 @@
 #include "app/RawNames.h"
 #include "encoder/LameCoder.h"
 #include "inspect/MPGTools.h"
+#include "support/TaggedMp3.h"
 #include "support/TestMedia.h"
 
 #include <QCoreApplication>
@@ -282,6 +283,47 @@ TEST_F(FileListModelTest, CellsFollowTheRecordOnlyWhenRefreshed) {
     EXPECT_EQ(model.Cells(0)[1], "00:02");
     model.RefreshRow(0);
     EXPECT_EQ(model.Cells(0)[1], "00:05");
+}
+
+TEST_F(FileListModelTest, MpegRowsShowTheId3v2TagWhereTheFileHasOne) {
+    using namespace testmedia;
+    WriteEncodedMp3(path("both.mp3"));
+    Id3v2TagSpec both;
+    both.title = QStringLiteral("Nocturne Ω");
+    both.artist = "Player";
+    both.album = "Night";
+    both.year = 2021;
+    both.picture = QByteArray(4000, 'p');
+    both.withId3v1 = true;
+    both.v1Title = "Old title";
+    both.v1Artist = "Old artist";
+    TagWithTagLib(path("both.mp3"), both);
+    WriteEncodedMp3(path("v2.mp3"));
+    Id3v2TagSpec onlyV2;
+    onlyV2.title = "Second";
+    TagWithTagLib(path("v2.mp3"), onlyV2);
+
+    const std::optional<TFileParam> a = InspectListFile(path("both.mp3"), lkMpeg, mpeg);
+    ASSERT_TRUE(a && a->Kind == fkMpeg);
+    EXPECT_EQ(ListRowTexts(*a, lkMpeg).mid(1, 4),
+              (QStringList{QStringLiteral("Nocturne Ω"), "Player", "Night", "2021"}));
+    EXPECT_EQ(a->MpegData.Title.Text(), "Old title") << "the ID3v1 fields stay as read";
+    EXPECT_FALSE(a->Tags.FrontCover) << "no covers kept in the list";
+
+    // Only an ID3v2 tag with a title: what it lacks shows as for an untagged file.
+    const std::optional<TFileParam> b = InspectListFile(path("v2.mp3"), lkMpeg, mpeg);
+    ASSERT_TRUE(b);
+    EXPECT_EQ(ListRowTexts(*b, lkMpeg).mid(1, 4),
+              (QStringList{"Second", "Unknown Artist", "", ""}));
+
+    // After an edit the row shows the file's new ID3v2 values.
+    TFileListModel model(lkMpeg);
+    model.AddFiles({path("v2.mp3")}, mpeg);
+    onlyV2.title = "Edited";
+    onlyV2.artist = "Someone";
+    TagWithTagLib(path("v2.mp3"), onlyV2);
+    model.ReloadTag(0, mpeg);
+    EXPECT_EQ(model.Cells(0).mid(1, 2), (QStringList{"Edited", "Someone"}));
 }
 
 TEST_F(FileListModelTest, ReloadTagShowsTheNewTagOrEmptiesTheTagCells) {

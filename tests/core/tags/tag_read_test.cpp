@@ -391,3 +391,18 @@ TEST_F(TagReadTest, DamagedFilesNeverCrashTheReader) {
 }
 
 } // namespace
+
+TEST(TagInfoLinesTest, NameTheTagsThenEveryFieldThatHoldsSomething) {
+    EXPECT_TRUE(TagInfoLines(TTagSet()).isEmpty());
+    TTagSet tags;
+    tags.Kinds = QStringList{"ID3v2.4", "ID3v1"};
+    tags.Title = "Tide";
+    tags.Track = 4;
+    tags.Disc = 1;
+    tags.DiscTotal = 2;
+    tags.Comment = "late";
+    tags.FrontCover = TTagPicture{QByteArray(300, 'x'), "image/jpeg", {}, 3};
+    EXPECT_EQ(TagInfoLines(tags),
+              (QStringList{"Tags: ID3v2.4, ID3v1", "Title: Tide", "Track: 4", "Disc: 1/2",
+                           "Comment: late", "Picture: image/jpeg, 300 bytes"}));
+}
