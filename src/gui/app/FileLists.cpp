@@ -569,13 +569,22 @@ void TFileLists::RunNextStep() {
         if (announce)
             emit AddProgress(0, int(step.Paths.size()));
         FAddList = list;
-        FWorker = std::make_unique<TListAddWorker>(
-            step.Kind, step.Paths, list->Model().ListedKeys(),
-            [this](TAddBatch &Batch) { TakeBatch(Batch); },
-            [this] {
-                FAddList = nullptr;
-                RunNextStep();
-            });
+        auto onBatch = [this](TAddBatch &Batch) { TakeBatch(Batch); };
+        auto onFinished = [this] {
+            FAddList = nullptr;
+            RunNextStep();
+        };
+        if (step.Bases.isEmpty()) {
+            FWorker = std::make_unique<TListAddWorker>(
+                step.Kind, step.Paths, list->Model().ListedKeys(), onBatch, onFinished);
+            return;
+        }
+        std::vector<TWalkedFile> files;
+        files.reserve(size_t(step.Paths.size()));
+        for (qsizetype i = 0; i < step.Paths.size(); ++i)
+            files.push_back({step.Paths[i], step.Bases.value(i), step.Kind});
+        FWorker = std::make_unique<TListAddWorker>(step.Kind, files, list->Model().ListedKeys(),
+                                                   onBatch, onFinished);
         return;
     }
     FinishAdd();
