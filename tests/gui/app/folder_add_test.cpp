@@ -18,6 +18,7 @@
 #include <QMimeData>
 #include <QProgressBar>
 #include <QPushButton>
+#include <QScreen>
 #include <QTabWidget>
 #include <QTemporaryDir>
 #include <QTimer>
@@ -51,9 +52,9 @@ protected:
     }
 
     QString Path(const QString &Name) const { return Dir.filePath(Name); }
-    QString Wav(const QString &Name) const {
+    QString Wav(const QString &Name, double Seconds = 0.2) const {
         QDir().mkpath(QFileInfo(Path(Name)).path());
-        WriteSineWav(Path(Name), 1, 8000, 0.2, 440);
+        WriteSineWav(Path(Name), 1, 8000, Seconds, 440);
         return Path(Name);
     }
     // One MP3 encoded once, copied under every name asked for.
@@ -342,6 +343,68 @@ TEST_F(FolderAddTest, UnopenablePlaylistOnTheCommandLineIsToldAndTheRestIsAdded)
     EXPECT_EQ(Listed(WaveList()), QStringList{"solo.wav"});
     ASSERT_EQ(Dialogs.AskedOf(ScriptedDialogs::Kind::Message).size(), 1u);
     EXPECT_TRUE(Dialogs.Asked[0].Text.contains("gone.m3u"));
+}
+
+// Not a test: with BRINDLE_SCREENSHOT_DIR set, saves pictures of the folder chooser and of
+// the lists filled from a tree for the documentation (run under xvfb-run with
+// QT_QPA_PLATFORM=xcb).
+TEST_F(FolderAddTest, Screenshots) {
+    const QString Folder = qEnvironmentVariable("BRINDLE_SCREENSHOT_DIR");
+    if (Folder.isEmpty())
+        GTEST_SKIP() << "BRINDLE_SCREENSHOT_DIR is not set";
+    const QStringList Names{"Music/Quiet Hours/01 Harbour Lights.wav",
+                            "Music/Quiet Hours/02 Low Tide.wav",
+                            "Music/Quiet Hours/10 Lantern Walk.mp3",
+                            "Music/Quiet Hours/Live/01 Harbour Lights (live).mp3",
+                            "Music/Quiet Hours/Live/02 Night Ferry.wav",
+                            "Music/Sketches/sketch 2.wav",
+                            "Music/Sketches/sketch 10.wav",
+                            "Music/Sketches/sketch 9.mp2",
+                            "Music/Sketches/cover.jpg"};
+    double Seconds = 130;
+    for (const QString &Name : Names) {
+        if (Name.endsWith(".wav"))
+            Wav(Name, Seconds += 37);
+        else if (Name.endsWith(".jpg"))
+            Junk(Name);
+        else
+            Mp3(Name);
+    }
+    Start(0);
+    Main->resize(720, 420);
+    const auto Pump = [](int Ms) {
+        QEventLoop Loop;
+        QTimer::singleShot(Ms, &Loop, &QEventLoop::quit);
+        Loop.exec();
+    };
+    const auto Shoot = [&](QWidget *Window, const char *Name) {
+        const QPixmap Shot =
+            QGuiApplication::platformName() == "xcb"
+                ? QGuiApplication::primaryScreen()->grabWindow(0).copy(Window->frameGeometry())
+                : Window->grab();
+        EXPECT_TRUE(Shot.save(QDir(Folder).filePath(QString::fromLatin1(Name))));
+    };
+
+    // The program's own chooser, started in the last open folder.
+    Config().LastOpenFolder = Path("Music/");
+    SetUserDialogs(nullptr);
+    QTimer::singleShot(800, [&] {
+        QWidget *Chooser = QApplication::activeModalWidget();
+        ASSERT_NE(Chooser, nullptr);
+        Pump(300);
+        Shoot(Chooser, "folder-chooser.png");
+        Chooser->close();
+    });
+    Main->AddFolderActionExecute();
+    SetUserDialogs(&Dialogs);
+
+    Main->Lists().AddFolders({Path("Music")});
+    ASSERT_TRUE(WaitForAdd());
+    Pump(300);
+    Shoot(Main.get(), "lists-from-tree.png");
+    Find<QTabWidget>("PageControl1")->setCurrentIndex(1);
+    Pump(300);
+    Shoot(Main.get(), "lists-from-tree-mp3.png");
 }
 
 // --- One window per user -------------------------------------------------------------------
