@@ -1,13 +1,19 @@
 #include "app/FileLists.h"
 
+#include "app/FolderWalk.h"
 #include "inspect/MPGTools.h"
+#include "platform/Exception.h"
+#include "platform/Mailbox.h"
 
+#include <QFileInfo>
 #include <QHeaderView>
 #include <QItemSelection>
 #include <QPainter>
 #include <QPainterPath>
 #include <QSet>
 #include <array>
+#include <atomic>
+#include <thread>
 #include <vector>
 
 namespace {
@@ -376,6 +382,37 @@ void TFileListView::resizeEvent(QResizeEvent *Event) {
     CenterDragHint();
 }
 
+// --- TFolderWalkJob ---
+
+// Walks one folder on a thread of its own and hands the result to the thread that made it
+// through a mailbox. OnDone runs once, unless the job is destroyed first, and may destroy it.
+class TFolderWalkJob {
+public:
+    using TDoneHandler = std::function<void(TWalkResult &)>;
+
+    TFolderWalkJob(const QString &Folder, TDoneHandler OnDone)
+        : FMailbox(std::make_unique<TMailbox>()),
+          FOnDone(std::make_shared<TDoneHandler>(std::move(OnDone))) {
+        FThread = std::thread([this, Folder, Sender = FMailbox->Sender(), Handler = FOnDone] {
+            auto Result = std::make_shared<TWalkResult>(WalkFolder(Folder, &FAbort));
+            Sender.Post([Handler, Result] { (*Handler)(*Result); });
+        });
+    }
+    // Stops the walk at its next entry and waits for it; its result is dropped.
+    ~TFolderWalkJob() {
+        FAbort.store(true, std::memory_order_relaxed);
+        FThread.join();
+    }
+    TFolderWalkJob(const TFolderWalkJob &) = delete;
+    TFolderWalkJob &operator=(const TFolderWalkJob &) = delete;
+
+private:
+    std::unique_ptr<TMailbox> FMailbox;
+    std::shared_ptr<TDoneHandler> FOnDone;
+    std::atomic<bool> FAbort{false};
+    std::thread FThread;
+};
+
 // --- TFileLists ---
 
 TFileLists::TFileLists(TFileListView *WaveList, TFileListView *MP3List,
@@ -391,6 +428,7 @@ TFileLists::TFileLists(TFileListView *WaveList, TFileListView *MP3List,
         // The window takes its lists down before this object: the worker stops first, and
         // none of its batches reaches a list that is going.
         connect(list, &QObject::destroyed, this, [this] {
+            StopSteps();
             FWorker.reset();
             FAddList = nullptr;
             FAdding = false;
@@ -399,7 +437,9 @@ TFileLists::TFileLists(TFileListView *WaveList, TFileListView *MP3List,
 }
 
 TFileLists::~TFileLists() {
-    FWorker.reset(); // joins the worker before the handlers that reach this object go
+    // Joins the threads before the handlers that reach this object go.
+    StopSteps();
+    FWorker.reset();
 }
 
 TFileListView *TFileLists::CurrentList() const {
@@ -417,11 +457,9 @@ TAddFilesResult TFileLists::AddFiles(const QStringList &Paths) {
                                        "ones are listed."));
     TFileListView *list = CurrentList();
     if (Paths.size() > FWorkerThreshold) {
-        StartAdd(int(Paths.size()));
-        FAddList = list;
-        FWorker = std::make_unique<TListAddWorker>(
-            list->Kind(), Paths, list->Model().ListedKeys(),
-            [this](TAddBatch &Batch) { TakeBatch(Batch); }, [this] { FinishAdd(); });
+        QueueAdd({TAddStep::Files(list->Kind(), Paths)});
+        // Rows go to the list that was current, which is shown already.
+        FShowFirstList = false;
         TAddFilesResult result;
         result.InBackground = true;
         return result;
@@ -451,7 +489,12 @@ void TFileLists::TakeBatch(TAddBatch &Batch) {
     if (FAddList == nullptr)
         return;
     const int total = FWorker ? FWorker->Total() : 0;
+    const bool first = FShowFirstList && !Batch.Records.empty();
     FAddList->AppendRecords(std::move(Batch.Records));
+    if (first) {
+        FShowFirstList = false;
+        emit FirstRowsAdded(FAddList);
+    }
     for (const QString &line : Batch.ErrorLines)
         emit FileReadError(line);
     emit AddProgress(Batch.Position, total);
@@ -459,6 +502,7 @@ void TFileLists::TakeBatch(TAddBatch &Batch) {
 
 void TFileLists::FinishAdd() {
     // Everything is put back before AddFinished, whose handler may show a window.
+    StopSteps();
     FWorker.reset();
     FAddList = nullptr;
     FAdding = false;
@@ -469,8 +513,100 @@ void TFileLists::FinishAdd() {
 }
 
 void TFileLists::AbortAdd() {
-    if (FWorker)
+    if (FWorker || FWalk || FQueued)
         FinishAdd();
+}
+
+void TFileLists::StopSteps() {
+    FWalk.reset();
+    FSteps.clear();
+    FQueued = false;
+    FStepStarted = false;
+    FShowFirstList = false;
+}
+
+void TFileLists::QueueAdd(std::vector<TAddStep> Steps) {
+    if (FAdding && !FQueued)
+        throw Exception(QStringLiteral("Files are still being added; add these when the first "
+                                       "ones are listed."));
+    if (Steps.empty())
+        return;
+    const bool start = !FAdding;
+    for (TAddStep &step : Steps)
+        FSteps.push_back(std::move(step));
+    if (!start)
+        return;
+    const TAddStep &first = FSteps.front();
+    StartAdd(first.Folder.isEmpty() ? int(first.Paths.size()) : 0);
+    FQueued = true;
+    FShowFirstList = true;
+    RunNextStep();
+}
+
+void TFileLists::AddFolders(const QStringList &Folders) {
+    std::vector<TAddStep> steps;
+    for (const QString &folder : Folders)
+        steps.push_back(TAddStep::Walk(folder));
+    QueueAdd(std::move(steps));
+}
+
+void TFileLists::RunNextStep() {
+    while (!FSteps.empty()) {
+        TAddStep step = std::move(FSteps.front());
+        FSteps.pop_front();
+        // The first step's size is the one the add started with.
+        const bool announce = std::exchange(FStepStarted, true);
+        if (!step.Folder.isEmpty()) {
+            if (announce)
+                emit AddProgress(0, 0); // the number of files is not known yet
+            FWalk = std::make_unique<TFolderWalkJob>(
+                step.Folder, [this](TWalkResult &Result) { TakeWalk(Result); });
+            return;
+        }
+        if (step.Paths.isEmpty())
+            continue;
+        TFileListView *list = step.Kind == lkWave ? FWave : FMP3;
+        if (announce)
+            emit AddProgress(0, int(step.Paths.size()));
+        FAddList = list;
+        auto onBatch = [this](TAddBatch &Batch) { TakeBatch(Batch); };
+        auto onFinished = [this] {
+            FAddList = nullptr;
+            RunNextStep();
+        };
+        if (step.Bases.isEmpty()) {
+            FWorker = std::make_unique<TListAddWorker>(
+                step.Kind, step.Paths, list->Model().ListedKeys(), onBatch, onFinished);
+            return;
+        }
+        std::vector<TWalkedFile> files;
+        files.reserve(size_t(step.Paths.size()));
+        for (qsizetype i = 0; i < step.Paths.size(); ++i)
+            files.push_back({step.Paths[i], step.Bases.value(i), step.Kind});
+        FWorker = std::make_unique<TListAddWorker>(step.Kind, files, list->Model().ListedKeys(),
+                                                   onBatch, onFinished);
+        return;
+    }
+    FinishAdd();
+}
+
+void TFileLists::TakeWalk(TWalkResult &Result) {
+    FWalk.reset();
+    for (const QString &problem : Result.Problems)
+        emit FileReadError(problem);
+    // Each list gets its files in the walk's order; the kind met first goes first.
+    TAddStep steps[2];
+    for (TAddStep &step : steps)
+        step.Kind = Result.Files.empty() || Result.Files.front().Kind == lkWave ? lkWave : lkMpeg;
+    steps[1].Kind = steps[0].Kind == lkWave ? lkMpeg : lkWave;
+    for (const TWalkedFile &file : Result.Files) {
+        TAddStep &step = file.Kind == steps[0].Kind ? steps[0] : steps[1];
+        step.Paths << file.Path;
+        step.Bases << file.Base;
+    }
+    FSteps.push_front(std::move(steps[1]));
+    FSteps.push_front(std::move(steps[0]));
+    RunNextStep();
 }
 
 TAddFilesResult TFileLists::AddChosenFiles(const QStringList &Files) {
@@ -478,7 +614,34 @@ TAddFilesResult TFileLists::AddChosenFiles(const QStringList &Files) {
 }
 
 TAddFilesResult TFileLists::DropFiles(const QList<QUrl> &Urls) {
-    return AddFiles(CollectDroppedFiles(Urls, CurrentKind()));
+    const auto isFolder = [](const QUrl &url) {
+        return url.isLocalFile() && QFileInfo(url.toLocalFile()).isDir();
+    };
+    if (std::none_of(Urls.begin(), Urls.end(), isFolder))
+        return AddFiles(CollectDroppedFiles(Urls, CurrentKind()));
+    // Files and folders in the order dropped; every playlist is read before anything is
+    // added, so that one that cannot be opened adds nothing.
+    std::vector<TAddStep> steps;
+    QList<QUrl> files;
+    const auto takeFiles = [&] {
+        if (!files.isEmpty())
+            steps.push_back(
+                TAddStep::Files(CurrentKind(), CollectDroppedFiles(files, CurrentKind())));
+        files.clear();
+    };
+    for (const QUrl &url : Urls) {
+        if (!isFolder(url)) {
+            files << url;
+            continue;
+        }
+        takeFiles();
+        steps.push_back(TAddStep::Walk(url.toLocalFile()));
+    }
+    takeFiles();
+    QueueAdd(std::move(steps));
+    TAddFilesResult result;
+    result.InBackground = true;
+    return result;
 }
 
 void TFileLists::ReloadTag(int Row) {

@@ -32,6 +32,10 @@
 // The conversion start and finish, the player, the info window and the tag editor reach
 // the records with Record(), Records(), SelectedRows() and RefreshRow()/RefreshStates().
 // A record keeps its address until its row is deleted, also while rows are added or sorted.
+// Folders (AddFolders, folders in a drop) and the command line (QueueAdd) are added in
+// steps off the UI thread: each folder is walked on a thread of its own, and its audio
+// files go to the list of their kind, whatever list is current; FirstRowsAdded names the
+// list that got the first rows of such an add. AbortAdd stops the whole add.
 
 #include "app/FileListModel.h"
 #include "app/FileParam.h"
@@ -39,11 +43,27 @@
 
 #include <QLabel>
 #include <QTreeWidget>
+#include <deque>
 #include <functional>
 #include <memory>
 #include <vector>
 
 class TMPEGAudio;
+class TFolderWalkJob;
+struct TWalkResult;
+
+// One step of a queued add: a folder to walk, or paths for the list of Kind.
+struct TAddStep {
+    QString Folder;          // when set, the folder is walked and the rest is ignored
+    TListKind Kind = lkWave; // the list the paths go to
+    QStringList Paths;
+    QStringList Bases; // the folder each path was added through, or empty for none
+
+    static TAddStep Walk(const QString &Folder) { return {Folder, lkWave, {}, {}}; }
+    static TAddStep Files(TListKind Kind, const QStringList &Paths) {
+        return {{}, Kind, Paths, {}};
+    }
+};
 
 // One report-style file list: the rows of its TFileListModel, the columns of its direction,
 // sorting on header clicks and its drag hint. Its items mirror the model row for row.
@@ -151,9 +171,16 @@ public:
     // The add command after the open dialog: playlists expanded, other files taken as they
     // are. Throws EPlaylistError.
     TAddFilesResult AddChosenFiles(const QStringList &Files);
-    // A drop: files whose extension suits CurrentList, playlists expanded. Throws
-    // EPlaylistError.
+    // A drop: files whose extension suits CurrentList, playlists expanded, and folders
+    // walked. Throws EPlaylistError before anything is added.
     TAddFilesResult DropFiles(const QList<QUrl> &Urls);
+
+    // Runs Steps in order after those of a queued add that is still running, or starts an
+    // add with them; the rows arrive through the event loop. Throws Exception while an add
+    // of a few files is being read on the spot.
+    void QueueAdd(std::vector<TAddStep> Steps);
+    // Walks each folder and adds its audio files to the lists of their kinds.
+    void AddFolders(const QStringList &Folders);
 
     void DeleteSelected();
     void ClearAll();
@@ -174,11 +201,17 @@ signals:
     void AddFinished();
     void SummaryChanged(const QString &SelectedText, const QString &TotalText);
     void FileReadError(const QString &Line);
+    // The first rows of a queued add arrived in List.
+    void FirstRowsAdded(TFileListView *List);
 
 private:
     void StartAdd(int Total);
     void FinishAdd();
     void TakeBatch(TAddBatch &Batch);
+    // Starts the next queued step, or finishes the add when none is left.
+    void RunNextStep();
+    void TakeWalk(TWalkResult &Result);
+    void StopSteps();
 
     TFileListView *FWave;
     TFileListView *FMP3;
@@ -188,6 +221,11 @@ private:
     int FWorkerThreshold = 200;
     TFileListView *FAddList = nullptr; // the list a background add fills
     std::unique_ptr<TListAddWorker> FWorker;
+    std::unique_ptr<TFolderWalkJob> FWalk;
+    std::deque<TAddStep> FSteps; // steps of the queued add not yet started
+    bool FQueued = false;        // the running add takes more steps
+    bool FStepStarted = false;   // a step of the queued add has started
+    bool FShowFirstList = false; // FirstRowsAdded is still due
     QString FSelectedText = InitialSelectedText;
     QString FTotalText = InitialTotalText;
 };

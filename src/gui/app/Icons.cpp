@@ -62,6 +62,14 @@ void PaintPage(QPainter &P) {
         P.drawLine(9, Y, 20, Y);
 }
 
+void PaintFolder(QPainter &P) {
+    P.setPen(QPen(QColor(0x9a, 0x72, 0x10), 1.2));
+    P.setBrush(QColor(0xe8, 0xb8, 0x3a));
+    P.drawRoundedRect(QRectF(2, 6, 12, 6), 2, 2);
+    P.setBrush(QColor(0xf6, 0xcf, 0x57));
+    P.drawRoundedRect(QRectF(2, 9, 28, 19), 2, 2);
+}
+
 void PaintBadge(QPainter &P, const QColor &Color) {
     P.setPen(Qt::NoPen);
     P.setBrush(Color);
@@ -99,20 +107,21 @@ QIcon ToolIcon(TToolIcon Kind) {
         P.drawLine(QPointF(24, 20), QPointF(24, 28));
         P.drawLine(QPointF(20, 24), QPointF(28, 24));
         break;
+    case TToolIcon::AddFolder:
+        PaintFolder(P);
+        PaintBadge(P, QColor(0x2e, 0x9b, 0x3a));
+        P.drawLine(QPointF(24, 20), QPointF(24, 28));
+        P.drawLine(QPointF(20, 24), QPointF(28, 24));
+        break;
     case TToolIcon::Delete:
         PaintPage(P);
         PaintBadge(P, QColor(0xc8, 0x2a, 0x2a));
         P.drawLine(QPointF(21, 21), QPointF(27, 27));
         P.drawLine(QPointF(27, 21), QPointF(21, 27));
         break;
-    case TToolIcon::Browse: {
-        P.setPen(QPen(QColor(0x9a, 0x72, 0x10), 1.2));
-        P.setBrush(QColor(0xe8, 0xb8, 0x3a));
-        P.drawRoundedRect(QRectF(2, 6, 12, 6), 2, 2);
-        P.setBrush(QColor(0xf6, 0xcf, 0x57));
-        P.drawRoundedRect(QRectF(2, 9, 28, 19), 2, 2);
+    case TToolIcon::Browse:
+        PaintFolder(P);
         break;
-    }
     case TToolIcon::Convert: {
         P.setPen(QPen(QColor(0x3b, 0x6e, 0xb5), 3, Qt::SolidLine, Qt::RoundCap, Qt::RoundJoin));
         QPainterPath Wave;

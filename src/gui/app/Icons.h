@@ -5,7 +5,7 @@
 
 // Pictures of the program, drawn at run time so that nothing is taken from elsewhere.
 
-enum class TToolIcon { Add, Delete, Browse, Convert, Play, Info, Options };
+enum class TToolIcon { Add, AddFolder, Delete, Browse, Convert, Play, Info, Options };
 
 // The program's icon at Size × Size pixels, the same drawing as resources/brindle.svg.
 QImage AppIconImage(int Size);

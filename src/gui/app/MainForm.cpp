@@ -3,6 +3,7 @@
 #include "app/AboutForm.h"
 #include "app/ConfigInstance.h"
 #include "app/ConversionStart.h"
+#include "app/FolderWalk.h"
 #include "app/Help.h"
 #include "app/Icons.h"
 #include "app/WebPages.h"
@@ -25,6 +26,7 @@
 #include <QMenuBar>
 #include <QMimeData>
 #include <QProgressBar>
+#include <QPushButton>
 #include <QScreen>
 #include <QStatusBar>
 #include <QStyle>
@@ -127,6 +129,14 @@ void TMainForm::CreateActions() {
     AddAction = MakeAction("AddAction", QStringLiteral("&Add audio file(s)"),
                            QStringLiteral("Add audio file(s) to audio file list"),
                            QKeySequence(Qt::Key_Insert), &TMainForm::AddActionExecute);
+    AddFolderAction =
+        MakeAction("AddFolderAction", QStringLiteral("Add &Folder..."),
+                   QStringLiteral("Add the audio files of a folder and its sub-folders"),
+                   QKeySequence(Qt::SHIFT | Qt::Key_Insert), &TMainForm::AddFolderActionExecute);
+    CancelAddAction = MakeAction("CancelAddAction", QStringLiteral("Cancel adding"),
+                                 QStringLiteral("Stop adding files; the files listed stay"),
+                                 QKeySequence(Qt::Key_Escape), &TMainForm::CancelAddActionExecute);
+    CancelAddAction->setEnabled(false); // Esc means nothing else while no add runs
     DeleteAction = MakeAction("DeleteAction", QStringLiteral("&Delete selected audio file(s)"),
                               QStringLiteral("Delete the selected file(s) from audio file list"),
                               QKeySequence(Qt::Key_Delete), &TMainForm::DeleteActionExecute);
@@ -233,6 +243,7 @@ void TMainForm::CreateToolBar() {
         ToolBar1->addWidget(ToolButton);
     };
     Button("tbtnAdd", QStringLiteral("Add"), TToolIcon::Add, AddAction);
+    Button("tbtnAddFolder", QStringLiteral("Folder"), TToolIcon::AddFolder, AddFolderAction);
     Button("tbtnDelete", QStringLiteral("Delete"), TToolIcon::Delete, DeleteAction);
     ToolBar1->addSeparator();
     Button("tbtnBrowse", QStringLiteral("Browse"), TToolIcon::Browse, LaunchAction);
@@ -249,6 +260,7 @@ void TMainForm::CreateMenus() {
     QMenu *File = menuBar()->addMenu(QStringLiteral("&File"));
     File->setObjectName(QStringLiteral("mnuFile"));
     File->addAction(AddAction);
+    File->addAction(AddFolderAction);
     File->addAction(DeleteAction);
     File->addAction(ClearAction);
     File->addSeparator();
@@ -300,6 +312,7 @@ void TMainForm::CreatePopupMenu() {
         MakeEntry(FilePopupMenu, "pmInvertSelect", InvertSelectAction->text(), InvertSelectAction);
     FilePopupMenu->addSeparator();
     pmAdd = MakeEntry(FilePopupMenu, "pmAdd", AddAction->text(), AddAction);
+    pmAddFolder = MakeEntry(FilePopupMenu, "pmAddFolder", AddFolderAction->text(), AddFolderAction);
     pmDelete = MakeEntry(FilePopupMenu, "pmDelete", QStringLiteral("&Delete selected MP3 file(s)"),
                          DeleteAction);
     pmClear = MakeEntry(FilePopupMenu, "pmClear", ClearAction->text(), ClearAction);
@@ -320,6 +333,11 @@ void TMainForm::CreateStatusBar() {
     prgsbarAddFile->setObjectName(QStringLiteral("prgsbarAddFile"));
     prgsbarAddFile->setMaximumWidth(160);
     prgsbarAddFile->setVisible(false);
+    btnCancelAdd = new QPushButton(QStringLiteral("Cancel"), Bar);
+    btnCancelAdd->setObjectName(QStringLiteral("btnCancelAdd"));
+    btnCancelAdd->setToolTip(CancelAddAction->toolTip());
+    btnCancelAdd->setVisible(false);
+    connect(btnCancelAdd, &QPushButton::clicked, CancelAddAction, &QAction::trigger);
 
     stspanelSelect = new QLabel(InitialSelectedText, Bar);
     stspanelSelect->setObjectName(QStringLiteral("stspanelSelect"));
@@ -344,6 +362,7 @@ void TMainForm::CreateStatusBar() {
     stspanelSelect->setToolTip(stspanelSelect->text());
     stspanelTotal->setToolTip(stspanelTotal->text());
     Bar->addWidget(prgsbarAddFile);
+    Bar->addWidget(btnCancelAdd);
     Bar->addWidget(stspanelSelect, 1);
     Bar->addWidget(stspanelTotal, 1);
     Bar->addPermanentWidget(stCorpPanel);
@@ -360,8 +379,16 @@ void TMainForm::CreateStatusBar() {
         prgsbarAddFile->setRange(0, Total);
         prgsbarAddFile->setValue(1);
         prgsbarAddFile->setVisible(true);
+        // Only an add that reads on a worker ever returns to the event loop, where the
+        // button can be pressed.
+        CancelAddAction->setEnabled(true);
     });
-    connect(FLists, &TFileLists::AddProgress, this, [this](int Position, int) {
+    connect(FLists, &TFileLists::AddProgress, this, [this](int Position, int Total) {
+        // An add in steps changes its total, and shows a busy bar (0) while a folder is walked.
+        if (prgsbarAddFile->maximum() != Total)
+            prgsbarAddFile->setRange(0, Total);
+        if (FLists->Adding() && !btnCancelAdd->isVisible())
+            btnCancelAdd->setVisible(true);
         prgsbarAddFile->setValue(Position);
         // A short add reads its files before returning to the event loop; the bar alone is
         // painted now and then so that it still moves. A background add needs none of this.
@@ -372,7 +399,12 @@ void TMainForm::CreateStatusBar() {
     });
     connect(FLists, &TFileLists::FileReadError, this,
             [this](const QString &Line) { FUnreadFiles << Line; });
+    connect(FLists, &TFileLists::FirstRowsAdded, this, [this](TFileListView *List) {
+        PageControl1->setCurrentWidget(List == lvWaveFiles ? TabSheetWave : TabSheetMP3);
+    });
     connect(FLists, &TFileLists::AddFinished, this, [this] {
+        CancelAddAction->setEnabled(false);
+        btnCancelAdd->setVisible(false);
         prgsbarAddFile->setVisible(false);
         stCorpPanel->setVisible(true);
         FAddPainted.invalidate();
@@ -500,6 +532,7 @@ void TMainForm::FilePopupMenuPopup() {
     pmPlay->setVisible(AnySelected);
     pmViewFileInfo->setVisible(AnySelected);
     pmAdd->setVisible(true);
+    pmAddFolder->setVisible(true);
     pmSelectAll->setVisible(AnySelected || AnyRows);
     pmInvertSelect->setVisible(AnySelected || AnyRows);
     pmClear->setVisible(AnySelected || AnyRows);
@@ -530,6 +563,63 @@ void TMainForm::AddActionExecute() {
         return;
     AddWithReport([&] { return FLists->AddChosenFiles(Files); });
     Settings.LastOpenFolder = ExtractFilePath(Files.first());
+}
+
+void TMainForm::AddFolderActionExecute() {
+    TConfig &Settings = Config();
+    const QString Folder =
+        UserDialogs().ChooseFolder(this, QStringLiteral("Add Folder"), Settings.LastOpenFolder);
+    if (Folder.isEmpty())
+        return;
+    AddWithReport([&] {
+        FLists->AddFolders({Folder});
+        return TAddFilesResult{};
+    });
+    // The next open dialog and folder chooser start where this one ended.
+    Settings.LastOpenFolder = Folder.endsWith(u'/') ? Folder : Folder + u'/';
+}
+
+void TMainForm::CancelAddActionExecute() {
+    FLists->AbortAdd();
+}
+
+void TMainForm::OpenPaths(const QStringList &Paths) {
+    // Steps in the order given, so that each list gets its files in that order.
+    std::vector<TAddStep> Steps;
+    QStringList Problems;
+    const auto Append = [&](TListKind Kind, const QStringList &Files) {
+        if (Files.isEmpty())
+            return;
+        if (Steps.empty() || !Steps.back().Folder.isEmpty() || Steps.back().Kind != Kind)
+            Steps.push_back(TAddStep::Files(Kind, {}));
+        Steps.back().Paths << Files;
+    };
+    for (const QString &Path : Paths) {
+        if (Path.isEmpty())
+            continue;
+        if (QFileInfo(Path).isDir()) {
+            Steps.push_back(TAddStep::Walk(Path));
+        } else if (IsPlaylistFile(Path)) {
+            QStringList Entries;
+            try {
+                ExpandPlaylist(Path, Entries, FLists->CurrentKind());
+            } catch (const EPlaylistError &Error) {
+                Problems << Error.message();
+                continue;
+            }
+            Append(FLists->CurrentKind(), Entries);
+        } else {
+            Append(ListKindOfFile(Path).value_or(FLists->CurrentKind()), {Path});
+        }
+    }
+    AddWithReport([&] {
+        FLists->QueueAdd(std::move(Steps));
+        return TAddFilesResult{};
+    });
+    // Only playlists that could not be opened are told at once: the rest still adds.
+    if (!Problems.isEmpty())
+        UserDialogs().MessageBox(this, Problems.join(u'\n'), QStringLiteral("Error"),
+                                 TMsgIcon::Error, mbOK);
 }
 
 void TMainForm::AddWithReport(const std::function<TAddFilesResult()> &Add) {

@@ -11,6 +11,7 @@ class QAction;
 class QLabel;
 class QMenu;
 class QProgressBar;
+class QPushButton;
 class QTabWidget;
 class QToolBar;
 class TAboutForm;
@@ -66,6 +67,10 @@ public:
     void CenterDragHint();
 
     void AddActionExecute();
+    // Asks for a folder and adds the audio files below it to the lists of their kinds.
+    void AddFolderActionExecute();
+    // Stops a running add; what was listed stays.
+    void CancelAddActionExecute();
     void DeleteActionExecute();
     void ClearActionExecute();
     void ExitActionExecute();
@@ -81,6 +86,11 @@ public:
     void VisiteActionExecute();
     void CheckNewVersionActionExecute();
     void AboutActionExecute();
+
+    // Adds the program's arguments or those a later start handed over: folders are walked,
+    // playlists go to CurrentList as the open dialog takes them, other files to the list of
+    // their kind (CurrentList when they have none, so that the add reports them).
+    void OpenPaths(const QStringList &Paths);
 
     // The open dialog's filter for a list.
     static QString AddDialogFilter(TListKind Kind);
@@ -127,6 +137,7 @@ private:
     TFileListView *lvMP3Files = nullptr;
     QToolBar *ToolBar1 = nullptr;
     QProgressBar *prgsbarAddFile = nullptr;
+    QPushButton *btnCancelAdd = nullptr;
     QLabel *stspanelSelect = nullptr;
     QLabel *stspanelTotal = nullptr;
     QLabel *stCorpPanel = nullptr;
@@ -134,6 +145,8 @@ private:
     QAction *mnuID3TagEdit = nullptr;
 
     QAction *AddAction = nullptr;
+    QAction *AddFolderAction = nullptr;
+    QAction *CancelAddAction = nullptr;
     QAction *DeleteAction = nullptr;
     QAction *ClearAction = nullptr;
     QAction *ExitAction = nullptr;
@@ -156,6 +169,7 @@ private:
     QAction *pmSelectAll = nullptr;
     QAction *pmInvertSelect = nullptr;
     QAction *pmAdd = nullptr;
+    QAction *pmAddFolder = nullptr;
     QAction *pmDelete = nullptr;
     QAction *pmClear = nullptr;
     QAction *pmLaunch = nullptr;

@@ -300,14 +300,15 @@ TEST_F(MainFormTest, ProgressBarHidesAgainAfterAdding) {
 
 TEST_F(MainFormTest, PopupOverAnEmptyListOffersAddAndLaunchOnly) {
     Start();
-    EXPECT_EQ(VisiblePopupEntries(), QStringList({"&Add audio file(s)", "&Launch File Manager"}));
+    EXPECT_EQ(VisiblePopupEntries(),
+              QStringList({"&Add audio file(s)", "Add &Folder...", "&Launch File Manager"}));
 }
 
 TEST_F(MainFormTest, PopupOverRowsWithoutSelectionHidesTheFileCommands) {
     Start();
     Main->Lists().AddFiles({Wav("a.wav", 1)});
     EXPECT_EQ(VisiblePopupEntries(),
-              QStringList({"Select all", "Invert selection", "&Add audio file(s)",
+              QStringList({"Select all", "Invert selection", "&Add audio file(s)", "Add &Folder...",
                            "&Clear all files", "&Launch File Manager"}));
 }
 
@@ -316,10 +317,11 @@ TEST_F(MainFormTest, PopupWithASelectionShowsEverything) {
     Tabs()->setCurrentIndex(1);
     Main->Lists().AddFiles({Wav("not-mpeg.mp3", 1)});
     MP3List()->topLevelItem(0)->setSelected(true);
-    EXPECT_EQ(VisiblePopupEntries(),
-              QStringList({"&Convert", "&Play", "Select all", "Invert selection",
-                           "&Add audio file(s)", "&Delete selected MP3 file(s)", "&Clear all files",
-                           "&Launch File Manager", "&View audio file information"}));
+    EXPECT_EQ(
+        VisiblePopupEntries(),
+        QStringList({"&Convert", "&Play", "Select all", "Invert selection", "&Add audio file(s)",
+                     "Add &Folder...", "&Delete selected MP3 file(s)", "&Clear all files",
+                     "&Launch File Manager", "&View audio file information"}));
 }
 
 TEST_F(MainFormTest, TagEditorEntryIsHiddenOnceShown) {
@@ -476,7 +478,8 @@ TEST_F(MainFormTest, HomePageCommandsAndTheCompanyPaneOpenTheHomePage) {
 
 TEST_F(MainFormTest, ToolbarButtonsRunTheirCommands) {
     Start();
-    const QStringList Captions = {"Add", "Delete", "Browse", "Convert", "Play", "Info", "Options"};
+    const QStringList Captions = {"Add",     "Folder", "Delete", "Browse",
+                                  "Convert", "Play",   "Info",   "Options"};
     QStringList Shown;
     for (QToolButton *Button : Main->findChildren<QToolButton *>())
         if (Button->objectName().startsWith("tbtn"))
