@@ -370,7 +370,7 @@ TEST_F(MainFormTest, FilesThatCannotBeReadAreShownInTheErrorList) {
     const QString Gone = Dir.filePath("gone.wav");
     Dialogs.FileAnswers.push_back({Gone, Wav("a.wav", 1)});
     const QStringList Shown = ErrorsOfAdd();
-    EXPECT_EQ(Shown, QStringList{"Error read file: " + Gone});
+    EXPECT_EQ(Shown, QStringList{"Error read file: " + Gone + " (No such file or directory)"});
     EXPECT_EQ(Main->Windows().DispForm->Lines(), QStringList());
     EXPECT_EQ(WaveList()->RowCount(), 1);
 }
@@ -386,8 +386,10 @@ TEST_F(MainFormTest, PlaylistEntriesThatAreMissingOrPipesAreShownInTheErrorList)
     File.close();
     Dialogs.FileAnswers.push_back({List});
     const QStringList Shown = ErrorsOfAdd();
-    EXPECT_EQ(Shown, (QStringList{"Error read file: " + Dir.filePath("gone.wav"),
-                                  "Error read file: " + Dir.filePath("pipe.wav")}));
+    EXPECT_EQ(Shown, (QStringList{"Error read file: " + Dir.filePath("gone.wav") +
+                                      " (No such file or directory)",
+                                  "Error read file: " + Dir.filePath("pipe.wav") +
+                                      " (It is a named pipe (FIFO), not a regular file)"}));
     ASSERT_EQ(WaveList()->RowCount(), 1);
 }
 
