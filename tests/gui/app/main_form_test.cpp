@@ -399,7 +399,8 @@ TEST_F(MainFormTest, UnopenablePlaylistIsReportedAndAddsNothing) {
     Dialogs.FileAnswers.push_back({Wav("a.wav", 1), List});
     Action("AddAction")->trigger();
     ASSERT_EQ(Dialogs.AskedOf(ScriptedDialogs::Kind::Message).size(), 1u);
-    EXPECT_EQ(Dialogs.AskedOf(ScriptedDialogs::Kind::Message)[0].Text, "Cannot open file " + List);
+    EXPECT_EQ(Dialogs.AskedOf(ScriptedDialogs::Kind::Message)[0].Text,
+              "Cannot open file " + List + " (No such file or directory)");
     EXPECT_EQ(WaveList()->RowCount(), 0);
 }
 
