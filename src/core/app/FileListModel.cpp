@@ -1,5 +1,6 @@
 #include "app/FileListModel.h"
 
+#include "app/PlaylistImport.h"
 #include "app/RawNames.h"
 
 #include "inspect/MP3WavComm.h"
@@ -82,15 +83,20 @@ void ReadWaveListSource(const QString &Path, TFileParam &P) {
 } // namespace
 
 std::optional<TFileParam> InspectListFile(const QString &Path, TListKind Kind, TMPEGAudio &Mpeg,
-                                          const QString &Base) {
+                                          const QString &Base, QString *Why) {
+    const auto refuse = [Why](const QString &Reason) -> std::optional<TFileParam> {
+        if (Why)
+            *Why = Reason;
+        return std::nullopt;
+    };
     // A name with bytes no QString holds (from a playlist) opens no file: the nearest name
     // may be another one's.
     if (HasRawBytes(Path))
-        return std::nullopt;
+        return refuse(RawNameReason());
     // A file that cannot be opened is reported rather than listed: the MPEG inspector would
     // otherwise show it as an unreadable row of 0 bytes.
-    if (!RegularFileProblem(Path).isEmpty())
-        return std::nullopt;
+    if (const QString problem = RegularFileProblem(Path); !problem.isEmpty())
+        return refuse(IsUrlEntry(Path) ? NotLocalReason() : problem);
     try {
         TFileParam p;
         p.FileName = ExtractFileName(Path);
@@ -102,13 +108,14 @@ std::optional<TFileParam> InspectListFile(const QString &Path, TListKind Kind, T
         else
             ReadWaveListSource(Path, p);
         return p;
-    } catch (const std::exception &) {
-        return std::nullopt;
+    } catch (const std::exception &Error) {
+        return refuse(QString::fromUtf8(Error.what()));
     }
 }
 
-QString ReadErrorLine(const QString &Path) {
-    return QStringLiteral("Error read file: ") + EscapedName(Path);
+QString ReadErrorLine(const QString &Path, const QString &Why) {
+    const QString line = QStringLiteral("Error read file: ") + EscapedName(Path);
+    return Why.isEmpty() ? line : line + QStringLiteral(" (") + Why + u')';
 }
 
 int ListColumnCount(TListKind Kind) {
@@ -141,10 +148,11 @@ void TAddPass::Take(const QString &Path, const QString &Base, TMPEGAudio &Mpeg, 
     const QString key = FilePathKey(Path);
     if (FListed.contains(key))
         return;
-    std::optional<TFileParam> record = InspectListFile(Path, FKind, Mpeg, Base);
+    QString why;
+    std::optional<TFileParam> record = InspectListFile(Path, FKind, Mpeg, Base, &why);
     if (!record) {
         // Not listed, so a later copy of the path is read (and reported) again.
-        Batch.ErrorLines << ReadErrorLine(Path);
+        Batch.ErrorLines << ReadErrorLine(Path, why);
         return;
     }
     Batch.Records.push_back(std::make_unique<TFileParam>(std::move(*record)));

@@ -23,18 +23,19 @@ class TMailbox;
 class TMPEGAudio;
 
 // Reads one path for a list of Kind into a fresh record: FileName, SourcePath, BaseFolder
-// (Base, or the file's own folder when Base is empty), State stQueued, and what the list's reader
-// found (Kind fkUnreadable when it is not of the list's format; an unreadable WAV-list row keeps
-// the file's size for its Size column). Empty when the file cannot be read at all: a name with
-// bytes no QString holds, a file that cannot be opened or is not a regular file, or a failing read.
-// Mpeg is reset and reused. Never throws. Every source format a list takes is read here and nowhere
-// else.
+// (Base, or the file's own folder when Base is empty), State stQueued, and what the list's
+// reader found (Kind fkUnreadable when it is not of the list's format; an unreadable WAV-list
+// row keeps the file's size for its Size column). Empty when the file cannot be read at all:
+// a name with bytes no QString holds, a file that cannot be opened or is not a regular file,
+// a URL that names no local file (from a playlist), or a failing read; then Why (when given)
+// gets the reason. Mpeg is reset and reused. Never throws. Every source format a list takes
+// is read here and nowhere else.
 std::optional<TFileParam> InspectListFile(const QString &Path, TListKind Kind, TMPEGAudio &Mpeg,
-                                          const QString &Base = QString());
+                                          const QString &Base = QString(), QString *Why = nullptr);
 
 // The line that reports a file InspectListFile could not read: "Error read file: <path>",
-// bytes that are not text shown as \xNN.
-QString ReadErrorLine(const QString &Path);
+// bytes that are not text shown as \xNN, then the reason in parentheses when there is one.
+QString ReadErrorLine(const QString &Path, const QString &Why = QString());
 
 // Number of columns of a list of Kind, and the cell texts of a record in them.
 int ListColumnCount(TListKind Kind);

@@ -3,6 +3,7 @@
 #include "platform/FilePaths.h"
 
 #include <QDir>
+#include <QFileInfo>
 #include <algorithm>
 
 const std::array<QString, 8> StateText{QStringLiteral("Error"),
@@ -84,9 +85,25 @@ QString TListSummary::TotalText() const {
     return SummaryText("Total %d file(s), %lld seconds(%.2d:%.2d:%.2d)", Rows, TotalSeconds);
 }
 
+QString SourceFolderBelowBase(const QString &SourcePath, const QString &BaseFolder) {
+    if (BaseFolder.isEmpty())
+        return QString();
+    const QString folder = QDir::cleanPath(QFileInfo(SourcePath).absolutePath());
+    const QString base = QDir::cleanPath(BaseFolder);
+    const QString prefix = base.endsWith(u'/') ? base : base + u'/';
+    return folder.startsWith(prefix) ? folder.mid(prefix.size()) : QString();
+}
+
 QString ConversionDestPath(const TFileParam &Record, bool SpecifyOutputFolder,
-                           const QString &OutputFolder, const QString &Ext) {
-    const QString folder = SpecifyOutputFolder ? WithTrailingSeparator(OutputFolder)
-                                               : ExtractFilePath(Record.SourcePath);
+                           const QString &OutputFolder, const QString &Ext,
+                           bool KeepFolderStructure) {
+    if (!SpecifyOutputFolder)
+        return ExtractFilePath(Record.SourcePath) + ChangeFileExt(Record.FileName, Ext);
+    QString folder = WithTrailingSeparator(OutputFolder);
+    if (KeepFolderStructure) {
+        if (const QString below = SourceFolderBelowBase(Record.SourcePath, Record.BaseFolder);
+            !below.isEmpty())
+            folder = WithTrailingSeparator(folder + below);
+    }
     return folder + ChangeFileExt(Record.FileName, Ext);
 }

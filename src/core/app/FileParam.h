@@ -51,6 +51,10 @@ struct TFileParam {
     // folder structure mirrors the path below it.
     QString BaseFolder;
     QString DestPath;
+    // When set, the missing folders of DestPath below this folder are made as the job starts
+    // (an output folder that keeps the added folders' structure). The folder itself must
+    // exist: one that vanished, as an unplugged card does, is not made again elsewhere.
+    QString DestRoot;
     int32_t Duration = 0; // whole seconds
     TMPEGInfo MpegData;
     TWaveFileInfo WaveData;
@@ -102,8 +106,15 @@ struct TListSummary {
 extern const QString InitialSelectedText;
 extern const QString InitialTotalText;
 
+// The folder of SourcePath relative to BaseFolder ("Album/CD 1"), or "" when the file lies
+// in BaseFolder itself, not below it, or has no base.
+QString SourceFolderBelowBase(const QString &SourcePath, const QString &BaseFolder);
+
 // The output path of a conversion: the output folder (with a trailing separator added) when
 // one is specified, else the source's own folder, then the file name with its extension
-// replaced by Ext (appended when the name has none).
+// replaced by Ext (appended when the name has none). With an output folder and
+// KeepFolderStructure, the source's folder below its BaseFolder is put between the two
+// ("out/Album/CD 1/song.MP3"); a file added by itself goes straight into the output folder.
 QString ConversionDestPath(const TFileParam &Record, bool SpecifyOutputFolder,
-                           const QString &OutputFolder, const QString &Ext);
+                           const QString &OutputFolder, const QString &Ext,
+                           bool KeepFolderStructure = false);

@@ -8,10 +8,63 @@
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
+#include <QStringDecoder>
+#include <optional>
+
+static bool IsM3UFile(const QString &Path) {
+    const QString ext = UpperFileExt(Path);
+    return ext == u".M3U" || ext == u".M3U8";
+}
 
 bool IsPlaylistFile(const QString &Path) {
-    const QString ext = UpperFileExt(Path);
-    return ext == u".M3U" || ext == u".PLS";
+    return IsM3UFile(Path) || UpperFileExt(Path) == u".PLS";
+}
+
+bool IsUrlEntry(const QString &Entry) {
+    const qsizetype colon = Entry.indexOf(QStringLiteral("://"));
+    if (colon < 2)
+        return false;
+    for (qsizetype i = 0; i < colon; ++i) {
+        const char16_t c = Entry[i].unicode();
+        const bool letter = (c >= u'a' && c <= u'z') || (c >= u'A' && c <= u'Z');
+        const bool other = (c >= u'0' && c <= u'9') || c == u'+' || c == u'-' || c == u'.';
+        if (!letter && !(i > 0 && other))
+            return false;
+    }
+    return true;
+}
+
+QString LocalPathOfUrl(const QString &Entry) {
+    const QUrl url(Entry, QUrl::TolerantMode);
+    if (!url.isValid() || url.scheme().compare(u"file", Qt::CaseInsensitive) != 0)
+        return QString();
+    if (!url.host().isEmpty() && url.host().compare(u"localhost", Qt::CaseInsensitive) != 0)
+        return QString();
+    // Decoded by hand: QUrl would turn escaped bytes that are not UTF-8 into U+FFFD, which
+    // could name another file.
+    const QByteArray bytes = QByteArray::fromPercentEncoding(url.path(QUrl::FullyEncoded).toUtf8());
+    QString path = DecodeRawName(bytes);
+    // "file:///C:/Music/a.mp3", written on Windows: the drive starts the path.
+    if (path.startsWith(u'/') && HasDrive(path.mid(1)))
+        path.remove(0, 1);
+    return path;
+}
+
+QString NotLocalReason() {
+    return QStringLiteral("not a local file");
+}
+
+QByteArray PlaylistTextAsUtf8(const QByteArray &Text) {
+    std::optional<QStringConverter::Encoding> utf16;
+    if (Text.startsWith("\xFF\xFE"))
+        utf16 = QStringConverter::Utf16LE;
+    else if (Text.startsWith("\xFE\xFF"))
+        utf16 = QStringConverter::Utf16BE;
+    if (!utf16)
+        return Text;
+    QStringDecoder decoder(*utf16);
+    const QString text = decoder.decode(Text.mid(2));
+    return text.toUtf8();
 }
 
 bool SuitsList(const QString &Path, TListKind Kind) {
@@ -37,7 +90,7 @@ static QList<QByteArray> SplitLines(const QByteArray &Text) {
 
 QStringList ParseM3U(const QByteArray &Text) {
     QStringList entries;
-    for (const QByteArray &line : SplitLines(Text)) {
+    for (const QByteArray &line : SplitLines(PlaylistTextAsUtf8(Text))) {
         if (!line.isEmpty() && !line.startsWith('#'))
             entries << DecodeRawName(line);
     }
@@ -62,7 +115,7 @@ static int ProfileInt(const QString &Value) {
 QStringList ParsePLS(const QByteArray &Text) {
     QHash<QString, QString> values; // upper-cased key -> first value in [playlist]
     bool inPlaylist = false;
-    for (const QByteArray &raw : SplitLines(Text)) {
+    for (const QByteArray &raw : SplitLines(PlaylistTextAsUtf8(Text))) {
         const QString line = DecodeRawName(raw).trimmed();
         if (line.startsWith(u'[')) {
             const qsizetype close = line.indexOf(u']');
@@ -107,15 +160,25 @@ QString ResolvePlaylistEntry(const QString &Entry, const QString &PlaylistPath) 
 void ExpandPlaylist(const QString &PlaylistPath, QStringList &Paths, TListKind Kind) {
     QFile file;
     QString why;
-    const bool isM3U = UpperFileExt(PlaylistPath) == u".M3U";
+    const bool isM3U = IsM3UFile(PlaylistPath);
     if (!OpenRegularFile(PlaylistPath, file, why)) {
         if (isM3U)
-            throw EPlaylistError(PlaylistPath);
+            throw EPlaylistError(PlaylistPath, why);
         return;
     }
     const QByteArray text = file.readAll();
     const QStringList entries = isM3U ? ParseM3U(text) : ParsePLS(text);
-    for (const QString &entry : entries) {
+    for (QString entry : entries) {
+        if (IsUrlEntry(entry)) {
+            const QString local = LocalPathOfUrl(entry);
+            // A stream or a file on another machine: the add names it as not local, where
+            // dropping it would leave the user wondering why the playlist came out short.
+            if (local.isEmpty()) {
+                Paths << entry;
+                continue;
+            }
+            entry = local;
+        }
         const QString full = ResolvePlaylistEntry(entry, PlaylistPath);
         if (!SuitsList(full, Kind))
             continue;

@@ -3,6 +3,7 @@
 #include "conversion/ConvJob.h"
 
 #include "conversion/Normalize.h"
+#include "conversion/SafeOutput.h"
 #include "platform/Mailbox.h"
 #include "settings/Config.h"
 #include "tags/TagSet.h"
@@ -49,6 +50,15 @@ bool TConvJob::CheckSameFile(const QString &ErrorLine) {
     FHost.Fail(
         *this, ErrorLine,
         QStringLiteral("'%1' is the source file itself; it is left as it is.").arg(J().DestPath));
+    return false;
+}
+
+bool TConvJob::MakeDestFolder(const QString &ErrorLine) {
+    QString why;
+    if (J().DestRoot.isEmpty() ||
+        MakeFoldersBelow(J().DestRoot, QFileInfo(J().DestPath).absolutePath(), why))
+        return true;
+    FHost.Fail(*this, ErrorLine, why);
     return false;
 }
 

@@ -87,6 +87,9 @@ protected:
     template <typename TQuestion> auto Ask(TQuestion &&Question);
     // Fails the job when its destination is its source; true when they differ.
     bool CheckSameFile(const QString &ErrorLine);
+    // Makes the missing folders of the destination below the job's DestRoot; fails the job
+    // and returns false when they cannot be made.
+    bool MakeDestFolder(const QString &ErrorLine);
     // Runs Work on a fresh worker thread and Then on the runner's thread when it has
     // returned and no question is open.
     void RunWorker(std::function<void()> Work, std::function<void()> Then);

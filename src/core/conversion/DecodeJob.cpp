@@ -125,6 +125,10 @@ void TDecodeJob::Run() {
         FailToStart(why);
         return;
     }
+    if (!MakeDestFolder(DecodeErrorLine(Job))) {
+        End();
+        return;
+    }
     Partial = CreatePartialOutput(Job.DestPath, why);
     if (!Partial) {
         FailToStart(why);

@@ -15,11 +15,25 @@ namespace {
 // folder leads to the same files), the name without regard to letter case. Linux names are
 // case-sensitive, but an output folder on a memory card or a shared drive may not be, and
 // a needless " (2)" costs less than an overwritten output or source.
+// A folder not made yet (below an output folder that keeps the added folders' structure)
+// goes through the real path of its nearest existing parent, so that it meets the same
+// folder reached through a link.
 QString DestinationKey(const QString &Path) {
     const QFileInfo info(Path);
-    QString folder = QFileInfo(info.absolutePath()).canonicalFilePath();
-    if (folder.isEmpty())
-        folder = QDir::cleanPath(info.absolutePath());
+    QString missing;
+    QString folder = QDir::cleanPath(info.absolutePath());
+    for (QString existing = folder;;) {
+        const QString real = QFileInfo(existing).canonicalFilePath();
+        if (!real.isEmpty()) {
+            folder = real + missing;
+            break;
+        }
+        const qsizetype slash = existing.lastIndexOf(u'/');
+        if (slash <= 0)
+            break;
+        missing.prepend(existing.mid(slash));
+        existing.truncate(slash);
+    }
     return folder + u'/' + info.fileName().toCaseFolded();
 }
 

@@ -85,6 +85,11 @@ void TEncodeJob::Run() {
         EndEncode();
         return;
     }
+    // Before normalising: its scaled copy is made beside the output too.
+    if (!MakeDestFolder(EncodeErrorLine(Job))) {
+        EndEncode();
+        return;
+    }
     if (!FHost.Config().FNormalizeVolume) {
         Encode();
         return;

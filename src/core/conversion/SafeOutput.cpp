@@ -206,6 +206,42 @@ TPartialFile CreatePartialOutput(const QString &Dest, QString &Why) {
     return file;
 }
 
+bool MakeFoldersBelow(const QString &Root, const QString &Folder, QString &Why) {
+    const QString root = QDir::cleanPath(QFileInfo(Root).absoluteFilePath());
+    const QString folder = QDir::cleanPath(QFileInfo(Folder).absoluteFilePath());
+    if (QFileInfo(folder).isDir())
+        return true;
+    const QString prefix = root.endsWith(u'/') ? root : root + u'/';
+    if (!folder.startsWith(prefix)) {
+        Why = QStringLiteral("Cannot create folder \"%1\": it is not inside \"%2\"")
+                  .arg(folder, root);
+        return false;
+    }
+    // A vanished output folder (an unplugged card) is not made again on another drive.
+    if (!QFileInfo(root).isDir()) {
+        Why = QStringLiteral("Cannot create folder \"%1\": the output folder \"%2\" does not "
+                             "exist")
+                  .arg(folder, root);
+        return false;
+    }
+    QString path = root;
+    for (const QString &part : folder.mid(prefix.size()).split(u'/')) {
+        path = path.endsWith(u'/') ? path + part : path + u'/' + part;
+        // Another job may make the same folder at the same moment: one that is there will do.
+        if (::mkdir(QFile::encodeName(path).constData(), 0777) != 0 && errno != EEXIST) {
+            Why = QStringLiteral("Cannot create folder \"%1\": %2")
+                      .arg(path, QString::fromLocal8Bit(std::strerror(errno)));
+            return false;
+        }
+        if (!QFileInfo(path).isDir()) {
+            Why = QStringLiteral("Cannot create folder \"%1\": a file of that name is in the way")
+                      .arg(path);
+            return false;
+        }
+    }
+    return true;
+}
+
 namespace {
 
 bool RenameOnto(const TPartialFile &From, const QString &To, QString &Why) {

@@ -61,6 +61,10 @@ TPartialFile CreateUniqueFile(const QString &Folder, const QString &Suffix, QStr
 // when the folder does not take it.
 TPartialFile CreatePartialOutput(const QString &Dest, QString &Why);
 
+// Makes the missing folders of Folder below Root, which must exist already; true when
+// Folder is then there. False with the reason in Why ("Cannot create folder ...").
+bool MakeFoldersBelow(const QString &Root, const QString &Folder, QString &Why);
+
 // Renames From onto To in one step, replacing To, and releases From; false with the reason
 // in Why (From is then kept).
 bool ReplaceFile(TPartialFile &From, const QString &To, QString &Why);

@@ -33,7 +33,7 @@ bool IsMPEGAudioFile(const QString &FileName) {
 }
 
 bool IsMPEGAudioOrPlaylist(const QString &FileName) {
-    return HasExtension(FileName, {".MP3", ".MP2", ".MP1", ".M3U", ".PLS"});
+    return HasExtension(FileName, {".MP3", ".MP2", ".MP1", ".M3U", ".M3U8", ".PLS"});
 }
 
 bool IsWaveFile(const QString &FileName) {
@@ -41,7 +41,7 @@ bool IsWaveFile(const QString &FileName) {
 }
 
 bool IsWaveOrPlaylist(const QString &FileName) {
-    return HasExtension(FileName, {".WAV", ".M3U", ".PLS"});
+    return HasExtension(FileName, {".WAV", ".M3U", ".M3U8", ".PLS"});
 }
 
 QTime SecondsToTime(int Seconds) {

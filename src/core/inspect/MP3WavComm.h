@@ -14,9 +14,9 @@
 bool ReadWaveFileInfo(const QString &FileName, TWaveFileInfo &Info);
 
 bool IsMPEGAudioFile(const QString &FileName);       // .MP3, .MP2, .MP1
-bool IsMPEGAudioOrPlaylist(const QString &FileName); // those, .M3U, .PLS
+bool IsMPEGAudioOrPlaylist(const QString &FileName); // those, .M3U, .M3U8, .PLS
 bool IsWaveFile(const QString &FileName);            // .WAV
-bool IsWaveOrPlaylist(const QString &FileName);      // .WAV, .M3U, .PLS
+bool IsWaveOrPlaylist(const QString &FileName);      // .WAV, .M3U, .M3U8, .PLS
 
 // Time of day of a number of seconds; throws EConvertError("Invalid argument to time
 // encode") for a negative number or 86400 and more.

@@ -54,9 +54,14 @@ void TConversionStart::StartConversion(TFileListView &List, TConvForm &ConvForm,
     const QString ext = List.Kind() == lkWave ? QStringLiteral(".MP3") : QStringLiteral(".WAV");
     if (FConfig.SpecifyOutputFolder && !PrepareOutputFolder())
         return;
-    for (TFileParam *job : jobs)
+    // The output folder was asked about above; the sub-folders that mirror added folders are
+    // made by each job as it starts, without a question each.
+    const bool keep = FConfig.SpecifyOutputFolder && FConfig.KeepFolderStructure;
+    for (TFileParam *job : jobs) {
         job->DestPath =
-            ConversionDestPath(*job, FConfig.SpecifyOutputFolder, FConfig.OutputFolder, ext);
+            ConversionDestPath(*job, FConfig.SpecifyOutputFolder, FConfig.OutputFolder, ext, keep);
+        job->DestRoot = keep ? FConfig.OutputFolder : QString();
+    }
 
     ConvForm.SetJobs(jobs);
     ConvForm.exec();

@@ -183,8 +183,12 @@ TEST_F(FileListModelTest, FilesThatCannotBeReadGiveNoRecord) {
     // would be read as exists.
     wav(QStringLiteral("bad\uFFFDname.wav"));
     const QString raw = DecodeRawName(QFile::encodeName(dir.path()) + "/bad\xffname.wav");
-    EXPECT_FALSE(InspectListFile(raw, lkWave, mpeg));
+    QString why;
+    EXPECT_FALSE(InspectListFile(raw, lkWave, mpeg, QString(), &why));
+    EXPECT_EQ(why, RawNameReason());
     EXPECT_EQ(ReadErrorLine(raw), "Error read file: " + dir.path() + "/bad\\xffname.wav");
+    EXPECT_EQ(ReadErrorLine(raw, why),
+              "Error read file: " + dir.path() + "/bad\\xffname.wav (" + RawNameReason() + ")");
 }
 
 // --- adding ---
@@ -198,7 +202,8 @@ TEST_F(FileListModelTest, AddSkipsListedFilesAndReportsUnreadOnes) {
     EXPECT_FALSE(result.InBackground);
     // An unread path is not listed, so it is tried, and reported, each time.
     EXPECT_EQ(result.ErrorLines,
-              (QStringList{"Error read file: " + gone, "Error read file: " + gone}));
+              (QStringList{"Error read file: " + gone + " (No such file or directory)",
+                           "Error read file: " + gone + " (No such file or directory)"}));
     EXPECT_EQ(sources(model), (QStringList{a, dir.path() + "//./b.wav"}));
     EXPECT_EQ(model.FindListedFile(b), 1);
     EXPECT_EQ(model.FindListedFile(path("c.wav")), -1);
@@ -206,6 +211,17 @@ TEST_F(FileListModelTest, AddSkipsListedFilesAndReportsUnreadOnes) {
     result = model.AddFiles({b, a, wav("A.WAV")}, mpeg); // Linux names differ in case
     EXPECT_EQ(result.Added, 1);
     EXPECT_EQ(model.Count(), 3);
+}
+
+TEST_F(FileListModelTest, ErrorLinesSayWhyAFileWasNotRead) {
+    ASSERT_EQ(::mkfifo(QFile::encodeName(path("pipe.mp3")).constData(), 0600), 0);
+    TFileListModel model(lkMpeg);
+    const TAddFilesResult result =
+        model.AddFiles({path("pipe.mp3"), "http://radio.example/live.mp3"}, mpeg);
+    EXPECT_EQ(result.ErrorLines,
+              (QStringList{"Error read file: " + path("pipe.mp3") +
+                               " (It is a named pipe (FIFO), not a regular file)",
+                           "Error read file: http://radio.example/live.mp3 (not a local file)"}));
 }
 
 TEST_F(FileListModelTest, ReadListFilesReportsProgressBeforeEachPath) {
@@ -242,7 +258,8 @@ TEST_F(FileListModelTest, EveryRowKeepsTheFolderItWasAddedThrough) {
                                          {loose, path("Music"), lkWave}};
     const TAddFilesResult result = model.AddFiles(files, mpeg);
     EXPECT_EQ(result.Added, 1);
-    EXPECT_EQ(result.ErrorLines, QStringList("Error read file: " + missing));
+    EXPECT_EQ(result.ErrorLines,
+              QStringList("Error read file: " + missing + " (No such file or directory)"));
     ASSERT_EQ(model.Count(), 2);
     EXPECT_EQ(model.Record(0)->BaseFolder, QDir::cleanPath(path("Music/Album")));
     EXPECT_EQ(model.Record(1)->SourcePath, walked);

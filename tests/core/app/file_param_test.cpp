@@ -80,3 +80,50 @@ TEST(FileParam, EmptySummaryAndInitialCaptions) {
     EXPECT_EQ(InitialSelectedText, "Selected 0 file(s), 0 seconds(00:00:00)");
     EXPECT_EQ(InitialTotalText, "Total 0 file(s), 0 secends(00:00:00) ");
 }
+
+// --- destinations ---
+
+namespace {
+
+TFileParam Source(const QString &Path, const QString &Base) {
+    TFileParam p;
+    p.SourcePath = Path;
+    p.FileName = ExtractFileName(Path);
+    p.BaseFolder = Base;
+    return p;
+}
+
+} // namespace
+
+TEST(FileParam, DestinationMirrorsTheFoldersBelowTheBaseWhenKept) {
+    const TFileParam deep = Source("/music/in/Album A/CD 1/01 Song.wav", "/music/in");
+    EXPECT_EQ(ConversionDestPath(deep, true, "/out", ".MP3", true),
+              "/out/Album A/CD 1/01 Song.MP3");
+    EXPECT_EQ(ConversionDestPath(deep, true, "/out/", ".MP3", true),
+              "/out/Album A/CD 1/01 Song.MP3");
+    // Off, or without an output folder: as before.
+    EXPECT_EQ(ConversionDestPath(deep, true, "/out", ".MP3", false), "/out/01 Song.MP3");
+    EXPECT_EQ(ConversionDestPath(deep, true, "/out", ".MP3"), "/out/01 Song.MP3");
+    EXPECT_EQ(ConversionDestPath(deep, false, "/out", ".MP3", true),
+              "/music/in/Album A/CD 1/01 Song.MP3");
+    // Files in the added folder itself, added by themselves, or without a base stay flat.
+    EXPECT_EQ(
+        ConversionDestPath(Source("/music/in/top.wav", "/music/in"), true, "/out", ".MP3", true),
+        "/out/top.MP3");
+    EXPECT_EQ(ConversionDestPath(Source("/music/in/a.wav", ""), true, "/out", ".MP3", true),
+              "/out/a.MP3");
+    // A base that is only a prefix of the name is not the file's folder.
+    EXPECT_EQ(
+        ConversionDestPath(Source("/music/input/x/a.wav", "/music/in"), true, "/out", ".MP3", true),
+        "/out/a.MP3");
+}
+
+TEST(FileParam, SourceFolderBelowBaseIsCleanAndRelative) {
+    EXPECT_EQ(SourceFolderBelowBase("/m/in/a/b/c.wav", "/m/in"), "a/b");
+    EXPECT_EQ(SourceFolderBelowBase("/m/in/./a//c.wav", "/m/in/"), "a");
+    EXPECT_EQ(SourceFolderBelowBase("/m/in/Live: 1999/c.wav", "/m/in"), "Live: 1999");
+    EXPECT_EQ(SourceFolderBelowBase("/top/c.wav", "/"), "top");
+    EXPECT_EQ(SourceFolderBelowBase("/m/in/c.wav", "/m/in"), "");
+    EXPECT_EQ(SourceFolderBelowBase("/m/other/c.wav", "/m/in"), "");
+    EXPECT_EQ(SourceFolderBelowBase("/m/in/a/c.wav", ""), "");
+}

@@ -1,4 +1,5 @@
 #include "app/PlaylistImport.h"
+#include "app/RawNames.h"
 #include "support/TestMedia.h"
 
 #include <QDir>
@@ -112,7 +113,8 @@ TEST_F(PlaylistTest, MissingM3UIsAnErrorAndMissingPLSIsEmpty) {
         expand(path("gone.m3u"), lkWave);
         FAIL() << "no error";
     } catch (const EPlaylistError &e) {
-        EXPECT_EQ(e.message(), "Cannot open file " + path("gone.m3u"));
+        EXPECT_EQ(e.message(),
+                  "Cannot open file " + path("gone.m3u") + " (No such file or directory)");
     }
     EXPECT_TRUE(expand(path("gone.pls"), lkWave).isEmpty());
 }
@@ -174,4 +176,92 @@ TEST_F(PlaylistTest, EntriesOfAPlaylistWithAColonInItsNameAreListed) {
     const QString a = touch("Live: 1999.mp3");
     WriteFile(path("Best of: 2020.m3u"), "Live: 1999.mp3\n");
     EXPECT_EQ(expand(path("Best of: 2020.m3u"), lkMpeg), QStringList{a});
+}
+
+// --- encodings, .m3u8 and URLs ---
+
+namespace {
+
+// Text in UTF-16 with its byte order mark, as Windows tools save "Unicode" playlists.
+QByteArray Utf16(const QString &Text, bool BigEndian) {
+    QByteArray bytes = BigEndian ? QByteArray("\xFE\xFF") : QByteArray("\xFF\xFE");
+    for (const QChar c : Text) {
+        const char high = char(c.unicode() >> 8), low = char(c.unicode() & 0xFF);
+        bytes.append(BigEndian ? high : low).append(BigEndian ? low : high);
+    }
+    return bytes;
+}
+
+} // namespace
+
+TEST(PlaylistParse, Utf16WithAByteOrderMarkIsDecodedInBothFormats) {
+    const QString m3u = QStringLiteral("#EXTM3U\r\nÉté 𝄞.mp3\r\n#x\r\nb.mp3\r\n");
+    const QString pls = QStringLiteral("[playlist]\r\nNumberOfEntries=1\r\nFile1=Été 𝄞.mp3\r\n");
+    for (const bool big : {false, true}) {
+        EXPECT_EQ(ParseM3U(Utf16(m3u, big)), (QStringList{"Été 𝄞.mp3", "b.mp3"})) << big;
+        EXPECT_EQ(ParsePLS(Utf16(pls, big)), QStringList{"Été 𝄞.mp3"}) << big;
+    }
+    // Without a mark the bytes are taken as UTF-8, as before.
+    EXPECT_EQ(ParseM3U("\xC3\x89t\xC3\xA9.mp3\n"), QStringList{"Été.mp3"});
+}
+
+TEST(PlaylistParse, M3U8IsAPlaylistAndTheOthersStayAsTheyWere) {
+    EXPECT_TRUE(IsPlaylistFile("/m/list.m3u8"));
+    EXPECT_TRUE(IsPlaylistFile("/m/list.M3U8"));
+    EXPECT_TRUE(IsPlaylistFile("/m/list.m3u"));
+    EXPECT_TRUE(IsPlaylistFile("/m/list.PLS"));
+    EXPECT_FALSE(IsPlaylistFile("/m/list.m3u9"));
+    EXPECT_TRUE(SuitsListOrPlaylist("/m/list.m3u8", lkWave));
+}
+
+TEST(PlaylistParse, UrlEntriesAreToldFromPathsAndFileUrlsGiveLocalPaths) {
+    EXPECT_TRUE(IsUrlEntry("http://radio.example/stream.mp3"));
+    EXPECT_TRUE(IsUrlEntry("file:///m/a.mp3"));
+    EXPECT_TRUE(IsUrlEntry("svn+ssh://h/a.mp3"));
+    EXPECT_FALSE(IsUrlEntry("C://music/a.mp3")) << "a drive";
+    EXPECT_FALSE(IsUrlEntry("/m/http://a.mp3"));
+    EXPECT_FALSE(IsUrlEntry("Live: 1999.mp3"));
+    EXPECT_FALSE(IsUrlEntry("1a://x.mp3"));
+
+    EXPECT_EQ(LocalPathOfUrl("file:///m/My%20Song%3A%201.mp3"), "/m/My Song: 1.mp3");
+    EXPECT_EQ(LocalPathOfUrl("file://localhost/m/%C3%89t%C3%A9.mp3"), "/m/Été.mp3");
+    EXPECT_EQ(LocalPathOfUrl("FILE:///m/a.mp3"), "/m/a.mp3");
+    EXPECT_EQ(LocalPathOfUrl("file:///C:/Music/a.mp3"), "C:/Music/a.mp3");
+    // An escaped byte that is not UTF-8 stays a byte, never U+FFFD.
+    EXPECT_EQ(LocalPathOfUrl("file:///m/bad%FFname.mp3"), DecodeRawName("/m/bad\xffname.mp3"));
+    EXPECT_EQ(LocalPathOfUrl("file://server/share/a.mp3"), "");
+    EXPECT_EQ(LocalPathOfUrl("http://radio.example/a.mp3"), "");
+}
+
+TEST_F(PlaylistTest, M3U8AndFileUrlsExpandAndOtherUrlsAreHandedOnToBeNamed) {
+    const QString song = touch("Été: live/01 Song.mp3");
+    const QString plain = touch("b.mp3");
+    const QByteArray entries = "#EXTM3U\n" + QUrl::fromLocalFile(song).toEncoded() +
+                               "\n"
+                               "file://localhost" +
+                               QUrl::fromLocalFile(plain).path(QUrl::FullyEncoded).toUtf8() +
+                               "\n"
+                               "http://radio.example/live.mp3\n"
+                               "https://radio.example/stream\n"
+                               "file://server/share/c.mp3\n";
+    WriteFile(path("list.m3u8"), entries);
+    const QStringList got = expand(path("list.m3u8"), lkMpeg);
+    EXPECT_EQ(got, (QStringList{song, plain, "http://radio.example/live.mp3",
+                                "https://radio.example/stream", "file://server/share/c.mp3"}));
+
+    // The same in UTF-16 in a PLS file.
+    const QString pls = QStringLiteral("[playlist]\nNumberOfEntries=2\nFile1=%1\nFile2=%2\n")
+                            .arg(QUrl::fromLocalFile(song).toString(), "http://h/x.mp3");
+    WriteFile(path("list.pls"), Utf16(pls, false));
+    EXPECT_EQ(expand(path("list.pls"), lkMpeg), (QStringList{song, "http://h/x.mp3"}));
+}
+
+TEST_F(PlaylistTest, AMissingM3U8SaysWhy) {
+    try {
+        expand(path("gone.m3u8"), lkMpeg);
+        FAIL() << "no error";
+    } catch (const EPlaylistError &e) {
+        EXPECT_EQ(e.message(),
+                  "Cannot open file " + path("gone.m3u8") + " (No such file or directory)");
+    }
 }

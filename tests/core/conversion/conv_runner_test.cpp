@@ -350,6 +350,63 @@ TEST_P(ConvRunnerTest, AbortDuringThePeakScanStopsBeforeEncoding) {
     EXPECT_EQ(HiddenFiles(dir.path()), 0);
 }
 
+TEST_P(ConvRunnerTest, AKeptFolderStructureIsMadeAsEachJobStarts) {
+    ASSERT_TRUE(QDir().mkpath(path("in/Album A")) && QDir().mkpath(path("in/Album B/CD 2")) &&
+                QDir().mkpath(path("in/Album C")) && QDir().mkpath(path("out")));
+    WriteSineWav(path("in/Album A/01 Song.wav"), 1, 44100, 0.3, 440, 0, 0.25);
+    WriteSineWav(path("in/Album B/CD 2/01 Song.wav"), 1, 44100, 0.3, 660, 0, 0.25);
+    WriteSineWav(path("in/Album C/01 Song.wav"), 1, 44100, 0.3, 880, 0, 0.25);
+    // Where Album C's folder must go, a file of the user's is in the way.
+    WriteFile(path("out/Album C"), "the user's own file");
+    for (const char *source :
+         {"in/Album A/01 Song.wav", "in/Album B/CD 2/01 Song.wav", "in/Album C/01 Song.wav"}) {
+        TFileParam &job = AddJob(source, ".MP3");
+        job.FileName = "01 Song.wav";
+        job.BaseFolder = path("in");
+        job.DestPath = ConversionDestPath(job, true, path("out"), ".MP3", true);
+        job.DestRoot = path("out");
+    }
+    // The scaled copy is made beside the output: the folder must be there before it.
+    config.FNormalizeVolume = true;
+    config.NormalizeFactor = 90;
+    TConvRunner runner(config, questions);
+    Run(runner);
+    EXPECT_EQ(records[0]->State, stDone);
+    EXPECT_EQ(records[1]->State, stDone);
+    EXPECT_NEAR(DominantFrequency(DecodeMpeg(path("out/Album A/01 Song.MP3")), 0), 440, 4.4);
+    EXPECT_NEAR(DominantFrequency(DecodeMpeg(path("out/Album B/CD 2/01 Song.MP3")), 0), 660, 6.6);
+    EXPECT_EQ(records[2]->State, stError);
+    EXPECT_EQ(questions.Messages,
+              QStringList{QStringLiteral("Source file '%1' can't be open, convert error.")
+                              .arg(path("in/Album C/01 Song.wav"))});
+    ASSERT_EQ(questions.Notes.size(), 1);
+    EXPECT_TRUE(questions.Notes[0].contains(
+        QStringLiteral("Cannot create folder \"%1\"").arg(path("out/Album C"))))
+        << questions.Notes[0].toStdString();
+    EXPECT_EQ(ReadFile(path("out/Album C")), "the user's own file");
+    EXPECT_EQ(HiddenFiles(path("out/Album A")), 0);
+}
+
+TEST_P(ConvRunnerTest, ADecodeIntoAVanishedOutputFolderFailsAndMakesNothing) {
+    ASSERT_TRUE(QDir().mkpath(path("in/Album")));
+    WriteSineWav(path("in/Album/a.wav"), 1, 44100, 0.3, 440);
+    AddJob("in/Album/a.wav", ".MP3");
+    EncodeAndForget();
+    TFileParam &job = AddJob("in/Album/a.MP3", ".WAV");
+    job.FileName = "a.MP3";
+    job.BaseFolder = path("in");
+    job.DestPath = ConversionDestPath(job, true, path("card/Music"), ".WAV", true);
+    job.DestRoot = path("card/Music");
+    config.ConvertType = 1;
+    TConvRunner runner(config, questions);
+    Run(runner);
+    EXPECT_EQ(records[0]->State, stError);
+    EXPECT_EQ(questions.Messages, QStringList{"Conversion Error: " + path("in/Album/a.MP3")});
+    ASSERT_EQ(questions.Notes.size(), 1);
+    EXPECT_TRUE(questions.Notes[0].contains("does not exist")) << questions.Notes[0].toStdString();
+    EXPECT_FALSE(QFileInfo::exists(path("card")));
+}
+
 INSTANTIATE_TEST_SUITE_P(Jobs, ConvRunnerTest, ::testing::Values(1, 3),
                          [](const auto &Info) { return "AtOnce" + std::to_string(Info.param); });
 

@@ -86,6 +86,72 @@ TEST_F(DestinationsTest, FoldersAreComparedThroughTheirRealPath) {
     EXPECT_EQ(Dest(1), path("link/x (2).MP3"));
 }
 
+TEST_F(DestinationsTest, SameNamesInDifferentAlbumsClashOnlyWhenFlat) {
+    const QString out = path("out");
+    ASSERT_TRUE(QDir().mkpath(out));
+    for (const bool keep : {true, false}) {
+        jobs.clear();
+        records.clear();
+        for (const char *album : {"in/Album A/01 Song.wav", "in/Album B/01 Song.wav"}) {
+            auto job = std::make_unique<TFileParam>();
+            job->SourcePath = path(album);
+            job->FileName = "01 Song.wav";
+            job->BaseFolder = path("in");
+            job->DestPath = ConversionDestPath(*job, true, out, ".MP3", keep);
+            jobs << job.get();
+            records.push_back(std::move(job));
+        }
+        const auto moved = SeparateDestinations(jobs);
+        if (keep) {
+            EXPECT_TRUE(moved.empty());
+            EXPECT_EQ(Dest(0), out + "/Album A/01 Song.MP3");
+            EXPECT_EQ(Dest(1), out + "/Album B/01 Song.MP3");
+        } else {
+            EXPECT_EQ(moved.size(), 1u);
+            EXPECT_EQ(Dest(0), out + "/01 Song.MP3");
+            EXPECT_EQ(Dest(1), out + "/01 Song (2).MP3");
+        }
+    }
+}
+
+TEST_F(DestinationsTest, FoldersNotMadeYetAreComparedThroughTheirParentsRealPath) {
+    ASSERT_TRUE(QDir(dir.path()).mkdir("real"));
+    ASSERT_TRUE(QFile::link(path("real"), path("link")));
+    Add("a/x.wav", "real/new/deeper/x.MP3");
+    Add("b/x.wav", "link/new/deeper/x.MP3");
+    Add("c/x.wav", "link/other/x.MP3");
+    EXPECT_EQ(SeparateDestinations(jobs).size(), 1u);
+    EXPECT_EQ(Dest(1), path("link/new/deeper/x (2).MP3"));
+    EXPECT_EQ(Dest(2), path("link/other/x.MP3"));
+}
+
+TEST_F(DestinationsTest, MissingFoldersAreMadeOnlyBelowAnExistingRoot) {
+    ASSERT_TRUE(QDir(dir.path()).mkdir("out"));
+    QString why;
+    EXPECT_TRUE(MakeFoldersBelow(path("out"), path("out/Album: A/CD 1"), why)) << why.toStdString();
+    EXPECT_TRUE(QFileInfo(path("out/Album: A/CD 1")).isDir());
+    EXPECT_TRUE(MakeFoldersBelow(path("out"), path("out/Album: A/CD 1"), why)) << "already there";
+    EXPECT_TRUE(MakeFoldersBelow(path("out"), path("out"), why));
+
+    // An output folder that vanished (an unplugged card) is not made again.
+    EXPECT_FALSE(MakeFoldersBelow(path("gone"), path("gone/Album"), why));
+    EXPECT_EQ(why, QStringLiteral("Cannot create folder \"%1\": the output folder \"%2\" does "
+                                  "not exist")
+                       .arg(path("gone/Album"), path("gone")));
+    EXPECT_FALSE(QFileInfo::exists(path("gone")));
+
+    // A file where a folder must go.
+    WriteFile(path("out/Album B"), "a file");
+    EXPECT_FALSE(MakeFoldersBelow(path("out"), path("out/Album B/CD 2"), why));
+    EXPECT_TRUE(
+        why.startsWith(QStringLiteral("Cannot create folder \"%1\"").arg(path("out/Album B"))))
+        << why.toStdString();
+    EXPECT_EQ(ReadFile(path("out/Album B")), "a file");
+
+    EXPECT_FALSE(MakeFoldersBelow(path("out"), path("elsewhere/x"), why));
+    EXPECT_FALSE(QFileInfo::exists(path("elsewhere")));
+}
+
 TEST_F(DestinationsTest, NamesThatDifferOnlyInCaseAreKeptApart) {
     // One file on a file system that ignores case, such as a memory card's.
     Add("Track01.wav", "out/Track01.MP3");

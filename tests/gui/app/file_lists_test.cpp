@@ -1,4 +1,5 @@
 #include "app/FileLists.h"
+#include "app/RawNames.h"
 #include "encoder/LameCoder.h"
 #include "support/TestMedia.h"
 
@@ -240,8 +241,9 @@ TEST_F(FileListsTest, FileThatCannotBeOpenedIsReportedNotListed) {
     convertType = 1;
     const TAddFilesResult result = lists->AddFiles({gone, encodeMp3("ok.mp3")});
     EXPECT_EQ(result.Added, 1);
-    EXPECT_EQ(result.ErrorLines, QStringList{"Error read file: " + gone});
-    EXPECT_EQ(errors, QStringList{"Error read file: " + gone});
+    EXPECT_EQ(result.ErrorLines,
+              QStringList{"Error read file: " + gone + " (No such file or directory)"});
+    EXPECT_EQ(errors, QStringList{"Error read file: " + gone + " (No such file or directory)"});
     EXPECT_EQ(mp3->RowCount(), 1);
 }
 
@@ -298,7 +300,8 @@ TEST_F(FileListsTest, PlaylistEntryThatIsNotUtf8IsReportedNotTakenForAnotherFile
                                                  [&](const QString &Line) { Errors << Line; });
         EXPECT_EQ(lists->DropFiles({QUrl::fromLocalFile(path(List))}).Added, 1) << List;
         QObject::disconnect(Connection);
-        EXPECT_EQ(Errors, QStringList{"Error read file: " + dir.path() + "/bad\\xffname.wav"})
+        EXPECT_EQ(Errors, QStringList{"Error read file: " + dir.path() + "/bad\\xffname.wav (" +
+                                      RawNameReason() + ")"})
             << List;
         ASSERT_EQ(wave->RowCount(), 1) << List;
         EXPECT_EQ(wave->Record(0)->SourcePath, path("a.wav"));
@@ -484,7 +487,7 @@ TEST_F(FileListsTest, LargeAddRunsOnAWorkerAndListsEverythingInOrder) {
     EXPECT_EQ(column(wave, 0), (QStringList{"a.wav", "bad.wav", "b.wav"}));
     EXPECT_EQ(row(wave, 2), (QStringList{"b.wav", "00:02", "0.34MB", dir.path() + "/", ""}));
     EXPECT_EQ(wave->Record(1)->Kind, fkUnreadable);
-    EXPECT_EQ(errors, QStringList{"Error read file: " + gone});
+    EXPECT_EQ(errors, QStringList{"Error read file: " + gone + " (No such file or directory)"});
     ASSERT_GE(events.size(), 3);
     EXPECT_EQ(events.front(), "start 5");
     EXPECT_EQ(events.mid(events.size() - 2), (QStringList{"5/5", "end"}));

@@ -134,9 +134,10 @@ TEST_F(MainFormTest, StartAndCloseWritesAllTwentySevenSettingsAndTheJobCount) {
     Main->close();
     auto S = Store();
     QStringList Stored = S->childKeys();
-    EXPECT_EQ(Stored.size(), 29);
+    EXPECT_EQ(Stored.size(), 30);
     EXPECT_EQ(S->value("ConvertJobs").toInt(), 0) << "one per core unless chosen";
     EXPECT_EQ(S->value("CopyTags").toInt(), 1) << "tags travel unless turned off";
+    EXPECT_EQ(S->value("KeepFolderStructure").toInt(), 1) << "folders mirrored unless turned off";
     for (const QString &Name : SettingNames)
         EXPECT_TRUE(Stored.contains(Name)) << Name.toStdString();
     EXPECT_EQ(S->value("NormalizeFactor").toInt(), 90);
@@ -371,7 +372,7 @@ TEST_F(MainFormTest, FilesThatCannotBeReadAreShownInTheErrorList) {
     const QString Gone = Dir.filePath("gone.wav");
     Dialogs.FileAnswers.push_back({Gone, Wav("a.wav", 1)});
     const QStringList Shown = ErrorsOfAdd();
-    EXPECT_EQ(Shown, QStringList{"Error read file: " + Gone});
+    EXPECT_EQ(Shown, QStringList{"Error read file: " + Gone + " (No such file or directory)"});
     EXPECT_EQ(Main->Windows().DispForm->Lines(), QStringList());
     EXPECT_EQ(WaveList()->RowCount(), 1);
 }
@@ -387,8 +388,10 @@ TEST_F(MainFormTest, PlaylistEntriesThatAreMissingOrPipesAreShownInTheErrorList)
     File.close();
     Dialogs.FileAnswers.push_back({List});
     const QStringList Shown = ErrorsOfAdd();
-    EXPECT_EQ(Shown, (QStringList{"Error read file: " + Dir.filePath("gone.wav"),
-                                  "Error read file: " + Dir.filePath("pipe.wav")}));
+    EXPECT_EQ(Shown, (QStringList{"Error read file: " + Dir.filePath("gone.wav") +
+                                      " (No such file or directory)",
+                                  "Error read file: " + Dir.filePath("pipe.wav") +
+                                      " (It is a named pipe (FIFO), not a regular file)"}));
     ASSERT_EQ(WaveList()->RowCount(), 1);
 }
 
@@ -398,7 +401,8 @@ TEST_F(MainFormTest, UnopenablePlaylistIsReportedAndAddsNothing) {
     Dialogs.FileAnswers.push_back({Wav("a.wav", 1), List});
     Action("AddAction")->trigger();
     ASSERT_EQ(Dialogs.AskedOf(ScriptedDialogs::Kind::Message).size(), 1u);
-    EXPECT_EQ(Dialogs.AskedOf(ScriptedDialogs::Kind::Message)[0].Text, "Cannot open file " + List);
+    EXPECT_EQ(Dialogs.AskedOf(ScriptedDialogs::Kind::Message)[0].Text,
+              "Cannot open file " + List + " (No such file or directory)");
     EXPECT_EQ(WaveList()->RowCount(), 0);
 }
 
