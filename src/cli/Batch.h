@@ -3,6 +3,7 @@
 #include "app/FileParam.h"
 
 #include <QList>
+#include <QStringList>
 
 #include <memory>
 #include <vector>
@@ -18,7 +19,26 @@ namespace cli {
 // skipped with a line otherwise, a refusal of the encoder's settings fails that file and
 // the batch goes on. Each failed file gives one line on standard error. Returns the number
 // of failed files.
-int RunBatch(TConfig &Config, const QList<TFileParam *> &Jobs, bool Overwrite);
+class TJsonLines;
+int RunBatch(TConfig &Config, const QList<TFileParam *> &Jobs, bool Overwrite, TJsonLines &Lines);
+
+// With --json, one JSON object a line on standard output for each file of a run, written
+// as its job ends: source, destination, state ("done", "error", "skipped" for an existing
+// output left alone, "aborted"), seconds (the job's wall time), error and warning (the
+// lines standard error has for the file, without the program's name; empty when none).
+class TJsonLines {
+public:
+    explicit TJsonLines(bool Enabled) : FEnabled(Enabled) {}
+    bool Enabled() const { return FEnabled; }
+
+    void Write(const QString &Source, const QString &Dest, const QString &State, double Seconds,
+               const QStringList &Errors, const QStringList &Warnings);
+    // A file refused before the batch: its line on standard error, and its record.
+    void Refused(const QString &Source, const QString &Why);
+
+private:
+    const bool FEnabled;
+};
 
 // The records of a batch named on the command line, in order.
 class TCliJobs {

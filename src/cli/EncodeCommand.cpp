@@ -3,6 +3,7 @@
 #include "app/RawNames.h"
 #include "cli/Batch.h"
 #include "cli/Console.h"
+#include "cli/FileList.h"
 #include "encoder/LameCoder.h"
 #include "inspect/MP3WavComm.h"
 #include "platform/FilePaths.h"
@@ -66,13 +67,19 @@ int RunEncode(const QStringList &Args) {
     const QCommandLineOption normalize(QStringList{"normalize"}, {}, "PERCENT");
     const QCommandLineOption jobsOption({"j", "jobs"}, {}, "N");
     const QCommandLineOption noTags(QStringList{"no-tags"});
+    const QCommandLineOption filesFrom(QStringList{"files-from"}, {}, "FILE");
+    const QCommandLineOption nul(QStringList{"0", "null"});
+    const QCommandLineOption jsonOption(QStringList{"json"});
     parser.addOptions({outputDir, bitrate, maxBitrate, mode, quality, vbr, overwrite, normalize,
-                       jobsOption, noTags});
+                       jobsOption, noTags, filesFrom, nul, jsonOption});
     if (!parser.parse(QStringList{QStringLiteral("encode")} + Args))
         return UsageError(parser.errorText());
-    const QStringList files = parser.positionalArguments();
-    if (files.isEmpty())
+    QStringList files = parser.positionalArguments();
+    if (files.isEmpty() && !parser.isSet(filesFrom))
         return UsageError(QStringLiteral("no input files"));
+    if (!ReadFileLists(parser.values(filesFrom), parser.isSet(nul), files))
+        return ExitFailed;
+    TJsonLines lines(parser.isSet(jsonOption));
 
     TConfig config;
     try {
@@ -146,7 +153,7 @@ int RunEncode(const QStringList &Args) {
     TCliJobs jobs;
     for (const QString &source : files) {
         if (HasRawBytes(source)) {
-            Fail(EscapedName(source), RawNameReason());
+            lines.Refused(EscapedName(source), RawNameReason());
             ++failed;
             continue;
         }
@@ -154,7 +161,7 @@ int RunEncode(const QStringList &Args) {
         try {
             info = ReadSourceInfo(source);
         } catch (const Exception &e) {
-            Fail(source, e.message());
+            lines.Refused(source, e.message());
             ++failed;
             continue;
         }
@@ -163,21 +170,22 @@ int RunEncode(const QStringList &Args) {
         // whatever its name: encoded as raw PCM it would be noise.
         const bool looksLikeWave = wave.Header.IsRiffWave();
         if (info.Kind == skNone && !IsRawPcmName(source)) {
-            Fail(source, QStringLiteral("not a WAV file or another audio file that can be read "
-                                        "(raw PCM is read from .pcm and .raw files)"));
+            lines.Refused(source,
+                          QStringLiteral("not a WAV file or another audio file that can be read "
+                                         "(raw PCM is read from .pcm and .raw files)"));
             ++failed;
             continue;
         }
         if (info.Kind == skWave && !wave.Valid) {
-            Fail(source, looksLikeWave
-                             ? QStringLiteral("not a usable WAV file: ") + WaveFileProblem(wave)
-                             : QStringLiteral("not a valid WAV file"));
+            lines.Refused(source, looksLikeWave ? QStringLiteral("not a usable WAV file: ") +
+                                                      WaveFileProblem(wave)
+                                                : QStringLiteral("not a valid WAV file"));
             ++failed;
             continue;
         }
         if (info.Kind != skNone) {
             if (const QString reason = SourceProblem(info); !reason.isEmpty()) {
-                Fail(source, reason);
+                lines.Refused(source, reason);
                 ++failed;
                 continue;
             }
@@ -191,7 +199,7 @@ int RunEncode(const QStringList &Args) {
         job.Kind = info.Kind == skSoundFile && !wave.Valid ? fkAudio : fkWave;
     }
     config.ConvertType = 0;
-    failed += RunBatch(config, jobs.Jobs(), parser.isSet(overwrite));
+    failed += RunBatch(config, jobs.Jobs(), parser.isSet(overwrite), lines);
     return failed == 0 ? ExitOk : ExitFailed;
 }
 
