@@ -7,6 +7,7 @@
 #include "settings/Config.h"
 
 #include <QCommandLineParser>
+#include <QDir>
 #include <QElapsedTimer>
 #include <QEventLoop>
 #include <QFileInfo>
@@ -177,19 +178,34 @@ QString StateName(int32_t State) {
 
 } // namespace
 
-QString DestinationOf(const QString &Source, const QString &Folder, const QString &Ext) {
-    return Folder.isEmpty() ? ChangeFileExt(Source, Ext)
-                            : Folder + ChangeFileExt(QFileInfo(Source).fileName(), Ext);
+QString DestinationOf(const QString &Source, const QString &Relative, const QString &Folder,
+                      const QString &Ext) {
+    if (Folder.isEmpty())
+        return ChangeFileExt(Source, Ext);
+    const QString below = QFileInfo(Relative).path();
+    return Folder + (Relative.isEmpty() || below == u"." ? QString() : below + u'/') +
+           ChangeFileExt(QFileInfo(Source).fileName(), Ext);
 }
 
-TFileParam &TCliJobs::Add(const QString &Source, const QString &Folder, const QString &Ext) {
+TFileParam *TCliJobs::Add(const QString &Source, const QString &Relative, const QString &Folder,
+                          const QString &Ext, TJsonLines &Lines) {
     auto job = std::make_unique<TFileParam>();
     job->SourcePath = Source;
     job->FileName = QFileInfo(Source).fileName();
-    job->DestPath = DestinationOf(Source, Folder, Ext);
+    job->DestPath = DestinationOf(Source, Relative, Folder, Ext);
+    // The tree below -o is made as it is filled; a folder that cannot be made fails only the
+    // files meant for it.
+    if (!Folder.isEmpty() && !Relative.isEmpty()) {
+        const QString subFolder = QFileInfo(job->DestPath).path();
+        if (!QDir().mkpath(subFolder)) {
+            Lines.Refused(Source,
+                          QStringLiteral("cannot create the output folder '%1'").arg(subFolder));
+            return nullptr;
+        }
+    }
     FJobs.append(job.get());
     FRecords.push_back(std::move(job));
-    return *FJobs.back();
+    return FJobs.back();
 }
 
 QString ApplyBatchOptions(const QCommandLineParser &Parser, const QCommandLineOption &Normalize,

@@ -29,8 +29,9 @@ int RunDecode(const QStringList &Args) {
     const QCommandLineOption filesFrom(QStringList{"files-from"}, {}, "FILE");
     const QCommandLineOption nul(QStringList{"0", "null"});
     const QCommandLineOption jsonOption(QStringList{"json"});
-    parser.addOptions(
-        {outputDir, overwrite, normalize, jobsOption, noTags, filesFrom, nul, jsonOption});
+    const QCommandLineOption recursive(QStringList{"r", "recursive"});
+    parser.addOptions({outputDir, overwrite, normalize, jobsOption, noTags, filesFrom, nul,
+                       jsonOption, recursive});
     if (!parser.parse(QStringList{QStringLiteral("decode")} + Args))
         return UsageError(parser.errorText());
     QStringList files = parser.positionalArguments();
@@ -70,13 +71,29 @@ int RunDecode(const QStringList &Args) {
     // output is closed.
     int failed = 0;
     TCliJobs jobs;
-    for (const QString &source : files) {
-        if (HasRawBytes(source)) {
-            lines.Refused(EscapedName(source), RawNameReason());
-            ++failed;
-            continue;
+    const TProblemSink problem = [&](const QString &What, const QString &Why, bool Failure) {
+        if (!Failure) {
+            Fail(What, Why);
+            return;
         }
-        jobs.Add(source, folder, QStringLiteral(".WAV")).Kind = fkMpeg;
+        lines.Refused(What, Why);
+        ++failed;
+    };
+    for (const QString &arg : files) {
+        for (const TSourceFile &file :
+             ExpandArgument(arg, parser.isSet(recursive), lkMpeg, problem)) {
+            const QString &source = file.Path;
+            if (HasRawBytes(source)) {
+                lines.Refused(EscapedName(source), RawNameReason());
+                ++failed;
+                continue;
+            }
+            if (TFileParam *job =
+                    jobs.Add(source, file.Relative, folder, QStringLiteral(".WAV"), lines))
+                job->Kind = fkMpeg;
+            else
+                ++failed;
+        }
     }
     config.ConvertType = 1;
     failed += RunBatch(config, jobs.Jobs(), parser.isSet(overwrite), lines);

@@ -1,9 +1,12 @@
 #include "cli/FileList.h"
 
+#include "app/FolderWalk.h"
 #include "app/RawNames.h"
 #include "cli/Console.h"
 
+#include <QDir>
 #include <QFile>
+#include <QFileInfo>
 
 #include <cerrno>
 #include <cstring>
@@ -89,6 +92,35 @@ bool ReadFileLists(const QStringList &Lists, bool Nul, QStringList &Names) {
         }
     }
     return true;
+}
+
+std::vector<TSourceFile> ExpandArgument(const QString &Arg, bool Recursive,
+                                        std::optional<TListKind> Kind,
+                                        const TProblemSink &Problem) {
+    if (HasRawBytes(Arg) || !QFileInfo(Arg).isDir())
+        return {{Arg, QString()}};
+    if (!Recursive) {
+        Problem(Arg, QStringLiteral("is a folder; use -r to take the files below it"), true);
+        return {};
+    }
+    const TWalkResult walk = WalkFolder(Arg);
+    for (const QString &line : walk.Problems)
+        Problem(Arg, line, !line.startsWith(QLatin1String("Skipped ")));
+    // The walker names files from the folder's absolute path; they are named here from the
+    // argument, as a file argument would be.
+    const QString prefix = WithTrailingSeparator(QDir::cleanPath(Arg));
+    std::vector<TSourceFile> files;
+    for (const TWalkedFile &file : walk.Files) {
+        if (Kind && file.Kind != *Kind)
+            continue;
+        const QString base = WithTrailingSeparator(file.Base);
+        const QString relative = file.Path.startsWith(base) ? file.Path.mid(base.size())
+                                                            : QFileInfo(file.Path).fileName();
+        files.push_back({prefix + relative, relative});
+    }
+    if (files.empty() && walk.Problems.isEmpty())
+        Problem(Arg, QStringLiteral("no files to take below this folder"), false);
+    return files;
 }
 
 } // namespace cli

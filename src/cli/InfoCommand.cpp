@@ -336,6 +336,7 @@ int RunInfo(const QStringList &Args) {
     // Options come first; after "--" every argument is a file, also one named "-x".
     bool json = false;
     bool nul = false;
+    bool recursive = false;
     bool optionsEnded = false;
     QStringList files;
     QStringList lists;
@@ -347,6 +348,8 @@ int RunInfo(const QStringList &Args) {
             optionsEnded = true;
         } else if (arg == u"--json") {
             json = true;
+        } else if (arg == u"-r" || arg == u"--recursive") {
+            recursive = true;
         } else if (arg == u"-0" || arg == u"--null") {
             nul = true;
         } else if (arg == u"--files-from") {
@@ -370,9 +373,18 @@ int RunInfo(const QStringList &Args) {
     TMPEGAudio audio;
     if (json)
         records.Begin();
-    const auto describe = [&](const QString &file) {
-        if (!DescribeFile(file, json, records, audio))
-            ++failed;
+    const TProblemSink problem = [&](const QString &What, const QString &Why, bool Failure) {
+        Fail(What, Why);
+        if (!Failure)
+            return;
+        ++failed;
+        if (json)
+            records.Add(UnreadableJson(What, Why));
+    };
+    const auto describe = [&](const QString &arg) {
+        for (const TSourceFile &file : ExpandArgument(arg, recursive, std::nullopt, problem))
+            if (!DescribeFile(file.Path, json, records, audio))
+                ++failed;
     };
     for (const QString &file : files)
         describe(file);
