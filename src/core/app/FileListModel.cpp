@@ -8,6 +8,7 @@
 #include "platform/RegularFile.h"
 #include "sources/SourceInfo.h"
 
+#include <QDir>
 #include <QFileInfo>
 #include <algorithm>
 #include <chrono>
@@ -80,7 +81,8 @@ void ReadWaveListSource(const QString &Path, TFileParam &P) {
 
 } // namespace
 
-std::optional<TFileParam> InspectListFile(const QString &Path, TListKind Kind, TMPEGAudio &Mpeg) {
+std::optional<TFileParam> InspectListFile(const QString &Path, TListKind Kind, TMPEGAudio &Mpeg,
+                                          const QString &Base) {
     // A name with bytes no QString holds (from a playlist) opens no file: the nearest name
     // may be another one's.
     if (HasRawBytes(Path))
@@ -93,6 +95,7 @@ std::optional<TFileParam> InspectListFile(const QString &Path, TListKind Kind, T
         TFileParam p;
         p.FileName = ExtractFileName(Path);
         p.SourcePath = Path;
+        p.BaseFolder = Base.isEmpty() ? QDir::cleanPath(QFileInfo(Path).absolutePath()) : Base;
         p.State = stQueued;
         if (Kind == lkMpeg)
             ReadMpegSource(Path, Mpeg, p);
@@ -134,11 +137,11 @@ QStringList ListRowTexts(const TFileParam &Record, TListKind Kind) {
 
 // --- adding ---
 
-void TAddPass::Take(const QString &Path, TMPEGAudio &Mpeg, TAddBatch &Batch) {
+void TAddPass::Take(const QString &Path, const QString &Base, TMPEGAudio &Mpeg, TAddBatch &Batch) {
     const QString key = FilePathKey(Path);
     if (FListed.contains(key))
         return;
-    std::optional<TFileParam> record = InspectListFile(Path, FKind, Mpeg);
+    std::optional<TFileParam> record = InspectListFile(Path, FKind, Mpeg, Base);
     if (!record) {
         // Not listed, so a later copy of the path is read (and reported) again.
         Batch.ErrorLines << ReadErrorLine(Path);
@@ -148,18 +151,47 @@ void TAddPass::Take(const QString &Path, TMPEGAudio &Mpeg, TAddBatch &Batch) {
     FListed.insert(key);
 }
 
-TAddBatch ReadListFiles(const QStringList &Paths, TListKind Kind, QSet<QString> ListedKeys,
-                        TMPEGAudio &Mpeg, const std::function<void(int, int)> &Progress) {
+namespace {
+
+// Bases is empty (every file's own folder) or parallel to Paths.
+TAddBatch ReadPaths(const QStringList &Paths, const QStringList &Bases, TListKind Kind,
+                    QSet<QString> ListedKeys, TMPEGAudio &Mpeg,
+                    const std::function<void(int, int)> &Progress) {
     TAddBatch batch;
     TAddPass pass(Kind, std::move(ListedKeys));
     const int total = int(Paths.size());
     for (int i = 0; i < total; ++i) {
         if (Progress)
             Progress(i + 1, total);
-        pass.Take(Paths[i], Mpeg, batch);
+        pass.Take(Paths[i], Bases.isEmpty() ? QString() : Bases[i], Mpeg, batch);
         batch.Position = i + 1;
     }
     return batch;
+}
+
+void SplitWalkedFiles(const std::vector<TWalkedFile> &Files, QStringList &Paths,
+                      QStringList &Bases) {
+    Paths.reserve(qsizetype(Files.size()));
+    Bases.reserve(qsizetype(Files.size()));
+    for (const TWalkedFile &file : Files) {
+        Paths << file.Path;
+        Bases << file.Base;
+    }
+}
+
+} // namespace
+
+TAddBatch ReadListFiles(const QStringList &Paths, TListKind Kind, QSet<QString> ListedKeys,
+                        TMPEGAudio &Mpeg, const std::function<void(int, int)> &Progress) {
+    return ReadPaths(Paths, {}, Kind, std::move(ListedKeys), Mpeg, Progress);
+}
+
+TAddBatch ReadListFiles(const std::vector<TWalkedFile> &Files, TListKind Kind,
+                        QSet<QString> ListedKeys, TMPEGAudio &Mpeg,
+                        const std::function<void(int, int)> &Progress) {
+    QStringList paths, bases;
+    SplitWalkedFiles(Files, paths, bases);
+    return ReadPaths(paths, bases, Kind, std::move(ListedKeys), Mpeg, Progress);
 }
 
 // --- the model ---
@@ -208,13 +240,20 @@ int TFileListModel::Append(std::vector<std::unique_ptr<TFileParam>> Records) {
     return first;
 }
 
-TAddFilesResult TFileListModel::AddFiles(const QStringList &Paths, TMPEGAudio &Mpeg) {
-    TAddBatch batch = ReadListFiles(Paths, FKind, ListedKeys(), Mpeg);
+static TAddFilesResult AppendBatch(TFileListModel &Model, TAddBatch batch) {
     TAddFilesResult result;
     result.Added = int(batch.Records.size());
     result.ErrorLines = std::move(batch.ErrorLines);
-    Append(std::move(batch.Records));
+    Model.Append(std::move(batch.Records));
     return result;
+}
+
+TAddFilesResult TFileListModel::AddFiles(const QStringList &Paths, TMPEGAudio &Mpeg) {
+    return AppendBatch(*this, ReadListFiles(Paths, FKind, ListedKeys(), Mpeg));
+}
+
+TAddFilesResult TFileListModel::AddFiles(const std::vector<TWalkedFile> &Files, TMPEGAudio &Mpeg) {
+    return AppendBatch(*this, ReadListFiles(Files, FKind, ListedKeys(), Mpeg));
 }
 
 void TFileListModel::RemoveRows(const std::vector<bool> &Mask) {
@@ -298,8 +337,20 @@ TListAddWorker::TListAddWorker(TListKind Kind, QStringList Paths, QSet<QString> 
     : FTotal(int(Paths.size())), FMailbox(std::make_unique<TMailbox>()),
       FOnBatch(std::make_shared<TBatchHandler>(std::move(OnBatch))),
       FOnFinished(std::make_shared<TFinishHandler>(std::move(OnFinished))) {
-    FThread =
-        std::thread(&TListAddWorker::Run, this, Kind, std::move(Paths), std::move(ListedKeys));
+    FThread = std::thread(&TListAddWorker::Run, this, Kind, std::move(Paths), QStringList(),
+                          std::move(ListedKeys));
+}
+
+TListAddWorker::TListAddWorker(TListKind Kind, const std::vector<TWalkedFile> &Files,
+                               QSet<QString> ListedKeys, TBatchHandler OnBatch,
+                               TFinishHandler OnFinished)
+    : FTotal(int(Files.size())), FMailbox(std::make_unique<TMailbox>()),
+      FOnBatch(std::make_shared<TBatchHandler>(std::move(OnBatch))),
+      FOnFinished(std::make_shared<TFinishHandler>(std::move(OnFinished))) {
+    QStringList paths, bases;
+    SplitWalkedFiles(Files, paths, bases);
+    FThread = std::thread(&TListAddWorker::Run, this, Kind, std::move(paths), std::move(bases),
+                          std::move(ListedKeys));
 }
 
 TListAddWorker::~TListAddWorker() {
@@ -309,7 +360,8 @@ TListAddWorker::~TListAddWorker() {
     // The mailbox goes next and drops what the worker posted but the owner has not run.
 }
 
-void TListAddWorker::Run(TListKind Kind, QStringList Paths, QSet<QString> ListedKeys) {
+void TListAddWorker::Run(TListKind Kind, QStringList Paths, QStringList Bases,
+                         QSet<QString> ListedKeys) {
     using Clock = std::chrono::steady_clock;
     const TMailbox::TSender mailbox = FMailbox->Sender();
     auto post = [&](TAddBatch &Batch) {
@@ -326,7 +378,7 @@ void TListAddWorker::Run(TListKind Kind, QStringList Paths, QSet<QString> Listed
         for (int i = 0; i < int(Paths.size()); ++i) {
             if (FAbort.load(std::memory_order_relaxed))
                 break;
-            pass.Take(Paths[i], mpeg, batch);
+            pass.Take(Paths[i], Bases.isEmpty() ? QString() : Bases[i], mpeg, batch);
             batch.Position = i + 1;
             if (batch.Records.size() >= BatchLimit || Clock::now() >= due) {
                 post(batch);

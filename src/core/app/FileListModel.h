@@ -8,6 +8,7 @@
 // that started it in batches; a few files are read on the spot (ReadListFiles).
 
 #include "app/FileParam.h"
+#include "app/FolderWalk.h"
 
 #include <QSet>
 #include <QStringList>
@@ -21,13 +22,15 @@
 class TMailbox;
 class TMPEGAudio;
 
-// Reads one path for a list of Kind into a fresh record: FileName, SourcePath, State
-// stQueued, and what the list's reader found (Kind fkUnreadable when it is not of the list's
-// format; an unreadable WAV-list row keeps the file's size for its Size column). Empty when
-// the file cannot be read at all: a name with bytes no QString holds, a file that cannot be
-// opened or is not a regular file, or a failing read. Mpeg is reset and reused. Never throws.
-// Every source format a list takes is read here and nowhere else.
-std::optional<TFileParam> InspectListFile(const QString &Path, TListKind Kind, TMPEGAudio &Mpeg);
+// Reads one path for a list of Kind into a fresh record: FileName, SourcePath, BaseFolder
+// (Base, or the file's own folder when Base is empty), State stQueued, and what the list's reader
+// found (Kind fkUnreadable when it is not of the list's format; an unreadable WAV-list row keeps
+// the file's size for its Size column). Empty when the file cannot be read at all: a name with
+// bytes no QString holds, a file that cannot be opened or is not a regular file, or a failing read.
+// Mpeg is reset and reused. Never throws. Every source format a list takes is read here and nowhere
+// else.
+std::optional<TFileParam> InspectListFile(const QString &Path, TListKind Kind, TMPEGAudio &Mpeg,
+                                          const QString &Base = QString());
 
 // The line that reports a file InspectListFile could not read: "Error read file: <path>",
 // bytes that are not text shown as \xNN.
@@ -58,7 +61,11 @@ class TAddPass {
 public:
     TAddPass(TListKind Kind, QSet<QString> ListedKeys)
         : FKind(Kind), FListed(std::move(ListedKeys)) {}
-    void Take(const QString &Path, TMPEGAudio &Mpeg, TAddBatch &Batch);
+    // Base: the record's BaseFolder, empty for the file's own folder.
+    void Take(const QString &Path, const QString &Base, TMPEGAudio &Mpeg, TAddBatch &Batch);
+    void Take(const QString &Path, TMPEGAudio &Mpeg, TAddBatch &Batch) {
+        Take(Path, QString(), Mpeg, Batch);
+    }
 
 private:
     TListKind FKind;
@@ -68,6 +75,11 @@ private:
 // Reads Paths on the calling thread. Progress(position, total) runs before each path.
 TAddBatch ReadListFiles(const QStringList &Paths, TListKind Kind, QSet<QString> ListedKeys,
                         TMPEGAudio &Mpeg, const std::function<void(int, int)> &Progress = {});
+// The same for files found by walking a folder: each record keeps its file's Base. The
+// files' Kind is not looked at: the list's own Kind reads them.
+TAddBatch ReadListFiles(const std::vector<TWalkedFile> &Files, TListKind Kind,
+                        QSet<QString> ListedKeys, TMPEGAudio &Mpeg,
+                        const std::function<void(int, int)> &Progress = {});
 
 // The rows of one list. Records live on the heap and keep their address until their row is
 // removed: sorting and appending move rows, never records, so a conversion may hold them.
@@ -93,6 +105,8 @@ public:
     int Append(std::vector<std::unique_ptr<TFileParam>> Records);
     // Reads Paths on the calling thread and appends what was read.
     TAddFilesResult AddFiles(const QStringList &Paths, TMPEGAudio &Mpeg);
+    // The same for files found by walking a folder, each keeping its Base.
+    TAddFilesResult AddFiles(const std::vector<TWalkedFile> &Files, TMPEGAudio &Mpeg);
 
     // Removes the rows whose Mask entry is true (Mask may be shorter than the list).
     void RemoveRows(const std::vector<bool> &Mask);
@@ -143,6 +157,9 @@ public:
 
     TListAddWorker(TListKind Kind, QStringList Paths, QSet<QString> ListedKeys,
                    TBatchHandler OnBatch, TFinishHandler OnFinished);
+    // For files found by walking a folder: each record keeps its file's Base.
+    TListAddWorker(TListKind Kind, const std::vector<TWalkedFile> &Files, QSet<QString> ListedKeys,
+                   TBatchHandler OnBatch, TFinishHandler OnFinished);
     // Stops the worker after the path it is reading and waits for it; batches not yet
     // delivered are dropped.
     ~TListAddWorker();
@@ -154,7 +171,8 @@ public:
     void Abort() { FAbort.store(true, std::memory_order_relaxed); }
 
 private:
-    void Run(TListKind Kind, QStringList Paths, QSet<QString> ListedKeys);
+    // Bases is empty (every file's own folder) or parallel to Paths.
+    void Run(TListKind Kind, QStringList Paths, QStringList Bases, QSet<QString> ListedKeys);
 
     int FTotal;
     std::unique_ptr<TMailbox> FMailbox;

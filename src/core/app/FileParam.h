@@ -46,6 +46,10 @@ struct TFileParam {
     int32_t ListIndex = 0;
     QString FileName;   // name without folder, the row caption
     QString SourcePath; // as supplied by the dialog, a drop or a playlist
+    // The folder the file was added through, cleaned and absolute: the added folder for a
+    // file found by walking one, else the file's own folder. An output folder that keeps the
+    // folder structure mirrors the path below it.
+    QString BaseFolder;
     QString DestPath;
     int32_t Duration = 0; // whole seconds
     TMPEGInfo MpegData;

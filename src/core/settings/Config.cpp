@@ -34,6 +34,7 @@ constexpr bool SaveLast = true;
 
 const QString ConvertJobsName = QStringLiteral("ConvertJobs");
 const QString CopyTagsName = QStringLiteral("CopyTags");
+const QString KeepFolderStructureName = QStringLiteral("KeepFolderStructure");
 
 constexpr TSetting Settings[] = {
     Integer("ConvertType", &V::ConvertType, 0),
@@ -160,6 +161,12 @@ bool TConfig::Load() {
         CopyTags = true;
         Problems.append(Error.message());
     }
+    try {
+        KeepFolderStructure = Read(FRegSetEx, KeepFolderStructureName, KeepFolderStructure);
+    } catch (const ERegistryError &Error) {
+        KeepFolderStructure = true;
+        Problems.append(Error.message());
+    }
     FRegSetEx.EndUpdate();
     if (!Problems.isEmpty())
         throw ERegistryError(Problems.join(u'\n'));
@@ -183,6 +190,7 @@ bool TConfig::Save() {
         if (!Last) {
             Write(FRegSetEx, ConvertJobsName, ConvertJobs);
             Write(FRegSetEx, CopyTagsName, CopyTags);
+            Write(FRegSetEx, KeepFolderStructureName, KeepFolderStructure);
         }
     }
     FRegSetEx.EndUpdate();
@@ -194,6 +202,7 @@ void TConfig::Assign(const TConfig &Source) {
         [this, &Source](const TSetting &, auto Field, auto) { this->*Field = Source.*Field; });
     ConvertJobs = Source.ConvertJobs;
     CopyTags = Source.CopyTags;
+    KeepFolderStructure = Source.KeepFolderStructure;
 }
 
 int TConfig::ConvertJobCount() const {

@@ -100,6 +100,9 @@ public:
     int32_t ConvertJobs = 0;
     // Carry the source's tags into each output, stored as "CopyTags" after ConvertJobs.
     bool CopyTags = true;
+    // With an output folder: files added through a folder go to the same sub-folders below
+    // it as below the added folder. Stored as "KeepFolderStructure" after CopyTags.
+    bool KeepFolderStructure = true;
     // ConvertJobs as a number of files: at least 1, at most MaxConvertJobs.
     int ConvertJobCount() const;
     static constexpr int MaxConvertJobs = 64;

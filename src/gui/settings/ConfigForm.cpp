@@ -270,7 +270,13 @@ QWidget *TConfigForm::CreateGeneralTab() {
     OutputLayout->addWidget(rabSpecifyOutputFolder, 1, 0);
     OutputLayout->addWidget(edtOutputFolder, 1, 1);
     OutputLayout->addWidget(btnOutFolderBrows, 1, 2);
+    // Only an output folder can mirror the added folders; in place, the files stay beside
+    // their sources anyway.
+    chkbKeepFolderStructure =
+        NewCheckBox(QStringLiteral("chkbKeepFolderStructure"),
+                    QStringLiteral("Keep the folder structure of added folders"), OutputGroup);
     OutputLayout->addWidget(chkbOpenOutputFolder, 2, 0, 1, 3);
+    OutputLayout->addWidget(chkbKeepFolderStructure, 3, 0, 1, 3);
     Layout->addWidget(OutputGroup);
 
     auto *FavoriteLabel =
@@ -506,9 +512,10 @@ void TConfigForm::FormShow() {
     UpDown1->SetPosition(C.NormalizeFactor);
     spinConvertJobs->setValue(C.ConvertJobCount());
     chkbCopyTags->setChecked(C.CopyTags);
+    chkbKeepFolderStructure->setChecked(C.KeepFolderStructure);
     for (const TSettingControl &Control : FSettingControls)
         Control.Fill(C);
-    chkbOpenOutputFolder->setEnabled(rabSpecifyOutputFolder->isChecked());
+    rabSpecifyOutputFolderClick();
     chkbVBRClick(); // also when filling left the box as it was
 
     FLoaded = true;
@@ -516,6 +523,7 @@ void TConfigForm::FormShow() {
 
 void TConfigForm::rabSpecifyOutputFolderClick() {
     chkbOpenOutputFolder->setEnabled(rabSpecifyOutputFolder->isChecked());
+    chkbKeepFolderStructure->setEnabled(rabSpecifyOutputFolder->isChecked());
 }
 
 void TConfigForm::btnOutFolderBrowsClick() {
@@ -655,6 +663,7 @@ void TConfigForm::btnOKClick() {
     if (C.ConvertJobs > 0 || Jobs != QThread::idealThreadCount())
         C.ConvertJobs = Jobs;
     C.CopyTags = chkbCopyTags->isChecked();
+    C.KeepFolderStructure = chkbKeepFolderStructure->isChecked();
     for (const TSettingControl &Control : FSettingControls)
         Control.Store(C);
     accept();

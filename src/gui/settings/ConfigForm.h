@@ -137,6 +137,7 @@ private:
     QLineEdit *edtOutputFolder = nullptr;
     QPushButton *btnOutFolderBrows = nullptr;
     QCheckBox *chkbOpenOutputFolder = nullptr;
+    QCheckBox *chkbKeepFolderStructure = nullptr;
     QLineEdit *edtFavoriteBrowsFolder = nullptr;
     QPushButton *Button3 = nullptr;
     QCheckBox *chkbOverwritePrompt = nullptr;

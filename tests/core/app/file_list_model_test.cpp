@@ -221,6 +221,53 @@ TEST_F(FileListModelTest, ReadListFilesReportsProgressBeforeEachPath) {
     EXPECT_EQ(batch.ErrorLines.size(), 1);
 }
 
+TEST_F(FileListModelTest, EveryRowKeepsTheFolderItWasAddedThrough) {
+    QDir().mkpath(path("Music/Album"));
+    const QString loose = wav("Music/Album/loose.wav");
+    const QString walked = wav("Music/Album/walked.wav");
+    const QString missing = path("Music/Album/gone.wav");
+    // Added by itself, even by a relative or untidy name: its own folder, clean and absolute.
+    const QString saved = QDir::currentPath();
+    ASSERT_TRUE(QDir::setCurrent(path("Music")));
+    const std::optional<TFileParam> relative =
+        InspectListFile("Album/../Album/loose.wav", lkWave, mpeg);
+    QDir::setCurrent(saved);
+    ASSERT_TRUE(relative);
+    EXPECT_EQ(relative->BaseFolder, QDir::cleanPath(path("Music/Album")));
+    TFileListModel model(lkWave);
+    EXPECT_EQ(model.AddFiles(QStringList{path("Music/./Album/loose.wav")}, mpeg).Added, 1);
+    // Found by walking a folder: the walked folder, and a listed file keeps its first base.
+    const std::vector<TWalkedFile> files{{walked, path("Music"), lkWave},
+                                         {missing, path("Music"), lkWave},
+                                         {loose, path("Music"), lkWave}};
+    const TAddFilesResult result = model.AddFiles(files, mpeg);
+    EXPECT_EQ(result.Added, 1);
+    EXPECT_EQ(result.ErrorLines, QStringList("Error read file: " + missing));
+    ASSERT_EQ(model.Count(), 2);
+    EXPECT_EQ(model.Record(0)->BaseFolder, QDir::cleanPath(path("Music/Album")));
+    EXPECT_EQ(model.Record(1)->SourcePath, walked);
+    EXPECT_EQ(model.Record(1)->BaseFolder, path("Music"));
+}
+
+TEST_F(FileListModelTest, WorkerKeepsTheBaseOfEachWalkedFile) {
+    QDir().mkpath(path("Top/Sub"));
+    const std::vector<TWalkedFile> files{{wav("Top/a.wav"), path("Top"), lkWave},
+                                         {wav("Top/Sub/b.wav"), path("Top"), lkWave},
+                                         {wav("c.wav"), path("Elsewhere"), lkWave}};
+    TFileListModel model(lkWave);
+    bool finished = false;
+    TListAddWorker worker(
+        lkWave, files, {}, [&](TAddBatch &batch) { model.Append(std::move(batch.Records)); },
+        [&] { finished = true; });
+    EXPECT_EQ(worker.Total(), 3);
+    ASSERT_TRUE(WaitFor([&] { return finished; }));
+    ASSERT_EQ(model.Count(), 3);
+    for (int row = 0; row < 3; ++row) {
+        EXPECT_EQ(model.Record(row)->SourcePath, files[size_t(row)].Path);
+        EXPECT_EQ(model.Record(row)->BaseFolder, files[size_t(row)].Base);
+    }
+}
+
 // --- rows: sorting, removal, refresh, summary ---
 
 TEST_F(FileListModelTest, SortComparesCellTextsAndFlipsTheFlagAfterEachSort) {

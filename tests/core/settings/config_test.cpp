@@ -427,10 +427,11 @@ TEST_F(SettingsTest, SaveWritesExactlyTheTableValuesBooleansAsZeroOrOne) {
     QMap<QString, QString> Stored;
     for (const QString &Line : Lines.mid(1))
         Stored.insert(Line.section('=', 0, 0), Line.section('=', 1));
-    EXPECT_EQ(Stored.size(), 29);
+    EXPECT_EQ(Stored.size(), 30);
     QStringList Names = ValueNames;
     Names.append("ConvertJobs");
     Names.append("CopyTags");
+    Names.append("KeepFolderStructure");
     EXPECT_EQ(QSet<QString>(Stored.keyBegin(), Stored.keyEnd()),
               QSet<QString>(Names.begin(), Names.end()));
     for (const QString &Name : BooleanNames)
@@ -537,7 +538,8 @@ TEST_F(SettingsTest, SaveWritesTheStoreOnceWithEveryValue) {
     // One write holding the table's values and the job count.
     ASSERT_EQ(RecordedKeys.size(), 1u) << "one write of the file per save";
     QStringList Expected;
-    for (const QString &Name : ValueNames + QStringList{"ConvertJobs", "CopyTags"})
+    for (const QString &Name :
+         ValueNames + QStringList{"ConvertJobs", "CopyTags", "KeepFolderStructure"})
         Expected << Section + '/' + Name;
     Expected.sort();
     QStringList Written = RecordedKeys[0];
@@ -590,6 +592,7 @@ TEST_F(SettingsTest, SavedFileIsTheTextThatValueByValueWritesGave) {
     static_cast<TConfigValues &>(Config) = NonDefaultValues();
     Config.ConvertJobs = 3;
     Config.CopyTags = false;
+    Config.KeepFolderStructure = false;
     TRegSetEx &R = Config.RegSetEx();
     for (const TSetting &S : ConfigSettings()) {
         const QString Name = QLatin1StringView(S.Name);
@@ -608,6 +611,7 @@ TEST_F(SettingsTest, SavedFileIsTheTextThatValueByValueWritesGave) {
     }
     R.WriteInteger(Section, "ConvertJobs", 3);
     R.WriteBool(Section, "CopyTags", false);
+    R.WriteBool(Section, "KeepFolderStructure", false);
     QFile File(StoreFile());
     ASSERT_TRUE(File.open(QIODevice::ReadOnly));
     const QByteArray ValueByValue = File.readAll();
@@ -623,6 +627,7 @@ TEST_F(SettingsTest, SavedFileIsTheTextThatValueByValueWritesGave) {
     ExpectSameValues(Loaded, NonDefaultValues());
     EXPECT_EQ(Loaded.ConvertJobs, 3);
     EXPECT_FALSE(Loaded.CopyTags);
+    EXPECT_FALSE(Loaded.KeepFolderStructure);
 }
 
 TEST_F(SettingsTest, UnreadableStoreIsReportedTheDefaultsUsedAndTheFileKept) {
@@ -765,4 +770,38 @@ TEST_F(SettingsTest, CopyTagsIsOnUntilTurnedOffAndABadValueIsReportedAndDefaulte
     }
     EXPECT_TRUE(Bad.CopyTags) << "the default";
     EXPECT_EQ(Bad.NormalizeFactor, 50) << "the other values still load";
+}
+
+TEST_F(SettingsTest, KeepFolderStructureIsOnUntilTurnedOffAndABadValueIsReportedAndDefaulted) {
+    TConfig Config;
+    EXPECT_TRUE(Config.KeepFolderStructure);
+    Config.KeepFolderStructure = false;
+    Config.Save();
+    {
+        QSettings Settings(StoreFile(), QSettings::IniFormat);
+        EXPECT_EQ(Settings.value("1.27/KeepFolderStructure").toString(), "0");
+    }
+    TConfig Loaded;
+    Loaded.Load();
+    EXPECT_FALSE(Loaded.KeepFolderStructure);
+    TConfig Copy;
+    Copy.Assign(Loaded);
+    EXPECT_FALSE(Copy.KeepFolderStructure);
+
+    {
+        QSettings Settings(StoreFile(), QSettings::IniFormat);
+        Settings.setValue("1.27/KeepFolderStructure", "maybe");
+        Settings.setValue("1.27/CopyTags", "0");
+    }
+    TConfig Bad;
+    Bad.KeepFolderStructure = false;
+    try {
+        Bad.Load();
+        FAIL() << "no exception";
+    } catch (const ERegistryError &E) {
+        EXPECT_TRUE(E.message().contains("KeepFolderStructure")) << E.message().toStdString();
+        EXPECT_FALSE(E.message().contains("CopyTags")) << E.message().toStdString();
+    }
+    EXPECT_TRUE(Bad.KeepFolderStructure) << "the default";
+    EXPECT_FALSE(Bad.CopyTags) << "the other values still load";
 }

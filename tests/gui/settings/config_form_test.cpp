@@ -431,11 +431,14 @@ TEST_F(ConfigFormTest, CancelRestoresEverySettingIncludingUnshownOnes) {
         Config.BitRate = 0;
         Find<QCheckBox>("chkbCopyTags")->setChecked(false);
         Config.CopyTags = false;
+        Find<QCheckBox>("chkbKeepFolderStructure")->setChecked(false);
+        Config.KeepFolderStructure = false;
         Click("btnCancel");
     });
     EXPECT_FALSE(ShowOptions(Form));
     EXPECT_EQ(static_cast<const TConfigValues &>(Config), Before);
     EXPECT_TRUE(Config.CopyTags);
+    EXPECT_TRUE(Config.KeepFolderStructure);
 }
 
 TEST_F(ConfigFormTest, OkStoresTheControlsTrimmed) {
@@ -522,4 +525,25 @@ TEST_F(ConfigFormTest, CopyTagsBoxShowsTheSettingAndOkStoresIt) {
     CopyTags->setChecked(true);
     Click("btnOK");
     EXPECT_TRUE(Config.CopyTags);
+}
+
+TEST_F(ConfigFormTest, KeepFolderStructureBoxShowsTheSettingFollowsTheFolderChoiceAndOkStoresIt) {
+    Config.SpecifyOutputFolder = false;
+    Open();
+    QCheckBox *Keep = Find<QCheckBox>("chkbKeepFolderStructure");
+    EXPECT_EQ(Keep->text(), "Keep the folder structure of added folders");
+    EXPECT_TRUE(Keep->isChecked()) << "on by default";
+    EXPECT_FALSE(Keep->isEnabled()) << "nothing to mirror into without an output folder";
+    Find<QRadioButton>("rabSpecifyOutputFolder")->click();
+    EXPECT_TRUE(Keep->isEnabled());
+    Keep->setChecked(false);
+    Click("btnOK");
+    EXPECT_FALSE(Config.KeepFolderStructure);
+    EXPECT_TRUE(Config.SpecifyOutputFolder);
+    Open();
+    EXPECT_FALSE(Keep->isChecked());
+    EXPECT_TRUE(Keep->isEnabled());
+    Keep->setChecked(true);
+    Click("btnOK");
+    EXPECT_TRUE(Config.KeepFolderStructure);
 }
