@@ -193,6 +193,9 @@ TFileParam *TCliJobs::Add(const QString &Source, const QString &Relative, const 
     job->SourcePath = Source;
     job->FileName = QFileInfo(Source).fileName();
     job->DestPath = DestinationOf(Source, Relative, Folder, Ext);
+    // The folder that was walked, as the program's lists keep it.
+    if (!Relative.isEmpty())
+        job->BaseFolder = Source.left(Source.size() - Relative.size());
     // The tree below -o is made as it is filled; a folder that cannot be made fails only the
     // files meant for it.
     if (!Folder.isEmpty() && !Relative.isEmpty()) {
