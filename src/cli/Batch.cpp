@@ -7,8 +7,14 @@
 #include "settings/Config.h"
 
 #include <QCommandLineParser>
+#include <QDir>
+#include <QElapsedTimer>
 #include <QEventLoop>
 #include <QFileInfo>
+#include <QJsonDocument>
+#include <QJsonObject>
+
+#include <vector>
 
 namespace cli {
 namespace {
@@ -39,21 +45,22 @@ public:
     void Skipped(const QString &Dest) override {
         Flush();
         ClearProgress();
+        // Not an error of the file: --json says "skipped" for it.
         Fail(Source(), QStringLiteral("skipped: '%1' exists (-y overwrites)").arg(Dest));
     }
 
     bool ConfirmRefusal(const QString &Path) override {
         ClearProgress();
         const TFileParam *job = Job();
-        Fail(Path, QStringLiteral("the MP3 encoder does not support these settings for this "
-                                  "file (%1 Hz)")
-                       .arg(job ? job->SourceSampleRate() : 0));
+        Say(Path, QStringLiteral("the MP3 encoder does not support these settings for this "
+                                 "file (%1 Hz)")
+                      .arg(job ? job->SourceSampleRate() : 0));
         return true;
     }
 
     void ShowError(const QString &Text) override {
         ClearProgress();
-        Fail(Source(), Text);
+        Say(Source(), Text);
     }
 
     // A failed file: its line waits for the reason that follows it.
@@ -67,7 +74,7 @@ public:
             return;
         ClearProgress();
         const QString what = FDecoding ? QStringLiteral("Conversion Error: ") + Source() : Source();
-        Fail(what, Text.trimmed());
+        Say(what, Text.trimmed());
         FPending.clear();
     }
 
@@ -78,6 +85,8 @@ public:
         Flush();
         ClearProgress();
         Fail(QStringLiteral("Warning: ") + Path, Why);
+        if (const int index = Index(); index >= 0)
+            FWarnings[size_t(index)] << Path + QStringLiteral(": ") + Why;
     }
 
     void Progress(int Percent) {
@@ -105,6 +114,8 @@ public:
             return;
         ClearProgress();
         err() << "brindle-cli: " << FPending << Qt::endl;
+        if (const int index = Index(); index >= 0)
+            FErrors[size_t(index)] << FPending;
         FPending.clear();
     }
 
@@ -114,12 +125,25 @@ public:
         FProgressShown = false;
     }
 
+    // The error and warning lines said of the job at Index so far.
+    const QStringList &Errors(int Index) const { return FErrors.at(size_t(Index)); }
+    const QStringList &Warnings(int Index) const { return FWarnings.at(size_t(Index)); }
+
 private:
-    // The job the runner's calls are about.
-    const TFileParam *Job() const {
+    // The job the runner's calls are about, or -1.
+    int Index() const {
         const int index = FSubject >= 0 ? FSubject : FCurrent;
-        return index >= 0 && index < FJobs.size() ? FJobs.at(index) : nullptr;
+        return index >= 0 && index < FJobs.size() ? index : -1;
     }
+    const TFileParam *Job() const { return Index() >= 0 ? FJobs.at(Index()) : nullptr; }
+
+    // An error line, kept for the job's --json record too.
+    void Say(const QString &What, const QString &Why) {
+        Fail(What, Why);
+        if (const int index = Index(); index >= 0)
+            FErrors[size_t(index)] << What + QStringLiteral(": ") + Why;
+    }
+
     QString Source() const { return Job() ? Job()->SourcePath : QString(); }
 
     const QList<TFileParam *> &FJobs;
@@ -131,23 +155,60 @@ private:
     int FSubject = -1;
     QString FPending;
     bool FProgressShown = false;
+    std::vector<QStringList> FErrors = std::vector<QStringList>(size_t(FJobs.size()));
+    std::vector<QStringList> FWarnings = std::vector<QStringList>(size_t(FJobs.size()));
 };
+
+// The name of a job's end for --json. A job the runner left queued was skipped: its output
+// existed.
+QString StateName(int32_t State) {
+    switch (State) {
+    case stDone:
+    case stDoneRemoveSource:
+        return QStringLiteral("done");
+    case stError:
+    case stRemoveFailed:
+        return QStringLiteral("error");
+    case stQueued:
+        return QStringLiteral("skipped");
+    default:
+        return QStringLiteral("aborted");
+    }
+}
 
 } // namespace
 
-QString DestinationOf(const QString &Source, const QString &Folder, const QString &Ext) {
-    return Folder.isEmpty() ? ChangeFileExt(Source, Ext)
-                            : Folder + ChangeFileExt(QFileInfo(Source).fileName(), Ext);
+QString DestinationOf(const QString &Source, const QString &Relative, const QString &Folder,
+                      const QString &Ext) {
+    if (Folder.isEmpty())
+        return ChangeFileExt(Source, Ext);
+    const QString below = QFileInfo(Relative).path();
+    return Folder + (Relative.isEmpty() || below == u"." ? QString() : below + u'/') +
+           ChangeFileExt(QFileInfo(Source).fileName(), Ext);
 }
 
-TFileParam &TCliJobs::Add(const QString &Source, const QString &Folder, const QString &Ext) {
+TFileParam *TCliJobs::Add(const QString &Source, const QString &Relative, const QString &Folder,
+                          const QString &Ext, TJsonLines &Lines) {
     auto job = std::make_unique<TFileParam>();
     job->SourcePath = Source;
     job->FileName = QFileInfo(Source).fileName();
-    job->DestPath = DestinationOf(Source, Folder, Ext);
+    job->DestPath = DestinationOf(Source, Relative, Folder, Ext);
+    // The folder that was walked, as the program's lists keep it.
+    if (!Relative.isEmpty())
+        job->BaseFolder = Source.left(Source.size() - Relative.size());
+    // The tree below -o is made as it is filled; a folder that cannot be made fails only the
+    // files meant for it.
+    if (!Folder.isEmpty() && !Relative.isEmpty()) {
+        const QString subFolder = QFileInfo(job->DestPath).path();
+        if (!QDir().mkpath(subFolder)) {
+            Lines.Refused(Source,
+                          QStringLiteral("cannot create the output folder '%1'").arg(subFolder));
+            return nullptr;
+        }
+    }
     FJobs.append(job.get());
     FRecords.push_back(std::move(job));
-    return *FJobs.back();
+    return FJobs.back();
 }
 
 QString ApplyBatchOptions(const QCommandLineParser &Parser, const QCommandLineOption &Normalize,
@@ -178,7 +239,23 @@ QString ApplyBatchOptions(const QCommandLineParser &Parser, const QCommandLineOp
     return QString();
 }
 
-int RunBatch(TConfig &Config, const QList<TFileParam *> &Jobs, bool Overwrite) {
+void TJsonLines::Write(const QString &Source, const QString &Dest, const QString &State,
+                       double Seconds, const QStringList &Errors, const QStringList &Warnings) {
+    if (!FEnabled)
+        return;
+    const QJsonObject record{
+        {"source", Source},   {"destination", Dest},         {"state", State},
+        {"seconds", Seconds}, {"error", Errors.join(u'\n')}, {"warning", Warnings.join(u'\n')}};
+    out() << QString::fromUtf8(QJsonDocument(record).toJson(QJsonDocument::Compact)) << '\n'
+          << Qt::flush;
+}
+
+void TJsonLines::Refused(const QString &Source, const QString &Why) {
+    Fail(Source, Why);
+    Write(Source, QString(), QStringLiteral("error"), 0, {Source + QStringLiteral(": ") + Why}, {});
+}
+
+int RunBatch(TConfig &Config, const QList<TFileParam *> &Jobs, bool Overwrite, TJsonLines &Lines) {
     // The question is always asked, and answered by -y; sources are never deleted here.
     Config.OverwritePrompt = true;
     Config.DeleteOriginalFile = false;
@@ -187,8 +264,34 @@ int RunBatch(TConfig &Config, const QList<TFileParam *> &Jobs, bool Overwrite) {
     questions.SetRunner(&runner);
     runner.SetJobs(Jobs);
     QEventLoop loop;
-    QObject::connect(&runner, &TConvRunner::JobStarted,
-                     [&](int Index) { questions.SetCurrent(Index); });
+    // Each job's wall time, from its start (or its overwrite question) to its end.
+    std::vector<QElapsedTimer> clocks(size_t(Jobs.size()));
+    std::vector<double> seconds(size_t(Jobs.size()), -1);
+    // Records go out in list order, as the error lines do: a job's lines are all said once
+    // it and every job before it have ended, and its record comes right after them.
+    qsizetype written = 0;
+    const auto writeRecord = [&](qsizetype Index) {
+        const TFileParam &job = *Jobs.at(Index);
+        const double wall = seconds[size_t(Index)];
+        Lines.Write(job.SourcePath, job.DestPath,
+                    wall < 0 ? QStringLiteral("aborted") : StateName(job.State),
+                    wall < 0 ? 0 : wall, questions.Errors(int(Index)),
+                    questions.Warnings(int(Index)));
+    };
+    QObject::connect(&runner, &TConvRunner::JobStarted, [&](int Index) {
+        clocks[size_t(Index)].start();
+        questions.SetCurrent(Index);
+    });
+    QObject::connect(&runner, &TConvRunner::JobEnded, [&](int Index, int) {
+        const QElapsedTimer &clock = clocks[size_t(Index)];
+        seconds[size_t(Index)] = clock.isValid() ? double(clock.elapsed()) / 1000 : 0;
+        if (!Lines.Enabled())
+            return;
+        // A failed job's line may still wait for its reason; it is said by now.
+        questions.Flush();
+        while (written < Jobs.size() && seconds[size_t(written)] >= 0)
+            writeRecord(written++);
+    });
     QObject::connect(&runner, &TConvRunner::ProgressChanged,
                      [&](int Percent) { questions.Progress(Percent); });
     QObject::connect(&runner, &TConvRunner::BatchEnded, &loop, &QEventLoop::quit,
@@ -198,6 +301,9 @@ int RunBatch(TConfig &Config, const QList<TFileParam *> &Jobs, bool Overwrite) {
     loop.exec();
     questions.Flush();
     questions.ClearProgress();
+    // Jobs the batch never ended (it was stopped) have their records too.
+    while (written < Jobs.size())
+        writeRecord(written++);
     // Counted where each job failed, whichever message told of it.
     return runner.FailedCount();
 }

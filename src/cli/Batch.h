@@ -3,6 +3,7 @@
 #include "app/FileParam.h"
 
 #include <QList>
+#include <QStringList>
 
 #include <memory>
 #include <vector>
@@ -13,18 +14,41 @@ class TConfig;
 
 namespace cli {
 
+class TJsonLines;
+
 // Runs one batch through the conversion engine the window uses, with the window's
 // questions answered for a script: an existing output is overwritten with Overwrite and
 // skipped with a line otherwise, a refusal of the encoder's settings fails that file and
 // the batch goes on. Each failed file gives one line on standard error. Returns the number
 // of failed files.
-int RunBatch(TConfig &Config, const QList<TFileParam *> &Jobs, bool Overwrite);
+int RunBatch(TConfig &Config, const QList<TFileParam *> &Jobs, bool Overwrite, TJsonLines &Lines);
+
+// With --json, one JSON object a line on standard output for each file of a run, written
+// as its job ends: source, destination, state ("done", "error", "skipped" for an existing
+// output left alone, "aborted"), seconds (the job's wall time), error and warning (the
+// lines standard error has for the file, without the program's name; empty when none).
+class TJsonLines {
+public:
+    explicit TJsonLines(bool Enabled) : FEnabled(Enabled) {}
+    bool Enabled() const { return FEnabled; }
+
+    void Write(const QString &Source, const QString &Dest, const QString &State, double Seconds,
+               const QStringList &Errors, const QStringList &Warnings);
+    // A file refused before the batch: its line on standard error, and its record.
+    void Refused(const QString &Source, const QString &Why);
+
+private:
+    const bool FEnabled;
+};
 
 // The records of a batch named on the command line, in order.
 class TCliJobs {
 public:
-    // A job for Source whose output goes beside it, or into Folder when one is given.
-    TFileParam &Add(const QString &Source, const QString &Folder, const QString &Ext);
+    // A job for Source whose output goes beside it, or into Folder when one is given: below
+    // it at the place the source has below a walked folder (Relative), a sub-folder that is
+    // created here. Null, once said why, when that folder cannot be created.
+    TFileParam *Add(const QString &Source, const QString &Relative, const QString &Folder,
+                    const QString &Ext, TJsonLines &Lines);
     const QList<TFileParam *> &Jobs() const { return FJobs; }
 
 private:
@@ -33,8 +57,9 @@ private:
 };
 
 // The destination of Source: beside it, or in Folder when one is given (with its trailing
-// separator), with the extension replaced by Ext.
-QString DestinationOf(const QString &Source, const QString &Folder, const QString &Ext);
+// separator) and there in the sub-folder Relative has, with the extension replaced by Ext.
+QString DestinationOf(const QString &Source, const QString &Relative, const QString &Folder,
+                      const QString &Ext);
 
 // The options encode and decode share, applied to Config for this run: --normalize PERCENT
 // (normalisation on, to a peak of 1..100 percent of full scale; off without it) and -j N (up

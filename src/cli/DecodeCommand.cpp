@@ -3,6 +3,7 @@
 #include "app/RawNames.h"
 #include "cli/Batch.h"
 #include "cli/Console.h"
+#include "cli/FileList.h"
 #include "platform/Exception.h"
 #include "settings/Config.h"
 
@@ -25,12 +26,20 @@ int RunDecode(const QStringList &Args) {
     const QCommandLineOption normalize(QStringList{"normalize"}, {}, "PERCENT");
     const QCommandLineOption jobsOption({"j", "jobs"}, {}, "N");
     const QCommandLineOption noTags(QStringList{"no-tags"});
-    parser.addOptions({outputDir, overwrite, normalize, jobsOption, noTags});
+    const QCommandLineOption filesFrom(QStringList{"files-from"}, {}, "FILE");
+    const QCommandLineOption nul(QStringList{"0", "null"});
+    const QCommandLineOption jsonOption(QStringList{"json"});
+    const QCommandLineOption recursive(QStringList{"r", "recursive"});
+    parser.addOptions({outputDir, overwrite, normalize, jobsOption, noTags, filesFrom, nul,
+                       jsonOption, recursive});
     if (!parser.parse(QStringList{QStringLiteral("decode")} + Args))
         return UsageError(parser.errorText());
-    const QStringList files = parser.positionalArguments();
-    if (files.isEmpty())
+    QStringList files = parser.positionalArguments();
+    if (files.isEmpty() && !parser.isSet(filesFrom))
         return UsageError(QStringLiteral("no input files"));
+    if (!ReadFileLists(parser.values(filesFrom), parser.isSet(nul), files))
+        return ExitFailed;
+    TJsonLines lines(parser.isSet(jsonOption));
 
     // Only the normalisation settings matter here; the stored ones are not read, so that a
     // script's result does not depend on the program's options. Copying tags is the one
@@ -62,16 +71,32 @@ int RunDecode(const QStringList &Args) {
     // output is closed.
     int failed = 0;
     TCliJobs jobs;
-    for (const QString &source : files) {
-        if (HasRawBytes(source)) {
-            Fail(EscapedName(source), RawNameReason());
-            ++failed;
-            continue;
+    const TProblemSink problem = [&](const QString &What, const QString &Why, bool Failure) {
+        if (!Failure) {
+            Fail(What, Why);
+            return;
         }
-        jobs.Add(source, folder, QStringLiteral(".WAV")).Kind = fkMpeg;
+        lines.Refused(What, Why);
+        ++failed;
+    };
+    for (const QString &arg : files) {
+        for (const TSourceFile &file :
+             ExpandArgument(arg, parser.isSet(recursive), lkMpeg, problem)) {
+            const QString &source = file.Path;
+            if (HasRawBytes(source)) {
+                lines.Refused(EscapedName(source), RawNameReason());
+                ++failed;
+                continue;
+            }
+            if (TFileParam *job =
+                    jobs.Add(source, file.Relative, folder, QStringLiteral(".WAV"), lines))
+                job->Kind = fkMpeg;
+            else
+                ++failed;
+        }
     }
     config.ConvertType = 1;
-    failed += RunBatch(config, jobs.Jobs(), parser.isSet(overwrite));
+    failed += RunBatch(config, jobs.Jobs(), parser.isSet(overwrite), lines);
     return failed == 0 ? ExitOk : ExitFailed;
 }
 

@@ -3,6 +3,7 @@
 #include "app/RawNames.h"
 #include "cli/Batch.h"
 #include "cli/Console.h"
+#include "cli/FileList.h"
 #include "encoder/LameCoder.h"
 #include "inspect/MP3WavComm.h"
 #include "platform/FilePaths.h"
@@ -66,13 +67,20 @@ int RunEncode(const QStringList &Args) {
     const QCommandLineOption normalize(QStringList{"normalize"}, {}, "PERCENT");
     const QCommandLineOption jobsOption({"j", "jobs"}, {}, "N");
     const QCommandLineOption noTags(QStringList{"no-tags"});
+    const QCommandLineOption filesFrom(QStringList{"files-from"}, {}, "FILE");
+    const QCommandLineOption nul(QStringList{"0", "null"});
+    const QCommandLineOption jsonOption(QStringList{"json"});
+    const QCommandLineOption recursive(QStringList{"r", "recursive"});
     parser.addOptions({outputDir, bitrate, maxBitrate, mode, quality, vbr, overwrite, normalize,
-                       jobsOption, noTags});
+                       jobsOption, noTags, filesFrom, nul, jsonOption, recursive});
     if (!parser.parse(QStringList{QStringLiteral("encode")} + Args))
         return UsageError(parser.errorText());
-    const QStringList files = parser.positionalArguments();
-    if (files.isEmpty())
+    QStringList files = parser.positionalArguments();
+    if (files.isEmpty() && !parser.isSet(filesFrom))
         return UsageError(QStringLiteral("no input files"));
+    if (!ReadFileLists(parser.values(filesFrom), parser.isSet(nul), files))
+        return ExitFailed;
+    TJsonLines lines(parser.isSet(jsonOption));
 
     TConfig config;
     try {
@@ -144,54 +152,72 @@ int RunEncode(const QStringList &Args) {
     // never takes them in; the rest go through the conversion engine.
     int failed = 0;
     TCliJobs jobs;
-    for (const QString &source : files) {
-        if (HasRawBytes(source)) {
-            Fail(EscapedName(source), RawNameReason());
-            ++failed;
-            continue;
+    const TProblemSink problem = [&](const QString &What, const QString &Why, bool Failure) {
+        if (!Failure) {
+            Fail(What, Why);
+            return;
         }
-        TSourceInfo info;
-        try {
-            info = ReadSourceInfo(source);
-        } catch (const Exception &e) {
-            Fail(source, e.message());
-            ++failed;
-            continue;
-        }
-        TWaveFileInfo wave = info.Wave;
-        // A RIFF/WAVE file whose header cannot describe audio is refused with the reason,
-        // whatever its name: encoded as raw PCM it would be noise.
-        const bool looksLikeWave = wave.Header.IsRiffWave();
-        if (info.Kind == skNone && !IsRawPcmName(source)) {
-            Fail(source, QStringLiteral("not a WAV file or another audio file that can be read "
-                                        "(raw PCM is read from .pcm and .raw files)"));
-            ++failed;
-            continue;
-        }
-        if (info.Kind == skWave && !wave.Valid) {
-            Fail(source, looksLikeWave
-                             ? QStringLiteral("not a usable WAV file: ") + WaveFileProblem(wave)
-                             : QStringLiteral("not a valid WAV file"));
-            ++failed;
-            continue;
-        }
-        if (info.Kind != skNone) {
-            if (const QString reason = SourceProblem(info); !reason.isEmpty()) {
-                Fail(source, reason);
+        lines.Refused(What, Why);
+        ++failed;
+    };
+    for (const QString &arg : files) {
+        for (const TSourceFile &file :
+             ExpandArgument(arg, parser.isSet(recursive), lkWave, problem)) {
+            const QString &source = file.Path;
+            if (HasRawBytes(source)) {
+                lines.Refused(EscapedName(source), RawNameReason());
                 ++failed;
                 continue;
             }
+            TSourceInfo info;
+            try {
+                info = ReadSourceInfo(source);
+            } catch (const Exception &e) {
+                lines.Refused(source, e.message());
+                ++failed;
+                continue;
+            }
+            TWaveFileInfo wave = info.Wave;
+            // A RIFF/WAVE file whose header cannot describe audio is refused with the reason,
+            // whatever its name: encoded as raw PCM it would be noise.
+            const bool looksLikeWave = wave.Header.IsRiffWave();
+            if (info.Kind == skNone && !IsRawPcmName(source)) {
+                lines.Refused(
+                    source, QStringLiteral("not a WAV file or another audio file that can be read "
+                                           "(raw PCM is read from .pcm and .raw files)"));
+                ++failed;
+                continue;
+            }
+            if (info.Kind == skWave && !wave.Valid) {
+                lines.Refused(source, looksLikeWave ? QStringLiteral("not a usable WAV file: ") +
+                                                          WaveFileProblem(wave)
+                                                    : QStringLiteral("not a valid WAV file"));
+                ++failed;
+                continue;
+            }
+            if (info.Kind != skNone) {
+                if (const QString reason = SourceProblem(info); !reason.isEmpty()) {
+                    lines.Refused(source, reason);
+                    ++failed;
+                    continue;
+                }
+            }
+            if (info.Kind == skNone)
+                wave.Header.SampleRate = RawPcmSampleRate;
+            TFileParam *job =
+                jobs.Add(source, file.Relative, folder, QStringLiteral(".MP3"), lines);
+            if (!job) {
+                ++failed;
+                continue;
+            }
+            job->WaveData = wave;
+            job->SoundData = info.Sound;
+            // A WAV file whose samples only libsndfile decodes is still a WAV file.
+            job->Kind = info.Kind == skSoundFile && !wave.Valid ? fkAudio : fkWave;
         }
-        if (info.Kind == skNone)
-            wave.Header.SampleRate = RawPcmSampleRate;
-        TFileParam &job = jobs.Add(source, folder, QStringLiteral(".MP3"));
-        job.WaveData = wave;
-        job.SoundData = info.Sound;
-        // A WAV file whose samples only libsndfile decodes is still a WAV file.
-        job.Kind = info.Kind == skSoundFile && !wave.Valid ? fkAudio : fkWave;
     }
     config.ConvertType = 0;
-    failed += RunBatch(config, jobs.Jobs(), parser.isSet(overwrite));
+    failed += RunBatch(config, jobs.Jobs(), parser.isSet(overwrite), lines);
     return failed == 0 ? ExitOk : ExitFailed;
 }
 

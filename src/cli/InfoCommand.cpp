@@ -2,6 +2,7 @@
 
 #include "app/RawNames.h"
 #include "cli/Console.h"
+#include "cli/FileList.h"
 #include "inspect/InfoTexts.h"
 #include "inspect/MP3WavComm.h"
 #include "inspect/MPGTools.h"
@@ -217,120 +218,196 @@ void PrintSound(const QString &FileName, const TSoundFileInfo &Info) {
           << QStringLiteral(" (%1 s)").arg(Info.Duration, 0, 'f', 3) << '\n';
 }
 
+// The records of --json as one array, each written as soon as it is known: a run over
+// ten thousand files keeps none of them, and a script reads the first at once. The bytes
+// are those QJsonDocument gives for the whole array.
+class TJsonArrayWriter {
+public:
+    void Begin() { out() << "[\n"; }
+
+    void Add(const QJsonObject &Record) {
+        if (FCount++ > 0)
+            out() << ",\n";
+        QByteArray text = QJsonDocument(Record).toJson(QJsonDocument::Indented);
+        text.chop(1); // the document's final line break; the separator or "]" follows
+        text.replace("\n", "\n    ");
+        out() << "    " << QString::fromUtf8(text) << Qt::flush;
+    }
+
+    void End() {
+        if (FCount > 0)
+            out() << '\n';
+        out() << "]\n";
+    }
+
+private:
+    qint64 FCount = 0;
+};
+
+// Describes one file, as text or as a record. False when it is not a file info reads.
+bool DescribeFile(const QString &file, bool json, TJsonArrayWriter &records, TMPEGAudio &audio) {
+    if (HasRawBytes(file)) {
+        Fail(EscapedName(file), RawNameReason());
+        if (json)
+            records.Add(UnreadableJson(EscapedName(file), RawNameReason()));
+        return false;
+    }
+    // The contents decide the kind, not the name: a WAV header first, then what libsndfile
+    // reads (for the names it serves), then a run of MPEG audio frames.
+    TWaveFileInfo wave;
+    try {
+        ReadWaveFileInfo(file, wave);
+    } catch (const Exception &e) {
+        Fail(file, e.message());
+        if (json)
+            records.Add(UnreadableJson(file, e.message()));
+        return false;
+    }
+    if (wave.Valid) {
+        if (json) {
+            records.Add(WithTags(WaveJson(file, wave), file));
+        } else {
+            PrintWave(file, wave);
+            PrintTags(file);
+        }
+        return true;
+    }
+    // Other PCM formats as libsndfile reads them; a RIFF/WAVE header is our reader's.
+    QString soundProblem;
+    if (!wave.Header.IsRiffWave() && (IsSoundFileName(file) || IsWaveFile(file))) {
+        TSoundFileInfo sound;
+        try {
+            ReadSoundFileInfo(file, sound);
+        } catch (const Exception &) {
+            // Opened a moment ago: what follows reports the file as it is now.
+        }
+        if (sound.Valid) {
+            if (json) {
+                records.Add(WithTags(SoundJson(file, sound), file));
+            } else {
+                PrintSound(file, sound);
+                PrintTags(file);
+            }
+            return true;
+        }
+        if (IsSoundFileName(file))
+            soundProblem = sound.Problem;
+    }
+    if (wave.Header.IsRiffWave()) {
+        Fail(file, QStringLiteral("not a usable WAV file: ") + WaveFileProblem(wave));
+        if (json)
+            records.Add(UnreadableJson(file, WaveFileProblem(wave)));
+        return false;
+    }
+    audio.ResetData();
+    audio.SetFileName(file);
+    if (audio.IsValid()) {
+        if (json) {
+            records.Add(WithTags(MpegJson(audio.Data()), file));
+        } else {
+            PrintMpeg(file, audio);
+            PrintTags(file);
+        }
+        return true;
+    }
+    // Say what the file is when its first bytes tell, or why the search gave up early.
+    const bool known = audio.ProblemKind() == TMpegProblem::OtherFormat ||
+                       audio.ProblemKind() == TMpegProblem::NoFrameNearStart;
+    // A name of a libsndfile format gets libsndfile's reason, unless the first bytes
+    // tell what the file is.
+    const QString problem = known ? audio.Problem()
+                            : !soundProblem.isEmpty()
+                                ? soundProblem
+                                : QStringLiteral("neither a WAV file nor MPEG audio");
+    Fail(file, problem);
+    if (json)
+        records.Add(UnreadableJson(file, problem));
+    return false;
+}
+
+int InfoUsageError(const QString &Message) {
+    err() << "brindle-cli info: " << Message << '\n';
+    return ExitUsage;
+}
+
 } // namespace
 
 int RunInfo(const QStringList &Args) {
     // Options come first; after "--" every argument is a file, also one named "-x".
     bool json = false;
+    bool nul = false;
+    bool recursive = false;
     bool optionsEnded = false;
     QStringList files;
-    for (const QString &arg : Args) {
+    QStringList lists;
+    for (qsizetype i = 0; i < Args.size(); ++i) {
+        const QString &arg = Args.at(i);
         if (optionsEnded || !arg.startsWith(u'-') || arg == u"-") {
             files << arg;
         } else if (arg == u"--") {
             optionsEnded = true;
         } else if (arg == u"--json") {
             json = true;
+        } else if (arg == u"-r" || arg == u"--recursive") {
+            recursive = true;
+        } else if (arg == u"-0" || arg == u"--null") {
+            nul = true;
+        } else if (arg == u"--files-from") {
+            if (++i == Args.size())
+                return InfoUsageError(QStringLiteral("--files-from needs a FILE (- for "
+                                                     "standard input)"));
+            lists << Args.at(i);
+        } else if (arg.startsWith(u"--files-from=")) {
+            lists << arg.mid(13);
         } else {
-            err() << "brindle-cli info: unknown option '" << arg
-                  << "' (put -- before file names that begin with '-')\n";
-            return ExitUsage;
+            return InfoUsageError(QStringLiteral("unknown option '%1' (put -- before file names "
+                                                 "that begin with '-')")
+                                      .arg(arg));
         }
     }
-    if (files.isEmpty()) {
-        err() << "brindle-cli info: no input files\n";
-        return ExitUsage;
-    }
+    if (files.isEmpty() && lists.isEmpty())
+        return InfoUsageError(QStringLiteral("no input files"));
 
     int failed = 0;
-    QJsonArray records;
+    TJsonArrayWriter records;
     TMPEGAudio audio;
-    for (const QString &file : files) {
-        if (HasRawBytes(file)) {
-            Fail(EscapedName(file), RawNameReason());
-            ++failed;
-            if (json)
-                records.append(UnreadableJson(EscapedName(file), RawNameReason()));
-            continue;
-        }
-        // The contents decide the kind, not the name: a WAV header first, then what libsndfile
-        // reads (for the names it serves), then a run of MPEG audio frames.
-        TWaveFileInfo wave;
-        try {
-            ReadWaveFileInfo(file, wave);
-        } catch (const Exception &e) {
-            Fail(file, e.message());
-            ++failed;
-            if (json)
-                records.append(UnreadableJson(file, e.message()));
-            continue;
-        }
-        if (wave.Valid) {
-            if (json) {
-                records.append(WithTags(WaveJson(file, wave), file));
-            } else {
-                PrintWave(file, wave);
-                PrintTags(file);
-            }
-            continue;
-        }
-        // Other PCM formats as libsndfile reads them; a RIFF/WAVE header is our reader's.
-        QString soundProblem;
-        if (!wave.Header.IsRiffWave() && (IsSoundFileName(file) || IsWaveFile(file))) {
-            TSoundFileInfo sound;
-            try {
-                ReadSoundFileInfo(file, sound);
-            } catch (const Exception &) {
-                // Opened a moment ago: what follows reports the file as it is now.
-            }
-            if (sound.Valid) {
-                if (json) {
-                    records.append(WithTags(SoundJson(file, sound), file));
-                } else {
-                    PrintSound(file, sound);
-                    PrintTags(file);
-                }
-                continue;
-            }
-            if (IsSoundFileName(file))
-                soundProblem = sound.Problem;
-        }
-        if (wave.Header.IsRiffWave()) {
-            Fail(file, QStringLiteral("not a usable WAV file: ") + WaveFileProblem(wave));
-            ++failed;
-            if (json)
-                records.append(UnreadableJson(file, WaveFileProblem(wave)));
-            continue;
-        }
-        audio.ResetData();
-        audio.SetFileName(file);
-        if (audio.IsValid()) {
-            if (json) {
-                records.append(WithTags(MpegJson(audio.Data()), file));
-            } else {
-                PrintMpeg(file, audio);
-                PrintTags(file);
-            }
-            continue;
-        }
-        // Say what the file is when its first bytes tell, or why the search gave up early.
-        const bool known = audio.ProblemKind() == TMpegProblem::OtherFormat ||
-                           audio.ProblemKind() == TMpegProblem::NoFrameNearStart;
-        // A name of a libsndfile format gets libsndfile's reason, unless the first bytes
-        // tell what the file is.
-        const QString problem = known ? audio.Problem()
-                                : !soundProblem.isEmpty()
-                                    ? soundProblem
-                                    : QStringLiteral("neither a WAV file nor MPEG audio");
-        Fail(file, problem);
+    if (json)
+        records.Begin();
+    const TProblemSink problem = [&](const QString &What, const QString &Why, bool Failure) {
+        Fail(What, Why);
+        if (!Failure)
+            return;
         ++failed;
         if (json)
-            records.append(UnreadableJson(file, problem));
+            records.Add(UnreadableJson(What, Why));
+    };
+    const auto describe = [&](const QString &arg) {
+        for (const TSourceFile &file : ExpandArgument(arg, recursive, std::nullopt, problem))
+            if (!DescribeFile(file.Path, json, records, audio))
+                ++failed;
+    };
+    for (const QString &file : files)
+        describe(file);
+    // A list's names are described as they come, so a pipe from find is followed at once.
+    bool listsRead = true;
+    for (const QString &list : lists) {
+        TNameReader reader;
+        QString error;
+        if (reader.Open(list, nul, error)) {
+            QString file;
+            while (reader.Next(file, error))
+                describe(file);
+        }
+        if (!error.isEmpty()) {
+            Fail(EscapedName(list), QStringLiteral("cannot read the file list: ") + error);
+            listsRead = false;
+            break;
+        }
     }
     if (json)
-        out() << QJsonDocument(records).toJson(QJsonDocument::Indented);
+        records.End();
     out().flush();
-    return failed == 0 ? ExitOk : ExitFailed;
+    return failed == 0 && listsRead ? ExitOk : ExitFailed;
 }
 
 } // namespace cli

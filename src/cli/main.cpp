@@ -26,13 +26,23 @@ Commands:
         --normalize PERCENT  scale each file to a peak of PERCENT (1-100) of full scale
     -j, --jobs N             convert up to N files at once (default: one per core)
         --no-tags            do not copy the source's tags into the output
+    -r, --recursive          convert the WAV and other PCM files below FILEs that are
+                             folders; with -o the folder structure is kept there
+        --files-from FILE    also the files named in FILE (- for standard input), one
+                             a line, or NUL-separated with -0 (--null)
+        --json               one JSON object a line on standard output as each file
+                             ends (source, destination, state, seconds, error, warning);
+                             messages go to standard error
   decode [options] FILE...   MPEG audio (MP3, MP2, MP1) to WAV
     -o, --output-dir DIR     write outputs there (default: beside each source)
     -y, --overwrite          replace existing outputs (otherwise they are skipped)
         --normalize PERCENT  scale each output to a peak of PERCENT (1-100) of full scale
     -j, --jobs N             convert up to N files at once (default: one per core)
         --no-tags            do not copy the source's tags into the output
-  info [--json] FILE...      show the format, length and tag of WAV and MPEG audio files
+    -r, --files-from FILE, -0, --json   as for encode (-r takes the MPEG files)
+  info [--json] [-r] [--files-from FILE [-0]] FILE...
+                             show the format, length and tag of WAV and MPEG audio files
+                             (--json: one array, written as each file is read)
   tag FILE [options]         write or remove the ID3v1 tag of an MPEG audio file, and
                              write the same fields into its ID3v2 tag when it has one
         --title, --artist, --album, --comment TEXT   (ID3v1 keeps 30 characters; a

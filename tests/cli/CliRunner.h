@@ -27,13 +27,18 @@ public:
     };
 
 protected:
-    Result Run(const QStringList &args) {
+    // Input, when given, is written to its standard input, which is then closed.
+    Result Run(const QStringList &args, const QByteArray *Input = nullptr) {
         QProcess process;
         QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
         env.insert("XDG_CONFIG_HOME", configHome());
         process.setProcessEnvironment(env);
         process.setWorkingDirectory(dir.path());
         process.start(QStringLiteral(BRINDLE_CLI_PATH), args);
+        if (Input) {
+            process.write(*Input);
+            process.closeWriteChannel();
+        }
         EXPECT_TRUE(process.waitForFinished(120000)) << "brindle-cli did not finish";
         return {process.exitStatus() == QProcess::NormalExit ? process.exitCode() : -1,
                 QString::fromUtf8(process.readAllStandardOutput()),
