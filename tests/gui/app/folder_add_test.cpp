@@ -319,7 +319,8 @@ TEST_F(FolderAddTest, CommandLinePathsGoToTheListsOfTheirKinds) {
     EXPECT_EQ(Listed(MP3List()), QStringList{"song.mp3"});
     // A file of no known kind goes to the shown list, which reports it.
     EXPECT_EQ(Listed(WaveList()), (QStringList{"tree/t.wav", "solo.wav", "listed.wav"}));
-    EXPECT_EQ(Errors, QStringList{"Error read file: " + Path("missing.wav")});
+    EXPECT_EQ(Errors, QStringList{"Error read file: " + Path("missing.wav") +
+                                  " (No such file or directory)"});
     // The first file given was an MPEG file.
     EXPECT_EQ(ShownTab(), "TabSheetMP3");
 }
