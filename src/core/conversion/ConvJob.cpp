@@ -76,19 +76,28 @@ void TConvJob::RunWorker(std::function<void()> Work, std::function<void()> Then)
 void TConvJob::Normalize(const QString &Path, std::function<void(const TNormalizeResult &)> Then) {
     FHost.SetPhase(*this, phScanPeak);
     const QString folder = QFileInfo(J().DestPath).absolutePath();
-    const int target = FHost.Config().NormalizeFactor;
+    const TConfig &config = FHost.Config();
+    const bool loudness = config.NormalizeMode == 1;
+    const int target = loudness ? config.LoudnessTarget : config.NormalizeFactor;
+    const double ceiling = config.TruePeakCeiling / 10.0;
     auto result = std::make_shared<TNormalizeResult>();
     RunWorker(
-        [this, Path, folder, target, result] {
-            *result = NormalizeToPeak(
-                Path, target, folder, FStop,
-                [this] { FMailbox.Post([this] { FHost.SetPhase(*this, phNormalize); }); },
-                [this](int Percent) {
-                    FMailbox.Post([this, Percent] { FHost.Progress(*this, Percent); });
-                });
+        [this, Path, folder, loudness, target, ceiling, result] {
+            auto onScaling = [this] {
+                FMailbox.Post([this] { FHost.SetPhase(*this, phNormalize); });
+            };
+            auto progress = [this](int Percent) {
+                FMailbox.Post([this, Percent] { FHost.Progress(*this, Percent); });
+            };
+            *result = loudness ? NormalizeToLoudness(Path, target, ceiling, folder, FStop,
+                                                     onScaling, progress)
+                               : NormalizeToPeak(Path, target, folder, FStop, onScaling, progress);
         },
         [this, result, Then = std::move(Then)] {
             Temp = std::move(result->Temp);
+            // A file left unscaled is converted as it is, but not silently.
+            if (!result->Note.isEmpty() && !FHost.Aborted())
+                FHost.Warn(*this, result->Note);
             Then(*result);
         });
 }

@@ -8,11 +8,14 @@
 
 #include <QFile>
 #include <QtEndian>
+#include <ebur128.h>
 
 #include <algorithm>
 #include <cerrno>
 #include <cmath>
 #include <cstring>
+#include <limits>
+#include <memory>
 #include <vector>
 
 namespace {
@@ -364,6 +367,150 @@ TNormalizeResult NormalizeToPeak(const QString &Path, int Target, const QString 
         result.Error = Error.message();
         if (result.Temp) {
             // The hidden name means nothing to the user.
+            result.Error.replace(result.Temp.Path(),
+                                 QStringLiteral("the normalised copy in %1").arg(TempFolder));
+            result.Temp.Remove();
+        }
+    }
+    return result;
+}
+
+namespace {
+
+struct TEbur128Free {
+    void operator()(ebur128_state *State) const { ebur128_destroy(&State); }
+};
+
+double Decibels(double Linear) {
+    return Linear > 0 ? 20.0 * std::log10(Linear) : -std::numeric_limits<double>::infinity();
+}
+
+// Scaled copies of either kind of source, as the peak normalisation writes them.
+bool WriteScaledCopy(const QString &Path, const TSourceInfo &Source, double Factor,
+                     const QString &TempFolder, TPartialFile &Temp, const std::atomic<bool> &Abort,
+                     const TPercentEvent &Progress) {
+    if (Source.Kind == skSoundFile)
+        return NormalizeSoundFile(Path, Source.Sound, Factor, TempFolder, Temp, Abort, Progress);
+    return NormalizeWave(Path, Source.Wave, Factor, TempFolder, Temp, Abort, Progress);
+}
+
+} // namespace
+
+bool MeasureLoudness(TPcmSource &Source, int SampleRate, bool WithRange, TLoudness &Result,
+                     const std::atomic<bool> &Abort, const QString &Path,
+                     const TPercentEvent &Progress) {
+    Result = TLoudness{};
+    const int channels = Source.Channels();
+    if (channels <= 0 || SampleRate <= 0)
+        return false;
+    int mode = EBUR128_MODE_I | EBUR128_MODE_TRUE_PEAK;
+    if (WithRange)
+        mode |= EBUR128_MODE_LRA;
+    const std::unique_ptr<ebur128_state, TEbur128Free> state(
+        ebur128_init(unsigned(channels), static_cast<unsigned long>(SampleRate), mode));
+    if (!state)
+        return false;
+    const qint64 total = Source.Frames();
+    const qint64 chunkFrames = std::max(1, NormalizeChunkSamples / channels);
+    std::vector<double> frames(size_t(chunkFrames * channels));
+    while (Source.Remaining() > 0) {
+        const qint64 want = std::min(chunkFrames, Source.Remaining());
+        if (Source.Read(frames.data(), want) != want)
+            throw EFOpenError(Path, QStringLiteral("The file ends before its last sample."));
+        if (ebur128_add_frames_double(state.get(), frames.data(), size_t(want)) != EBUR128_SUCCESS)
+            return false;
+        Result.Frames += want;
+        if (Progress)
+            Progress(Percent(Source.Remaining(), total));
+        if (Abort.load(std::memory_order_relaxed))
+            return false;
+    }
+    double value = 0;
+    Result.Integrated = ebur128_loudness_global(state.get(), &value) == EBUR128_SUCCESS
+                            ? value
+                            : -std::numeric_limits<double>::infinity();
+    if (WithRange)
+        Result.Range = ebur128_loudness_range(state.get(), &value) == EBUR128_SUCCESS ? value : 0;
+    double peak = 0;
+    for (int c = 0; c < channels; ++c)
+        if (ebur128_true_peak(state.get(), unsigned(c), &value) == EBUR128_SUCCESS)
+            peak = std::max(peak, value);
+    Result.TruePeak = Decibels(peak);
+    return true;
+}
+
+bool MeasureLoudness(const QString &Path, bool WithRange, TLoudness &Result,
+                     const std::atomic<bool> &Abort, const TPercentEvent &Progress) {
+    Result = TLoudness{};
+    const TSourceInfo source = ReadSourceInfo(Path);
+    if (source.Kind == skNone)
+        throw EFOpenError(Path, SourceProblem(source));
+    QFile file(Path);
+    OpenAt(file, 0);
+    QString problem;
+    const std::unique_ptr<TPcmSource> reader = OpenPcmSource(file, source, problem);
+    if (!reader)
+        throw EFOpenError(Path, problem);
+    return MeasureLoudness(*reader, source.SampleRate(), WithRange, Result, Abort, Path, Progress);
+}
+
+double LoudnessGain(const TLoudness &Measured, double TargetLufs, double CeilingDbtp) {
+    const double gain = TargetLufs - Measured.Integrated;
+    if (std::isfinite(Measured.TruePeak))
+        return std::min(gain, CeilingDbtp - Measured.TruePeak);
+    return gain;
+}
+
+TNormalizeResult NormalizeToLoudness(const QString &Path, double TargetLufs, double CeilingDbtp,
+                                     const QString &TempFolder, const std::atomic<bool> &Abort,
+                                     const std::function<void()> &OnScaling,
+                                     const TPercentEvent &Progress) {
+    TNormalizeResult result;
+    try {
+        const TSourceInfo source = ReadSourceInfo(Path);
+        if (source.Kind == skNone || (source.Kind == skWave && !source.Wave.Valid)) {
+            result.Error = SourceProblem(source);
+            return result;
+        }
+        TLoudness loudness;
+        {
+            QFile file(Path);
+            OpenAt(file, 0);
+            QString problem;
+            const std::unique_ptr<TPcmSource> reader = OpenPcmSource(file, source, problem);
+            if (!reader) {
+                result.Error = problem;
+                return result;
+            }
+            if (!MeasureLoudness(*reader, source.SampleRate(), false, loudness, Abort, Path,
+                                 Progress)) {
+                if (!Abort)
+                    result.Error = QStringLiteral("Its loudness cannot be measured (%1 channels "
+                                                  "at %2 Hz).")
+                                       .arg(source.Channels())
+                                       .arg(source.SampleRate());
+                return result;
+            }
+        }
+        if (OnScaling)
+            OnScaling();
+        if (loudness.Frames * 1000 < qint64(LoudnessBlockMs) * source.SampleRate()) {
+            result.Note = QStringLiteral("Not normalised: shorter than %1 ms, too short to "
+                                         "measure its loudness.")
+                              .arg(LoudnessBlockMs);
+            return result;
+        }
+        if (!std::isfinite(loudness.Integrated)) {
+            result.Note = QStringLiteral("Not normalised: it is silent.");
+            return result;
+        }
+        const double factor = std::pow(10.0, LoudnessGain(loudness, TargetLufs, CeilingDbtp) / 20);
+        if (!WriteScaledCopy(Path, source, factor, TempFolder, result.Temp, Abort, Progress) ||
+            Abort)
+            result.Temp.Remove();
+    } catch (const Exception &Error) {
+        result.Error = Error.message();
+        if (result.Temp) {
             result.Error.replace(result.Temp.Path(),
                                  QStringLiteral("the normalised copy in %1").arg(TempFolder));
             result.Temp.Remove();

@@ -67,6 +67,7 @@ inline constexpr double SilencePeak = 2.0;
 struct TNormalizeResult {
     TPartialFile Temp; // the scaled copy; none when there was nothing to scale or on Abort
     QString Error;     // why it could not be done, with the system's reason; empty on success
+    QString Note;      // why a readable file was left unscaled (loudness only); empty otherwise
 };
 
 // The whole normalisation of one file, the same for a source before encoding and a decoded
@@ -78,3 +79,38 @@ TNormalizeResult NormalizeToPeak(const QString &Path, int Target, const QString 
                                  const std::atomic<bool> &Abort,
                                  const std::function<void()> &OnScaling = {},
                                  const TPercentEvent &Progress = {});
+
+// The loudness of a whole programme: integrated loudness (LUFS), loudness range (LU) and the
+// largest true peak of any channel (dBTP). -inf where there is nothing to measure.
+struct TLoudness {
+    double Integrated = 0;
+    double Range = 0;
+    double TruePeak = 0;
+    qint64 Frames = 0;
+};
+
+// Measures every frame of Source at SampleRate; Range only when WithRange. False when the
+// measurement cannot be set up (no channels, a rate it does not take) or on Abort. Throws
+// EFOpenError (named Path) when the source ends before its last frame.
+bool MeasureLoudness(TPcmSource &Source, int SampleRate, bool WithRange, TLoudness &Result,
+                     const std::atomic<bool> &Abort, const QString &Path,
+                     const TPercentEvent &Progress = {});
+
+// The same for the file at Path (WAV, or any source libsndfile reads). Throws EFOpenError.
+bool MeasureLoudness(const QString &Path, bool WithRange, TLoudness &Result,
+                     const std::atomic<bool> &Abort, const TPercentEvent &Progress = {});
+
+// The loudness measurement gates blocks of this length: a shorter file has no loudness.
+inline constexpr int LoudnessBlockMs = 400;
+
+// The gain in dB bringing Measured to TargetLufs, lowered so the true peak stays at or below
+// CeilingDbtp. No limiter: the gain is one factor for the whole file.
+double LoudnessGain(const TLoudness &Measured, double TargetLufs, double CeilingDbtp);
+
+// As NormalizeToPeak, but to an integrated loudness of TargetLufs with the true peak at most
+// CeilingDbtp. Silence and files shorter than one gating block are left unscaled, saying so
+// in Note.
+TNormalizeResult NormalizeToLoudness(const QString &Path, double TargetLufs, double CeilingDbtp,
+                                     const QString &TempFolder, const std::atomic<bool> &Abort,
+                                     const std::function<void()> &OnScaling = {},
+                                     const TPercentEvent &Progress = {});

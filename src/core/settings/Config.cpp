@@ -36,6 +36,23 @@ const QString ConvertJobsName = QStringLiteral("ConvertJobs");
 const QString CopyTagsName = QStringLiteral("CopyTags");
 const QString KeepFolderStructureName = QStringLiteral("KeepFolderStructure");
 
+// The loudness settings: name, field, default and range.
+struct TRangedSetting {
+    const char *Name;
+    int32_t TConfig::*Field;
+    int32_t Default;
+    int32_t Min;
+    int32_t Max;
+};
+
+const TRangedSetting RangedSettings[] = {
+    {"NormalizeMode", &TConfig::NormalizeMode, 0, 0, 1},
+    {"LoudnessTarget", &TConfig::LoudnessTarget, -16, TConfig::MinLoudnessTarget,
+     TConfig::MaxLoudnessTarget},
+    {"TruePeakCeiling", &TConfig::TruePeakCeiling, -10, TConfig::MinTruePeakCeiling,
+     TConfig::MaxTruePeakCeiling},
+};
+
 constexpr TSetting Settings[] = {
     Integer("ConvertType", &V::ConvertType, 0),
     Switch("SpecifyOutputFolder", &V::SpecifyOutputFolder, true),
@@ -167,6 +184,22 @@ bool TConfig::Load() {
         KeepFolderStructure = true;
         Problems.append(Error.message());
     }
+    for (const TRangedSetting &S : RangedSettings) {
+        const QString Name = QLatin1StringView(S.Name);
+        try {
+            const int32_t Value = Read(FRegSetEx, Name, this->*S.Field);
+            if (Value < S.Min || Value > S.Max)
+                throw ERegistryError(QStringLiteral("Value %1 for '%2' is out of range (%3..%4)")
+                                         .arg(Value)
+                                         .arg(Name)
+                                         .arg(S.Min)
+                                         .arg(S.Max));
+            this->*S.Field = Value;
+        } catch (const ERegistryError &Error) {
+            this->*S.Field = S.Default;
+            Problems.append(Error.message());
+        }
+    }
     FRegSetEx.EndUpdate();
     if (!Problems.isEmpty())
         throw ERegistryError(Problems.join(u'\n'));
@@ -191,6 +224,8 @@ bool TConfig::Save() {
             Write(FRegSetEx, ConvertJobsName, ConvertJobs);
             Write(FRegSetEx, CopyTagsName, CopyTags);
             Write(FRegSetEx, KeepFolderStructureName, KeepFolderStructure);
+            for (const TRangedSetting &S : RangedSettings)
+                Write(FRegSetEx, QLatin1StringView(S.Name), this->*S.Field);
         }
     }
     FRegSetEx.EndUpdate();
@@ -203,6 +238,9 @@ void TConfig::Assign(const TConfig &Source) {
     ConvertJobs = Source.ConvertJobs;
     CopyTags = Source.CopyTags;
     KeepFolderStructure = Source.KeepFolderStructure;
+    NormalizeMode = Source.NormalizeMode;
+    LoudnessTarget = Source.LoudnessTarget;
+    TruePeakCeiling = Source.TruePeakCeiling;
 }
 
 int TConfig::ConvertJobCount() const {

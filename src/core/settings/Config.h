@@ -103,6 +103,17 @@ public:
     // With an output folder: files added through a folder go to the same sub-folders below
     // it as below the added folder. Stored as "KeepFolderStructure" after CopyTags.
     bool KeepFolderStructure = true;
+    // With FNormalizeVolume: 0 brings each file to NormalizeFactor percent peak, 1 to the
+    // integrated loudness LoudnessTarget (LUFS) with its true peak at most TruePeakCeiling
+    // tenths of a dB (dBTP x 10). Stored under these names after KeepFolderStructure; a value
+    // out of its range is reported and defaulted.
+    int32_t NormalizeMode = 0;
+    int32_t LoudnessTarget = -16;
+    int32_t TruePeakCeiling = -10;
+    static constexpr int MinLoudnessTarget = -31;
+    static constexpr int MaxLoudnessTarget = -5;
+    static constexpr int MinTruePeakCeiling = -90;
+    static constexpr int MaxTruePeakCeiling = 0;
     // ConvertJobs as a number of files: at least 1, at most MaxConvertJobs.
     int ConvertJobCount() const;
     static constexpr int MaxConvertJobs = 64;

@@ -427,11 +427,14 @@ TEST_F(SettingsTest, SaveWritesExactlyTheTableValuesBooleansAsZeroOrOne) {
     QMap<QString, QString> Stored;
     for (const QString &Line : Lines.mid(1))
         Stored.insert(Line.section('=', 0, 0), Line.section('=', 1));
-    EXPECT_EQ(Stored.size(), 30);
+    EXPECT_EQ(Stored.size(), 33);
     QStringList Names = ValueNames;
     Names.append("ConvertJobs");
     Names.append("CopyTags");
     Names.append("KeepFolderStructure");
+    Names.append("NormalizeMode");
+    Names.append("LoudnessTarget");
+    Names.append("TruePeakCeiling");
     EXPECT_EQ(QSet<QString>(Stored.keyBegin(), Stored.keyEnd()),
               QSet<QString>(Names.begin(), Names.end()));
     for (const QString &Name : BooleanNames)
@@ -539,7 +542,8 @@ TEST_F(SettingsTest, SaveWritesTheStoreOnceWithEveryValue) {
     ASSERT_EQ(RecordedKeys.size(), 1u) << "one write of the file per save";
     QStringList Expected;
     for (const QString &Name :
-         ValueNames + QStringList{"ConvertJobs", "CopyTags", "KeepFolderStructure"})
+         ValueNames + QStringList{"ConvertJobs", "CopyTags", "KeepFolderStructure", "NormalizeMode",
+                                  "LoudnessTarget", "TruePeakCeiling"})
         Expected << Section + '/' + Name;
     Expected.sort();
     QStringList Written = RecordedKeys[0];
@@ -593,6 +597,9 @@ TEST_F(SettingsTest, SavedFileIsTheTextThatValueByValueWritesGave) {
     Config.ConvertJobs = 3;
     Config.CopyTags = false;
     Config.KeepFolderStructure = false;
+    Config.NormalizeMode = 1;
+    Config.LoudnessTarget = -23;
+    Config.TruePeakCeiling = -20;
     TRegSetEx &R = Config.RegSetEx();
     for (const TSetting &S : ConfigSettings()) {
         const QString Name = QLatin1StringView(S.Name);
@@ -612,6 +619,9 @@ TEST_F(SettingsTest, SavedFileIsTheTextThatValueByValueWritesGave) {
     R.WriteInteger(Section, "ConvertJobs", 3);
     R.WriteBool(Section, "CopyTags", false);
     R.WriteBool(Section, "KeepFolderStructure", false);
+    R.WriteInteger(Section, "NormalizeMode", 1);
+    R.WriteInteger(Section, "LoudnessTarget", -23);
+    R.WriteInteger(Section, "TruePeakCeiling", -20);
     QFile File(StoreFile());
     ASSERT_TRUE(File.open(QIODevice::ReadOnly));
     const QByteArray ValueByValue = File.readAll();
@@ -628,6 +638,49 @@ TEST_F(SettingsTest, SavedFileIsTheTextThatValueByValueWritesGave) {
     EXPECT_EQ(Loaded.ConvertJobs, 3);
     EXPECT_FALSE(Loaded.CopyTags);
     EXPECT_FALSE(Loaded.KeepFolderStructure);
+    EXPECT_EQ(Loaded.NormalizeMode, 1);
+    EXPECT_EQ(Loaded.LoudnessTarget, -23);
+    EXPECT_EQ(Loaded.TruePeakCeiling, -20);
+}
+
+TEST_F(SettingsTest, LoudnessSettingsDefaultToPeakModeAndOutOfRangeValuesAreReported) {
+    TConfig Fresh;
+    EXPECT_EQ(Fresh.NormalizeMode, 0) << "peak normalisation as before";
+    EXPECT_EQ(Fresh.LoudnessTarget, -16);
+    EXPECT_EQ(Fresh.TruePeakCeiling, -10);
+    {
+        QSettings Settings(StoreFile(), QSettings::IniFormat);
+        Settings.setValue("1.27/NormalizeMode", 2);
+        Settings.setValue("1.27/LoudnessTarget", -4);
+        Settings.setValue("1.27/TruePeakCeiling", "x");
+        Settings.setValue("1.27/NormalizeFactor", 50);
+    }
+    TConfig Bad;
+    try {
+        Bad.Load();
+        ADD_FAILURE() << "bad loudness values are reported";
+    } catch (const ERegistryError &E) {
+        for (const char *Name : {"NormalizeMode", "LoudnessTarget", "TruePeakCeiling"})
+            EXPECT_TRUE(E.message().contains(Name)) << E.message().toStdString();
+    }
+    EXPECT_EQ(Bad.NormalizeMode, 0);
+    EXPECT_EQ(Bad.LoudnessTarget, -16);
+    EXPECT_EQ(Bad.TruePeakCeiling, -10);
+    EXPECT_EQ(Bad.NormalizeFactor, 50) << "the other values still load";
+    {
+        QSettings Settings(StoreFile(), QSettings::IniFormat);
+        Settings.setValue("1.27/NormalizeMode", 1);
+        Settings.setValue("1.27/LoudnessTarget", -31);
+        Settings.setValue("1.27/TruePeakCeiling", -90);
+    }
+    TConfig Edge;
+    Edge.Load();
+    EXPECT_EQ(Edge.NormalizeMode, 1);
+    EXPECT_EQ(Edge.LoudnessTarget, -31);
+    EXPECT_EQ(Edge.TruePeakCeiling, -90);
+    TConfig Copy;
+    Copy.Assign(Edge);
+    EXPECT_EQ(Copy.LoudnessTarget, -31);
 }
 
 TEST_F(SettingsTest, UnreadableStoreIsReportedTheDefaultsUsedAndTheFileKept) {
