@@ -14,6 +14,7 @@
 #include <QJsonDocument>
 #include <QJsonObject>
 
+#include <cmath>
 #include <vector>
 
 namespace cli {
@@ -212,6 +213,7 @@ TFileParam *TCliJobs::Add(const QString &Source, const QString &Relative, const 
 }
 
 QString ApplyBatchOptions(const QCommandLineParser &Parser, const QCommandLineOption &Normalize,
+                          const QCommandLineOption &Loudness, const QCommandLineOption &TruePeak,
                           const QCommandLineOption &Jobs, const QCommandLineOption &NoTags,
                           TConfig &Config) {
     // Tags follow the stored setting, as in the program, unless this run says no.
@@ -225,7 +227,29 @@ QString ApplyBatchOptions(const QCommandLineParser &Parser, const QCommandLineOp
         if (!ok || percent < 1 || percent > 100)
             return QStringLiteral("normalize takes a peak level of 1 to 100 (percent)");
         Config.FNormalizeVolume = true;
+        Config.NormalizeMode = 0;
         Config.NormalizeFactor = percent;
+    }
+    if (Parser.isSet(Loudness)) {
+        if (Parser.isSet(Normalize))
+            return QStringLiteral("normalize and loudness are two ways to normalise: give one");
+        bool ok = false;
+        const int lufs = Parser.value(Loudness).toInt(&ok);
+        if (!ok || lufs < TConfig::MinLoudnessTarget || lufs > TConfig::MaxLoudnessTarget)
+            return QStringLiteral("loudness takes a target of -31 to -5 (LUFS)");
+        Config.FNormalizeVolume = true;
+        Config.NormalizeMode = 1;
+        Config.LoudnessTarget = lufs;
+        Config.TruePeakCeiling = -10;
+    }
+    if (Parser.isSet(TruePeak)) {
+        if (!Parser.isSet(Loudness))
+            return QStringLiteral("true-peak is the ceiling of --loudness: give both");
+        bool ok = false;
+        const double dbtp = Parser.value(TruePeak).toDouble(&ok);
+        if (!ok || !(dbtp >= -9.0 && dbtp <= 0.0))
+            return QStringLiteral("true-peak takes a ceiling of -9.0 to 0.0 (dBTP)");
+        Config.TruePeakCeiling = int(std::lround(dbtp * 10));
     }
     // One file per core unless told; the outputs are the same either way.
     Config.ConvertJobs = 0;

@@ -62,10 +62,13 @@ QString DestinationOf(const QString &Source, const QString &Relative, const QStr
                       const QString &Ext);
 
 // The options encode and decode share, applied to Config for this run: --normalize PERCENT
-// (normalisation on, to a peak of 1..100 percent of full scale; off without it) and -j N (up
-// to N files at once, 1..64; one per core without it), --no-tags (the source's tags are not
-// copied, whatever the stored setting says). Returns the usage error, or nothing.
+// (normalisation on, to a peak of 1..100 percent of full scale; off without it), or
+// --loudness LUFS (normalisation to an integrated loudness of -31..-5 LUFS) with --true-peak
+// DBTP (its ceiling, -9.0..0.0, default -1.0), -j N (up to N files at once, 1..64; one per
+// core without it), --no-tags (the source's tags are not copied, whatever the stored setting
+// says). Returns the usage error, or nothing.
 QString ApplyBatchOptions(const QCommandLineParser &Parser, const QCommandLineOption &Normalize,
+                          const QCommandLineOption &Loudness, const QCommandLineOption &TruePeak,
                           const QCommandLineOption &Jobs, const QCommandLineOption &NoTags,
                           TConfig &Config);
 

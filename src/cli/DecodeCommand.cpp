@@ -24,14 +24,16 @@ int RunDecode(const QStringList &Args) {
     const QCommandLineOption outputDir({"o", "output-dir"}, {}, "DIR");
     const QCommandLineOption overwrite(QStringList{"y", "overwrite"});
     const QCommandLineOption normalize(QStringList{"normalize"}, {}, "PERCENT");
+    const QCommandLineOption loudness(QStringList{"loudness"}, {}, "LUFS");
+    const QCommandLineOption truePeak(QStringList{"true-peak"}, {}, "DBTP");
     const QCommandLineOption jobsOption({"j", "jobs"}, {}, "N");
     const QCommandLineOption noTags(QStringList{"no-tags"});
     const QCommandLineOption filesFrom(QStringList{"files-from"}, {}, "FILE");
     const QCommandLineOption nul(QStringList{"0", "null"});
     const QCommandLineOption jsonOption(QStringList{"json"});
     const QCommandLineOption recursive(QStringList{"r", "recursive"});
-    parser.addOptions({outputDir, overwrite, normalize, jobsOption, noTags, filesFrom, nul,
-                       jsonOption, recursive});
+    parser.addOptions({outputDir, overwrite, normalize, loudness, truePeak, jobsOption, noTags,
+                       filesFrom, nul, jsonOption, recursive});
     if (!parser.parse(QStringList{QStringLiteral("decode")} + Args))
         return UsageError(parser.errorText());
     QStringList files = parser.positionalArguments();
@@ -54,7 +56,8 @@ int RunDecode(const QStringList &Args) {
         }
         config.CopyTags = stored.CopyTags;
     }
-    if (const QString error = ApplyBatchOptions(parser, normalize, jobsOption, noTags, config);
+    if (const QString error =
+            ApplyBatchOptions(parser, normalize, loudness, truePeak, jobsOption, noTags, config);
         !error.isEmpty())
         return UsageError(error);
 

@@ -65,6 +65,8 @@ int RunEncode(const QStringList &Args) {
     const QCommandLineOption vbr(QStringList{"vbr"}, {}, "QUALITY");
     const QCommandLineOption overwrite(QStringList{"y", "overwrite"});
     const QCommandLineOption normalize(QStringList{"normalize"}, {}, "PERCENT");
+    const QCommandLineOption loudness(QStringList{"loudness"}, {}, "LUFS");
+    const QCommandLineOption truePeak(QStringList{"true-peak"}, {}, "DBTP");
     const QCommandLineOption jobsOption({"j", "jobs"}, {}, "N");
     const QCommandLineOption noTags(QStringList{"no-tags"});
     const QCommandLineOption filesFrom(QStringList{"files-from"}, {}, "FILE");
@@ -72,7 +74,8 @@ int RunEncode(const QStringList &Args) {
     const QCommandLineOption jsonOption(QStringList{"json"});
     const QCommandLineOption recursive(QStringList{"r", "recursive"});
     parser.addOptions({outputDir, bitrate, maxBitrate, mode, quality, vbr, overwrite, normalize,
-                       jobsOption, noTags, filesFrom, nul, jsonOption, recursive});
+                       loudness, truePeak, jobsOption, noTags, filesFrom, nul, jsonOption,
+                       recursive});
     if (!parser.parse(QStringList{QStringLiteral("encode")} + Args))
         return UsageError(parser.errorText());
     QStringList files = parser.positionalArguments();
@@ -136,7 +139,8 @@ int RunEncode(const QStringList &Args) {
                               .arg(BitrateFromIndex(config.MaxBitRate)));
 
     // Normalisation only when asked for here, and the job count.
-    if (const QString error = ApplyBatchOptions(parser, normalize, jobsOption, noTags, config);
+    if (const QString error =
+            ApplyBatchOptions(parser, normalize, loudness, truePeak, jobsOption, noTags, config);
         !error.isEmpty())
         return UsageError(error);
 

@@ -3,6 +3,7 @@
 #include "app/RawNames.h"
 #include "cli/Console.h"
 #include "cli/FileList.h"
+#include "conversion/Normalize.h"
 #include "inspect/InfoTexts.h"
 #include "inspect/MP3WavComm.h"
 #include "inspect/MPGTools.h"
@@ -13,6 +14,9 @@
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
+
+#include <atomic>
+#include <cmath>
 
 namespace cli {
 namespace {
@@ -244,8 +248,60 @@ private:
     qint64 FCount = 0;
 };
 
-// Describes one file, as text or as a record. False when it is not a file info reads.
-bool DescribeFile(const QString &file, bool json, TJsonArrayWriter &records, TMPEGAudio &audio) {
+// The loudness of a PCM file, or why it could not be measured.
+struct TLoudnessReport {
+    TLoudness Value;
+    QString Problem;
+};
+
+TLoudnessReport MeasureFile(const QString &FileName) {
+    TLoudnessReport report;
+    const std::atomic<bool> never{false};
+    try {
+        if (!MeasureLoudness(FileName, true, report.Value, never))
+            report.Problem = QStringLiteral("its rate or channels cannot be measured");
+    } catch (const Exception &e) {
+        report.Problem = e.message();
+    }
+    return report;
+}
+
+// -inf (silence, or too short to gate) has no JSON number: it is null.
+QJsonValue Finite(double Value) {
+    return std::isfinite(Value) ? QJsonValue(std::round(Value * 100) / 100) : QJsonValue();
+}
+
+QJsonObject WithLoudness(QJsonObject Record, const QString &FileName) {
+    const TLoudnessReport r = MeasureFile(FileName);
+    if (!r.Problem.isEmpty())
+        Record["Loudness"] = QJsonObject{{"Problem", r.Problem}};
+    else
+        Record["Loudness"] = QJsonObject{{"IntegratedLUFS", Finite(r.Value.Integrated)},
+                                         {"RangeLU", Finite(r.Value.Range)},
+                                         {"TruePeakDBTP", Finite(r.Value.TruePeak)}};
+    return Record;
+}
+
+QString Decibels(double Value, const char *Unit) {
+    return std::isfinite(Value) ? QString::number(Value, 'f', 1) + ' ' + QLatin1String(Unit)
+                                : QStringLiteral("-inf ") + QLatin1String(Unit);
+}
+
+void PrintLoudness(const QString &FileName) {
+    const TLoudnessReport r = MeasureFile(FileName);
+    if (!r.Problem.isEmpty()) {
+        out() << "  Loudness:    cannot be measured: " << r.Problem << '\n';
+        return;
+    }
+    out() << "  Loudness:    " << Decibels(r.Value.Integrated, "LUFS") << " integrated, "
+          << Decibels(r.Value.Range, "LU") << " range, " << Decibels(r.Value.TruePeak, "dBTP")
+          << " true peak\n";
+}
+
+// Describes one file, as text or as a record, with the loudness of PCM audio when Loudness.
+// False when it is not a file info reads.
+bool DescribeFile(const QString &file, bool json, bool loudness, TJsonArrayWriter &records,
+                  TMPEGAudio &audio) {
     if (HasRawBytes(file)) {
         Fail(EscapedName(file), RawNameReason());
         if (json)
@@ -265,9 +321,12 @@ bool DescribeFile(const QString &file, bool json, TJsonArrayWriter &records, TMP
     }
     if (wave.Valid) {
         if (json) {
-            records.Add(WithTags(WaveJson(file, wave), file));
+            const QJsonObject record = WithTags(WaveJson(file, wave), file);
+            records.Add(loudness ? WithLoudness(record, file) : record);
         } else {
             PrintWave(file, wave);
+            if (loudness)
+                PrintLoudness(file);
             PrintTags(file);
         }
         return true;
@@ -283,9 +342,12 @@ bool DescribeFile(const QString &file, bool json, TJsonArrayWriter &records, TMP
         }
         if (sound.Valid) {
             if (json) {
-                records.Add(WithTags(SoundJson(file, sound), file));
+                const QJsonObject record = WithTags(SoundJson(file, sound), file);
+                records.Add(loudness ? WithLoudness(record, file) : record);
             } else {
                 PrintSound(file, sound);
+                if (loudness)
+                    PrintLoudness(file);
                 PrintTags(file);
             }
             return true;
@@ -335,6 +397,7 @@ int InfoUsageError(const QString &Message) {
 int RunInfo(const QStringList &Args) {
     // Options come first; after "--" every argument is a file, also one named "-x".
     bool json = false;
+    bool loudness = false;
     bool nul = false;
     bool recursive = false;
     bool optionsEnded = false;
@@ -348,6 +411,8 @@ int RunInfo(const QStringList &Args) {
             optionsEnded = true;
         } else if (arg == u"--json") {
             json = true;
+        } else if (arg == u"--loudness") {
+            loudness = true;
         } else if (arg == u"-r" || arg == u"--recursive") {
             recursive = true;
         } else if (arg == u"-0" || arg == u"--null") {
@@ -383,7 +448,7 @@ int RunInfo(const QStringList &Args) {
     };
     const auto describe = [&](const QString &arg) {
         for (const TSourceFile &file : ExpandArgument(arg, recursive, std::nullopt, problem))
-            if (!DescribeFile(file.Path, json, records, audio))
+            if (!DescribeFile(file.Path, json, loudness, records, audio))
                 ++failed;
     };
     for (const QString &file : files)

@@ -24,6 +24,10 @@ Commands:
         --vbr QUALITY        variable bitrate at quality 0 (best) to 9, with its header
     -y, --overwrite          replace existing outputs (otherwise they are skipped)
         --normalize PERCENT  scale each file to a peak of PERCENT (1-100) of full scale
+        --loudness LUFS      scale each file to an integrated loudness of LUFS (-31 to
+                             -5; -23 broadcast, -16 portable, -14 streaming)
+        --true-peak DBTP     with --loudness: keep the true peak at or below DBTP (-9.0
+                             to 0.0, default -1.0); the gain is lowered, never limited
     -j, --jobs N             convert up to N files at once (default: one per core)
         --no-tags            do not copy the source's tags into the output
     -r, --recursive          convert the WAV and other PCM files below FILEs that are
@@ -37,12 +41,15 @@ Commands:
     -o, --output-dir DIR     write outputs there (default: beside each source)
     -y, --overwrite          replace existing outputs (otherwise they are skipped)
         --normalize PERCENT  scale each output to a peak of PERCENT (1-100) of full scale
+        --loudness LUFS, --true-peak DBTP   as for encode
     -j, --jobs N             convert up to N files at once (default: one per core)
         --no-tags            do not copy the source's tags into the output
     -r, --files-from FILE, -0, --json   as for encode (-r takes the MPEG files)
-  info [--json] [-r] [--files-from FILE [-0]] FILE...
+  info [--json] [--loudness] [-r] [--files-from FILE [-0]] FILE...
                              show the format, length and tag of WAV and MPEG audio files
-                             (--json: one array, written as each file is read)
+                             (--json: one array, written as each file is read;
+                             --loudness: also the integrated loudness, loudness range
+                             and true peak of WAV and other PCM files)
   tag FILE [options]         write or remove the ID3v1 tag of an MPEG audio file, and
                              write the same fields into its ID3v2 tag when it has one
         --title, --artist, --album, --comment TEXT   (ID3v1 keeps 30 characters; a
