@@ -8,6 +8,7 @@
 #include <QCheckBox>
 #include <QComboBox>
 #include <QDir>
+#include <QDoubleSpinBox>
 #include <QFileInfo>
 #include <QFocusEvent>
 #include <QGridLayout>
@@ -27,6 +28,7 @@
 #include <QVBoxLayout>
 
 #include <algorithm>
+#include <cmath>
 
 namespace {
 
@@ -309,12 +311,50 @@ QWidget *TConfigForm::CreateGeneralTab() {
         edtNormalizeFactor->fontMetrics().horizontalAdvance(QStringLiteral("00000")) + 12);
     UpDown1 = new TUpDown(edtNormalizeFactor, 80, 100, 2, Tab);
     UpDown1->setObjectName(QStringLiteral("UpDown1"));
+    rbNormalizePeak = new QRadioButton(QStringLiteral("a peak of"), Tab);
+    rbNormalizePeak->setObjectName(QStringLiteral("rbNormalizePeak"));
     NormalizeRow->addWidget(chkbNormalizeVolume);
+    NormalizeRow->addWidget(rbNormalizePeak);
     NormalizeRow->addWidget(edtNormalizeFactor);
     NormalizeRow->addWidget(UpDown1);
     NormalizeRow->addWidget(new QLabel(QStringLiteral("%"), Tab));
     NormalizeRow->addStretch();
     Layout->addLayout(NormalizeRow);
+
+    // Loudness: one gain per file, to the target, lowered to keep the true peak under the
+    // ceiling.
+    auto *LoudnessRow = new QHBoxLayout;
+    LoudnessRow->setSpacing(4);
+    LoudnessRow->addSpacing(chkbNormalizeVolume->sizeHint().width());
+    rbNormalizeLoudness = new QRadioButton(QStringLiteral("a loudness of"), Tab);
+    rbNormalizeLoudness->setObjectName(QStringLiteral("rbNormalizeLoudness"));
+    seLoudnessTarget = new QSpinBox(Tab);
+    seLoudnessTarget->setObjectName(QStringLiteral("seLoudnessTarget"));
+    seLoudnessTarget->setRange(TConfig::MinLoudnessTarget, TConfig::MaxLoudnessTarget);
+    seLoudnessTarget->setSuffix(QStringLiteral(" LUFS"));
+    seLoudnessTarget->setToolTip(QStringLiteral("Integrated loudness of each output:\n"
+                                                "-23 LUFS  EBU R128 broadcast\n"
+                                                "-16 LUFS  portable\n"
+                                                "-14 LUFS  streaming"));
+    seTruePeakCeiling = new QDoubleSpinBox(Tab);
+    seTruePeakCeiling->setObjectName(QStringLiteral("seTruePeakCeiling"));
+    seTruePeakCeiling->setDecimals(1);
+    seTruePeakCeiling->setSingleStep(0.1);
+    seTruePeakCeiling->setRange(TConfig::MinTruePeakCeiling / 10.0,
+                                TConfig::MaxTruePeakCeiling / 10.0);
+    seTruePeakCeiling->setSuffix(QStringLiteral(" dBTP"));
+    seTruePeakCeiling->setToolTip(
+        QStringLiteral("The true peak stays at or below this: a file that would pass it is "
+                       "raised less, and ends quieter than the target"));
+    LoudnessRow->addWidget(rbNormalizeLoudness);
+    LoudnessRow->addWidget(seLoudnessTarget);
+    LoudnessRow->addWidget(new QLabel(QStringLiteral("true peak at most"), Tab));
+    LoudnessRow->addWidget(seTruePeakCeiling);
+    LoudnessRow->addStretch();
+    Layout->addLayout(LoudnessRow);
+    auto *NormalizeModes = new QButtonGroup(Tab);
+    NormalizeModes->addButton(rbNormalizePeak);
+    NormalizeModes->addButton(rbNormalizeLoudness);
 
     chkbDeleteOriginalFile =
         NewCheckBox(QStringLiteral("chkbDeleteOriginalFile"),
@@ -354,6 +394,8 @@ QWidget *TConfigForm::CreateGeneralTab() {
     connect(chkbDeleteOriginalFile, &QCheckBox::toggled, this,
             &TConfigForm::chkbDeleteOriginalFileClick);
     edtNormalizeFactor->installEventFilter(this);
+    connect(rbNormalizePeak, &QRadioButton::toggled, this, &TConfigForm::NormalizeModeClick);
+    connect(rbNormalizeLoudness, &QRadioButton::toggled, this, &TConfigForm::NormalizeModeClick);
     return Tab;
 }
 
@@ -510,6 +552,11 @@ void TConfigForm::FormShow() {
     edtFavoriteBrowsFolder->setText(C.FavoriteBrowsFolder);
     edtNormalizeFactor->setText(QString::number(C.NormalizeFactor));
     UpDown1->SetPosition(C.NormalizeFactor);
+    rbNormalizePeak->setChecked(C.NormalizeMode != 1);
+    rbNormalizeLoudness->setChecked(C.NormalizeMode == 1);
+    seLoudnessTarget->setValue(C.LoudnessTarget);
+    seTruePeakCeiling->setValue(C.TruePeakCeiling / 10.0);
+    NormalizeModeClick();
     spinConvertJobs->setValue(C.ConvertJobCount());
     chkbCopyTags->setChecked(C.CopyTags);
     chkbKeepFolderStructure->setChecked(C.KeepFolderStructure);
@@ -538,6 +585,14 @@ void TConfigForm::Button3Click() {
         UserDialogs().ChooseFolder(this, QStringLiteral("Select Directory"), QString());
     if (!Folder.isEmpty())
         edtFavoriteBrowsFolder->setText(Folder);
+}
+
+void TConfigForm::NormalizeModeClick() {
+    const bool Loudness = rbNormalizeLoudness->isChecked();
+    edtNormalizeFactor->setEnabled(!Loudness);
+    UpDown1->setEnabled(!Loudness);
+    seLoudnessTarget->setEnabled(Loudness);
+    seTruePeakCeiling->setEnabled(Loudness);
 }
 
 void TConfigForm::edtNormalizeFactorExit() {
@@ -658,6 +713,9 @@ void TConfigForm::btnOKClick() {
     C.OutputFolder = Folder;
     C.FavoriteBrowsFolder = edtFavoriteBrowsFolder->text().trimmed();
     C.NormalizeFactor = Factor;
+    C.NormalizeMode = rbNormalizeLoudness->isChecked() ? 1 : 0;
+    C.LoudnessTarget = seLoudnessTarget->value();
+    C.TruePeakCeiling = int(std::lround(seTruePeakCeiling->value() * 10));
     // Left at one per core, the setting keeps following the machine it runs on.
     const int Jobs = spinConvertJobs->value();
     if (C.ConvertJobs > 0 || Jobs != QThread::idealThreadCount())

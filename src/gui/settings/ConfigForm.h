@@ -20,6 +20,7 @@ class QPushButton;
 class QRadioButton;
 class QSlider;
 class QSpinBox;
+class QDoubleSpinBox;
 class QTabWidget;
 class QToolButton;
 
@@ -83,6 +84,8 @@ public:
     void btnOutFolderBrowsClick();
     void Button3Click();
     void edtNormalizeFactorExit();
+    // The controls of the normalisation mode not chosen are disabled.
+    void NormalizeModeClick();
     void chkbDeleteOriginalFileClick();
     void chkbVBRClick();
     void trkBarBitrateChange();
@@ -144,6 +147,10 @@ private:
     QCheckBox *chkbNormalizeVolume = nullptr;
     QLineEdit *edtNormalizeFactor = nullptr;
     TUpDown *UpDown1 = nullptr;
+    QRadioButton *rbNormalizePeak = nullptr;
+    QRadioButton *rbNormalizeLoudness = nullptr;
+    QSpinBox *seLoudnessTarget = nullptr;
+    QDoubleSpinBox *seTruePeakCeiling = nullptr;
     QCheckBox *chkbDeleteOriginalFile = nullptr;
     QCheckBox *chkbPlaySound = nullptr;
     QCheckBox *chkbPromptCheckOption = nullptr;

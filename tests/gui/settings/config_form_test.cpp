@@ -9,6 +9,7 @@
 #include <QComboBox>
 #include <QDesktopServices>
 #include <QDir>
+#include <QDoubleSpinBox>
 #include <QFile>
 #include <QFocusEvent>
 #include <QKeyEvent>
@@ -546,4 +547,45 @@ TEST_F(ConfigFormTest, KeepFolderStructureBoxShowsTheSettingFollowsTheFolderChoi
     Keep->setChecked(true);
     Click("btnOK");
     EXPECT_TRUE(Config.KeepFolderStructure);
+}
+
+TEST_F(ConfigFormTest, NormalizationModeChoosesItsControlsAndOkStoresTheLoudnessSettings) {
+    Open();
+    auto *Peak = Find<QRadioButton>("rbNormalizePeak");
+    auto *Loudness = Find<QRadioButton>("rbNormalizeLoudness");
+    auto *Target = Find<QSpinBox>("seLoudnessTarget");
+    auto *Ceiling = Find<QDoubleSpinBox>("seTruePeakCeiling");
+    EXPECT_TRUE(Peak->isChecked()) << "peak by default";
+    EXPECT_TRUE(Edit("edtNormalizeFactor")->isEnabled());
+    EXPECT_FALSE(Target->isEnabled());
+    EXPECT_FALSE(Ceiling->isEnabled());
+    EXPECT_EQ(Target->value(), -16);
+    EXPECT_DOUBLE_EQ(Ceiling->value(), -1.0);
+    EXPECT_EQ(Target->minimum(), -31);
+    EXPECT_EQ(Target->maximum(), -5);
+    for (const char *Preset :
+         {"-23 LUFS  EBU R128 broadcast", "-16 LUFS  portable", "-14 LUFS  streaming"})
+        EXPECT_TRUE(Target->toolTip().contains(Preset)) << Preset;
+
+    Loudness->click();
+    EXPECT_FALSE(Edit("edtNormalizeFactor")->isEnabled());
+    EXPECT_TRUE(Target->isEnabled());
+    EXPECT_TRUE(Ceiling->isEnabled());
+    Target->setValue(-23);
+    Ceiling->setValue(-2.5);
+    Click("btnOK");
+    EXPECT_EQ(Config.NormalizeMode, 1);
+    EXPECT_EQ(Config.LoudnessTarget, -23);
+    EXPECT_EQ(Config.TruePeakCeiling, -25);
+    EXPECT_EQ(Config.NormalizeFactor, 98) << "the peak setting is kept";
+
+    Open();
+    EXPECT_TRUE(Loudness->isChecked());
+    EXPECT_EQ(Target->value(), -23);
+    EXPECT_DOUBLE_EQ(Ceiling->value(), -2.5);
+    Peak->click();
+    EXPECT_FALSE(Target->isEnabled());
+    Click("btnOK");
+    EXPECT_EQ(Config.NormalizeMode, 0);
+    EXPECT_EQ(Config.LoudnessTarget, -23);
 }
