@@ -215,10 +215,12 @@ TFileParam *TCliJobs::Add(const QString &Source, const QString &Relative, const 
 QString ApplyBatchOptions(const QCommandLineParser &Parser, const QCommandLineOption &Normalize,
                           const QCommandLineOption &Loudness, const QCommandLineOption &TruePeak,
                           const QCommandLineOption &Jobs, const QCommandLineOption &NoTags,
-                          TConfig &Config) {
+                          const QCommandLineOption &ReplayGain, TConfig &Config) {
     // Tags follow the stored setting, as in the program, unless this run says no.
     if (Parser.isSet(NoTags))
         Config.CopyTags = false;
+    // Measuring costs a pass over the audio: only when this run asks for it.
+    Config.WriteReplayGain = Parser.isSet(ReplayGain);
     // A script's output does not change with the program's stored options.
     Config.FNormalizeVolume = false;
     if (Parser.isSet(Normalize)) {

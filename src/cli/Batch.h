@@ -66,10 +66,11 @@ QString DestinationOf(const QString &Source, const QString &Relative, const QStr
 // --loudness LUFS (normalisation to an integrated loudness of -31..-5 LUFS) with --true-peak
 // DBTP (its ceiling, -9.0..0.0, default -1.0), -j N (up to N files at once, 1..64; one per
 // core without it), --no-tags (the source's tags are not copied, whatever the stored setting
-// says). Returns the usage error, or nothing.
+// says), --replaygain (each output is tagged with its ReplayGain track gain and peak; never
+// without it, whatever the stored setting says). Returns the usage error, or nothing.
 QString ApplyBatchOptions(const QCommandLineParser &Parser, const QCommandLineOption &Normalize,
                           const QCommandLineOption &Loudness, const QCommandLineOption &TruePeak,
                           const QCommandLineOption &Jobs, const QCommandLineOption &NoTags,
-                          TConfig &Config);
+                          const QCommandLineOption &ReplayGain, TConfig &Config);
 
 } // namespace cli

@@ -28,12 +28,13 @@ int RunDecode(const QStringList &Args) {
     const QCommandLineOption truePeak(QStringList{"true-peak"}, {}, "DBTP");
     const QCommandLineOption jobsOption({"j", "jobs"}, {}, "N");
     const QCommandLineOption noTags(QStringList{"no-tags"});
+    const QCommandLineOption replayGain(QStringList{"replaygain"});
     const QCommandLineOption filesFrom(QStringList{"files-from"}, {}, "FILE");
     const QCommandLineOption nul(QStringList{"0", "null"});
     const QCommandLineOption jsonOption(QStringList{"json"});
     const QCommandLineOption recursive(QStringList{"r", "recursive"});
     parser.addOptions({outputDir, overwrite, normalize, loudness, truePeak, jobsOption, noTags,
-                       filesFrom, nul, jsonOption, recursive});
+                       replayGain, filesFrom, nul, jsonOption, recursive});
     if (!parser.parse(QStringList{QStringLiteral("decode")} + Args))
         return UsageError(parser.errorText());
     QStringList files = parser.positionalArguments();
@@ -56,8 +57,8 @@ int RunDecode(const QStringList &Args) {
         }
         config.CopyTags = stored.CopyTags;
     }
-    if (const QString error =
-            ApplyBatchOptions(parser, normalize, loudness, truePeak, jobsOption, noTags, config);
+    if (const QString error = ApplyBatchOptions(parser, normalize, loudness, truePeak, jobsOption,
+                                                noTags, replayGain, config);
         !error.isEmpty())
         return UsageError(error);
 

@@ -69,13 +69,14 @@ int RunEncode(const QStringList &Args) {
     const QCommandLineOption truePeak(QStringList{"true-peak"}, {}, "DBTP");
     const QCommandLineOption jobsOption({"j", "jobs"}, {}, "N");
     const QCommandLineOption noTags(QStringList{"no-tags"});
+    const QCommandLineOption replayGain(QStringList{"replaygain"});
     const QCommandLineOption filesFrom(QStringList{"files-from"}, {}, "FILE");
     const QCommandLineOption nul(QStringList{"0", "null"});
     const QCommandLineOption jsonOption(QStringList{"json"});
     const QCommandLineOption recursive(QStringList{"r", "recursive"});
     parser.addOptions({outputDir, bitrate, maxBitrate, mode, quality, vbr, overwrite, normalize,
-                       loudness, truePeak, jobsOption, noTags, filesFrom, nul, jsonOption,
-                       recursive});
+                       loudness, truePeak, jobsOption, noTags, replayGain, filesFrom, nul,
+                       jsonOption, recursive});
     if (!parser.parse(QStringList{QStringLiteral("encode")} + Args))
         return UsageError(parser.errorText());
     QStringList files = parser.positionalArguments();
@@ -139,8 +140,8 @@ int RunEncode(const QStringList &Args) {
                               .arg(BitrateFromIndex(config.MaxBitRate)));
 
     // Normalisation only when asked for here, and the job count.
-    if (const QString error =
-            ApplyBatchOptions(parser, normalize, loudness, truePeak, jobsOption, noTags, config);
+    if (const QString error = ApplyBatchOptions(parser, normalize, loudness, truePeak, jobsOption,
+                                                noTags, replayGain, config);
         !error.isEmpty())
         return UsageError(error);
 

@@ -30,6 +30,8 @@ Commands:
                              to 0.0, default -1.0); the gain is lowered, never limited
     -j, --jobs N             convert up to N files at once (default: one per core)
         --no-tags            do not copy the source's tags into the output
+        --replaygain         tag each output with its ReplayGain track gain and peak
+                             (measured on the audio encoded; the audio is unchanged)
     -r, --recursive          convert the WAV and other PCM files below FILEs that are
                              folders; with -o the folder structure is kept there
         --files-from FILE    also the files named in FILE (- for standard input), one
@@ -44,6 +46,7 @@ Commands:
         --loudness LUFS, --true-peak DBTP   as for encode
     -j, --jobs N             convert up to N files at once (default: one per core)
         --no-tags            do not copy the source's tags into the output
+        --replaygain         as for encode, measured on the decoded audio
     -r, --files-from FILE, -0, --json   as for encode (-r takes the MPEG files)
   info [--json] [--loudness] [-r] [--files-from FILE [-0]] FILE...
                              show the format, length and tag of WAV and MPEG audio files

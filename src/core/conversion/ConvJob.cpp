@@ -4,12 +4,14 @@
 
 #include "conversion/Normalize.h"
 #include "conversion/SafeOutput.h"
+#include "platform/Exception.h"
 #include "platform/Mailbox.h"
 #include "settings/Config.h"
 #include "tags/TagSet.h"
 
 #include <QFileInfo>
 
+#include <cmath>
 #include <memory>
 
 TConvJob::TConvJob(IJobHost &Host) : FHost(Host), FMailbox(Host.Mailbox()), FStop(Host.Stop()) {}
@@ -102,13 +104,41 @@ void TConvJob::Normalize(const QString &Path, std::function<void(const TNormaliz
         });
 }
 
-TTagCarry CarryTags(const QString &Source, const QString &Output, TTagWriter Write) {
+std::optional<TReplayGain> ReplayGainOf(double IntegratedLufs, double TruePeakDb) {
+    if (!std::isfinite(IntegratedLufs))
+        return std::nullopt;
+    // The peak is the true peak (oversampled), so it is never below the sample peak.
+    const double peak = std::isfinite(TruePeakDb) ? std::pow(10.0, TruePeakDb / 20.0) : 0.0;
+    return TReplayGain{ReplayGainReference - IntegratedLufs, peak};
+}
+
+TTagCarry CarryTags(const QString &Source, const QString &Output, TTagWriter Write, bool Copy,
+                    const QString &Measured, const std::atomic<bool> &Stop) {
     TTagCarry carry;
-    const TTagReadResult read = ReadTags(Source);
-    if (!read.Problem.isEmpty())
-        carry.Warning = QStringLiteral("The tags were not copied: ") + read.Problem;
-    else if (!read.Tags.IsEmpty() && !Write(Output, read.Tags, carry.Failure) &&
-             carry.Failure.isEmpty())
+    TTagSet tags;
+    if (Copy) {
+        TTagReadResult read = ReadTags(Source);
+        if (!read.Problem.isEmpty())
+            carry.Warning = QStringLiteral("The tags were not copied: ") + read.Problem;
+        else
+            tags = std::move(read.Tags);
+    }
+    if (!Measured.isEmpty()) {
+        const QString lead = QStringLiteral("The ReplayGain tags were not written: ");
+        try {
+            TLoudness loudness;
+            if (MeasureLoudness(Measured, false, loudness, Stop))
+                tags.ReplayGain = ReplayGainOf(loudness.Integrated, loudness.TruePeak);
+            else if (!Stop)
+                carry.GainWarning = lead + QStringLiteral("the audio cannot be measured");
+        } catch (const Exception &Error) {
+            carry.GainWarning = lead + Error.message().replace(Measured, Source);
+        }
+    }
+    if (Stop)
+        return carry;
+    if ((!tags.IsEmpty() || tags.ReplayGain) && !Write(Output, tags, carry.Failure) &&
+        carry.Failure.isEmpty())
         carry.Failure = QStringLiteral("unknown error");
     return carry;
 }

@@ -7,11 +7,13 @@
 #include "conversion/ConvRunner.h"
 #include "conversion/QuestionGate.h"
 #include "conversion/SafeOutput.h"
+#include "tags/TagSet.h"
 
 #include <QString>
 
 #include <atomic>
 #include <functional>
+#include <optional>
 #include <thread>
 
 class TConfig;
@@ -115,18 +117,26 @@ private:
     std::thread FWorker;
 };
 
-struct TTagSet;
+// ReplayGain 2.0 brings every track to this loudness (LUFS).
+inline constexpr double ReplayGainReference = -18.0;
 
-// What carrying a source's tags into an output came to: a tag that cannot be read is only
-// noted (Warning); a tag that cannot be written fails the output (Failure).
+// What carrying a source's tags into an output came to: a tag that cannot be read or audio
+// that cannot be measured is only noted (Warning, GainWarning); a tag that cannot be written
+// fails the output (Failure).
 struct TTagCarry {
     QString Warning;
+    QString GainWarning;
     QString Failure;
 };
 using TTagWriter = bool (*)(const QString &Path, const TTagSet &Tags, QString &Why);
-// Reads Source's tags and writes them with Write into Output, the partial output through its
-// descriptor's name. Runs on a job's worker.
-TTagCarry CarryTags(const QString &Source, const QString &Output, TTagWriter Write);
+// Reads Source's tags when Copy, measures the audio of Measured when it is not empty (for
+// ReplayGain values), and writes what there is with Write into Output, the partial output
+// through its descriptor's name. Silent audio gets no ReplayGain values. Runs on a job's
+// worker; Stop ends the measurement and writes nothing.
+TTagCarry CarryTags(const QString &Source, const QString &Output, TTagWriter Write, bool Copy,
+                    const QString &Measured, const std::atomic<bool> &Stop);
+// The ReplayGain track values of a measurement: none for silence (no integrated loudness).
+std::optional<TReplayGain> ReplayGainOf(double IntegratedLufs, double TruePeakDb);
 
 // The lines a job puts in the error list.
 namespace joblines {

@@ -248,21 +248,27 @@ void TDecodeJob::Closed() {
 }
 
 void TDecodeJob::Finish() {
-    if (!FHost.Config().CopyTags) {
+    const bool copyTags = FHost.Config().CopyTags;
+    const bool replayGain = FHost.Config().WriteReplayGain;
+    if (!copyTags && !replayGain) {
         Place({});
         return;
     }
-    // The tags go into the partial output, so that the file renamed into place is complete.
+    // The tags go into the partial output, so that the file renamed into place is complete;
+    // ReplayGain is measured on that output, the audio as decoded (and normalised).
     auto carry = std::make_shared<TTagCarry>();
-    RunWorker([carry, source = J().SourcePath,
-               output = Partial.ReadPath()] { *carry = CarryTags(source, output, &WriteWavTags); },
-              [this, carry] {
-                  if (FHost.Aborted()) {
-                      End();
-                      return;
-                  }
-                  Place(*carry);
-              });
+    RunWorker(
+        [this, carry, copyTags, replayGain, source = J().SourcePath, output = Partial.ReadPath()] {
+            *carry = CarryTags(source, output, &WriteWavTags, copyTags,
+                               replayGain ? output : QString(), FStop);
+        },
+        [this, carry] {
+            if (FHost.Aborted()) {
+                End();
+                return;
+            }
+            Place(*carry);
+        });
 }
 
 void TDecodeJob::Place(const TTagCarry &Tags) {
@@ -278,6 +284,8 @@ void TDecodeJob::Place(const TTagCarry &Tags) {
             FHost.Warn(*this, FWarning);
         if (!Tags.Warning.isEmpty())
             FHost.Warn(*this, Tags.Warning);
+        if (!Tags.GainWarning.isEmpty())
+            FHost.Warn(*this, Tags.GainWarning);
         FHost.Done(*this);
     } else {
         Partial.Remove();

@@ -131,6 +131,7 @@ void TEncodeJob::Encode() {
     BE_ERR refusal = BE_ERR_SUCCESSFUL;
     try {
         ApplyEncoderSettings(coder, FHost.Config(), Job.SourceSampleRate());
+        coder.SetFindReplayGain(FHost.Config().WriteReplayGain);
         refusal = coder.InitStream();
         coder.CloseStream();
     } catch (const std::exception &) {
@@ -156,16 +157,20 @@ void TEncodeJob::Encode() {
     auto result = std::make_shared<TResult>();
     // The tags go into the partial output, so that the file renamed into place is complete.
     const bool copyTags = FHost.Config().CopyTags;
+    // ReplayGain describes what was encoded: the normalised copy when there is one.
+    const QString measured = !FHost.Config().WriteReplayGain ? QString()
+                             : Temp                          ? Temp.ReadPath()
+                                                             : Job.SourcePath;
     RunWorker(
-        [this, result, copyTags, source = Job.SourcePath, output = Partial.ReadPath()] {
+        [this, result, copyTags, measured, source = Job.SourcePath, output = Partial.ReadPath()] {
             try {
                 if (!FStop)
                     FCoder->Encode();
             } catch (const Exception &Error) {
                 result->Error = Error.message();
             }
-            if (copyTags && result->Error.isEmpty() && !FStop)
-                result->Tags = CarryTags(source, output, &WriteMp3Tags);
+            if ((copyTags || !measured.isEmpty()) && result->Error.isEmpty() && !FStop)
+                result->Tags = CarryTags(source, output, &WriteMp3Tags, copyTags, measured, FStop);
         },
         [this, result] { Encoded(*result); });
 }
@@ -191,6 +196,8 @@ void TEncodeJob::Encoded(const TResult &Result) {
         } else if (ReplaceFile(Partial, Job.DestPath, why)) {
             if (!Result.Tags.Warning.isEmpty())
                 FHost.Warn(*this, Result.Tags.Warning);
+            if (!Result.Tags.GainWarning.isEmpty())
+                FHost.Warn(*this, Result.Tags.GainWarning);
             FHost.Done(*this);
         } else {
             FHost.Fail(*this, EncodeErrorLine(Job), why);

@@ -141,6 +141,7 @@ void TLameCoder::Assign(const TLameCoder &Source) {
     FWriteVBRHeader = Source.FWriteVBRHeader;
     FEnableVBR = Source.FEnableVBR;
     FVBRQuality = Source.FVBRQuality;
+    FFindReplayGain = Source.FFindReplayGain;
 }
 
 BE_CONFIG TLameCoder::Config() const {
@@ -164,6 +165,7 @@ BE_CONFIG TLameCoder::Config() const {
     config.bWriteVBRHeader = ToBeBool(FWriteVBRHeader);
     config.bEnableVBR = ToBeBool(FEnableVBR);
     config.nVBRQuality = FVBRQuality;
+    config.bFindReplayGain = ToBeBool(FFindReplayGain);
     return config;
 }
 

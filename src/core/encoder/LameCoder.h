@@ -77,6 +77,9 @@ public:
     void SetEnableVBR(bool Value) { FEnableVBR = FWriteVBRHeader = Value; }
     int VBRQuality() const { return FVBRQuality; }
     void SetVBRQuality(int Value) { FVBRQuality = Value; }
+    // The engine measures the track's gain into the Info frame.
+    bool FindReplayGain() const { return FFindReplayGain; }
+    void SetFindReplayGain(bool Value) { FFindReplayGain = Value; }
 
     const QStringList &InputFiles() const { return FInputFiles; }
     // Also rebuilds OutputFiles: each input with its extension replaced by DefaultExt.
@@ -147,6 +150,7 @@ private:
     bool FWriteVBRHeader = false;
     bool FEnableVBR = false;
     int FVBRQuality = 4;
+    bool FFindReplayGain = false;
     QStringList FInputFiles;
     std::vector<TSourceInfo> FInputInfos;
     QStringList FOutputFiles;

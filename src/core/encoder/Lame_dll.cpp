@@ -127,8 +127,9 @@ BE_ERR Configure(lame_global_flags *gfp, const BE_CONFIG &cfg, int channels) {
               // CBR streams always open with an Info frame: it records the encoder's delay and
               // padding, which decoders need to give back exactly the input's samples.
               lame_set_bWriteVbrTag(gfp, !vbr || IsTrue(cfg.bWriteVBRHeader)) == 0 &&
-              // Loudness analysis only feeds the header's gain fields; not worth its cost here.
-              lame_set_findReplayGain(gfp, 0) == 0;
+              // Loudness analysis only feeds the Info frame's gain fields: worth its cost only
+              // when the user asked for ReplayGain.
+              lame_set_findReplayGain(gfp, IsTrue(cfg.bFindReplayGain) ? 1 : 0) == 0;
     if (cfg.dwReSampleRate != 0)
         ok = ok && lame_set_out_samplerate(gfp, int(cfg.dwReSampleRate)) == 0;
     if (vbr) {

@@ -61,8 +61,9 @@ struct BE_CONFIG {
     BE_BOOL bOriginal;
     BE_BOOL bWriteVBRHeader;
     BE_BOOL bEnableVBR;
-    int32_t nVBRQuality; // 0 (best) .. 9
-    uint8_t btReserved[255];
+    int32_t nVBRQuality;     // 0 (best) .. 9
+    BE_BOOL bFindReplayGain; // the engine's loudness analysis fills the Info frame's gain
+    uint8_t btReserved[251];
 };
 #pragma pack(pop)
 static_assert(sizeof(BE_CONFIG) == 331, "the configuration record is 331 packed bytes");

@@ -35,6 +35,7 @@ constexpr bool SaveLast = true;
 const QString ConvertJobsName = QStringLiteral("ConvertJobs");
 const QString CopyTagsName = QStringLiteral("CopyTags");
 const QString KeepFolderStructureName = QStringLiteral("KeepFolderStructure");
+const QString WriteReplayGainName = QStringLiteral("WriteReplayGain");
 
 // The loudness settings: name, field, default and range.
 struct TRangedSetting {
@@ -184,6 +185,12 @@ bool TConfig::Load() {
         KeepFolderStructure = true;
         Problems.append(Error.message());
     }
+    try {
+        WriteReplayGain = Read(FRegSetEx, WriteReplayGainName, WriteReplayGain);
+    } catch (const ERegistryError &Error) {
+        WriteReplayGain = false;
+        Problems.append(Error.message());
+    }
     for (const TRangedSetting &S : RangedSettings) {
         const QString Name = QLatin1StringView(S.Name);
         try {
@@ -226,6 +233,7 @@ bool TConfig::Save() {
             Write(FRegSetEx, KeepFolderStructureName, KeepFolderStructure);
             for (const TRangedSetting &S : RangedSettings)
                 Write(FRegSetEx, QLatin1StringView(S.Name), this->*S.Field);
+            Write(FRegSetEx, WriteReplayGainName, WriteReplayGain);
         }
     }
     FRegSetEx.EndUpdate();
@@ -241,6 +249,7 @@ void TConfig::Assign(const TConfig &Source) {
     NormalizeMode = Source.NormalizeMode;
     LoudnessTarget = Source.LoudnessTarget;
     TruePeakCeiling = Source.TruePeakCeiling;
+    WriteReplayGain = Source.WriteReplayGain;
 }
 
 int TConfig::ConvertJobCount() const {

@@ -114,6 +114,9 @@ public:
     static constexpr int MaxLoudnessTarget = -5;
     static constexpr int MinTruePeakCeiling = -90;
     static constexpr int MaxTruePeakCeiling = 0;
+    // Measure each output's audio and tag it with its ReplayGain track gain and peak.
+    // Stored as "WriteReplayGain" after TruePeakCeiling.
+    bool WriteReplayGain = false;
     // ConvertJobs as a number of files: at least 1, at most MaxConvertJobs.
     int ConvertJobCount() const;
     static constexpr int MaxConvertJobs = 64;

@@ -16,6 +16,13 @@ struct TTagPicture {
     int Type = 3; // the ID3v2/FLAC picture type; 3 = front cover
 };
 
+// ReplayGain 2.0 track values: the gain in dB that brings the track to -18 LUFS, and its
+// peak as a linear ratio of full scale.
+struct TReplayGain {
+    double TrackGain = 0;
+    double TrackPeak = 0;
+};
+
 struct TTagSet {
     QString Title, Artist, Album, Date, Genre, Comment, AlbumArtist, Composer;
     int Track = 0, TrackTotal = 0, Disc = 0, DiscTotal = 0;
@@ -24,8 +31,11 @@ struct TTagSet {
     // "APEv2", "ID3v1", "Vorbis comment", "RIFF INFO", "ID3v2.3 (id3 chunk)",
     // "ID3v2.4 (ID3 chunk)" (AIFF).
     QStringList Kinds;
+    // Written as TXXX frames REPLAYGAIN_TRACK_GAIN ("-3.21 dB") and REPLAYGAIN_TRACK_PEAK
+    // ("0.987654") when set; never read from a file.
+    std::optional<TReplayGain> ReplayGain;
 
-    // No field and no picture (Kinds is not looked at).
+    // No field and no picture (Kinds and ReplayGain are not looked at).
     bool IsEmpty() const;
 };
 
@@ -45,7 +55,8 @@ struct TTagReadResult {
 TTagReadResult ReadTags(const QString &Path);
 
 // Writes Tags into the MPEG audio file at Path: an ID3v2.4 tag in front, replacing any
-// there, and an ID3v1 tag at the end as the tag editor writes it. False with the reason in
+// there, and an ID3v1 tag at the end as the tag editor writes it (none when the set holds
+// only ReplayGain values, which ID3v1 cannot hold). False with the reason in
 // Why; the file may then be damaged, so callers write only into files of their own.
 bool WriteMp3Tags(const QString &Path, const TTagSet &Tags, QString &Why);
 // Writes Tags into the WAV file at Path: a LIST/INFO chunk and an "id3 " chunk with an

@@ -72,6 +72,16 @@ TagLib::ByteVector RenderID3v2(const TTagSet &Tags, TagLib::ID3v2::Version Versi
             TagLib::ByteVector(cover.Data.constData(), unsigned(cover.Data.size())));
         tag.addFrame(picture);
     }
+    if (Tags.ReplayGain) {
+        const auto addUserText = [&tag](const char *Description, const QString &Value) {
+            tag.addFrame(new TagLib::ID3v2::UserTextIdentificationFrame(
+                Description, TagLib::StringList(ToTagLib(Value)), TagLib::String::Latin1));
+        };
+        // QString::asprintf formats in the C locale: always a decimal point.
+        addUserText("REPLAYGAIN_TRACK_GAIN",
+                    QString::asprintf("%+.2f dB", Tags.ReplayGain->TrackGain));
+        addUserText("REPLAYGAIN_TRACK_PEAK", QString::asprintf("%.6f", Tags.ReplayGain->TrackPeak));
+    }
     return tag.render(Version);
 }
 
@@ -301,7 +311,8 @@ bool WriteMp3Tags(const QString &Path, const TTagSet &Tags, QString &Why) {
     try {
         // The ID3v1 tag first: the editor's writer checks the file for MPEG audio, which it
         // finds without a long tag in front to search through.
-        if (!WriteID3v1(Path, Tags, Why))
+        const bool onlyReplayGain = Tags.IsEmpty() && Tags.ReplayGain;
+        if (!onlyReplayGain && !WriteID3v1(Path, Tags, Why))
             return false;
         const TFileHandle file(Path, O_RDWR);
         return Opened(file, Why) && WriteLeadingID3v2(file, Tags, Why);

@@ -368,6 +368,12 @@ QWidget *TConfigForm::CreateGeneralTab() {
     chkbCopyTags = NewCheckBox(QStringLiteral("chkbCopyTags"),
                                QStringLiteral("Copy tags to the converted files"), Tab);
     Layout->addWidget(chkbCopyTags);
+    chkbWriteReplayGain = NewCheckBox(QStringLiteral("chkbWriteReplayGain"),
+                                      QStringLiteral("Write ReplayGain tags"), Tab);
+    chkbWriteReplayGain->setToolTip(
+        QStringLiteral("Measure the loudness of each output and tag it with its ReplayGain\n"
+                       "track gain and peak, so players can level it. The audio is unchanged."));
+    Layout->addWidget(chkbWriteReplayGain);
     Layout->addWidget(chkbDeleteOriginalFile);
     Layout->addWidget(chkbPlaySound);
     Layout->addWidget(chkbPromptCheckOption);
@@ -559,6 +565,7 @@ void TConfigForm::FormShow() {
     NormalizeModeClick();
     spinConvertJobs->setValue(C.ConvertJobCount());
     chkbCopyTags->setChecked(C.CopyTags);
+    chkbWriteReplayGain->setChecked(C.WriteReplayGain);
     chkbKeepFolderStructure->setChecked(C.KeepFolderStructure);
     for (const TSettingControl &Control : FSettingControls)
         Control.Fill(C);
@@ -721,6 +728,7 @@ void TConfigForm::btnOKClick() {
     if (C.ConvertJobs > 0 || Jobs != QThread::idealThreadCount())
         C.ConvertJobs = Jobs;
     C.CopyTags = chkbCopyTags->isChecked();
+    C.WriteReplayGain = chkbWriteReplayGain->isChecked();
     C.KeepFolderStructure = chkbKeepFolderStructure->isChecked();
     for (const TSettingControl &Control : FSettingControls)
         Control.Store(C);

@@ -155,6 +155,7 @@ private:
     QCheckBox *chkbPlaySound = nullptr;
     QCheckBox *chkbPromptCheckOption = nullptr;
     QCheckBox *chkbCopyTags = nullptr;
+    QCheckBox *chkbWriteReplayGain = nullptr;
     QSpinBox *spinConvertJobs = nullptr;
 
     QToolButton *sbtnLamePresets = nullptr;

@@ -48,7 +48,9 @@ TEST(LameInterface, RecordLaysOutFieldsAtTheirPackedOffsets) {
     EXPECT_EQ(offsetof(BE_CONFIG, nPreset), 32u);
     EXPECT_EQ(offsetof(BE_CONFIG, bPrivate), 48u);
     EXPECT_EQ(offsetof(BE_CONFIG, bEnableVBR), 68u);
-    EXPECT_EQ(offsetof(BE_CONFIG, btReserved), 76u);
+    // The ReplayGain switch takes the first four bytes that were reserved; the size stays.
+    EXPECT_EQ(offsetof(BE_CONFIG, bFindReplayGain), 76u);
+    EXPECT_EQ(offsetof(BE_CONFIG, btReserved), 80u);
 }
 
 TEST(LameInterface, ComponentFillsEveryFieldOfTheRecord) {
@@ -79,6 +81,9 @@ TEST(LameInterface, ComponentFillsEveryFieldOfTheRecord) {
     EXPECT_EQ(c.bWriteVBRHeader, -1);
     EXPECT_EQ(c.bEnableVBR, -1);
     EXPECT_EQ(c.nVBRQuality, 2);
+    EXPECT_EQ(c.bFindReplayGain, 0) << "off unless asked for: outputs stay as they were";
+    coder.SetFindReplayGain(true);
+    EXPECT_EQ(coder.Config().bFindReplayGain, -1);
     for (uint8_t b : c.btReserved)
         ASSERT_EQ(b, 0);
 }

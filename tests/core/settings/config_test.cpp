@@ -427,7 +427,7 @@ TEST_F(SettingsTest, SaveWritesExactlyTheTableValuesBooleansAsZeroOrOne) {
     QMap<QString, QString> Stored;
     for (const QString &Line : Lines.mid(1))
         Stored.insert(Line.section('=', 0, 0), Line.section('=', 1));
-    EXPECT_EQ(Stored.size(), 33);
+    EXPECT_EQ(Stored.size(), 34);
     QStringList Names = ValueNames;
     Names.append("ConvertJobs");
     Names.append("CopyTags");
@@ -435,6 +435,7 @@ TEST_F(SettingsTest, SaveWritesExactlyTheTableValuesBooleansAsZeroOrOne) {
     Names.append("NormalizeMode");
     Names.append("LoudnessTarget");
     Names.append("TruePeakCeiling");
+    Names.append("WriteReplayGain");
     EXPECT_EQ(QSet<QString>(Stored.keyBegin(), Stored.keyEnd()),
               QSet<QString>(Names.begin(), Names.end()));
     for (const QString &Name : BooleanNames)
@@ -543,7 +544,7 @@ TEST_F(SettingsTest, SaveWritesTheStoreOnceWithEveryValue) {
     QStringList Expected;
     for (const QString &Name :
          ValueNames + QStringList{"ConvertJobs", "CopyTags", "KeepFolderStructure", "NormalizeMode",
-                                  "LoudnessTarget", "TruePeakCeiling"})
+                                  "LoudnessTarget", "TruePeakCeiling", "WriteReplayGain"})
         Expected << Section + '/' + Name;
     Expected.sort();
     QStringList Written = RecordedKeys[0];
@@ -600,6 +601,7 @@ TEST_F(SettingsTest, SavedFileIsTheTextThatValueByValueWritesGave) {
     Config.NormalizeMode = 1;
     Config.LoudnessTarget = -23;
     Config.TruePeakCeiling = -20;
+    Config.WriteReplayGain = true;
     TRegSetEx &R = Config.RegSetEx();
     for (const TSetting &S : ConfigSettings()) {
         const QString Name = QLatin1StringView(S.Name);
@@ -622,6 +624,7 @@ TEST_F(SettingsTest, SavedFileIsTheTextThatValueByValueWritesGave) {
     R.WriteInteger(Section, "NormalizeMode", 1);
     R.WriteInteger(Section, "LoudnessTarget", -23);
     R.WriteInteger(Section, "TruePeakCeiling", -20);
+    R.WriteBool(Section, "WriteReplayGain", true);
     QFile File(StoreFile());
     ASSERT_TRUE(File.open(QIODevice::ReadOnly));
     const QByteArray ValueByValue = File.readAll();
@@ -641,6 +644,7 @@ TEST_F(SettingsTest, SavedFileIsTheTextThatValueByValueWritesGave) {
     EXPECT_EQ(Loaded.NormalizeMode, 1);
     EXPECT_EQ(Loaded.LoudnessTarget, -23);
     EXPECT_EQ(Loaded.TruePeakCeiling, -20);
+    EXPECT_TRUE(Loaded.WriteReplayGain);
 }
 
 TEST_F(SettingsTest, LoudnessSettingsDefaultToPeakModeAndOutOfRangeValuesAreReported) {

@@ -12,7 +12,10 @@
 #include <id3v2frame.h>
 #include <id3v2header.h>
 #include <mpegfile.h>
+#include <textidentificationframe.h>
 #include <wavfile.h>
+
+#include <limits>
 
 #include <gtest/gtest.h>
 
@@ -173,6 +176,49 @@ TEST_F(TagWriteTest, WritesThatFailSayWhyAndReportIt) {
     EXPECT_FALSE(why.isEmpty());
 }
 
+TEST_F(TagWriteTest, ReplayGainGoesIntoTxxxFramesAloneWithoutAnId3v1Tag) {
+    EXPECT_FALSE(ReplayGainOf(-std::numeric_limits<double>::infinity(), -20).has_value())
+        << "silence has no gain";
+    const std::optional<TReplayGain> gain = ReplayGainOf(-23, -23);
+    ASSERT_TRUE(gain.has_value());
+    EXPECT_DOUBLE_EQ(gain->TrackGain, 5.0);
+    EXPECT_NEAR(gain->TrackPeak, 0.070795, 1e-6);
+
+    const QString path = Path("a.mp3");
+    const QByteArray audio = SilentMpegFrames(20);
+    WriteFile(path, audio);
+    TTagSet only;
+    only.ReplayGain = TReplayGain{-3.214, 0.98765432};
+    QString why;
+    ASSERT_TRUE(WriteMp3Tags(path, only, why)) << why.toStdString();
+    const QByteArray written = ReadFile(path);
+    EXPECT_TRUE(written.endsWith(audio)) << "no ID3v1 tag for gain values alone";
+    TagLib::MPEG::File file(QFile::encodeName(path).constData());
+    ASSERT_TRUE(file.hasID3v2Tag());
+    TagLib::ID3v2::Tag &tag = *file.ID3v2Tag();
+    const auto text = [&tag](const char *Description) {
+        auto *frame = TagLib::ID3v2::UserTextIdentificationFrame::find(&tag, Description);
+        return frame ? QString::fromUtf8(frame->fieldList().back().toCString(true)) : QString();
+    };
+    EXPECT_EQ(text("REPLAYGAIN_TRACK_GAIN"), "-3.21 dB");
+    EXPECT_EQ(text("REPLAYGAIN_TRACK_PEAK"), "0.987654");
+    EXPECT_EQ(tag.frameList().size(), 2u);
+
+    // Beside copied fields, in a WAV file's id3 chunk.
+    const QString wav = Path("a.wav");
+    WriteSineWav(wav, 1, 8000, 0.1, 440);
+    TTagSet full = FullSet();
+    full.ReplayGain = TReplayGain{5.0, 0.5};
+    ASSERT_TRUE(WriteWavTags(wav, full, why)) << why.toStdString();
+    TagLib::RIFF::WAV::File wavFile(QFile::encodeName(wav).constData());
+    ASSERT_TRUE(wavFile.hasID3v2Tag());
+    auto *wavGain = TagLib::ID3v2::UserTextIdentificationFrame::find(wavFile.ID3v2Tag(),
+                                                                     "REPLAYGAIN_TRACK_GAIN");
+    ASSERT_NE(wavGain, nullptr);
+    EXPECT_EQ(QString::fromUtf8(wavGain->fieldList().back().toCString(true)), "+5.00 dB");
+    EXPECT_EQ(QString::fromUtf8(wavFile.ID3v2Tag()->title().toCString(true)), FullSet().Title);
+}
+
 // The conversion jobs' step: what is read decides what is written, or said.
 TEST_F(TagWriteTest, CarryingNotesUnreadableTagsAndFailsOnAFailedWrite) {
     static int calls;
@@ -181,7 +227,8 @@ TEST_F(TagWriteTest, CarryingNotesUnreadableTagsAndFailsOnAFailedWrite) {
         ++calls;
         return true;
     };
-    TTagCarry carry = CarryTags(Path("missing.flac"), Path("out.mp3"), counting);
+    const std::atomic<bool> never{false};
+    TTagCarry carry = CarryTags(Path("missing.flac"), Path("out.mp3"), counting, true, {}, never);
     EXPECT_TRUE(carry.Warning.startsWith("The tags were not copied: "))
         << carry.Warning.toStdString();
     EXPECT_TRUE(carry.Failure.isEmpty());
@@ -189,7 +236,7 @@ TEST_F(TagWriteTest, CarryingNotesUnreadableTagsAndFailsOnAFailedWrite) {
 
     const QString plain = Path("plain.wav");
     WriteSineWav(plain, 1, 8000, 0.1, 440);
-    carry = CarryTags(plain, Path("out.mp3"), counting);
+    carry = CarryTags(plain, Path("out.mp3"), counting, true, {}, never);
     EXPECT_TRUE(carry.Warning.isEmpty() && carry.Failure.isEmpty());
     EXPECT_EQ(calls, 0) << "no tags, nothing written";
 
@@ -197,12 +244,15 @@ TEST_F(TagWriteTest, CarryingNotesUnreadableTagsAndFailsOnAFailedWrite) {
     WriteSineWav(tagged, 1, 8000, 0.1, 440);
     QString why;
     ASSERT_TRUE(WriteWavTags(tagged, FullSet(), why));
-    carry = CarryTags(tagged, Path("out.mp3"), counting);
+    carry = CarryTags(tagged, Path("out.mp3"), counting, true, {}, never);
     EXPECT_EQ(calls, 1);
-    carry = CarryTags(tagged, Path("out.mp3"), [](const QString &, const TTagSet &, QString &Why) {
-        Why = QStringLiteral("disk full");
-        return false;
-    });
+    carry = CarryTags(
+        tagged, Path("out.mp3"),
+        [](const QString &, const TTagSet &, QString &Why) {
+            Why = QStringLiteral("disk full");
+            return false;
+        },
+        true, {}, never);
     EXPECT_EQ(carry.Failure, "disk full");
 }
 

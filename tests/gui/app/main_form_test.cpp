@@ -134,11 +134,12 @@ TEST_F(MainFormTest, StartAndCloseWritesAllTwentySevenSettingsAndTheJobCount) {
     Main->close();
     auto S = Store();
     QStringList Stored = S->childKeys();
-    EXPECT_EQ(Stored.size(), 33);
+    EXPECT_EQ(Stored.size(), 34);
     EXPECT_EQ(S->value("ConvertJobs").toInt(), 0) << "one per core unless chosen";
     EXPECT_EQ(S->value("NormalizeMode").toInt(), 0) << "peak normalisation unless chosen";
     EXPECT_EQ(S->value("CopyTags").toInt(), 1) << "tags travel unless turned off";
     EXPECT_EQ(S->value("KeepFolderStructure").toInt(), 1) << "folders mirrored unless turned off";
+    EXPECT_EQ(S->value("WriteReplayGain").toInt(), 0) << "no ReplayGain tags unless chosen";
     for (const QString &Name : SettingNames)
         EXPECT_TRUE(Stored.contains(Name)) << Name.toStdString();
     EXPECT_EQ(S->value("NormalizeFactor").toInt(), 90);

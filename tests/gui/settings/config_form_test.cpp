@@ -434,12 +434,15 @@ TEST_F(ConfigFormTest, CancelRestoresEverySettingIncludingUnshownOnes) {
         Config.CopyTags = false;
         Find<QCheckBox>("chkbKeepFolderStructure")->setChecked(false);
         Config.KeepFolderStructure = false;
+        Find<QCheckBox>("chkbWriteReplayGain")->setChecked(true);
+        Config.WriteReplayGain = true;
         Click("btnCancel");
     });
     EXPECT_FALSE(ShowOptions(Form));
     EXPECT_EQ(static_cast<const TConfigValues &>(Config), Before);
     EXPECT_TRUE(Config.CopyTags);
     EXPECT_TRUE(Config.KeepFolderStructure);
+    EXPECT_FALSE(Config.WriteReplayGain);
 }
 
 TEST_F(ConfigFormTest, OkStoresTheControlsTrimmed) {
@@ -526,6 +529,24 @@ TEST_F(ConfigFormTest, CopyTagsBoxShowsTheSettingAndOkStoresIt) {
     CopyTags->setChecked(true);
     Click("btnOK");
     EXPECT_TRUE(Config.CopyTags);
+}
+
+TEST_F(ConfigFormTest, ReplayGainBoxSitsBelowCopyTagsShowsTheSettingAndOkStoresIt) {
+    Open();
+    QCheckBox *CopyTags = Find<QCheckBox>("chkbCopyTags");
+    QCheckBox *ReplayGain = Find<QCheckBox>("chkbWriteReplayGain");
+    EXPECT_EQ(ReplayGain->text(), "Write ReplayGain tags");
+    EXPECT_EQ(ReplayGain->parentWidget(), CopyTags->parentWidget());
+    EXPECT_FALSE(ReplayGain->isChecked()) << "off by default";
+    ReplayGain->setChecked(true);
+    Click("btnOK");
+    EXPECT_TRUE(Config.WriteReplayGain);
+    EXPECT_TRUE(Config.CopyTags) << "independent of copying tags";
+    Open();
+    EXPECT_TRUE(ReplayGain->isChecked());
+    ReplayGain->setChecked(false);
+    Click("btnOK");
+    EXPECT_FALSE(Config.WriteReplayGain);
 }
 
 TEST_F(ConfigFormTest, KeepFolderStructureBoxShowsTheSettingFollowsTheFolderChoiceAndOkStoresIt) {
