@@ -118,6 +118,17 @@ TEST_F(CliReplayGainTest, OffUnlessAskedForHereEvenWhenTheStoredSettingIsOn) {
     EXPECT_EQ(InfoFrameTrackGain(ReadFile(path("tone.MP3"))), 0) << "the engine did not measure";
 }
 
+TEST_F(CliReplayGainTest, ANormalisedFileIsMeasuredAfterItsScaling) {
+    WriteSineWav(path("tone.wav"), 2, 44100, 3.0, 1000, 0, Amplitude);
+    const Result r = Run({"encode", "--replaygain", "--loudness", "-16", path("tone.wav")});
+    ASSERT_EQ(r.exitCode, 0) << r.err.toStdString();
+    // Brought to -16 LUFS: 2 dB above the reference, not the source's +5 dB.
+    const TGainTags mp3 = Mp3Gain(path("tone.MP3"));
+    EXPECT_NEAR(GainDb(mp3.Gain), -2.0, 0.5) << mp3.Gain.toStdString();
+    EXPECT_NEAR(PeakOf(mp3.Peak), Amplitude * std::pow(10.0, 7.0 / 20.0), 0.015)
+        << mp3.Peak.toStdString();
+}
+
 TEST_F(CliReplayGainTest, SilenceGetsNoGainAndNoTag) {
     WriteSineWav(path("quiet.wav"), 2, 44100, 2.0, 1000, 0, 0.0);
     const Result r = Run({"encode", "--replaygain", path("quiet.wav")});
