@@ -163,14 +163,14 @@ TEST_F(CliTest, TagAndInfoLeaveFilesThatAreNotMpegAudioAlone) {
 
 TEST_F(CliTest, TagWritesTheId3v2TagTooUnlessId3v1Only) {
     WriteEncodedMp3(path("a.mp3"));
-    Id3v2TagSpec spec;
-    spec.title = "v2 Title";
-    spec.artist = "v2 Artist";
-    spec.genre = "Hip-Hop";
-    spec.picture = QByteArray(1500, 'j');
-    spec.withId3v1 = true;
-    spec.v1Title = "v1 Title";
-    TagWithTagLib(path("a.mp3"), spec);
+    Id3v2TagFields fields;
+    fields.title = "v2 Title";
+    fields.artist = "v2 Artist";
+    fields.genre = "Hip-Hop";
+    fields.picture = QByteArray(1500, 'j');
+    fields.withId3v1 = true;
+    fields.v1Title = "v1 Title";
+    TagWithTagLib(path("a.mp3"), fields);
     const QByteArray picture = Id3v2Frame(ReadFile(path("a.mp3")), "APIC");
     ASSERT_FALSE(picture.isEmpty());
 

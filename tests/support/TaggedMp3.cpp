@@ -35,37 +35,37 @@ void WriteEncodedMp3(const QString &Path) {
         throw std::runtime_error("the encoder wrote no MP3 file");
 }
 
-void TagWithTagLib(const QString &Path, const Id3v2TagSpec &Spec) {
+void TagWithTagLib(const QString &Path, const Id3v2TagFields &Fields) {
     TagLib::MPEG::File File(QFile::encodeName(Path).constData(), false);
     if (!File.isValid())
         throw std::runtime_error("TagLib cannot open " + Path.toStdString());
     TagLib::ID3v2::Tag *Tag = File.ID3v2Tag(true);
-    Tag->setTitle(ToTagLib(Spec.title));
-    Tag->setArtist(ToTagLib(Spec.artist));
-    Tag->setAlbum(ToTagLib(Spec.album));
-    Tag->setComment(ToTagLib(Spec.comment));
-    Tag->setGenre(ToTagLib(Spec.genre));
-    Tag->setYear(Spec.year);
-    Tag->setTrack(Spec.track);
-    if (!Spec.picture.isEmpty()) {
+    Tag->setTitle(ToTagLib(Fields.title));
+    Tag->setArtist(ToTagLib(Fields.artist));
+    Tag->setAlbum(ToTagLib(Fields.album));
+    Tag->setComment(ToTagLib(Fields.comment));
+    Tag->setGenre(ToTagLib(Fields.genre));
+    Tag->setYear(Fields.year);
+    Tag->setTrack(Fields.track);
+    if (!Fields.picture.isEmpty()) {
         auto *Picture = new TagLib::ID3v2::AttachedPictureFrame;
         Picture->setMimeType("image/jpeg");
         Picture->setType(TagLib::ID3v2::AttachedPictureFrame::FrontCover);
         Picture->setDescription("cover");
         Picture->setPicture(
-            TagLib::ByteVector(Spec.picture.constData(), uint(Spec.picture.size())));
+            TagLib::ByteVector(Fields.picture.constData(), uint(Fields.picture.size())));
         Tag->addFrame(Picture);
     }
     int Tags = TagLib::MPEG::File::ID3v2;
-    if (Spec.withId3v1) {
+    if (Fields.withId3v1) {
         TagLib::ID3v1::Tag *V1 = File.ID3v1Tag(true);
-        V1->setTitle(ToTagLib(Spec.v1Title));
-        V1->setArtist(ToTagLib(Spec.v1Artist));
+        V1->setTitle(ToTagLib(Fields.v1Title));
+        V1->setArtist(ToTagLib(Fields.v1Artist));
         V1->setYear(1999);
         Tags |= TagLib::MPEG::File::ID3v1;
     }
     if (!File.save(Tags, TagLib::File::StripOthers,
-                   Spec.version == 4 ? TagLib::ID3v2::v4 : TagLib::ID3v2::v3,
+                   Fields.version == 4 ? TagLib::ID3v2::v4 : TagLib::ID3v2::v3,
                    TagLib::File::DoNotDuplicate))
         throw std::runtime_error("TagLib cannot save " + Path.toStdString());
 }

@@ -10,7 +10,7 @@ namespace testmedia {
 // A one-second sine encoded by the program's encoder into Path.
 void WriteEncodedMp3(const QString &Path);
 
-struct Id3v2TagSpec {
+struct Id3v2TagFields {
     int version = 3; // 3 or 4
     QString title, artist, album, comment, genre;
     unsigned year = 0, track = 0;
@@ -19,9 +19,9 @@ struct Id3v2TagSpec {
     // The ID3v1 tag's own values, written after the ID3v2 tag.
     QString v1Title, v1Artist;
 };
-// Gives the file at Path the tags of Spec through TagLib; throws std::runtime_error on
+// Gives the file at Path the tags of Fields through TagLib; throws std::runtime_error on
 // failure.
-void TagWithTagLib(const QString &Path, const Id3v2TagSpec &Spec);
+void TagWithTagLib(const QString &Path, const Id3v2TagFields &Fields);
 
 // The ID3v2 tag's major version at the start of Bytes; 0 without one.
 int Id3v2Version(const QByteArray &Bytes);

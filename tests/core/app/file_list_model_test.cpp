@@ -352,7 +352,7 @@ TEST_F(FileListModelTest, CellsFollowTheRecordOnlyWhenRefreshed) {
 TEST_F(FileListModelTest, MpegRowsShowTheId3v2TagWhereTheFileHasOne) {
     using namespace testmedia;
     WriteEncodedMp3(path("both.mp3"));
-    Id3v2TagSpec both;
+    Id3v2TagFields both;
     both.title = QStringLiteral("Nocturne Ω");
     both.artist = "Player";
     both.album = "Night";
@@ -363,7 +363,7 @@ TEST_F(FileListModelTest, MpegRowsShowTheId3v2TagWhereTheFileHasOne) {
     both.v1Artist = "Old artist";
     TagWithTagLib(path("both.mp3"), both);
     WriteEncodedMp3(path("v2.mp3"));
-    Id3v2TagSpec onlyV2;
+    Id3v2TagFields onlyV2;
     onlyV2.title = "Second";
     TagWithTagLib(path("v2.mp3"), onlyV2);
 

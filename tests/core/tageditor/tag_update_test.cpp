@@ -160,20 +160,20 @@ protected:
         testmedia::WriteEncodedMp3(path);
     }
     void Tag(int version = 3) {
-        testmedia::Id3v2TagSpec spec;
-        spec.version = version;
-        spec.title = "v2 Title";
-        spec.artist = "v2 Artist";
-        spec.album = "v2 Album";
-        spec.comment = "v2 Comment";
-        spec.genre = "Psychedelic";
-        spec.year = 2021;
-        spec.track = 5;
-        spec.picture = Picture();
-        spec.withId3v1 = true;
-        spec.v1Title = "v1 Title";
-        spec.v1Artist = "v1 Artist";
-        testmedia::TagWithTagLib(path, spec);
+        testmedia::Id3v2TagFields fields;
+        fields.version = version;
+        fields.title = "v2 Title";
+        fields.artist = "v2 Artist";
+        fields.album = "v2 Album";
+        fields.comment = "v2 Comment";
+        fields.genre = "Psychedelic";
+        fields.year = 2021;
+        fields.track = 5;
+        fields.picture = Picture();
+        fields.withId3v1 = true;
+        fields.v1Title = "v1 Title";
+        fields.v1Artist = "v1 Artist";
+        testmedia::TagWithTagLib(path, fields);
     }
     TTagFields Shown() const {
         TMPEGAudio audio;

@@ -330,7 +330,7 @@ class ID3TagFormId3v2Test : public ID3TagFormTest {
 protected:
     void OpenTagged(int Version, bool WithId3v1) {
         testmedia::WriteEncodedMp3(Path);
-        testmedia::Id3v2TagSpec Spec;
+        testmedia::Id3v2TagFields Spec;
         Spec.version = Version;
         Spec.title = "v2 Title";
         Spec.artist = "v2 Artist";
