@@ -25,7 +25,7 @@ namespace {
 
 // A tone per channel, as libsndfile's own writer stores it. Integer formats get exact
 // left-justified values of their depth, so a WAV file of the same samples can be compared.
-struct SoundSpec {
+struct SoundShape {
     int format = 0; // SF_FORMAT_* major | subtype
     int sampleRate = 44100;
     int channels = 2;
@@ -42,7 +42,7 @@ int32_t Quantised(double Value, int Bits) {
 }
 
 // The value of a channel at a frame, before quantisation.
-double ToneAt(const SoundSpec &S, int Channel, qint64 Frame) {
+double ToneAt(const SoundShape &S, int Channel, qint64 Frame) {
     const double freq = S.freqs[size_t(Channel) % S.freqs.size()];
     return S.amplitude * std::sin(2 * std::numbers::pi * freq * double(Frame) / S.sampleRate);
 }
@@ -51,7 +51,7 @@ struct SndCloser {
     void operator()(SNDFILE *F) const { sf_close(F); }
 };
 
-void WriteSound(const QString &Path, const SoundSpec &S,
+void WriteSound(const QString &Path, const SoundShape &S,
                 const std::function<double(int, qint64)> &Value = {}) {
     SF_INFO info{};
     info.samplerate = S.sampleRate;
@@ -128,7 +128,7 @@ protected:
 struct FormatCase {
     const char *name;
     const char *file;
-    SoundSpec spec;
+    SoundShape shape;
     const char *formatText;
     bool isFloat;
     int bits;
@@ -139,8 +139,8 @@ void PrintTo(const FormatCase &C, std::ostream *Out) {
     *Out << C.name;
 }
 
-SoundSpec Spec(int Format, int Bits, int Rate = 44100) {
-    SoundSpec s;
+SoundShape Shape(int Format, int Bits, int Rate = 44100) {
+    SoundShape s;
     s.format = Format;
     s.bits = Bits;
     s.sampleRate = Rate;
@@ -149,21 +149,21 @@ SoundSpec Spec(int Format, int Bits, int Rate = 44100) {
 }
 
 const FormatCase Formats[] = {
-    {"Flac16", "a.flac", Spec(SF_FORMAT_FLAC | SF_FORMAT_PCM_16, 16), "FLAC 16-bit", false, 16,
+    {"Flac16", "a.flac", Shape(SF_FORMAT_FLAC | SF_FORMAT_PCM_16, 16), "FLAC 16-bit", false, 16,
      SF_FORMAT_WAV | SF_FORMAT_PCM_16},
-    {"Flac24", "a.flac", Spec(SF_FORMAT_FLAC | SF_FORMAT_PCM_24, 24), "FLAC 24-bit", false, 24,
+    {"Flac24", "a.flac", Shape(SF_FORMAT_FLAC | SF_FORMAT_PCM_24, 24), "FLAC 24-bit", false, 24,
      SF_FORMAT_WAV | SF_FORMAT_PCM_24},
-    {"Aiff16", "a.aiff", Spec(SF_FORMAT_AIFF | SF_FORMAT_PCM_16, 16), "AIFF 16-bit", false, 16,
+    {"Aiff16", "a.aiff", Shape(SF_FORMAT_AIFF | SF_FORMAT_PCM_16, 16), "AIFF 16-bit", false, 16,
      SF_FORMAT_WAV | SF_FORMAT_PCM_16},
-    {"AifcFloat", "a.aifc", Spec(SF_FORMAT_AIFF | SF_FORMAT_FLOAT, 0, 48000), "AIFC 32-bit float",
+    {"AifcFloat", "a.aifc", Shape(SF_FORMAT_AIFF | SF_FORMAT_FLOAT, 0, 48000), "AIFC 32-bit float",
      true, 32, SF_FORMAT_WAV | SF_FORMAT_FLOAT},
-    {"OggVorbis", "a.ogg", Spec(SF_FORMAT_OGG | SF_FORMAT_VORBIS, 0), "Ogg Vorbis", true, 0, 0},
-    {"OggOpus", "a.opus", Spec(SF_FORMAT_OGG | SF_FORMAT_OPUS, 0, 48000), "Ogg Opus", true, 0, 0},
-    {"W64Pcm24", "a.w64", Spec(SF_FORMAT_W64 | SF_FORMAT_PCM_24, 24), "W64 24-bit", false, 24,
+    {"OggVorbis", "a.ogg", Shape(SF_FORMAT_OGG | SF_FORMAT_VORBIS, 0), "Ogg Vorbis", true, 0, 0},
+    {"OggOpus", "a.opus", Shape(SF_FORMAT_OGG | SF_FORMAT_OPUS, 0, 48000), "Ogg Opus", true, 0, 0},
+    {"W64Pcm24", "a.w64", Shape(SF_FORMAT_W64 | SF_FORMAT_PCM_24, 24), "W64 24-bit", false, 24,
      SF_FORMAT_WAV | SF_FORMAT_PCM_24},
-    {"Caf16", "a.caf", Spec(SF_FORMAT_CAF | SF_FORMAT_PCM_16, 16, 32000), "CAF 16-bit", false, 16,
+    {"Caf16", "a.caf", Shape(SF_FORMAT_CAF | SF_FORMAT_PCM_16, 16, 32000), "CAF 16-bit", false, 16,
      SF_FORMAT_WAV | SF_FORMAT_PCM_16},
-    {"Rf64Pcm32", "a.rf64", Spec(SF_FORMAT_RF64 | SF_FORMAT_PCM_32, 32), "RF64 32-bit", false, 32,
+    {"Rf64Pcm32", "a.rf64", Shape(SF_FORMAT_RF64 | SF_FORMAT_PCM_32, 32), "RF64 32-bit", false, 32,
      SF_FORMAT_WAV | SF_FORMAT_PCM_32},
 };
 
@@ -174,13 +174,13 @@ class SoundSourceFormats : public SoundSourceTest,
 
 TEST_P(SoundSourceFormats, IsDescribedAsLibsndfileReadsIt) {
     const FormatCase c = GetParam();
-    WriteSound(path(c.file), c.spec);
+    WriteSound(path(c.file), c.shape);
     const TSourceInfo info = ReadSourceInfo(path(c.file));
-    if ((c.spec.format & SF_FORMAT_TYPEMASK) == SF_FORMAT_RF64) {
+    if ((c.shape.format & SF_FORMAT_TYPEMASK) == SF_FORMAT_RF64) {
         // Our own WAV reader knows RF64 and keeps it, as it keeps every WAV file it reads.
         ASSERT_EQ(info.Kind, skWave);
         EXPECT_TRUE(info.Wave.Valid) << WaveFileProblem(info.Wave).toStdString();
-        EXPECT_EQ(info.Wave.Frames(), c.spec.frames);
+        EXPECT_EQ(info.Wave.Frames(), c.shape.frames);
         EXPECT_EQ(SourceProblem(info), QString());
         return;
     }
@@ -189,9 +189,9 @@ TEST_P(SoundSourceFormats, IsDescribedAsLibsndfileReadsIt) {
     ASSERT_TRUE(s.Valid) << s.Problem.toStdString();
     EXPECT_EQ(s.FormatText, QLatin1String(c.formatText));
     EXPECT_EQ(s.Format + u' ' + s.SubFormat, s.FormatText);
-    EXPECT_EQ(s.SampleRate, c.spec.sampleRate);
+    EXPECT_EQ(s.SampleRate, c.shape.sampleRate);
     EXPECT_EQ(s.Channels, 2);
-    EXPECT_EQ(s.Frames, c.spec.frames);
+    EXPECT_EQ(s.Frames, c.shape.frames);
     EXPECT_DOUBLE_EQ(s.Duration, 1.0);
     EXPECT_EQ(s.FileSize, QFile(path(c.file)).size());
     EXPECT_EQ(s.IsFloat, c.isFloat);
@@ -204,26 +204,26 @@ TEST_P(SoundSourceFormats, IsDescribedAsLibsndfileReadsIt) {
 // file, which our own reader hands to the encoder.
 TEST_P(SoundSourceFormats, EncodesToneLevelChannelsAndLengthExactly) {
     const FormatCase c = GetParam();
-    WriteSound(path(c.file), c.spec);
-    Encode(path(c.file), path("a.mp3"), c.spec.sampleRate);
+    WriteSound(path(c.file), c.shape);
+    Encode(path(c.file), path("a.mp3"), c.shape.sampleRate);
 
     const DecodedAudio out = DecodeMpeg(path("a.mp3"));
     ASSERT_TRUE(out.ok) << out.error.toStdString();
     ASSERT_EQ(out.channels, 2);
-    EXPECT_EQ(out.sampleRate, c.spec.sampleRate);
-    EXPECT_EQ(qint64(out.frames()), c.spec.frames);
-    EXPECT_EQ(GaplessFrames(path("a.mp3")), c.spec.frames);
+    EXPECT_EQ(out.sampleRate, c.shape.sampleRate);
+    EXPECT_EQ(qint64(out.frames()), c.shape.frames);
+    EXPECT_EQ(GaplessFrames(path("a.mp3")), c.shape.frames);
     EXPECT_NEAR(DominantFrequency(out, 0), 440, 4.4) << "left stays left";
     EXPECT_NEAR(DominantFrequency(out, 1), 660, 6.6) << "right stays right";
     EXPECT_NEAR(Rms(out, 0), 0.354, 0.03);
     EXPECT_NEAR(Rms(out, 1), 0.354, 0.03);
 
     if (c.waveFormat) {
-        SoundSpec wav = c.spec;
+        SoundShape wav = c.shape;
         wav.format = c.waveFormat;
         WriteSound(path("same.wav"), wav);
         ASSERT_EQ(ReadSourceInfo(path("same.wav")).Kind, skWave);
-        Encode(path("same.wav"), path("same.mp3"), c.spec.sampleRate);
+        Encode(path("same.wav"), path("same.mp3"), c.shape.sampleRate);
         EXPECT_EQ(ReadFile(path("a.mp3")), ReadFile(path("same.mp3")));
     }
 }
@@ -234,7 +234,7 @@ INSTANTIATE_TEST_SUITE_P(Libsndfile, SoundSourceFormats, ::testing::ValuesIn(For
 // A detail at about -130 dBFS lies below the last bit of 16-bit audio: a 24-bit FLAC must
 // reach the encoder with it, as 32-bit values, while a 16-bit reading loses it.
 TEST_F(SoundSourceTest, TwentyFourBitFlacReachesTheEncoderAtFullPrecision) {
-    SoundSpec s = Spec(SF_FORMAT_FLAC | SF_FORMAT_PCM_24, 24);
+    SoundShape s = Shape(SF_FORMAT_FLAC | SF_FORMAT_PCM_24, 24);
     s.channels = 1;
     s.frames = 4800;
     const double detail = std::pow(10.0, -130.0 / 20.0); // about 2.7 steps of 24 bits
@@ -278,7 +278,7 @@ TEST_F(SoundSourceTest, LibsndfileExtensionsInAnyCase) {
 
 // Our WAV reader refuses A-law data; libsndfile reads it, so the file is encoded anyway.
 TEST_F(SoundSourceTest, WavShapesOurReaderRefusesGoToLibsndfile) {
-    SoundSpec s = Spec(SF_FORMAT_WAV | SF_FORMAT_ALAW, 0);
+    SoundShape s = Shape(SF_FORMAT_WAV | SF_FORMAT_ALAW, 0);
     WriteSound(path("alaw.wav"), s);
     TWaveFileInfo wave;
     ASSERT_TRUE(ReadWaveFileInfo(path("alaw.wav"), wave));
@@ -295,11 +295,11 @@ TEST_F(SoundSourceTest, WavShapesOurReaderRefusesGoToLibsndfile) {
 }
 
 TEST_F(SoundSourceTest, RefusesWhatItCannotEncodeAndKeepsTheOldOutput) {
-    SoundSpec six = Spec(SF_FORMAT_FLAC | SF_FORMAT_PCM_16, 16);
+    SoundShape six = Shape(SF_FORMAT_FLAC | SF_FORMAT_PCM_16, 16);
     six.channels = 6;
     WriteSound(path("six.flac"), six);
     WriteFile(path("notflac.flac"), QByteArray("fLaC but nothing after it"));
-    SoundSpec empty = Spec(SF_FORMAT_W64 | SF_FORMAT_PCM_16, 16);
+    SoundShape empty = Shape(SF_FORMAT_W64 | SF_FORMAT_PCM_16, 16);
     empty.frames = 0;
     WriteSound(path("empty.w64"), empty);
     // An MP3 under a libsndfile name is still MPEG audio, which is decoded, not encoded.
@@ -340,9 +340,9 @@ TEST_F(SoundSourceTest, CoderUsesTheSourceInfoItIsHanded) {
     EXPECT_EQ(DecodeMpeg(path("a.mp3")).frames(), 22050u);
 
     // A sound file that is no longer what was read is not encoded as something else.
-    WriteSound(path("b.flac"), Spec(SF_FORMAT_FLAC | SF_FORMAT_PCM_16, 16));
+    WriteSound(path("b.flac"), Shape(SF_FORMAT_FLAC | SF_FORMAT_PCM_16, 16));
     TSourceInfo stale = ReadSourceInfo(path("b.flac"));
-    WriteSound(path("b.flac"), Spec(SF_FORMAT_FLAC | SF_FORMAT_PCM_24, 24));
+    WriteSound(path("b.flac"), Shape(SF_FORMAT_FLAC | SF_FORMAT_PCM_24, 24));
     try {
         Encode(path("b.flac"), path("b.mp3"), 44100, {stale});
         ADD_FAILURE() << "encoded a changed file";
@@ -395,16 +395,16 @@ TEST_F(SoundSourceTest, VbrHeaderSwitchStillDecidesForVbr) {
 TEST_F(SoundSourceTest, NormalisesSoundFilesIntoWavCopiesOfTheirPrecision) {
     struct Case {
         const char *file;
-        SoundSpec spec;
+        SoundShape shape;
         TWaveSampleFormat copy;
     };
-    SoundSpec flac = Spec(SF_FORMAT_FLAC | SF_FORMAT_PCM_24, 24);
+    SoundShape flac = Shape(SF_FORMAT_FLAC | SF_FORMAT_PCM_24, 24);
     flac.amplitude = 0.25;
-    SoundSpec vorbis = Spec(SF_FORMAT_OGG | SF_FORMAT_VORBIS, 0);
+    SoundShape vorbis = Shape(SF_FORMAT_OGG | SF_FORMAT_VORBIS, 0);
     vorbis.amplitude = 0.25;
     for (const Case &c :
          {Case{"q.flac", flac, {wskInteger, 24}}, Case{"q.ogg", vorbis, {wskFloat, 32}}}) {
-        WriteSound(path(c.file), c.spec);
+        WriteSound(path(c.file), c.shape);
         std::atomic<bool> abort{false};
         bool scaling = false;
         TNormalizeResult result =
@@ -417,16 +417,16 @@ TEST_F(SoundSourceTest, NormalisesSoundFilesIntoWavCopiesOfTheirPrecision) {
         TWaveFileInfo copy;
         ASSERT_TRUE(ReadWaveFileInfo(result.Temp.Path(), copy));
         EXPECT_EQ(copy.SampleFormat, c.copy) << c.file;
-        EXPECT_EQ(copy.Frames(), c.spec.frames);
-        EXPECT_EQ(copy.Header.SampleRate, uint32_t(c.spec.sampleRate));
+        EXPECT_EQ(copy.Frames(), c.shape.frames);
+        EXPECT_EQ(copy.Header.SampleRate, uint32_t(c.shape.sampleRate));
         double peak = 0;
         ASSERT_TRUE(ScanPeak(result.Temp.Path(), copy, peak, abort));
         EXPECT_NEAR(peak, 32767, 40) << c.file;
 
         // The encoder takes the copy as it takes any WAV file.
-        Encode(result.Temp.Path(), path("q.mp3"), c.spec.sampleRate);
+        Encode(result.Temp.Path(), path("q.mp3"), c.shape.sampleRate);
         const DecodedAudio out = DecodeMpeg(path("q.mp3"));
-        EXPECT_EQ(qint64(out.frames()), c.spec.frames);
+        EXPECT_EQ(qint64(out.frames()), c.shape.frames);
         EXPECT_NEAR(Rms(out, 0), 0.707, 0.05) << c.file;
         result.Temp.Remove();
     }
@@ -435,7 +435,7 @@ TEST_F(SoundSourceTest, NormalisesSoundFilesIntoWavCopiesOfTheirPrecision) {
 // A 24-bit sample scaled by an exact factor is exact in the copy: nothing was rounded to 16
 // bits on the way.
 TEST_F(SoundSourceTest, NormalisedFlacCopyKeepsTheLowBits) {
-    SoundSpec s = Spec(SF_FORMAT_FLAC | SF_FORMAT_PCM_24, 24);
+    SoundShape s = Shape(SF_FORMAT_FLAC | SF_FORMAT_PCM_24, 24);
     s.channels = 1;
     s.frames = 1000;
     // Odd 24-bit values, none a multiple of 256.
