@@ -212,15 +212,18 @@ TFileParam *TCliJobs::Add(const QString &Source, const QString &Relative, const 
     return FJobs.back();
 }
 
-QString ApplyBatchOptions(const QCommandLineParser &Parser, const QCommandLineOption &Normalize,
-                          const QCommandLineOption &Loudness, const QCommandLineOption &TruePeak,
-                          const QCommandLineOption &Jobs, const QCommandLineOption &NoTags,
-                          const QCommandLineOption &ReplayGain, TConfig &Config) {
+QList<QCommandLineOption> TBatchOptions::All() const {
+    return {OutputDir,  Overwrite, Normalize, Loudness, TruePeak, Jobs,     NoTags,
+            ReplayGain, AlbumGain, FilesFrom, Nul,      Json,     Recursive};
+}
+
+QString TBatchOptions::Apply(const QCommandLineParser &Parser, TConfig &Config) const {
     // Tags follow the stored setting, as in the program, unless this run says no.
     if (Parser.isSet(NoTags))
         Config.CopyTags = false;
     // Measuring costs a pass over the audio: only when this run asks for it.
-    Config.WriteReplayGain = Parser.isSet(ReplayGain);
+    Config.AlbumGainPerFolder = Parser.isSet(AlbumGain);
+    Config.WriteReplayGain = Parser.isSet(ReplayGain) || Config.AlbumGainPerFolder;
     // A script's output does not change with the program's stored options.
     Config.FNormalizeVolume = false;
     if (Parser.isSet(Normalize)) {

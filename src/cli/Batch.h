@@ -2,13 +2,13 @@
 
 #include "app/FileParam.h"
 
+#include <QCommandLineOption>
 #include <QList>
 #include <QStringList>
 
 #include <memory>
 #include <vector>
 
-class QCommandLineOption;
 class QCommandLineParser;
 class TConfig;
 
@@ -61,16 +61,32 @@ private:
 QString DestinationOf(const QString &Source, const QString &Relative, const QString &Folder,
                       const QString &Ext);
 
-// The options encode and decode share, applied to Config for this run: --normalize PERCENT
-// (normalisation on, to a peak of 1..100 percent of full scale; off without it), or
-// --loudness LUFS (normalisation to an integrated loudness of -31..-5 LUFS) with --true-peak
-// DBTP (its ceiling, -9.0..0.0, default -1.0), -j N (up to N files at once, 1..64; one per
-// core without it), --no-tags (the source's tags are not copied, whatever the stored setting
-// says), --replaygain (each output is tagged with its ReplayGain track gain and peak; never
-// without it, whatever the stored setting says). Returns the usage error, or nothing.
-QString ApplyBatchOptions(const QCommandLineParser &Parser, const QCommandLineOption &Normalize,
-                          const QCommandLineOption &Loudness, const QCommandLineOption &TruePeak,
-                          const QCommandLineOption &Jobs, const QCommandLineOption &NoTags,
-                          const QCommandLineOption &ReplayGain, TConfig &Config);
+// The options encode and decode share.
+struct TBatchOptions {
+    QCommandLineOption OutputDir{QStringList{"o", "output-dir"}, {}, "DIR"};
+    QCommandLineOption Overwrite{QStringList{"y", "overwrite"}};
+    QCommandLineOption Normalize{QStringList{"normalize"}, {}, "PERCENT"};
+    QCommandLineOption Loudness{QStringList{"loudness"}, {}, "LUFS"};
+    QCommandLineOption TruePeak{QStringList{"true-peak"}, {}, "DBTP"};
+    QCommandLineOption Jobs{QStringList{"j", "jobs"}, {}, "N"};
+    QCommandLineOption NoTags{QStringList{"no-tags"}};
+    QCommandLineOption ReplayGain{QStringList{"replaygain"}};
+    QCommandLineOption AlbumGain{QStringList{"album-gain"}};
+    QCommandLineOption FilesFrom{QStringList{"files-from"}, {}, "FILE"};
+    QCommandLineOption Nul{QStringList{"0", "null"}};
+    QCommandLineOption Json{QStringList{"json"}};
+    QCommandLineOption Recursive{QStringList{"r", "recursive"}};
+
+    QList<QCommandLineOption> All() const;
+    // Applies to Config for this run: --normalize PERCENT (normalisation on, to a peak of
+    // 1..100 percent of full scale; off without it), or --loudness LUFS (normalisation to an
+    // integrated loudness of -31..-5 LUFS) with --true-peak DBTP (its ceiling, -9.0..0.0,
+    // default -1.0), -j N (up to N files at once, 1..64; one per core without it), --no-tags
+    // (the source's tags are not copied, whatever the stored setting says), --replaygain
+    // (each output is tagged with its ReplayGain track gain and peak; never without it,
+    // whatever the stored setting says) and --album-gain (also the album values of the files
+    // of each folder; implies --replaygain). Returns the usage error, or nothing.
+    QString Apply(const QCommandLineParser &Parser, TConfig &Config) const;
+};
 
 } // namespace cli

@@ -21,28 +21,16 @@ int UsageError(const QString &Message) {
 
 int RunDecode(const QStringList &Args) {
     QCommandLineParser parser;
-    const QCommandLineOption outputDir({"o", "output-dir"}, {}, "DIR");
-    const QCommandLineOption overwrite(QStringList{"y", "overwrite"});
-    const QCommandLineOption normalize(QStringList{"normalize"}, {}, "PERCENT");
-    const QCommandLineOption loudness(QStringList{"loudness"}, {}, "LUFS");
-    const QCommandLineOption truePeak(QStringList{"true-peak"}, {}, "DBTP");
-    const QCommandLineOption jobsOption({"j", "jobs"}, {}, "N");
-    const QCommandLineOption noTags(QStringList{"no-tags"});
-    const QCommandLineOption replayGain(QStringList{"replaygain"});
-    const QCommandLineOption filesFrom(QStringList{"files-from"}, {}, "FILE");
-    const QCommandLineOption nul(QStringList{"0", "null"});
-    const QCommandLineOption jsonOption(QStringList{"json"});
-    const QCommandLineOption recursive(QStringList{"r", "recursive"});
-    parser.addOptions({outputDir, overwrite, normalize, loudness, truePeak, jobsOption, noTags,
-                       replayGain, filesFrom, nul, jsonOption, recursive});
+    const TBatchOptions batch;
+    parser.addOptions(batch.All());
     if (!parser.parse(QStringList{QStringLiteral("decode")} + Args))
         return UsageError(parser.errorText());
     QStringList files = parser.positionalArguments();
-    if (files.isEmpty() && !parser.isSet(filesFrom))
+    if (files.isEmpty() && !parser.isSet(batch.FilesFrom))
         return UsageError(QStringLiteral("no input files"));
-    if (!ReadFileLists(parser.values(filesFrom), parser.isSet(nul), files))
+    if (!ReadFileLists(parser.values(batch.FilesFrom), parser.isSet(batch.Nul), files))
         return ExitFailed;
-    TJsonLines lines(parser.isSet(jsonOption));
+    TJsonLines lines(parser.isSet(batch.Json));
 
     // Only the normalisation settings matter here; the stored ones are not read, so that a
     // script's result does not depend on the program's options. Copying tags is the one
@@ -57,17 +45,15 @@ int RunDecode(const QStringList &Args) {
         }
         config.CopyTags = stored.CopyTags;
     }
-    if (const QString error = ApplyBatchOptions(parser, normalize, loudness, truePeak, jobsOption,
-                                                noTags, replayGain, config);
-        !error.isEmpty())
+    if (const QString error = batch.Apply(parser, config); !error.isEmpty())
         return UsageError(error);
 
-    if (parser.isSet(outputDir) && HasRawBytes(parser.value(outputDir))) {
-        Fail(EscapedName(parser.value(outputDir)), RawNameReason());
+    if (parser.isSet(batch.OutputDir) && HasRawBytes(parser.value(batch.OutputDir))) {
+        Fail(EscapedName(parser.value(batch.OutputDir)), RawNameReason());
         return ExitFailed;
     }
     QString folder;
-    if (parser.isSet(outputDir) && !MakeOutputFolder(parser.value(outputDir), folder))
+    if (parser.isSet(batch.OutputDir) && !MakeOutputFolder(parser.value(batch.OutputDir), folder))
         return ExitFailed;
 
     // The conversion window's chain: open the WAV output and the input, play when the input
@@ -85,7 +71,7 @@ int RunDecode(const QStringList &Args) {
     };
     for (const QString &arg : files) {
         for (const TSourceFile &file :
-             ExpandArgument(arg, parser.isSet(recursive), lkMpeg, problem)) {
+             ExpandArgument(arg, parser.isSet(batch.Recursive), lkMpeg, problem)) {
             const QString &source = file.Path;
             if (HasRawBytes(source)) {
                 lines.Refused(EscapedName(source), RawNameReason());
@@ -100,7 +86,7 @@ int RunDecode(const QStringList &Args) {
         }
     }
     config.ConvertType = 1;
-    failed += RunBatch(config, jobs.Jobs(), parser.isSet(overwrite), lines);
+    failed += RunBatch(config, jobs.Jobs(), parser.isSet(batch.Overwrite), lines);
     return failed == 0 ? ExitOk : ExitFailed;
 }
 

@@ -57,34 +57,22 @@ bool IsRawPcmName(const QString &FileName) {
 
 int RunEncode(const QStringList &Args) {
     QCommandLineParser parser;
-    const QCommandLineOption outputDir({"o", "output-dir"}, {}, "DIR");
+    const TBatchOptions batch;
     const QCommandLineOption bitrate({"b", "bitrate"}, {}, "KBPS");
     const QCommandLineOption maxBitrate({"B", "max-bitrate"}, {}, "KBPS");
     const QCommandLineOption mode({"m", "mode"}, {}, "MODE");
     const QCommandLineOption quality({"q", "quality"}, {}, "QUALITY");
     const QCommandLineOption vbr(QStringList{"vbr"}, {}, "QUALITY");
-    const QCommandLineOption overwrite(QStringList{"y", "overwrite"});
-    const QCommandLineOption normalize(QStringList{"normalize"}, {}, "PERCENT");
-    const QCommandLineOption loudness(QStringList{"loudness"}, {}, "LUFS");
-    const QCommandLineOption truePeak(QStringList{"true-peak"}, {}, "DBTP");
-    const QCommandLineOption jobsOption({"j", "jobs"}, {}, "N");
-    const QCommandLineOption noTags(QStringList{"no-tags"});
-    const QCommandLineOption replayGain(QStringList{"replaygain"});
-    const QCommandLineOption filesFrom(QStringList{"files-from"}, {}, "FILE");
-    const QCommandLineOption nul(QStringList{"0", "null"});
-    const QCommandLineOption jsonOption(QStringList{"json"});
-    const QCommandLineOption recursive(QStringList{"r", "recursive"});
-    parser.addOptions({outputDir, bitrate, maxBitrate, mode, quality, vbr, overwrite, normalize,
-                       loudness, truePeak, jobsOption, noTags, replayGain, filesFrom, nul,
-                       jsonOption, recursive});
+    parser.addOptions({bitrate, maxBitrate, mode, quality, vbr});
+    parser.addOptions(batch.All());
     if (!parser.parse(QStringList{QStringLiteral("encode")} + Args))
         return UsageError(parser.errorText());
     QStringList files = parser.positionalArguments();
-    if (files.isEmpty() && !parser.isSet(filesFrom))
+    if (files.isEmpty() && !parser.isSet(batch.FilesFrom))
         return UsageError(QStringLiteral("no input files"));
-    if (!ReadFileLists(parser.values(filesFrom), parser.isSet(nul), files))
+    if (!ReadFileLists(parser.values(batch.FilesFrom), parser.isSet(batch.Nul), files))
         return ExitFailed;
-    TJsonLines lines(parser.isSet(jsonOption));
+    TJsonLines lines(parser.isSet(batch.Json));
 
     TConfig config;
     try {
@@ -140,17 +128,15 @@ int RunEncode(const QStringList &Args) {
                               .arg(BitrateFromIndex(config.MaxBitRate)));
 
     // Normalisation only when asked for here, and the job count.
-    if (const QString error = ApplyBatchOptions(parser, normalize, loudness, truePeak, jobsOption,
-                                                noTags, replayGain, config);
-        !error.isEmpty())
+    if (const QString error = batch.Apply(parser, config); !error.isEmpty())
         return UsageError(error);
 
-    if (parser.isSet(outputDir) && HasRawBytes(parser.value(outputDir))) {
-        Fail(EscapedName(parser.value(outputDir)), RawNameReason());
+    if (parser.isSet(batch.OutputDir) && HasRawBytes(parser.value(batch.OutputDir))) {
+        Fail(EscapedName(parser.value(batch.OutputDir)), RawNameReason());
         return ExitFailed;
     }
     QString folder;
-    if (parser.isSet(outputDir) && !MakeOutputFolder(parser.value(outputDir), folder))
+    if (parser.isSet(batch.OutputDir) && !MakeOutputFolder(parser.value(batch.OutputDir), folder))
         return ExitFailed;
 
     // Inputs that are not audio the encoder takes are refused here, as the program's list
@@ -167,7 +153,7 @@ int RunEncode(const QStringList &Args) {
     };
     for (const QString &arg : files) {
         for (const TSourceFile &file :
-             ExpandArgument(arg, parser.isSet(recursive), lkWave, problem)) {
+             ExpandArgument(arg, parser.isSet(batch.Recursive), lkWave, problem)) {
             const QString &source = file.Path;
             if (HasRawBytes(source)) {
                 lines.Refused(EscapedName(source), RawNameReason());
@@ -222,7 +208,7 @@ int RunEncode(const QStringList &Args) {
         }
     }
     config.ConvertType = 0;
-    failed += RunBatch(config, jobs.Jobs(), parser.isSet(overwrite), lines);
+    failed += RunBatch(config, jobs.Jobs(), parser.isSet(batch.Overwrite), lines);
     return failed == 0 ? ExitOk : ExitFailed;
 }
 

@@ -32,6 +32,8 @@ Commands:
         --no-tags            do not copy the source's tags into the output
         --replaygain         tag each output with its ReplayGain track gain and peak
                              (measured on the audio encoded; the audio is unchanged)
+        --album-gain         with it, the files of each folder are an album: each also
+                             gets the album's gain and peak (implies --replaygain)
     -r, --recursive          convert the WAV and other PCM files below FILEs that are
                              folders; with -o the folder structure is kept there
         --files-from FILE    also the files named in FILE (- for standard input), one
@@ -47,6 +49,7 @@ Commands:
     -j, --jobs N             convert up to N files at once (default: one per core)
         --no-tags            do not copy the source's tags into the output
         --replaygain         as for encode, measured on the decoded audio
+        --album-gain         as for encode
     -r, --files-from FILE, -0, --json   as for encode (-r takes the MPEG files)
   info [--json] [--loudness] [-r] [--files-from FILE [-0]] FILE...
                              show the format, length and tag of WAV and MPEG audio files

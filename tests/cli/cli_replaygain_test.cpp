@@ -155,3 +155,35 @@ TEST_F(CliReplayGainTest, WithoutCopiedTagsTheGainStillGoesBesideNothingElse) {
 }
 
 } // namespace
+
+TEST_F(CliReplayGainTest, AlbumGainTagsEveryFileOfAFolderWithTheSameAlbumValues) {
+    QDir().mkpath(path("album"));
+    WriteSineWav(path("album/1.wav"), 2, 44100, 3.0, 1000, 0, Amplitude);
+    WriteSineWav(path("album/2.wav"), 2, 44100, 3.0, 440, 0, Amplitude / 8);
+    Result r = Run({"encode", "--album-gain", "-r", path("album")});
+    ASSERT_EQ(r.exitCode, 0) << r.err.toStdString();
+    const auto albumOf = [](const QString &Path, bool Wav) {
+        const auto read = [&](TagLib::ID3v2::Tag *Tag) {
+            return std::pair{UserText(Tag, "REPLAYGAIN_ALBUM_GAIN"),
+                             UserText(Tag, "REPLAYGAIN_TRACK_GAIN")};
+        };
+        if (Wav) {
+            TagLib::RIFF::WAV::File file(QFile::encodeName(Path).constData());
+            return read(file.hasID3v2Tag() ? file.ID3v2Tag() : nullptr);
+        }
+        TagLib::MPEG::File file(QFile::encodeName(Path).constData());
+        return read(file.hasID3v2Tag() ? file.ID3v2Tag() : nullptr);
+    };
+    const auto [album1, track1] = albumOf(path("album/1.MP3"), false);
+    const auto [album2, track2] = albumOf(path("album/2.MP3"), false);
+    EXPECT_FALSE(track1.isEmpty()) << "--album-gain brings the track values with it";
+    EXPECT_EQ(album1, album2);
+    // The loud track sets the album's loudness: near its own gain, far from the quiet one's.
+    EXPECT_NEAR(GainDb(album1), GainDb(track1), 1.0) << album1.toStdString();
+    EXPECT_GT(GainDb(track2) - GainDb(album1), 10);
+
+    r = Run({"decode", "--album-gain", path("album/1.MP3"), path("album/2.MP3")});
+    ASSERT_EQ(r.exitCode, 0) << r.err.toStdString();
+    EXPECT_NEAR(GainDb(albumOf(path("album/1.WAV"), true).first), GainDb(album1), 0.5);
+    EXPECT_EQ(albumOf(path("album/1.WAV"), true).first, albumOf(path("album/2.WAV"), true).first);
+}

@@ -113,7 +113,7 @@ std::optional<TReplayGain> ReplayGainOf(double IntegratedLufs, double TruePeakDb
 }
 
 TTagCarry CarryTags(const QString &Source, const QString &Output, TTagWriter Write, bool Copy,
-                    const QString &Measured, const std::atomic<bool> &Stop) {
+                    const QString &Measured, bool ForAlbum, const std::atomic<bool> &Stop) {
     TTagCarry carry;
     TTagSet tags;
     if (Copy) {
@@ -127,9 +127,13 @@ TTagCarry CarryTags(const QString &Source, const QString &Output, TTagWriter Wri
         const QString lead = QStringLiteral("The ReplayGain tags were not written: ");
         try {
             TLoudness loudness;
-            if (MeasureLoudness(Measured, false, loudness, Stop))
+            TLoudnessBlocks *blocks = ForAlbum ? &carry.Track.Blocks : nullptr;
+            if (MeasureLoudness(Measured, false, loudness, Stop, {}, blocks)) {
                 tags.ReplayGain = ReplayGainOf(loudness.Integrated, loudness.TruePeak);
-            else if (!Stop)
+                carry.Track.Measured = ForAlbum;
+                if (std::isfinite(loudness.TruePeak))
+                    carry.Track.Peak = std::pow(10.0, loudness.TruePeak / 20.0);
+            } else if (!Stop)
                 carry.GainWarning = lead + QStringLiteral("the audio cannot be measured");
         } catch (const Exception &Error) {
             carry.GainWarning = lead + Error.message().replace(Measured, Source);

@@ -4,6 +4,7 @@
 // private to the conversion engine.
 
 #include "app/FileParam.h"
+#include "conversion/AlbumGain.h"
 #include "conversion/ConvRunner.h"
 #include "conversion/QuestionGate.h"
 #include "conversion/SafeOutput.h"
@@ -48,8 +49,8 @@ public:
     virtual void Fail(TConvJob &Job, const QString &ErrorLine, const QString &Why) = 0;
     // A job that succeeded with less than its whole source.
     virtual void Warn(TConvJob &Job, const QString &Why) = 0;
-    // The job's output is in place: done, and counted.
-    virtual void Done(TConvJob &Job) = 0;
+    // The job's output is in place: done, and counted; Track is its measurement for an album.
+    virtual void Done(TConvJob &Job, TTrackLoudness Track) = 0;
     // Aborts the batch and asks the window to close (Cancel in the refusal box).
     virtual void RequestClose() = 0;
     // The job has ended; Left is its output when an abort interrupted it, else empty.
@@ -127,6 +128,7 @@ struct TTagCarry {
     QString Warning;
     QString GainWarning;
     QString Failure;
+    TTrackLoudness Track; // with ForAlbum, what the measurement leaves for the album
 };
 using TTagWriter = bool (*)(const QString &Path, const TTagSet &Tags, QString &Why);
 // Reads Source's tags when Copy, measures the audio of Measured when it is not empty (for
@@ -134,7 +136,7 @@ using TTagWriter = bool (*)(const QString &Path, const TTagSet &Tags, QString &W
 // through its descriptor's name. Silent audio gets no ReplayGain values. Runs on a job's
 // worker; Stop ends the measurement and writes nothing.
 TTagCarry CarryTags(const QString &Source, const QString &Output, TTagWriter Write, bool Copy,
-                    const QString &Measured, const std::atomic<bool> &Stop);
+                    const QString &Measured, bool ForAlbum, const std::atomic<bool> &Stop);
 // The ReplayGain track values of a measurement: none for silence (no integrated loudness).
 std::optional<TReplayGain> ReplayGainOf(double IntegratedLufs, double TruePeakDb);
 

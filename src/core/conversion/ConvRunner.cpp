@@ -10,6 +10,7 @@
 #include "platform/FilePaths.h"
 #include "platform/ModalResults.h"
 #include "settings/Config.h"
+#include "tags/TagSet.h"
 
 #include <QFileInfo>
 
@@ -97,7 +98,9 @@ public:
         const TLane &lane = R.LaneOf(Job);
         R.Report(lane.Index, TReportQueue::TReport::Warning, lane.J(R.FJobs).SourcePath, Why);
     }
-    void Done(TConvJob &Job) override { R.MarkDone(R.LaneOf(Job)); }
+    void Done(TConvJob &Job, TTrackLoudness Track) override {
+        R.MarkDone(R.LaneOf(Job), std::move(Track));
+    }
     void RequestClose() override {
         R.Abort();
         emit R.CloseRequested();
@@ -226,7 +229,8 @@ void TConvRunner::EmitBatchProgress(bool Always) {
 }
 
 bool TConvRunner::Busy() const {
-    return std::any_of(FLanes.begin(), FLanes.end(), [](const auto &L) { return L->Running; });
+    return FAlbums.Busy() ||
+           std::any_of(FLanes.begin(), FLanes.end(), [](const auto &L) { return L->Running; });
 }
 
 void TConvRunner::Start() {
@@ -258,6 +262,9 @@ void TConvRunner::Start() {
     for (const TMovedDestination &moved : SeparateDestinations(FJobs))
         Report(moved.Job, TReportQueue::TReport::Warning, FJobs.at(moved.Job)->SourcePath,
                MovedDestinationText(moved, FJobs));
+    FAlbums.Start(FJobs, !FConfig.AlbumGainWanted() ? nullptr
+                         : FConfig.ConvertType == 0 ? &AddMp3AlbumGain
+                                                    : &AddWavAlbumGain);
     emit ProgressChanged(0);
     if (FConfig.ConvertType != 0)
         LoadLibrary(); // without it each decode job fails at once with the reason
@@ -323,8 +330,9 @@ void TConvRunner::DeliverReport(int JobIndex, const TReportQueue::TReport &R) {
     }
 }
 
-void TConvRunner::MarkDone(TLane &S) {
+void TConvRunner::MarkDone(TLane &S, TTrackLoudness Track) {
     FWritten.insert(&S.J(FJobs));
+    FAlbums.Converted(S.Index, S.J(FJobs).DestPath, std::move(Track));
     // A source is deleted only when its output is whole and nothing was said about the job:
     // a warning means the output is not all the source holds, or not where it was expected.
     S.J(FJobs).State =
@@ -385,6 +393,7 @@ void TConvRunner::Dispatch() {
                 Report(index, TReportQueue::TReport::Skip, Job.DestPath);
                 UpdateFileIndex();
                 FReports.Ended(index);
+                FAlbums.Ended(index, FAborted);
                 emit JobEnded(index, Job.State);
                 continue;
             }
@@ -444,6 +453,7 @@ void TConvRunner::LaneEnded(TLane &Lane, TPartialFile Left) {
     Lane.Index = -1;
     UpdateFileIndex();
     FReports.Ended(index);
+    FAlbums.Ended(index, FAborted);
     emit JobEnded(index, FJobs.at(index)->State);
     Dispatch();
 }

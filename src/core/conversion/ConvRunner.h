@@ -1,6 +1,7 @@
 #pragma once
 
 #include "app/FileParam.h"
+#include "conversion/AlbumGain.h"
 #include "conversion/QuestionGate.h"
 #include "conversion/ReportQueue.h"
 #include "conversion/SafeOutput.h"
@@ -78,7 +79,7 @@ public:
     // Yes turns done and processing jobs into stAbortedRemoved, No turns processing jobs
     // into stAborted. The outputs go once every interrupted job's output is closed.
     void AnswerAbort(bool DeleteConverted);
-    // True while a job is under way.
+    // True while a job is under way, or a folder's album gain is being written.
     bool Busy() const;
 
     // Loads the decoding library and creates the players of decode jobs unless that was
@@ -167,7 +168,7 @@ private:
     void ResetProgress();
     // The lane's output is in place: written by this batch, done or done-and-delete-the-
     // source, and counted.
-    void MarkDone(TLane &Lane);
+    void MarkDone(TLane &Lane, TTrackLoudness Track);
 
     void WorkEnded();
     // An interrupted output after the abort answer No.
@@ -215,4 +216,10 @@ private:
     std::set<TFileParam *> FWritten;
     // Outputs of jobs interrupted by an abort, beside their destinations.
     std::vector<std::pair<TFileParam *, TPartialFile>> FInterrupted;
+
+    TAlbumPasses FAlbums{FMailbox, FStop,
+                         [this](int Job, const QString &Subject, const QString &Why) {
+                             Report(Job, TReportQueue::TReport::Warning, Subject, Why);
+                         },
+                         [this] { Dispatch(); }};
 };

@@ -257,10 +257,12 @@ void TDecodeJob::Finish() {
     // The tags go into the partial output, so that the file renamed into place is complete;
     // ReplayGain is measured on that output, the audio as decoded (and normalised).
     auto carry = std::make_shared<TTagCarry>();
+    const bool album = FHost.Config().AlbumGainWanted();
     RunWorker(
-        [this, carry, copyTags, replayGain, source = J().SourcePath, output = Partial.ReadPath()] {
+        [this, carry, copyTags, replayGain, album, source = J().SourcePath,
+         output = Partial.ReadPath()] {
             *carry = CarryTags(source, output, &WriteWavTags, copyTags,
-                               replayGain ? output : QString(), FStop);
+                               replayGain ? output : QString(), album, FStop);
         },
         [this, carry] {
             if (FHost.Aborted()) {
@@ -286,7 +288,7 @@ void TDecodeJob::Place(const TTagCarry &Tags) {
             FHost.Warn(*this, Tags.Warning);
         if (!Tags.GainWarning.isEmpty())
             FHost.Warn(*this, Tags.GainWarning);
-        FHost.Done(*this);
+        FHost.Done(*this, Tags.Track);
     } else {
         Partial.Remove();
         FHost.Fail(*this, DecodeErrorLine(Job), why);

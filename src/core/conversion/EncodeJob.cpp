@@ -161,8 +161,10 @@ void TEncodeJob::Encode() {
     const QString measured = !FHost.Config().WriteReplayGain ? QString()
                              : Temp                          ? Temp.ReadPath()
                                                              : Job.SourcePath;
+    const bool album = FHost.Config().AlbumGainWanted();
     RunWorker(
-        [this, result, copyTags, measured, source = Job.SourcePath, output = Partial.ReadPath()] {
+        [this, result, copyTags, measured, album, source = Job.SourcePath,
+         output = Partial.ReadPath()] {
             try {
                 if (!FStop)
                     FCoder->Encode();
@@ -170,7 +172,8 @@ void TEncodeJob::Encode() {
                 result->Error = Error.message();
             }
             if ((copyTags || !measured.isEmpty()) && result->Error.isEmpty() && !FStop)
-                result->Tags = CarryTags(source, output, &WriteMp3Tags, copyTags, measured, FStop);
+                result->Tags =
+                    CarryTags(source, output, &WriteMp3Tags, copyTags, measured, album, FStop);
         },
         [this, result] { Encoded(*result); });
 }
@@ -198,7 +201,7 @@ void TEncodeJob::Encoded(const TResult &Result) {
                 FHost.Warn(*this, Result.Tags.Warning);
             if (!Result.Tags.GainWarning.isEmpty())
                 FHost.Warn(*this, Result.Tags.GainWarning);
-            FHost.Done(*this);
+            FHost.Done(*this, Result.Tags.Track);
         } else {
             FHost.Fail(*this, EncodeErrorLine(Job), why);
             Partial.Remove();

@@ -1,5 +1,7 @@
 #include "conversion/Normalize.h"
 
+#include "conversion/AlbumGain.h"
+
 #include "conversion/SafeOutput.h"
 #include "platform/Exception.h"
 #include "platform/PartialFiles.h"
@@ -394,11 +396,34 @@ bool WriteScaledCopy(const QString &Path, const TSourceInfo &Source, double Fact
     return NormalizeWave(Path, Source.Wave, Factor, TempFolder, Temp, Abort, Progress);
 }
 
+// Feeds Count frames to State. With Blocks, in pieces that end where a gating block ends
+// (every 100 ms from the fourth on), so that the momentary loudness read there is that block's.
+bool AddFrames(ebur128_state &State, const double *Frames, qint64 Count, int Channels, qint64 &Fed,
+               qint64 Hop, TLoudnessBlocks *Blocks) {
+    if (!Blocks) {
+        Fed += Count;
+        return ebur128_add_frames_double(&State, Frames, size_t(Count)) == EBUR128_SUCCESS;
+    }
+    for (qint64 done = 0; done < Count;) {
+        const qint64 piece = std::min(Count - done, Hop - Fed % Hop);
+        if (ebur128_add_frames_double(&State, Frames + done * Channels, size_t(piece)) !=
+            EBUR128_SUCCESS)
+            return false;
+        done += piece;
+        Fed += piece;
+        double block = 0;
+        if (Fed % Hop == 0 && Fed >= 4 * Hop &&
+            ebur128_loudness_momentary(&State, &block) == EBUR128_SUCCESS)
+            Blocks->Add(block);
+    }
+    return true;
+}
+
 } // namespace
 
 bool MeasureLoudness(TPcmSource &Source, int SampleRate, bool WithRange, TLoudness &Result,
                      const std::atomic<bool> &Abort, const QString &Path,
-                     const TPercentEvent &Progress) {
+                     const TPercentEvent &Progress, TLoudnessBlocks *Blocks) {
     Result = TLoudness{};
     const int channels = Source.Channels();
     if (channels <= 0 || SampleRate <= 0)
@@ -411,15 +436,15 @@ bool MeasureLoudness(TPcmSource &Source, int SampleRate, bool WithRange, TLoudne
     if (!state)
         return false;
     const qint64 total = Source.Frames();
+    const qint64 hop = (SampleRate + 5) / 10; // the measurement's 100 ms, as it rounds it
     const qint64 chunkFrames = std::max(1, NormalizeChunkSamples / channels);
     std::vector<double> frames(size_t(chunkFrames * channels));
     while (Source.Remaining() > 0) {
         const qint64 want = std::min(chunkFrames, Source.Remaining());
         if (Source.Read(frames.data(), want) != want)
             throw EFOpenError(Path, QStringLiteral("The file ends before its last sample."));
-        if (ebur128_add_frames_double(state.get(), frames.data(), size_t(want)) != EBUR128_SUCCESS)
+        if (!AddFrames(*state, frames.data(), want, channels, Result.Frames, hop, Blocks))
             return false;
-        Result.Frames += want;
         if (Progress)
             Progress(Percent(Source.Remaining(), total));
         if (Abort.load(std::memory_order_relaxed))
@@ -440,7 +465,8 @@ bool MeasureLoudness(TPcmSource &Source, int SampleRate, bool WithRange, TLoudne
 }
 
 bool MeasureLoudness(const QString &Path, bool WithRange, TLoudness &Result,
-                     const std::atomic<bool> &Abort, const TPercentEvent &Progress) {
+                     const std::atomic<bool> &Abort, const TPercentEvent &Progress,
+                     TLoudnessBlocks *Blocks) {
     Result = TLoudness{};
     const TSourceInfo source = ReadSourceInfo(Path);
     if (source.Kind == skNone)
@@ -451,7 +477,8 @@ bool MeasureLoudness(const QString &Path, bool WithRange, TLoudness &Result,
     const std::unique_ptr<TPcmSource> reader = OpenPcmSource(file, source, problem);
     if (!reader)
         throw EFOpenError(Path, problem);
-    return MeasureLoudness(*reader, source.SampleRate(), WithRange, Result, Abort, Path, Progress);
+    return MeasureLoudness(*reader, source.SampleRate(), WithRange, Result, Abort, Path, Progress,
+                           Blocks);
 }
 
 double LoudnessGain(const TLoudness &Measured, double TargetLufs, double CeilingDbtp) {

@@ -9,6 +9,8 @@
 #include <atomic>
 #include <functional>
 
+class TLoudnessBlocks;
+
 // Peak scan and normalisation of the samples of a WAV file's data chunk, for every sample
 // format the WAV reader can read, at that format's own precision; and of the other sources
 // libsndfile reads, whose scaled copy is a WAV file of their own precision.
@@ -89,16 +91,18 @@ struct TLoudness {
     qint64 Frames = 0;
 };
 
-// Measures every frame of Source at SampleRate; Range only when WithRange. False when the
-// measurement cannot be set up (no channels, a rate it does not take) or on Abort. Throws
-// EFOpenError (named Path) when the source ends before its last frame.
+// Measures every frame of Source at SampleRate; Range only when WithRange; the gating blocks
+// into Blocks when given (for an album's loudness). False when the measurement cannot be set
+// up (no channels, a rate it does not take) or on Abort. Throws EFOpenError (named Path) when
+// the source ends before its last frame.
 bool MeasureLoudness(TPcmSource &Source, int SampleRate, bool WithRange, TLoudness &Result,
                      const std::atomic<bool> &Abort, const QString &Path,
-                     const TPercentEvent &Progress = {});
+                     const TPercentEvent &Progress = {}, TLoudnessBlocks *Blocks = nullptr);
 
 // The same for the file at Path (WAV, or any source libsndfile reads). Throws EFOpenError.
 bool MeasureLoudness(const QString &Path, bool WithRange, TLoudness &Result,
-                     const std::atomic<bool> &Abort, const TPercentEvent &Progress = {});
+                     const std::atomic<bool> &Abort, const TPercentEvent &Progress = {},
+                     TLoudnessBlocks *Blocks = nullptr);
 
 // The loudness measurement gates blocks of this length: a shorter file has no loudness.
 inline constexpr int LoudnessBlockMs = 400;

@@ -8,9 +8,14 @@ void TReportQueue::Reset(int Jobs) {
 }
 
 void TReportQueue::Add(int Job, TReport::TKind Kind, const QString &Text, const QString &Why) {
-    FWaiting[Job].push_back({Kind, Text, Why});
     if (Job >= 0 && Job < int(FSpoken.size()))
         FSpoken[size_t(Job)] = true;
+    // Said after the job's lines were handed on (its folder's album pass): no need to wait.
+    if (Job >= 0 && Job < FReleased) {
+        FDeliver(Job, {Kind, Text, Why});
+        return;
+    }
+    FWaiting[Job].push_back({Kind, Text, Why});
 }
 
 bool TReportQueue::Spoken(int Job) const {

@@ -23,6 +23,7 @@ public:
 
     // A new batch of Jobs jobs, nothing said yet.
     void Reset(int Jobs);
+    // A line about a job whose lines were already handed on goes at once.
     void Add(int Job, TReport::TKind Kind, const QString &Text, const QString &Why = QString());
     // Whether anything was said about Job in this batch, handed on or not.
     bool Spoken(int Job) const;

@@ -36,6 +36,7 @@ const QString ConvertJobsName = QStringLiteral("ConvertJobs");
 const QString CopyTagsName = QStringLiteral("CopyTags");
 const QString KeepFolderStructureName = QStringLiteral("KeepFolderStructure");
 const QString WriteReplayGainName = QStringLiteral("WriteReplayGain");
+const QString AlbumGainPerFolderName = QStringLiteral("AlbumGainPerFolder");
 
 // The loudness settings: name, field, default and range.
 struct TRangedSetting {
@@ -167,30 +168,20 @@ bool TConfig::Load() {
             Problems.append(Error.message());
         }
     });
-    try {
-        ConvertJobs = Read(FRegSetEx, ConvertJobsName, ConvertJobs);
-    } catch (const ERegistryError &Error) {
-        ConvertJobs = 0;
-        Problems.append(Error.message());
-    }
-    try {
-        CopyTags = Read(FRegSetEx, CopyTagsName, CopyTags);
-    } catch (const ERegistryError &Error) {
-        CopyTags = true;
-        Problems.append(Error.message());
-    }
-    try {
-        KeepFolderStructure = Read(FRegSetEx, KeepFolderStructureName, KeepFolderStructure);
-    } catch (const ERegistryError &Error) {
-        KeepFolderStructure = true;
-        Problems.append(Error.message());
-    }
-    try {
-        WriteReplayGain = Read(FRegSetEx, WriteReplayGainName, WriteReplayGain);
-    } catch (const ERegistryError &Error) {
-        WriteReplayGain = false;
-        Problems.append(Error.message());
-    }
+    // The settings added after the table's: each read on its own, defaulted when bad.
+    const auto load = [this, &Problems](const QString &Name, auto &Field, auto Default) {
+        try {
+            Field = Read(FRegSetEx, Name, Field);
+        } catch (const ERegistryError &Error) {
+            Field = Default;
+            Problems.append(Error.message());
+        }
+    };
+    load(ConvertJobsName, ConvertJobs, 0);
+    load(CopyTagsName, CopyTags, true);
+    load(KeepFolderStructureName, KeepFolderStructure, true);
+    load(WriteReplayGainName, WriteReplayGain, false);
+    load(AlbumGainPerFolderName, AlbumGainPerFolder, false);
     for (const TRangedSetting &S : RangedSettings) {
         const QString Name = QLatin1StringView(S.Name);
         try {
@@ -234,6 +225,7 @@ bool TConfig::Save() {
             for (const TRangedSetting &S : RangedSettings)
                 Write(FRegSetEx, QLatin1StringView(S.Name), this->*S.Field);
             Write(FRegSetEx, WriteReplayGainName, WriteReplayGain);
+            Write(FRegSetEx, AlbumGainPerFolderName, AlbumGainPerFolder);
         }
     }
     FRegSetEx.EndUpdate();
@@ -250,6 +242,7 @@ void TConfig::Assign(const TConfig &Source) {
     LoudnessTarget = Source.LoudnessTarget;
     TruePeakCeiling = Source.TruePeakCeiling;
     WriteReplayGain = Source.WriteReplayGain;
+    AlbumGainPerFolder = Source.AlbumGainPerFolder;
 }
 
 int TConfig::ConvertJobCount() const {

@@ -117,6 +117,10 @@ public:
     // Measure each output's audio and tag it with its ReplayGain track gain and peak.
     // Stored as "WriteReplayGain" after TruePeakCeiling.
     bool WriteReplayGain = false;
+    // With WriteReplayGain: the files of a batch from one folder are an album, and each gets
+    // the album's gain and peak too. Stored as "AlbumGainPerFolder" after WriteReplayGain.
+    bool AlbumGainPerFolder = false;
+    bool AlbumGainWanted() const { return WriteReplayGain && AlbumGainPerFolder; }
     // ConvertJobs as a number of files: at least 1, at most MaxConvertJobs.
     int ConvertJobCount() const;
     static constexpr int MaxConvertJobs = 64;

@@ -62,3 +62,9 @@ bool WriteMp3Tags(const QString &Path, const TTagSet &Tags, QString &Why);
 // Writes Tags into the WAV file at Path: a LIST/INFO chunk and an "id3 " chunk with an
 // ID3v2.4 tag, replacing such chunks already there. False with the reason in Why.
 bool WriteWavTags(const QString &Path, const TTagSet &Tags, QString &Why);
+
+// Adds the ReplayGain album values (TXXX REPLAYGAIN_ALBUM_GAIN and REPLAYGAIN_ALBUM_PEAK) to
+// the tags an output got from WriteMp3Tags or WriteWavTags, keeping everything else. An MP3's
+// tag is rewritten in place within its room, never moving the audio. False with the reason.
+bool AddMp3AlbumGain(const QString &Path, double Gain, double Peak, QString &Why);
+bool AddWavAlbumGain(const QString &Path, double Gain, double Peak, QString &Why);

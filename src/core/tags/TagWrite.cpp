@@ -8,11 +8,16 @@
 #include "inspect/PositionalFile.h"
 #include "tageditor/TagUpdate.h"
 
+#include <QFile>
+
 #include <attachedpictureframe.h>
 #include <commentsframe.h>
 #include <id3v2tag.h>
 #include <infotag.h>
+#include <mpegfile.h>
 #include <textidentificationframe.h>
+#include <tfilestream.h>
+#include <wavfile.h>
 
 #include <fcntl.h>
 #include <sys/stat.h>
@@ -26,6 +31,23 @@ namespace {
 
 TagLib::String ToTagLib(const QString &Text) {
     return TagLib::String(Text.toUtf8().constData(), TagLib::String::UTF8);
+}
+
+// Sets the TXXX frame of Description to Value, replacing one there.
+void SetUserText(TagLib::ID3v2::Tag &Tag, const char *Description, const QString &Value) {
+    while (auto *old = TagLib::ID3v2::UserTextIdentificationFrame::find(&Tag, Description))
+        Tag.removeFrame(old);
+    Tag.addFrame(new TagLib::ID3v2::UserTextIdentificationFrame(
+        Description, TagLib::StringList(ToTagLib(Value)), TagLib::String::Latin1));
+}
+
+// QString::asprintf formats in the C locale: always a decimal point.
+QString GainText(double Gain) {
+    return QString::asprintf("%+.2f dB", Gain);
+}
+
+QString PeakText(double Peak) {
+    return QString::asprintf("%.6f", Peak);
 }
 
 void AddText(TagLib::ID3v2::Tag &Tag, const char *Id, const QString &Text) {
@@ -73,14 +95,8 @@ TagLib::ByteVector RenderID3v2(const TTagSet &Tags, TagLib::ID3v2::Version Versi
         tag.addFrame(picture);
     }
     if (Tags.ReplayGain) {
-        const auto addUserText = [&tag](const char *Description, const QString &Value) {
-            tag.addFrame(new TagLib::ID3v2::UserTextIdentificationFrame(
-                Description, TagLib::StringList(ToTagLib(Value)), TagLib::String::Latin1));
-        };
-        // QString::asprintf formats in the C locale: always a decimal point.
-        addUserText("REPLAYGAIN_TRACK_GAIN",
-                    QString::asprintf("%+.2f dB", Tags.ReplayGain->TrackGain));
-        addUserText("REPLAYGAIN_TRACK_PEAK", QString::asprintf("%.6f", Tags.ReplayGain->TrackPeak));
+        SetUserText(tag, "REPLAYGAIN_TRACK_GAIN", GainText(Tags.ReplayGain->TrackGain));
+        SetUserText(tag, "REPLAYGAIN_TRACK_PEAK", PeakText(Tags.ReplayGain->TrackPeak));
     }
     return tag.render(Version);
 }
@@ -202,7 +218,10 @@ QByteArray FromByteVector(const TagLib::ByteVector &Bytes) {
     return QByteArray(Bytes.data(), qsizetype(Bytes.size()));
 }
 
-bool WriteWavTagsTo(const TFileHandle &File, const TTagSet &Tags, QString &Why) {
+// Replaces the tag chunks of the WAV file (LIST/INFO and "id3 ") by InfoBody, when not empty,
+// and Id3, at its end; the other chunks keep their order.
+bool WriteWavTagChunks(const TFileHandle &File, const QByteArray &InfoBody, const QByteArray &Id3,
+                       QString &Why) {
     const qint64 size = FileSize(File);
     uint8_t head[12];
     if (size < 12 || File.ReadAt(0, head, 12) != 12 || std::memcmp(head, "RIFF", 4) != 0 ||
@@ -247,20 +266,10 @@ bool WriteWavTagsTo(const TFileHandle &File, const TTagSet &Tags, QString &Why) 
         end += chunk.Total();
     }
 
-    TagLib::RIFF::Info::Tag info;
-    info.setTitle(ToTagLib(Tags.Title));
-    info.setArtist(ToTagLib(Tags.Artist));
-    info.setAlbum(ToTagLib(Tags.Album));
-    info.setFieldText("ICRD", ToTagLib(Tags.Date));
-    // TagLib's setTrack writes IPRT; ITRK is the field other readers know.
-    if (Tags.Track > 0)
-        info.setFieldText("ITRK", TagLib::String::number(Tags.Track));
-    info.setGenre(ToTagLib(Tags.Genre));
-    info.setComment(ToTagLib(Tags.Comment));
     QByteArray added;
-    if (const TagLib::ByteVector body = info.render(); !body.isEmpty())
-        added += ChunkBytes("LIST", FromByteVector(body));
-    added += ChunkBytes("id3 ", FromByteVector(RenderID3v2(Tags, TagLib::ID3v2::v3)));
+    if (!InfoBody.isEmpty())
+        added += ChunkBytes("LIST", InfoBody);
+    added += ChunkBytes("id3 ", Id3);
 
     const qint64 newSize = end + added.size();
     if (newSize - 8 > qint64(0xFFFFFFFF)) {
@@ -273,6 +282,21 @@ bool WriteWavTagsTo(const TFileHandle &File, const TTagSet &Tags, QString &Why) 
     return WriteBytes(File, end, added.constData(), added.size(), Why) &&
            Truncate(File, newSize, Why) &&
            WriteBytes(File, 4, reinterpret_cast<const char *>(riffSize), 4, Why);
+}
+
+bool WriteWavTagsTo(const TFileHandle &File, const TTagSet &Tags, QString &Why) {
+    TagLib::RIFF::Info::Tag info;
+    info.setTitle(ToTagLib(Tags.Title));
+    info.setArtist(ToTagLib(Tags.Artist));
+    info.setAlbum(ToTagLib(Tags.Album));
+    info.setFieldText("ICRD", ToTagLib(Tags.Date));
+    // TagLib's setTrack writes IPRT; ITRK is the field other readers know.
+    if (Tags.Track > 0)
+        info.setFieldText("ITRK", TagLib::String::number(Tags.Track));
+    info.setGenre(ToTagLib(Tags.Genre));
+    info.setComment(ToTagLib(Tags.Comment));
+    return WriteWavTagChunks(File, FromByteVector(info.render()),
+                             FromByteVector(RenderID3v2(Tags, TagLib::ID3v2::v3)), Why);
 }
 
 // The ID3v2.4 tag in front of the audio, replacing one that is there; what follows it (the
@@ -326,6 +350,73 @@ bool WriteWavTags(const QString &Path, const TTagSet &Tags, QString &Why) {
     try {
         const TFileHandle file(Path, O_RDWR);
         return Opened(file, Why) && WriteWavTagsTo(file, Tags, Why);
+    } catch (const std::exception &Error) {
+        Why = QString::fromLocal8Bit(Error.what());
+        return false;
+    }
+}
+
+bool AddMp3AlbumGain(const QString &Path, double Gain, double Peak, QString &Why) {
+    try {
+        const TFileHandle file(Path, O_RDWR);
+        if (!Opened(file, Why))
+            return false;
+        uint8_t head[10];
+        const qint64 room = LeadingID3v2Size(head, file.ReadAt(0, head, 10));
+        if (room == 0) {
+            Why = QStringLiteral("the file has no ID3v2 tag in front");
+            return false;
+        }
+        QByteArray tag;
+        {
+            TagLib::FileStream stream(QFile::encodeName(Path).constData(), true);
+            TagLib::MPEG::File mpeg(&stream, TagLib::ID3v2::FrameFactory::instance(), false);
+            TagLib::ID3v2::Tag *id3 = mpeg.isValid() ? mpeg.ID3v2Tag() : nullptr;
+            if (!id3 || id3->header()->majorVersion() != 4) {
+                Why = QStringLiteral("its ID3v2 tag cannot be read");
+                return false;
+            }
+            SetUserText(*id3, "REPLAYGAIN_ALBUM_GAIN", GainText(Gain));
+            SetUserText(*id3, "REPLAYGAIN_ALBUM_PEAK", PeakText(Peak));
+            tag = FromByteVector(id3->render(TagLib::ID3v2::v4));
+        }
+        // Written in place, over the old tag and its padding: the audio is never moved, so a
+        // failure cannot cost the file its audio.
+        if (tag.size() > room) {
+            Why = QStringLiteral("its ID3v2 tag has no room for them");
+            return false;
+        }
+        const qint64 body = room - 10;
+        tag.append(QByteArray(room - tag.size(), '\0'));
+        for (int i = 0; i < 4; ++i)
+            tag[6 + i] = char((body >> (7 * (3 - i))) & 0x7F);
+        tag[5] = char(tag[5] & ~0x10); // no footer: padding takes its place
+        return WriteBytes(file, 0, tag.constData(), tag.size(), Why);
+    } catch (const std::exception &Error) {
+        Why = QString::fromLocal8Bit(Error.what());
+        return false;
+    }
+}
+
+bool AddWavAlbumGain(const QString &Path, double Gain, double Peak, QString &Why) {
+    try {
+        QByteArray info, id3;
+        {
+            TagLib::FileStream stream(QFile::encodeName(Path).constData(), true);
+            TagLib::RIFF::WAV::File wav(&stream, false);
+            if (!wav.isValid() || !wav.hasID3v2Tag()) {
+                Why = QStringLiteral("its tags cannot be read");
+                return false;
+            }
+            TagLib::ID3v2::Tag &tag = *wav.ID3v2Tag();
+            SetUserText(tag, "REPLAYGAIN_ALBUM_GAIN", GainText(Gain));
+            SetUserText(tag, "REPLAYGAIN_ALBUM_PEAK", PeakText(Peak));
+            if (wav.hasInfoTag())
+                info = FromByteVector(wav.InfoTag()->render());
+            id3 = FromByteVector(tag.render(TagLib::ID3v2::v3));
+        }
+        const TFileHandle file(Path, O_RDWR);
+        return Opened(file, Why) && WriteWavTagChunks(file, info, id3, Why);
     } catch (const std::exception &Error) {
         Why = QString::fromLocal8Bit(Error.what());
         return false;

@@ -374,6 +374,15 @@ QWidget *TConfigForm::CreateGeneralTab() {
         QStringLiteral("Measure the loudness of each output and tag it with its ReplayGain\n"
                        "track gain and peak, so players can level it. The audio is unchanged."));
     Layout->addWidget(chkbWriteReplayGain);
+    chkbAlbumGainPerFolder = NewCheckBox(QStringLiteral("chkbAlbumGainPerFolder"),
+                                         QStringLiteral("Album gain per folder"), Tab);
+    chkbAlbumGainPerFolder->setToolTip(
+        QStringLiteral("Treat the files of one folder as an album: each also gets the album's\n"
+                       "ReplayGain gain and peak, once the whole folder is converted."));
+    // Indented under the box it depends on.
+    chkbAlbumGainPerFolder->setContentsMargins(20, 0, 0, 0);
+    Layout->addWidget(chkbAlbumGainPerFolder);
+    connect(chkbWriteReplayGain, &QCheckBox::toggled, chkbAlbumGainPerFolder, &QWidget::setEnabled);
     Layout->addWidget(chkbDeleteOriginalFile);
     Layout->addWidget(chkbPlaySound);
     Layout->addWidget(chkbPromptCheckOption);
@@ -566,6 +575,8 @@ void TConfigForm::FormShow() {
     spinConvertJobs->setValue(C.ConvertJobCount());
     chkbCopyTags->setChecked(C.CopyTags);
     chkbWriteReplayGain->setChecked(C.WriteReplayGain);
+    chkbAlbumGainPerFolder->setChecked(C.AlbumGainPerFolder);
+    chkbAlbumGainPerFolder->setEnabled(C.WriteReplayGain);
     chkbKeepFolderStructure->setChecked(C.KeepFolderStructure);
     for (const TSettingControl &Control : FSettingControls)
         Control.Fill(C);
@@ -729,6 +740,7 @@ void TConfigForm::btnOKClick() {
         C.ConvertJobs = Jobs;
     C.CopyTags = chkbCopyTags->isChecked();
     C.WriteReplayGain = chkbWriteReplayGain->isChecked();
+    C.AlbumGainPerFolder = chkbAlbumGainPerFolder->isChecked();
     C.KeepFolderStructure = chkbKeepFolderStructure->isChecked();
     for (const TSettingControl &Control : FSettingControls)
         Control.Store(C);

@@ -156,6 +156,7 @@ private:
     QCheckBox *chkbPromptCheckOption = nullptr;
     QCheckBox *chkbCopyTags = nullptr;
     QCheckBox *chkbWriteReplayGain = nullptr;
+    QCheckBox *chkbAlbumGainPerFolder = nullptr;
     QSpinBox *spinConvertJobs = nullptr;
 
     QToolButton *sbtnLamePresets = nullptr;

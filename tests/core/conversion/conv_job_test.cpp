@@ -50,7 +50,7 @@ public:
         Failures << ErrorLine + " | " + Why;
     }
     void Warn(TConvJob &, const QString &Why) override { Warnings << Why; }
-    void Done(TConvJob &) override { ++DoneCount; }
+    void Done(TConvJob &, TTrackLoudness) override { ++DoneCount; }
     void RequestClose() override { ADD_FAILURE() << "no refusal in these tests"; }
     void Ended(TConvJob &, TPartialFile Partial) override {
         ++EndCount;
