@@ -63,6 +63,7 @@ int RunEncode(const QStringList &Args) {
     const QCommandLineOption mode({"m", "mode"}, {}, "MODE");
     const QCommandLineOption quality({"q", "quality"}, {}, "QUALITY");
     const QCommandLineOption vbr(QStringList{"vbr"}, {}, "QUALITY");
+    const QCommandLineOption crc(QStringList{"crc"});
     const QCommandLineOption overwrite(QStringList{"y", "overwrite"});
     const QCommandLineOption normalize(QStringList{"normalize"}, {}, "PERCENT");
     const QCommandLineOption loudness(QStringList{"loudness"}, {}, "LUFS");
@@ -74,9 +75,9 @@ int RunEncode(const QStringList &Args) {
     const QCommandLineOption nul(QStringList{"0", "null"});
     const QCommandLineOption jsonOption(QStringList{"json"});
     const QCommandLineOption recursive(QStringList{"r", "recursive"});
-    parser.addOptions({outputDir, bitrate, maxBitrate, mode, quality, vbr, overwrite, normalize,
-                       loudness, truePeak, jobsOption, noTags, replayGain, filesFrom, nul,
-                       jsonOption, recursive});
+    parser.addOptions({outputDir, bitrate, maxBitrate, mode, quality, vbr, crc, overwrite,
+                       normalize, loudness, truePeak, jobsOption, noTags, replayGain, filesFrom,
+                       nul, jsonOption, recursive});
     if (!parser.parse(QStringList{QStringLiteral("encode")} + Args))
         return UsageError(parser.errorText());
     QStringList files = parser.positionalArguments();
@@ -129,7 +130,17 @@ int RunEncode(const QStringList &Args) {
         config.VBR = true;
         config.WriteVBRHeader = true;
         config.VBRQuality = vbrQuality;
+        // The stored bitrate is the window's constant one: as a VBR minimum it would make
+        // every quiet frame as large as a loud one. An end not given is the table's end, and
+        // the frames carry no CRC unless asked.
+        if (!parser.isSet(bitrate))
+            config.BitRate = 0;
+        if (!parser.isSet(maxBitrate))
+            config.MaxBitRate = int(BitrateTable.size()) - 1;
+        config.CRC = false;
     }
+    if (parser.isSet(crc))
+        config.CRC = true;
 
     // A VBR range upside down would be refused file by file; it is the command that is wrong.
     if (config.VBR && (parser.isSet(bitrate) || parser.isSet(maxBitrate)) &&
