@@ -4,7 +4,9 @@
 #include "app/MainForm.h"
 #include "app/ProgramWindows.h"
 #include "conversion/ConvForm.h"
+#include "conversion/DispForm.h"
 #include "settings/ConfigForm.h"
+#include "support/FileSizeLimit.h"
 #include "support/RecordingSoundPlayer.h"
 #include "support/ScriptedDialogs.h"
 #include "support/SettingNames.h"
@@ -154,4 +156,54 @@ TEST_F(ConversionStartTest, TheOutputFolderOpensOnlyAfterABatchThatConvertedAndW
     Config().OverwritePrompt = false;
     Convert();
     EXPECT_EQ(Opened, QStringList{path("out")});
+}
+
+// A normalisation that fails names the file: in a box when files are converted one after
+// another, in the error list when several run at once, so no running job waits on a box.
+TEST_F(ConversionStartTest, AFailedNormalisationNamesTheFileInABoxOrInTheErrorList) {
+    WriteSineWav(path("big.wav"), 2, 44100, 20, 440, 0, 0.25);
+    WriteSineWav(path("other.wav"), 2, 44100, 20, 440, 0, 0.25);
+    Main->Lists().AddFiles({path("big.wav")});
+    Config().FNormalizeVolume = true;
+    Config().ConvertJobs = 1;
+    Dialogs.MessageAnswers = {mrOk};
+    {
+        // Room for an MP3 of the file but not for its scaled copy.
+        FileSizeLimit limit(1024 * 1024);
+        ASSERT_TRUE(limit.Works);
+        Convert();
+    }
+    const auto boxes = Dialogs.AskedOf(ScriptedDialogs::Kind::Message);
+    ASSERT_EQ(boxes.size(), 1u);
+    EXPECT_EQ(boxes[0].Caption, "Error");
+    EXPECT_TRUE(boxes[0].Text.startsWith("Normalize wave file fail.\n" + path("big.wav") + ": "))
+        << boxes[0].Text.toStdString();
+    EXPECT_TRUE(boxes[0].Text.contains("File too large")) << boxes[0].Text.toStdString();
+    EXPECT_EQ(Main->Lists().WaveList()->Record(0)->State, stError);
+
+    Main->Lists().AddFiles({path("other.wav")});
+    Config().ConvertJobs = 2;
+    Config().ShowErrorMessage = true;
+    QStringList shown;
+    Meanwhile([&] {
+        TDispForm *errors = Main->Windows().DispForm;
+        if (!errors->isVisible())
+            return false;
+        shown = errors->Lines();
+        errors->accept();
+        return true;
+    });
+    {
+        FileSizeLimit limit(1024 * 1024);
+        Convert();
+    }
+    EXPECT_EQ(Dialogs.AskedOf(ScriptedDialogs::Kind::Message).size(), 1u) << "no box this time";
+    ASSERT_EQ(shown.size(), 4) << shown.join('|').toStdString();
+    for (int i = 0; i < 2; ++i) {
+        EXPECT_EQ(shown[2 * i], "Normalize wave file fail.");
+        EXPECT_TRUE(
+            shown[2 * i + 1].startsWith("  " + path(i == 0 ? "big.wav" : "other.wav") + ": "))
+            << shown[2 * i + 1].toStdString();
+    }
+    EXPECT_EQ(Dialogs.Unanswered, 0);
 }
