@@ -459,6 +459,8 @@ QWidget *TConfigForm::CreateEncoderTab() {
                                  QStringLiteral("Dual Channel"), QStringLiteral("Mono")},
                                 4, Group);
     ragrpMode->setObjectName(QStringLiteral("ragrpMode"));
+    // Its frame has no title: the label before it says what the buttons choose.
+    ragrpMode->setAccessibleName(QStringLiteral("Mode"));
     Grid->addWidget(new QLabel(QStringLiteral("Mode"), Group), Row, 0);
     Grid->addWidget(ragrpMode, Row++, 1, 1, 2);
 

@@ -72,6 +72,7 @@ TEST_F(ConfigFormAccessTest, ControlsWithoutTextAreNamedAfterWhatTheySet) {
         {"trkBarBitrate", "Bit Rate"},
         {"trkbarMaxBitrate", "Max BitRate"},
         {"trkbarVBRQuality", "VBR Quality"},
+        {"ragrpMode", "Mode"},
         {"edtNormalizeFactor", "Normalize to a peak of (percent)"},
         {"edtOutputFolder", "Output folder"},
         {"seLoudnessTarget", "Normalize to a loudness of (LUFS)"},
