@@ -61,7 +61,8 @@ public:
 
     void ShowError(const QString &Text) override {
         ClearProgress();
-        Say(Source(), Text);
+        const QStringList lines = Text.split(u'\n');
+        Say(Source(), Joined(lines.first(), lines.mid(1).join(u' ')));
     }
 
     // A failed file: its line waits for the reason that follows it.
@@ -75,7 +76,9 @@ public:
             return;
         ClearProgress();
         const QString what = FDecoding ? QStringLiteral("Conversion Error: ") + Source() : Source();
-        Say(what, Text.trimmed());
+        // A reason that names the file itself belongs to its heading, which the line says.
+        const QString why = Text.trimmed();
+        Say(what, why.startsWith(Source() + QStringLiteral(": ")) ? Joined(FPending, why) : why);
         FPending.clear();
     }
 
@@ -137,6 +140,14 @@ private:
         return index >= 0 && index < FJobs.size() ? index : -1;
     }
     const TFileParam *Job() const { return Index() >= 0 ? FJobs.at(Index()) : nullptr; }
+    // A heading and the line under it as one reason; the line's leading file name goes, as
+    // the line already begins with it.
+    QString Joined(const QString &Heading, QString Detail) const {
+        const QString named = Source() + QStringLiteral(": ");
+        if (!Source().isEmpty() && Detail.startsWith(named))
+            Detail.remove(0, named.size());
+        return Detail.isEmpty() ? Heading : Heading + u' ' + Detail;
+    }
 
     // An error line, kept for the job's --json record too.
     void Say(const QString &What, const QString &Why) {

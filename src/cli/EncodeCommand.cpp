@@ -63,7 +63,8 @@ int RunEncode(const QStringList &Args) {
     const QCommandLineOption mode({"m", "mode"}, {}, "MODE");
     const QCommandLineOption quality({"q", "quality"}, {}, "QUALITY");
     const QCommandLineOption vbr(QStringList{"vbr"}, {}, "QUALITY");
-    parser.addOptions({bitrate, maxBitrate, mode, quality, vbr});
+    const QCommandLineOption crc(QStringList{"crc"});
+    parser.addOptions({bitrate, maxBitrate, mode, quality, vbr, crc});
     parser.addOptions(batch.All());
     if (!parser.parse(QStringList{QStringLiteral("encode")} + Args))
         return UsageError(parser.errorText());
@@ -117,7 +118,17 @@ int RunEncode(const QStringList &Args) {
         config.VBR = true;
         config.WriteVBRHeader = true;
         config.VBRQuality = vbrQuality;
+        // The stored bitrate is the window's constant one: as a VBR minimum it would make
+        // every quiet frame as large as a loud one. An end not given is the table's end, and
+        // the frames carry no CRC unless asked.
+        if (!parser.isSet(bitrate))
+            config.BitRate = 0;
+        if (!parser.isSet(maxBitrate))
+            config.MaxBitRate = int(BitrateTable.size()) - 1;
+        config.CRC = false;
     }
+    if (parser.isSet(crc))
+        config.CRC = true;
 
     // A VBR range upside down would be refused file by file; it is the command that is wrong.
     if (config.VBR && (parser.isSet(bitrate) || parser.isSet(maxBitrate)) &&

@@ -20,8 +20,10 @@ Commands:
                              112 128 160 192 224 256 320
     -B, --max-bitrate KBPS   VBR maximum, from the same table
     -m, --mode MODE          stereo, joint, dual or mono
-    -q, --quality QUALITY    normal, low, high or voice
-        --vbr QUALITY        variable bitrate at quality 0 (best) to 9, with its header
+    -q, --quality QUALITY    normal, low, high or voice (with VBR only)
+        --vbr QUALITY        variable bitrate at quality 0 (best) to 9, with its header,
+                             from 32 to 320 kbit/s unless -b or -B narrow it
+        --crc                a CRC in every frame (off with --vbr unless given)
     -y, --overwrite          replace existing outputs (otherwise they are skipped)
         --normalize PERCENT  scale each file to a peak of PERCENT (1-100) of full scale
         --loudness LUFS      scale each file to an integrated loudness of LUFS (-31 to

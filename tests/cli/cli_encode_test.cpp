@@ -2,6 +2,9 @@
 #include "support/TestMedia.h"
 
 #include <QFileInfo>
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QJsonObject>
 
 using namespace testmedia;
 
@@ -187,4 +190,41 @@ TEST_F(CliTest, SameNamedSourcesOfTwoFoldersGetOutputsOfTheirOwn) {
     EXPECT_NEAR(DominantFrequency(DecodeMpeg(path("out/x.MP3")), 0), 440, 4.4);
     EXPECT_NEAR(DominantFrequency(DecodeMpeg(path("out/x (2).MP3")), 0), 880, 8.8);
     EXPECT_TRUE(r.err.contains("Warning: " + path("dB/x.wav"))) << r.err.toStdString();
+}
+
+namespace {
+
+bool HasCrc(const CliTest::Result &Info) {
+    const QJsonArray records = QJsonDocument::fromJson(Info.out.toUtf8()).array();
+    return !records.isEmpty() && records[0].toObject()["ErrorProt"].toBool();
+}
+
+} // namespace
+
+// The stored bitrate is the window's constant one; --vbr alone must not take it as its
+// minimum, nor the stored CRC, which an encoder's own VBR would not add.
+TEST_F(CliTest, VbrAloneUsesTheWholeBitrateRangeAndNoCrc) {
+    WriteSettings("BitRate=10\nCRC=true\n");
+    WriteSineWav(path("a.wav"), 2, 44100, 3.0, 440, 0, 0.3);
+    ASSERT_EQ(Run({"encode", "--vbr", "2", "-o", path("alone"), path("a.wav")}).exitCode, 0);
+    ASSERT_EQ(
+        Run({"encode", "--vbr", "2", "-b", "32", "-B", "320", "-o", path("range"), path("a.wav")})
+            .exitCode,
+        0);
+    const QByteArray alone = ReadFile(path("alone/a.MP3"));
+    ASSERT_FALSE(alone.isEmpty());
+    EXPECT_EQ(alone, ReadFile(path("range/a.MP3")));
+    EXPECT_FALSE(HasCrc(Run({"info", "--json", path("alone/a.MP3")})));
+
+    // -b narrows the range from below: a pure tone then takes more room.
+    ASSERT_EQ(Run({"encode", "--vbr", "2", "-b", "192", "-o", path("min"), path("a.wav")}).exitCode,
+              0);
+    EXPECT_GT(QFileInfo(path("min/a.MP3")).size(), alone.size() * 5 / 4);
+
+    // A CRC when asked for; and without VBR the stored settings apply as in the program.
+    ASSERT_EQ(Run({"encode", "--vbr", "2", "--crc", "-o", path("crc"), path("a.wav")}).exitCode, 0);
+    EXPECT_TRUE(HasCrc(Run({"info", "--json", path("crc/a.MP3")})));
+    ASSERT_EQ(Run({"encode", "-o", path("cbr"), path("a.wav")}).exitCode, 0);
+    EXPECT_TRUE(HasCrc(Run({"info", "--json", path("cbr/a.MP3")})));
+    EXPECT_NEAR(QFileInfo(path("cbr/a.MP3")).size(), 3.0 * 192000 / 8, 3000);
 }

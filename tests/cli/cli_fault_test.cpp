@@ -185,4 +185,17 @@ TEST_F(CliFaultTest, ANormalisationThatFailsFailsTheFile) {
     EXPECT_TRUE(r.err.contains("Normalize wave file fail.")) << r.err.toStdString();
     EXPECT_TRUE(r.err.contains("File too large")) << r.err.toStdString();
     EXPECT_TRUE(Leftovers().isEmpty());
+
+    // Two files at once say it in the same words, one line each.
+    WriteSineWav(path("b.wav"), 2, 44100, 10, 440, 0, 0.25);
+    const Result two = RunLimited(
+        {"encode", "-j", "2", "--normalize", "90", "-o", path("out"), path("a.wav"), path("b.wav")},
+        512 * 1024);
+    EXPECT_EQ(two.exitCode, 1);
+    const QStringList lines = two.err.trimmed().split('\n');
+    ASSERT_EQ(lines.size(), 2) << two.err.toStdString();
+    for (int i = 0; i < 2; ++i)
+        EXPECT_TRUE(lines[i].startsWith("brindle-cli: " + path(i == 0 ? "a.wav" : "b.wav") +
+                                        ": Normalize wave file fail. "))
+            << lines[i].toStdString();
 }

@@ -104,6 +104,16 @@ void TConvJob::Normalize(const QString &Path, std::function<void(const TNormaliz
         });
 }
 
+void TConvJob::NormalizeFailed(const QString &Why) {
+    const QString detail = joblines::NormalizeFailureDetail(J(), Why);
+    if (FHost.JobSlots() > 1) {
+        FHost.Fail(*this, joblines::NormalizeFailureLine(), detail);
+        return;
+    }
+    J().State = stError;
+    Ask([&] { FHost.Questions().ShowError(joblines::NormalizeFailureLine() + u'\n' + detail); });
+}
+
 std::optional<TReplayGain> ReplayGainOf(double IntegratedLufs, double TruePeakDb) {
     if (!std::isfinite(IntegratedLufs))
         return std::nullopt;

@@ -40,6 +40,8 @@ public:
     // The window closed itself: nothing more is decided about running jobs.
     virtual bool Finished() const = 0;
     virtual int DecodeStallSeconds() const = 0;
+    // How many jobs the batch runs at once.
+    virtual int JobSlots() const = 0;
 
     virtual void SetPhase(TConvJob &Job, int Phase) = 0;
     virtual void Progress(TConvJob &Job, int Percent) = 0;
@@ -99,6 +101,9 @@ protected:
     // Brings the file at Path to the target peak on the worker; Then runs on the runner's
     // thread with the scaled copy in Temp, or the reason it failed.
     void Normalize(const QString &Path, std::function<void(const TNormalizeResult &)> Then);
+    // Fails the job because its normalisation failed for Why: a box when it is the batch's
+    // only running job, else a line in the error list, so that no other job waits on a box.
+    void NormalizeFailed(const QString &Why);
     // For the destructors of derived jobs, once nothing of theirs is in use by the worker.
     void JoinWorker();
 
@@ -163,8 +168,13 @@ inline QString TagWriteFailure(const QString &Why) {
     return QStringLiteral("The tags could not be written: ") + Why;
 }
 
-inline QString NormalizeFailure(const QString &Why) {
-    return QStringLiteral("Normalize wave file fail. ") + Why;
+// A failed normalisation: this line, then the file and the reason.
+inline QString NormalizeFailureLine() {
+    return QStringLiteral("Normalize wave file fail.");
+}
+
+inline QString NormalizeFailureDetail(const TFileParam &Job, const QString &Why) {
+    return QStringLiteral("%1: %2").arg(Job.SourcePath, Why);
 }
 
 } // namespace joblines

@@ -80,6 +80,7 @@ public:
     bool Aborted() const override { return R.FAborted; }
     bool Finished() const override { return R.FFinished; }
     int DecodeStallSeconds() const override { return R.FDecodeStallSeconds; }
+    int JobSlots() const override { return R.FSlotsInUse; }
 
     void SetPhase(TConvJob &Job, int Phase) override { R.SetPhase(R.LaneOf(Job), Phase); }
     void Progress(TConvJob &Job, int Percent) override {

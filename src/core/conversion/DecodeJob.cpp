@@ -237,9 +237,9 @@ void TDecodeJob::Closed() {
             ReplaceFile(Temp, Partial, why);
         if (!why.isEmpty()) {
             // An unscaled file under the destination's name would pass for a normalised one.
-            FHost.Fail(*this, DecodeErrorLine(Job),
-                       NormalizeFailure(WithDestination(why, Partial, Job)));
+            const QString reason = WithDestination(why, Partial, Job);
             Partial.Remove();
+            NormalizeFailed(reason);
             End();
             return;
         }

@@ -100,7 +100,7 @@ void TEncodeJob::Run() {
         } else if (!Result.Error.isEmpty()) {
             // Not encoded unscaled: the user asked for a level, and would not learn otherwise
             // that the output misses it.
-            FHost.Fail(*this, EncodeErrorLine(J()), NormalizeFailure(Result.Error));
+            NormalizeFailed(Result.Error);
             EndEncode();
         } else {
             Encode();

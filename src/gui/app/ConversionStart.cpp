@@ -81,8 +81,9 @@ void TConversionStart::StartConversion(TFileListView &List, TConvForm &ConvForm,
         ErrorList->exec();
         ErrorList->ClearMessages();
     }
-    if (FConfig.SpecifyOutputFolder && FConfig.OpenOutputFolder && runner.ConvertedCount() > 0 &&
-        OpenFolder)
+    // Only a batch that was not aborted and converted something has a folder worth showing.
+    if (FConfig.SpecifyOutputFolder && FConfig.OpenOutputFolder && !runner.Aborted() &&
+        runner.ConvertedCount() > 0 && OpenFolder)
         OpenFolder(FConfig.OutputFolder);
 }
 

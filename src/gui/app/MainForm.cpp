@@ -668,8 +668,10 @@ void TMainForm::ConvMP3ActionExecute() {
                                  TMsgIcon::Exclamation, mbOK);
         return;
     }
-    if (Config().PromptCheckOption)
-        ConfigActionExecute(); // its outcome does not matter: the batch runs either way
+    // Cancel in the options shown first cancels the conversion too.
+    if (Config().PromptCheckOption && FWindows.ConfigForm != nullptr &&
+        !ShowOptions(*FWindows.ConfigForm))
+        return;
     if (FWindows.ConvForm != nullptr)
         FConversion->StartConversion(*CurrentList(), *FWindows.ConvForm, FWindows.DispForm);
 }

@@ -63,6 +63,15 @@ QLabel *NewValueLabel(const QString &Name, QWidget *Parent) {
     return Label;
 }
 
+// The label before a control without text of its own: a screen reader names the control
+// with it, as it is read.
+QLabel *NewNameLabel(const QString &Caption, QWidget *Control, QWidget *Parent) {
+    auto *Label = new QLabel(Caption, Parent);
+    Label->setBuddy(Control);
+    Control->setAccessibleName(Caption);
+    return Label;
+}
+
 // A list's item index as the settings store it: an index outside the items shows none.
 void SetListIndex(QComboBox *List, int Index) {
     List->setCurrentIndex(Index >= 0 && Index < List->count() ? Index : -1);
@@ -127,6 +136,11 @@ TUpDown::TUpDown(QLineEdit *Associate, int Min, int Max, int Increment, QWidget 
         connect(Arrow, &QToolButton::clicked, this, [this, Direction] { Step(Direction); });
         Layout->addWidget(Arrow);
     }
+}
+
+void TUpDown::NameArrows(const QString &Up, const QString &Down) {
+    findChild<QToolButton *>(QStringLiteral("Up"))->setAccessibleName(Up);
+    findChild<QToolButton *>(QStringLiteral("Down"))->setAccessibleName(Down);
 }
 
 void TUpDown::SetPosition(int Position) {
@@ -262,6 +276,7 @@ QWidget *TConfigForm::CreateGeneralTab() {
     edtOutputFolder->setObjectName(QStringLiteral("edtOutputFolder"));
     edtOutputFolder->setMaxLength(MaxFolderLength);
     edtOutputFolder->setMinimumWidth(320);
+    edtOutputFolder->setAccessibleName(QStringLiteral("Output folder"));
     btnOutFolderBrows = new QPushButton(QStringLiteral("Choose..."), OutputGroup);
     btnOutFolderBrows->setObjectName(QStringLiteral("btnOutFolderBrows"));
     btnOutFolderBrows->setAutoDefault(false);
@@ -309,8 +324,11 @@ QWidget *TConfigForm::CreateGeneralTab() {
     edtNormalizeFactor->setObjectName(QStringLiteral("edtNormalizeFactor"));
     edtNormalizeFactor->setFixedWidth(
         edtNormalizeFactor->fontMetrics().horizontalAdvance(QStringLiteral("00000")) + 12);
+    edtNormalizeFactor->setAccessibleName(QStringLiteral("Normalize to a peak of (percent)"));
     UpDown1 = new TUpDown(edtNormalizeFactor, 80, 100, 2, Tab);
     UpDown1->setObjectName(QStringLiteral("UpDown1"));
+    UpDown1->NameArrows(QStringLiteral("Normalize level up"),
+                        QStringLiteral("Normalize level down"));
     rbNormalizePeak = new QRadioButton(QStringLiteral("a peak of"), Tab);
     rbNormalizePeak->setObjectName(QStringLiteral("rbNormalizePeak"));
     NormalizeRow->addWidget(chkbNormalizeVolume);
@@ -332,6 +350,7 @@ QWidget *TConfigForm::CreateGeneralTab() {
     seLoudnessTarget->setObjectName(QStringLiteral("seLoudnessTarget"));
     seLoudnessTarget->setRange(TConfig::MinLoudnessTarget, TConfig::MaxLoudnessTarget);
     seLoudnessTarget->setSuffix(QStringLiteral(" LUFS"));
+    seLoudnessTarget->setAccessibleName(QStringLiteral("Normalize to a loudness of (LUFS)"));
     seLoudnessTarget->setToolTip(QStringLiteral("Integrated loudness of each output:\n"
                                                 "-23 LUFS  EBU R128 broadcast\n"
                                                 "-16 LUFS  portable\n"
@@ -343,12 +362,15 @@ QWidget *TConfigForm::CreateGeneralTab() {
     seTruePeakCeiling->setRange(TConfig::MinTruePeakCeiling / 10.0,
                                 TConfig::MaxTruePeakCeiling / 10.0);
     seTruePeakCeiling->setSuffix(QStringLiteral(" dBTP"));
+    seTruePeakCeiling->setAccessibleName(QStringLiteral("True peak at most (dBTP)"));
     seTruePeakCeiling->setToolTip(
         QStringLiteral("The true peak stays at or below this: a file that would pass it is "
                        "raised less, and ends quieter than the target"));
     LoudnessRow->addWidget(rbNormalizeLoudness);
     LoudnessRow->addWidget(seLoudnessTarget);
-    LoudnessRow->addWidget(new QLabel(QStringLiteral("true peak at most"), Tab));
+    auto *CeilingLabel = new QLabel(QStringLiteral("true peak at most"), Tab);
+    CeilingLabel->setBuddy(seTruePeakCeiling);
+    LoudnessRow->addWidget(CeilingLabel);
     LoudnessRow->addWidget(seTruePeakCeiling);
     LoudnessRow->addStretch();
     Layout->addLayout(LoudnessRow);
@@ -392,6 +414,8 @@ QWidget *TConfigForm::CreateGeneralTab() {
     spinConvertJobs = new QSpinBox(Tab);
     spinConvertJobs->setObjectName(QStringLiteral("spinConvertJobs"));
     spinConvertJobs->setRange(1, TConfig::MaxConvertJobs);
+    // The label beside it says only half of it.
+    spinConvertJobs->setAccessibleName(QStringLiteral("Files converted at once"));
     JobsLabel->setBuddy(spinConvertJobs);
     JobsRow->addWidget(JobsLabel);
     JobsRow->addWidget(spinConvertJobs);
@@ -435,7 +459,7 @@ QWidget *TConfigForm::CreateEncoderTab() {
 
     trkBarBitrate = NewTrackBar(QStringLiteral("trkBarBitrate"), 13, Group);
     lbMinBitRate = NewValueLabel(QStringLiteral("lbMinBitRate"), Group);
-    Grid->addWidget(new QLabel(QStringLiteral("Bit Rate"), Group), Row, 0);
+    Grid->addWidget(NewNameLabel(QStringLiteral("Bit Rate"), trkBarBitrate, Group), Row, 0);
     Grid->addWidget(trkBarBitrate, Row, 1);
     Grid->addWidget(lbMinBitRate, Row++, 2);
 
@@ -444,6 +468,8 @@ QWidget *TConfigForm::CreateEncoderTab() {
                                  QStringLiteral("Dual Channel"), QStringLiteral("Mono")},
                                 4, Group);
     ragrpMode->setObjectName(QStringLiteral("ragrpMode"));
+    // Its frame has no title: the label before it says what the buttons choose.
+    ragrpMode->setAccessibleName(QStringLiteral("Mode"));
     Grid->addWidget(new QLabel(QStringLiteral("Mode"), Group), Row, 0);
     Grid->addWidget(ragrpMode, Row++, 1, 1, 2);
 
@@ -459,7 +485,7 @@ QWidget *TConfigForm::CreateEncoderTab() {
 
     trkbarMaxBitrate = NewTrackBar(QStringLiteral("trkbarMaxBitrate"), 13, Group);
     lbMaxBitRate = NewValueLabel(QStringLiteral("lbMaxBitRate"), Group);
-    Grid->addWidget(new QLabel(QStringLiteral("Max BitRate"), Group), Row, 0);
+    Grid->addWidget(NewNameLabel(QStringLiteral("Max BitRate"), trkbarMaxBitrate, Group), Row, 0);
     Grid->addWidget(trkbarMaxBitrate, Row, 1);
     Grid->addWidget(lbMaxBitRate, Row++, 2);
 
@@ -467,12 +493,12 @@ QWidget *TConfigForm::CreateEncoderTab() {
     cbQuality->setObjectName(QStringLiteral("cbQuality"));
     cbQuality->addItems({QStringLiteral("Normal"), QStringLiteral("Low"), QStringLiteral("High"),
                          QStringLiteral("Voice")});
-    Grid->addWidget(new QLabel(QStringLiteral("MPEG Quality"), Group), Row, 0);
+    Grid->addWidget(NewNameLabel(QStringLiteral("MPEG Quality"), cbQuality, Group), Row, 0);
     Grid->addWidget(cbQuality, Row++, 1, Qt::AlignLeft);
 
     trkbarVBRQuality = NewTrackBar(QStringLiteral("trkbarVBRQuality"), 9, Group);
     lbVBRQuality = NewValueLabel(QStringLiteral("lbVBRQuality"), Group);
-    Grid->addWidget(new QLabel(QStringLiteral("VBR Quality"), Group), Row, 0);
+    Grid->addWidget(NewNameLabel(QStringLiteral("VBR Quality"), trkbarVBRQuality, Group), Row, 0);
     Grid->addWidget(trkbarVBRQuality, Row, 1);
     Grid->addWidget(lbVBRQuality, Row++, 2);
     Grid->addWidget(new QLabel(QStringLiteral("(9 = lowest, 0 = highest)"), Group), Row++, 1);
@@ -489,9 +515,9 @@ QWidget *TConfigForm::CreateEncoderTab() {
     Grid->addLayout(FlagsRow, Row++, 0, 1, 3);
 
     // Never shown, but kept so that OK stores the setting as it was read.
-    auto *SampleRateLabel = new QLabel(QStringLiteral("Sample Rate"), Group);
     cbSampleRate = new QComboBox(Group);
     cbSampleRate->setObjectName(QStringLiteral("cbSampleRate"));
+    auto *SampleRateLabel = NewNameLabel(QStringLiteral("Sample Rate"), cbSampleRate, Group);
     cbSampleRate->addItems({QStringLiteral("48000"), QStringLiteral("44100"),
                             QStringLiteral("32000"), QStringLiteral("22050")});
     SampleRateLabel->setVisible(false);

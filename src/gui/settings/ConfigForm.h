@@ -53,6 +53,8 @@ public:
     void Step(int Direction);
     int Position() const { return FPosition; }
     void SetPosition(int Position);
+    // What a screen reader calls the two arrows.
+    void NameArrows(const QString &Up, const QString &Down);
 
 private:
     QLineEdit *FAssociate;

@@ -38,6 +38,7 @@ public:
     bool Aborted() const override { return IsAborted; }
     bool Finished() const override { return false; }
     int DecodeStallSeconds() const override { return 30; }
+    int JobSlots() const override { return 1; }
 
     void SetPhase(TConvJob &, int Phase) override { Phases.push_back(Phase); }
     void Progress(TConvJob &Job, int) override {
