@@ -427,15 +427,8 @@ TEST_F(SettingsTest, SaveWritesExactlyTheTableValuesBooleansAsZeroOrOne) {
     QMap<QString, QString> Stored;
     for (const QString &Line : Lines.mid(1))
         Stored.insert(Line.section('=', 0, 0), Line.section('=', 1));
-    EXPECT_EQ(Stored.size(), 34);
-    QStringList Names = ValueNames;
-    Names.append("ConvertJobs");
-    Names.append("CopyTags");
-    Names.append("KeepFolderStructure");
-    Names.append("NormalizeMode");
-    Names.append("LoudnessTarget");
-    Names.append("TruePeakCeiling");
-    Names.append("WriteReplayGain");
+    const QStringList Names = ValueNames + AddedSettingNames;
+    EXPECT_EQ(Stored.size(), Names.size());
     EXPECT_EQ(QSet<QString>(Stored.keyBegin(), Stored.keyEnd()),
               QSet<QString>(Names.begin(), Names.end()));
     for (const QString &Name : BooleanNames)
@@ -542,9 +535,7 @@ TEST_F(SettingsTest, SaveWritesTheStoreOnceWithEveryValue) {
     // One write holding the table's values and the job count.
     ASSERT_EQ(RecordedKeys.size(), 1u) << "one write of the file per save";
     QStringList Expected;
-    for (const QString &Name :
-         ValueNames + QStringList{"ConvertJobs", "CopyTags", "KeepFolderStructure", "NormalizeMode",
-                                  "LoudnessTarget", "TruePeakCeiling", "WriteReplayGain"})
+    for (const QString &Name : ValueNames + AddedSettingNames)
         Expected << Section + '/' + Name;
     Expected.sort();
     QStringList Written = RecordedKeys[0];
@@ -602,6 +593,7 @@ TEST_F(SettingsTest, SavedFileIsTheTextThatValueByValueWritesGave) {
     Config.LoudnessTarget = -23;
     Config.TruePeakCeiling = -20;
     Config.WriteReplayGain = true;
+    Config.AlbumGainPerFolder = true;
     TRegSetEx &R = Config.RegSetEx();
     for (const TSetting &S : ConfigSettings()) {
         const QString Name = QLatin1StringView(S.Name);
@@ -625,6 +617,7 @@ TEST_F(SettingsTest, SavedFileIsTheTextThatValueByValueWritesGave) {
     R.WriteInteger(Section, "LoudnessTarget", -23);
     R.WriteInteger(Section, "TruePeakCeiling", -20);
     R.WriteBool(Section, "WriteReplayGain", true);
+    R.WriteBool(Section, "AlbumGainPerFolder", true);
     QFile File(StoreFile());
     ASSERT_TRUE(File.open(QIODevice::ReadOnly));
     const QByteArray ValueByValue = File.readAll();
@@ -645,6 +638,7 @@ TEST_F(SettingsTest, SavedFileIsTheTextThatValueByValueWritesGave) {
     EXPECT_EQ(Loaded.LoudnessTarget, -23);
     EXPECT_EQ(Loaded.TruePeakCeiling, -20);
     EXPECT_TRUE(Loaded.WriteReplayGain);
+    EXPECT_TRUE(Loaded.AlbumGainPerFolder);
 }
 
 TEST_F(SettingsTest, LoudnessSettingsDefaultToPeakModeAndOutOfRangeValuesAreReported) {

@@ -134,7 +134,7 @@ TEST_F(MainFormTest, StartAndCloseWritesAllTwentySevenSettingsAndTheJobCount) {
     Main->close();
     auto S = Store();
     QStringList Stored = S->childKeys();
-    EXPECT_EQ(Stored.size(), 34);
+    EXPECT_EQ(Stored.size(), SettingNames.size() + AddedSettingNames.size());
     EXPECT_EQ(S->value("ConvertJobs").toInt(), 0) << "one per core unless chosen";
     EXPECT_EQ(S->value("NormalizeMode").toInt(), 0) << "peak normalisation unless chosen";
     EXPECT_EQ(S->value("CopyTags").toInt(), 1) << "tags travel unless turned off";
