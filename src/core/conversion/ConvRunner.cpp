@@ -178,6 +178,7 @@ void TConvRunner::SetPhase(TLane &S, int Phase) {
         ++S.Step;
         S.Percent = 0;
     }
+    emit JobProgress(S.Index, Phase, S.JobPercent());
     if (&S != FShown)
         return;
     emit PhaseChanged(Phase);
@@ -199,6 +200,7 @@ void TConvRunner::SetPhase(TLane &S, int Phase) {
 
 void TConvRunner::LaneProgress(TLane &S, int Percent) {
     S.Percent = std::clamp(Percent, 0, 100);
+    emit JobProgress(S.Index, S.Phase, S.JobPercent());
     if (FSlotsInUse == 1)
         emit ProgressChanged(Percent);
     else

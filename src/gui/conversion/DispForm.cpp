@@ -3,6 +3,8 @@
 #include "settings/Config.h"
 
 #include <QCheckBox>
+#include <QClipboard>
+#include <QGuiApplication>
 #include <QHBoxLayout>
 #include <QLabel>
 #include <QPlainTextEdit>
@@ -24,7 +26,14 @@ TDispForm::TDispForm(TConfig &Config, QWidget *Parent) : QDialog(Parent), FConfi
     MessageMemo->setLineWrapMode(QPlainTextEdit::NoWrap);
     MessageMemo->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
     MessageMemo->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
+    MessageMemo->setAccessibleName(QStringLiteral("Error messages"));
     lblErrorMsg->setBuddy(MessageMemo);
+
+    btnCopy = new QPushButton(QStringLiteral("&Copy"), this);
+    btnCopy->setObjectName(QStringLiteral("btnCopy"));
+    btnCopy->setAutoDefault(false);
+    btnCopy->setToolTip(QStringLiteral("Copy all lines to the clipboard"));
+    connect(btnCopy, &QPushButton::clicked, this, &TDispForm::CopyLines);
 
     btnOK = new QPushButton(QStringLiteral("OK"), this);
     btnOK->setObjectName(QStringLiteral("btnOK"));
@@ -39,6 +48,7 @@ TDispForm::TDispForm(TConfig &Config, QWidget *Parent) : QDialog(Parent), FConfi
     auto *Bottom = new QHBoxLayout;
     Bottom->addWidget(chkPromptOption);
     Bottom->addStretch(1);
+    Bottom->addWidget(btnCopy);
     Bottom->addWidget(btnOK);
     auto *Main = new QVBoxLayout(this);
     Main->addWidget(lblErrorMsg);
@@ -59,6 +69,10 @@ void TDispForm::AddNote(const QString &Text) {
     else
         MessageMemo->appendPlainText(Text);
     FLines << Text;
+}
+
+void TDispForm::CopyLines() {
+    QGuiApplication::clipboard()->setText(FLines.join(QLatin1Char('\n')));
 }
 
 void TDispForm::ClearMessages() {

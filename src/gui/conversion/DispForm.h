@@ -25,6 +25,8 @@ public:
     void AddNote(const QString &Text);
     // Count 0, no lines.
     void ClearMessages();
+    // Every line, counted or not, to the clipboard as text (the Copy button).
+    void CopyLines();
 
     int ErrorCount() const { return FErrorCount; }
     // The lines in order, counted and uncounted.
@@ -45,5 +47,6 @@ private:
     QLabel *lblErrorMsg;
     QPlainTextEdit *MessageMemo;
     QPushButton *btnOK;
+    QPushButton *btnCopy;
     QCheckBox *chkPromptOption;
 };
