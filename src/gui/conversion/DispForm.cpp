@@ -1,5 +1,6 @@
 #include "conversion/DispForm.h"
 
+#include "platform/WindowLayout.h"
 #include "settings/Config.h"
 
 #include <QCheckBox>
@@ -83,11 +84,13 @@ void TDispForm::ClearMessages() {
 
 void TDispForm::done(int Result) {
     FConfig.ShowErrorMessage = !chkPromptOption->isChecked();
+    TWindowLayout::SaveSize(this, QStringLiteral("DispForm"), FConfig.Layout);
     QDialog::done(Result);
 }
 
 void TDispForm::showEvent(QShowEvent *Event) {
     chkPromptOption->setChecked(false);
+    TWindowLayout::RestoreSize(this, QStringLiteral("DispForm"), FConfig.Layout);
     setWindowTitle(
         QStringLiteral("%1 Error(s) occured during conversion session.").arg(FErrorCount));
     QDialog::showEvent(Event);

@@ -33,11 +33,12 @@ public:
     const QStringList &Lines() const { return FLines; }
 
     // Closing by OK, Escape or the close box sets ShowErrorMessage to the opposite of
-    // chkPromptOption.
+    // chkPromptOption and keeps the window's size for the next showing.
     void done(int Result) override;
 
 protected:
-    // Unchecks chkPromptOption and puts the count into the caption.
+    // Unchecks chkPromptOption, takes the size the list had when last closed and puts the
+    // count into the caption.
     void showEvent(QShowEvent *Event) override;
 
 private:

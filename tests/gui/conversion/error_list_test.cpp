@@ -199,4 +199,23 @@ TEST_F(ErrorListTest, EveryFocusableControlHasAnAccessibleName) {
     EXPECT_TRUE(nameless.isEmpty()) << nameless.join(", ").toStdString();
 }
 
+TEST_F(ErrorListTest, ItsSizeIsKeptForTheNextShowingAndTheNextRun) {
+    Form.AddMessage("x");
+    ShowAndPressOk([&] { Form.resize(700, 430); });
+    QSize again;
+    ShowAndPressOk([&] { again = Form.size(); });
+    EXPECT_EQ(again, QSize(700, 430));
+
+    // Another list made with the same settings, as after a restart, opens at that size.
+    TDispForm next(Config);
+    next.AddMessage("y");
+    QSize shown;
+    ModalDriver driver([&](QWidget *) {
+        shown = next.size();
+        next.accept();
+    });
+    next.exec();
+    EXPECT_EQ(shown, QSize(700, 430));
+}
+
 } // namespace
