@@ -182,6 +182,7 @@ void TConvRunner::SetPhase(TLane &S, int Phase) {
         ++S.Step;
         S.Percent = 0;
     }
+    emit JobProgress(S.Index, Phase, S.JobPercent());
     if (&S != FShown)
         return;
     emit PhaseChanged(Phase);
@@ -203,6 +204,7 @@ void TConvRunner::SetPhase(TLane &S, int Phase) {
 
 void TConvRunner::LaneProgress(TLane &S, int Percent) {
     S.Percent = std::clamp(Percent, 0, 100);
+    emit JobProgress(S.Index, S.Phase, S.JobPercent());
     if (FSlotsInUse == 1)
         emit ProgressChanged(Percent);
     else

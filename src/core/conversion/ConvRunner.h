@@ -122,6 +122,9 @@ signals:
     void ProgressChanged(int Percent);
     // The job at Index was taken up: labels and caption "File %d of %d".
     void JobStarted(int Index);
+    // Every running job's own progress, whatever the number of jobs at once: its current
+    // phase and the share of the whole job done (all its phases), 0..100.
+    void JobProgress(int Index, int Phase, int Percent);
     // A caption of the player's state while decoding ("STOPPED", "Decoding", "EOF").
     void StateCaption(const QString &Caption);
     // The job at Index has ended in State (done, failed, skipped as stQueued, or still

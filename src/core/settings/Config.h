@@ -1,5 +1,6 @@
 #pragma once
 
+#include "settings/Layout.h"
 #include "settings/RegSetEx.h"
 
 #include <QString>
@@ -121,6 +122,10 @@ public:
     // the album's gain and peak too. Stored as "AlbumGainPerFolder" after WriteReplayGain.
     bool AlbumGainPerFolder = false;
     bool AlbumGainWanted() const { return WriteReplayGain && AlbumGainPerFolder; }
+    // The windows' sizes, positions, column widths and sort orders, in the group "Layout"
+    // of the same store. Load replaces them with the stored ones (a value of another type
+    // is left out without a word), Save writes them; Assign leaves them alone.
+    TLayoutValues Layout;
     // ConvertJobs as a number of files: at least 1, at most MaxConvertJobs.
     int ConvertJobCount() const;
     static constexpr int MaxConvertJobs = 64;

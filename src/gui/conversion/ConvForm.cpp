@@ -1,5 +1,6 @@
 #include "conversion/ConvForm.h"
 
+#include "conversion/DesktopProgress.h"
 #include "conversion/DirLabel.h"
 #include "conversion/DispForm.h"
 #include "platform/UserDialogs.h"
@@ -14,6 +15,8 @@
 #include <QPushButton>
 #include <QTimer>
 #include <QVBoxLayout>
+
+#include <algorithm>
 
 namespace {
 
@@ -42,6 +45,15 @@ TConvForm::TConvForm(TConfig &Config, QWidget *Parent)
     ProgressBar->setObjectName(QStringLiteral("ProgressBar"));
     ProgressBar->setRange(0, 100);
     ProgressBar->setValue(0);
+    ProgressBar->setAccessibleName(QStringLiteral("Conversion progress"));
+
+    lblTimes = new QLabel(StateLabel);
+    lblTimes->setObjectName(QStringLiteral("lblTimes"));
+    JobList = new QWidget(StateLabel);
+    JobList->setObjectName(QStringLiteral("JobList"));
+    auto *rows = new QVBoxLayout(JobList);
+    rows->setContentsMargins(0, 0, 0, 0);
+    JobList->hide();
 
     lblSource = new QLabel(QStringLiteral("Source:"), StateLabel);
     lblDest = new QLabel(QStringLiteral("Dest:"), StateLabel);
@@ -58,6 +70,8 @@ TConvForm::TConvForm(TConfig &Config, QWidget *Parent)
     grid->addWidget(lblDest, 1, 0);
     grid->addWidget(dirlabelDest, 1, 1);
     grid->addWidget(ProgressBar, 2, 0, 1, 2);
+    grid->addWidget(lblTimes, 3, 0, 1, 2);
+    grid->addWidget(JobList, 4, 0, 1, 2);
     grid->setColumnStretch(1, 1);
 
     btnAbort = new QPushButton(QStringLiteral("&Abort"), this);
@@ -76,16 +90,24 @@ TConvForm::TConvForm(TConfig &Config, QWidget *Parent)
     connect(StartTimer, &QTimer::timeout, this, &TConvForm::StartTimerTimer);
     CloseTimer = OneShot(this, "CloseTimer");
     connect(CloseTimer, &QTimer::timeout, this, &TConvForm::CloseTimerTimer);
+    TimesTimer = new QTimer(this);
+    TimesTimer->setObjectName(QStringLiteral("TimesTimer"));
+    TimesTimer->setInterval(1000);
+    connect(TimesTimer, &QTimer::timeout, this, &TConvForm::UpdateTimes);
 
     connect(FRunner, &TConvRunner::PhaseChanged, this, &TConvForm::SetPhase);
     connect(FRunner, &TConvRunner::ProgressChanged, this, &TConvForm::SetProgress);
     connect(FRunner, &TConvRunner::JobStarted, this, &TConvForm::JobStarted);
+    connect(FRunner, &TConvRunner::JobProgress, this, &TConvForm::JobProgress);
+    connect(FRunner, &TConvRunner::JobEnded, this, &TConvForm::JobEnded);
     connect(FRunner, &TConvRunner::StateCaption, StateLabel, &QGroupBox::setTitle);
     connect(FRunner, &TConvRunner::BatchEnded, CloseTimer, qOverload<>(&QTimer::start));
     // Queued: the refusal box that asks for it is still on the stack.
     connect(FRunner, &TConvRunner::CloseRequested, this, &TConvForm::RequestClose,
             Qt::QueuedConnection);
     connect(FRunner, &TConvRunner::Idle, this, &TConvForm::CloseWhenIdle);
+
+    FDesktop = std::make_unique<TDesktopProgress>();
 
     // The program goes on without the decoding library; decode jobs then fail one by one.
     // The window loads the decoding library when it is created, as the program always has.
@@ -107,6 +129,9 @@ void TConvForm::FormShow() {
     ProgressBar->setValue(0);
     dirlabelSource->SetDirName(QString());
     dirlabelDest->SetDirName(QString());
+    lblTimes->clear();
+    RemoveRows();
+    ShowSeveral(std::min(FConfig.ConvertJobCount(), int(FRunner->Jobs().size())) > 1);
     FCloseQueried = false;
     FCloseWaiting = false;
     StartTimer->start();
@@ -117,12 +142,23 @@ void TConvForm::StartTimerTimer() {
     // A window closed before its batch began starts none.
     if (FCloseQueried || !isVisible())
         return;
+    QList<double> seconds;
+    for (const TFileParam *job : FRunner->Jobs())
+        seconds << JobSeconds(*job);
+    FTimes.Start(seconds);
+    FBatchClock.start();
+    UpdateTimes();
+    TimesTimer->start();
     FRunner->Start();
 }
 
 void TConvForm::CloseTimerTimer() {
     FRunner->Conclude();
     CloseTimer->stop();
+    // The user looked elsewhere while the batch ran: the desktop tells them it is over.
+    if (!isActiveWindow())
+        FDesktop->Notify(QStringLiteral("Conversion finished"),
+                         BatchEndText(FRunner->ConvertedCount(), FRunner->FailedCount()));
     RequestClose();
 }
 
@@ -177,6 +213,8 @@ void TConvForm::CloseWhenIdle() {
     if (!FCloseWaiting || FRunner->Busy())
         return;
     FCloseWaiting = false;
+    TimesTimer->stop();
+    FDesktop->HideProgress();
     QDialog::done(QDialog::Rejected);
 }
 
@@ -195,6 +233,86 @@ void TConvForm::JobStarted(int Index) {
     dirlabelDest->SetDirName(job.DestPath);
     setWindowTitle(QStringLiteral("File %1 of %2").arg(Index + 1).arg(FRunner->Total()));
     ProgressBar->setValue(0);
+
+    const bool several = FRunner->JobSlots() > 1;
+    ShowSeveral(several);
+    if (!several || FRows.contains(Index))
+        return;
+
+    auto *box = new QWidget(JobList);
+    box->setObjectName(QStringLiteral("JobRow%1").arg(Index));
+    auto *name = new QLabel(job.FileName.isEmpty() ? job.SourcePath : job.FileName, box);
+    name->setObjectName(QStringLiteral("JobName"));
+    name->setToolTip(job.SourcePath);
+    // Long names are cut rather than widening the window.
+    name->setSizePolicy(QSizePolicy::Ignored, QSizePolicy::Preferred);
+    auto *phase = new QLabel(QStringLiteral("Converting"), box);
+    phase->setObjectName(QStringLiteral("JobPhase"));
+    phase->setMinimumWidth(phase->fontMetrics().horizontalAdvance(PhaseCaption(phScanPeak)) +
+                           phase->fontMetrics().averageCharWidth());
+    auto *bar = new QProgressBar(box);
+    bar->setObjectName(QStringLiteral("JobBar"));
+    bar->setRange(0, 100);
+    bar->setValue(0);
+    bar->setFixedWidth(bar->fontMetrics().averageCharWidth() * 20);
+    bar->setAccessibleName(QStringLiteral("Progress of %1").arg(name->text()));
+    auto *row = new QHBoxLayout(box);
+    row->setContentsMargins(0, 0, 0, 0);
+    row->addWidget(name, 1);
+    row->addWidget(phase);
+    row->addWidget(bar);
+    JobList->layout()->addWidget(box);
+    FRows.insert(Index, {box, name, phase, bar});
+}
+
+void TConvForm::ShowSeveral(bool Several) {
+    // One job at a time shows its paths; several show a row each instead.
+    for (QWidget *w :
+         {static_cast<QWidget *>(lblSource), static_cast<QWidget *>(lblDest),
+          static_cast<QWidget *>(dirlabelSource), static_cast<QWidget *>(dirlabelDest)})
+        w->setVisible(!Several);
+    JobList->setVisible(Several);
+}
+
+void TConvForm::JobProgress(int Index, int Phase, int Percent) {
+    FTimes.Progress(Index, Percent);
+    const auto row = FRows.constFind(Index);
+    if (row != FRows.constEnd()) {
+        row->Phase->setText(PhaseCaption(Phase));
+        row->Bar->setValue(Percent);
+    }
+    UpdateTimes();
+}
+
+void TConvForm::JobEnded(int Index, int State) {
+    FTimes.Ended(Index, State == stDone || State == stDoneRemoveSource);
+    const auto row = FRows.constFind(Index);
+    if (row != FRows.constEnd()) {
+        delete row->Box;
+        FRows.remove(Index);
+    }
+    UpdateTimes();
+}
+
+void TConvForm::RemoveRows() {
+    for (const TJobRow &row : std::as_const(FRows))
+        delete row.Box;
+    FRows.clear();
+}
+
+double TConvForm::Elapsed() const {
+    if (FClock)
+        return FClock();
+    return FBatchClock.isValid() ? FBatchClock.elapsed() / 1000.0 : 0;
+}
+
+void TConvForm::UpdateTimes() {
+    lblTimes->setText(FTimes.Line(Elapsed()));
+    FDesktop->SetProgress(FTimes.Fraction());
+}
+
+void TConvForm::SetDesktop(std::unique_ptr<TDesktopProgress> Desktop) {
+    FDesktop = std::move(Desktop);
 }
 
 int TConvForm::ConfirmOverwrite(const QString &Dest) {

@@ -1,9 +1,15 @@
 #pragma once
 
+#include "conversion/BatchTimes.h"
 #include "conversion/ConvRunner.h"
 
 #include <QDialog>
+#include <QElapsedTimer>
 #include <QList>
+#include <QMap>
+
+#include <functional>
+#include <memory>
 
 class QGroupBox;
 class QLabel;
@@ -12,6 +18,7 @@ class QPushButton;
 class QTimer;
 class TConfig;
 class TDirLabel;
+class TDesktopProgress;
 class TDispForm;
 
 // The modal progress window of one conversion batch: shows the runner's job, phase and
@@ -42,6 +49,14 @@ public:
     // Escape and the close box act like the Abort button.
     void reject() override;
 
+    // Where the batch's progress and its end are shown outside the window (the session
+    // bus unless replaced).
+    void SetDesktop(std::unique_ptr<TDesktopProgress> Desktop);
+    // The time line's clock: seconds since the batch began (a test's own clock).
+    void SetClock(std::function<double()> Clock) { FClock = std::move(Clock); }
+    // The batch's times as the window counts them.
+    const TBatchTimes &Times() const { return FTimes; }
+
 protected:
     void showEvent(QShowEvent *Event) override;
     void closeEvent(QCloseEvent *Event) override;
@@ -59,6 +74,14 @@ private:
     void SetPhase(int Phase);
     void SetProgress(int Percent);
     void JobStarted(int Index);
+    // The per-job rows, shown while several jobs run at once.
+    void JobProgress(int Index, int Phase, int Percent);
+    void JobEnded(int Index, int State);
+    void RemoveRows();
+    void ShowSeveral(bool Several);
+    // The time line and the desktop's bar.
+    void UpdateTimes();
+    double Elapsed() const;
     // A close asked for once: question and stop, then the window closes when no work is
     // left running.
     void RequestClose();
@@ -69,6 +92,19 @@ private:
     TConvRunner *FRunner;
     bool FCloseQueried = false;
     bool FCloseWaiting = false;
+    TBatchTimes FTimes;
+    QElapsedTimer FBatchClock;
+    std::function<double()> FClock;
+    std::unique_ptr<TDesktopProgress> FDesktop;
+
+    // One row for each running job: its name, phase and bar.
+    struct TJobRow {
+        QWidget *Box;
+        QLabel *Name;
+        QLabel *Phase;
+        QProgressBar *Bar;
+    };
+    QMap<int, TJobRow> FRows;
 
     QGroupBox *StateLabel;
     QProgressBar *ProgressBar;
@@ -76,7 +112,10 @@ private:
     QLabel *lblDest;
     TDirLabel *dirlabelSource;
     TDirLabel *dirlabelDest;
+    QLabel *lblTimes;
+    QWidget *JobList; // the rows, under the batch's bar
     QPushButton *btnAbort;
+    QTimer *TimesTimer;
     QTimer *StartTimer;
     QTimer *CloseTimer;
 };

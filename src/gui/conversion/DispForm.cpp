@@ -1,8 +1,11 @@
 #include "conversion/DispForm.h"
 
+#include "platform/WindowLayout.h"
 #include "settings/Config.h"
 
 #include <QCheckBox>
+#include <QClipboard>
+#include <QGuiApplication>
 #include <QHBoxLayout>
 #include <QLabel>
 #include <QPlainTextEdit>
@@ -24,7 +27,14 @@ TDispForm::TDispForm(TConfig &Config, QWidget *Parent) : QDialog(Parent), FConfi
     MessageMemo->setLineWrapMode(QPlainTextEdit::NoWrap);
     MessageMemo->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
     MessageMemo->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
+    MessageMemo->setAccessibleName(QStringLiteral("Error messages"));
     lblErrorMsg->setBuddy(MessageMemo);
+
+    btnCopy = new QPushButton(QStringLiteral("&Copy"), this);
+    btnCopy->setObjectName(QStringLiteral("btnCopy"));
+    btnCopy->setAutoDefault(false);
+    btnCopy->setToolTip(QStringLiteral("Copy all lines to the clipboard"));
+    connect(btnCopy, &QPushButton::clicked, this, &TDispForm::CopyLines);
 
     btnOK = new QPushButton(QStringLiteral("OK"), this);
     btnOK->setObjectName(QStringLiteral("btnOK"));
@@ -39,6 +49,7 @@ TDispForm::TDispForm(TConfig &Config, QWidget *Parent) : QDialog(Parent), FConfi
     auto *Bottom = new QHBoxLayout;
     Bottom->addWidget(chkPromptOption);
     Bottom->addStretch(1);
+    Bottom->addWidget(btnCopy);
     Bottom->addWidget(btnOK);
     auto *Main = new QVBoxLayout(this);
     Main->addWidget(lblErrorMsg);
@@ -61,6 +72,10 @@ void TDispForm::AddNote(const QString &Text) {
     FLines << Text;
 }
 
+void TDispForm::CopyLines() {
+    QGuiApplication::clipboard()->setText(FLines.join(QLatin1Char('\n')));
+}
+
 void TDispForm::ClearMessages() {
     FErrorCount = 0;
     FLines.clear();
@@ -69,11 +84,13 @@ void TDispForm::ClearMessages() {
 
 void TDispForm::done(int Result) {
     FConfig.ShowErrorMessage = !chkPromptOption->isChecked();
+    TWindowLayout::SaveSize(this, QStringLiteral("DispForm"), FConfig.Layout);
     QDialog::done(Result);
 }
 
 void TDispForm::showEvent(QShowEvent *Event) {
     chkPromptOption->setChecked(false);
+    TWindowLayout::RestoreSize(this, QStringLiteral("DispForm"), FConfig.Layout);
     setWindowTitle(
         QStringLiteral("%1 Error(s) occured during conversion session.").arg(FErrorCount));
     QDialog::showEvent(Event);

@@ -25,17 +25,20 @@ public:
     void AddNote(const QString &Text);
     // Count 0, no lines.
     void ClearMessages();
+    // Every line, counted or not, to the clipboard as text (the Copy button).
+    void CopyLines();
 
     int ErrorCount() const { return FErrorCount; }
     // The lines in order, counted and uncounted.
     const QStringList &Lines() const { return FLines; }
 
     // Closing by OK, Escape or the close box sets ShowErrorMessage to the opposite of
-    // chkPromptOption.
+    // chkPromptOption and keeps the window's size for the next showing.
     void done(int Result) override;
 
 protected:
-    // Unchecks chkPromptOption and puts the count into the caption.
+    // Unchecks chkPromptOption, takes the size the list had when last closed and puts the
+    // count into the caption.
     void showEvent(QShowEvent *Event) override;
 
 private:
@@ -45,5 +48,6 @@ private:
     QLabel *lblErrorMsg;
     QPlainTextEdit *MessageMemo;
     QPushButton *btnOK;
+    QPushButton *btnCopy;
     QCheckBox *chkPromptOption;
 };

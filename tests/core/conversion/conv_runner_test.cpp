@@ -1,6 +1,7 @@
 #include "core/conversion/RunnerFixture.h"
 
 #include <map>
+#include <set>
 
 #include <sndfile.h>
 
@@ -31,6 +32,42 @@ TEST_P(ConvRunnerTest, EncodesEveryJobAndSkipsExistingOutputsAsAnswered) {
     EXPECT_EQ(ReadFile(path("b.MP3")), "keep me");
     EXPECT_NEAR(DominantFrequency(DecodeMpeg(path("c.MP3")), 0), 440, 4.4);
     EXPECT_EQ(HiddenFiles(dir.path()), 0);
+}
+
+TEST_P(ConvRunnerTest, EveryJobReportsItsOwnProgressThroughAllItsPhases) {
+    for (const char *name : {"a.wav", "b.wav", "c.wav"})
+        WriteSineWav(path(name), 2, 44100, 1.5, 440);
+    WriteFile(path("b.MP3"), "keep me");
+    for (const char *name : {"a.wav", "b.wav", "c.wav"})
+        AddJob(name, ".MP3");
+    config.FNormalizeVolume = true;
+    questions.OverwriteAnswers = {mrNo};
+    TConvRunner runner(config, questions);
+    std::map<int, std::vector<std::pair<int, int>>> reports; // job -> (phase, percent)
+    bool backwards = false;
+    QObject::connect(&runner, &TConvRunner::JobProgress, [&](int Index, int Phase, int Percent) {
+        auto &list = reports[Index];
+        backwards |= !list.empty() && (Percent < list.back().second || Phase < list.back().first);
+        list.emplace_back(Phase, Percent);
+    });
+    Run(runner);
+
+    ASSERT_EQ(reports.size(), 2u) << "the skipped job never ran";
+    for (int index : {0, 2}) {
+        const auto &list = reports[index];
+        ASSERT_FALSE(list.empty());
+        std::set<int> phases;
+        for (const auto &report : list)
+            phases.insert(report.first);
+        EXPECT_EQ(phases, (std::set<int>{phScanPeak, phNormalize, phEncode, phDone})) << index;
+        EXPECT_EQ(list.back(), std::make_pair(int(phDone), 100)) << index;
+        // Three phases make up the job: its encoding starts two thirds in.
+        const auto encode = std::find_if(list.begin(), list.end(),
+                                         [](const auto &R) { return R.first == phEncode; });
+        ASSERT_NE(encode, list.end());
+        EXPECT_EQ(encode->second, 66) << index;
+    }
+    EXPECT_FALSE(backwards) << "a job's share done never goes back";
 }
 
 TEST_P(ConvRunnerTest, AFailedEncodeLeavesTheEarlierOutputAndReportsTheFile) {

@@ -2,11 +2,17 @@
 #include "conversion/DispForm.h"
 #include "settings/Config.h"
 
+#include <QAccessible>
 #include <QCheckBox>
+#include <QClipboard>
+#include <QGuiApplication>
 #include <QKeyEvent>
 #include <QLabel>
 #include <QPlainTextEdit>
 #include <QPushButton>
+#include <QScrollBar>
+#include <QTextBlock>
+#include <QTextDocument>
 
 #include <gtest/gtest.h>
 
@@ -141,6 +147,75 @@ TEST_F(ErrorListTest, EscapeAndTheCloseBoxCloseItLikeOk) {
     Form.exec();
     EXPECT_FALSE(Close.TimedOut);
     EXPECT_TRUE(Config.ShowErrorMessage);
+}
+
+TEST_F(ErrorListTest, CopyPutsEveryLineOnTheClipboard) {
+    QGuiApplication::clipboard()->setText("before");
+    Form.AddMessage("Source file '/in/a.wav' can't be open, convert error.");
+    Form.AddNote("  the file is too short");
+    Form.AddMessage("Conversion Error: /in/b.MP3");
+    auto *copy = Form.findChild<QPushButton *>("btnCopy");
+    ASSERT_NE(copy, nullptr);
+    EXPECT_EQ(copy->text(), "&Copy");
+    EXPECT_FALSE(copy->isDefault()) << "Enter still closes the list";
+    ShowAndPressOk([&] { copy->click(); });
+    EXPECT_EQ(QGuiApplication::clipboard()->text(),
+              "Source file '/in/a.wav' can't be open, convert error.\n"
+              "  the file is too short\n"
+              "Conversion Error: /in/b.MP3");
+
+    // After ClearMessages there is nothing left to copy.
+    Form.ClearMessages();
+    Form.CopyLines();
+    EXPECT_EQ(QGuiApplication::clipboard()->text(), "");
+}
+
+TEST_F(ErrorListTest, ALongLineStaysWholeAndScrollsSideways) {
+    const QString path = "/music/" + QString(300, 'x') + "/track.wav";
+    Form.AddMessage(QStringLiteral("Conversion Error: ") + path);
+    Form.AddMessage("short");
+    int scrollRange = 0;
+    ShowAndPressOk([&] { scrollRange = Memo()->horizontalScrollBar()->maximum(); });
+    EXPECT_GT(scrollRange, 0) << "the end of the long line is reachable";
+    EXPECT_EQ(Memo()->document()->blockCount(), 2) << "one line per error, not cut or broken";
+    EXPECT_EQ(Memo()->document()->firstBlock().text(), "Conversion Error: " + path);
+}
+
+TEST_F(ErrorListTest, EveryFocusableControlHasAnAccessibleName) {
+    Form.AddMessage("x");
+    QStringList nameless;
+    int checked = 0;
+    ShowAndPressOk([&] {
+        for (QWidget *w : Form.findChildren<QWidget *>()) {
+            if (w->focusPolicy() == Qt::NoFocus || !w->isVisible())
+                continue;
+            ++checked;
+            QAccessibleInterface *face = QAccessible::queryAccessibleInterface(w);
+            if (!face || face->text(QAccessible::Name).trimmed().isEmpty())
+                nameless << w->objectName();
+        }
+    });
+    EXPECT_GE(checked, 3) << "the list, Copy and OK";
+    EXPECT_TRUE(nameless.isEmpty()) << nameless.join(", ").toStdString();
+}
+
+TEST_F(ErrorListTest, ItsSizeIsKeptForTheNextShowingAndTheNextRun) {
+    Form.AddMessage("x");
+    ShowAndPressOk([&] { Form.resize(700, 430); });
+    QSize again;
+    ShowAndPressOk([&] { again = Form.size(); });
+    EXPECT_EQ(again, QSize(700, 430));
+
+    // Another list made with the same settings, as after a restart, opens at that size.
+    TDispForm next(Config);
+    next.AddMessage("y");
+    QSize shown;
+    ModalDriver driver([&](QWidget *) {
+        shown = next.size();
+        next.accept();
+    });
+    next.exec();
+    EXPECT_EQ(shown, QSize(700, 430));
 }
 
 } // namespace

@@ -1,0 +1,256 @@
+#include "PrivateBus.h"
+#include "app/ConfigInstance.h"
+#include "app/FileLists.h"
+#include "app/MainForm.h"
+#include "app/ProgramWindows.h"
+#include "conversion/ConvForm.h"
+#include "conversion/DesktopProgress.h"
+#include "conversion/DirLabel.h"
+#include "conversion/DispForm.h"
+#include "support/RecordingSoundPlayer.h"
+#include "support/ScriptedDialogs.h"
+#include "support/SettingNames.h"
+#include "support/TestMedia.h"
+
+#include <QAccessible>
+#include <QAction>
+#include <QApplication>
+#include <QLabel>
+#include <QProgressBar>
+#include <QTemporaryDir>
+#include <QTimer>
+
+#include <gtest/gtest.h>
+
+#include <map>
+#include <memory>
+#include <set>
+
+using namespace testmedia;
+
+namespace {
+
+class ConvProgressTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        ASSERT_TRUE(Dir.isValid());
+        RedirectSettings(Dir.path());
+        Main = std::make_unique<TMainForm>();
+        CreateProgramWindows(*Main);
+        Main->show();
+        Dialogs.Config = &Config();
+        Config().SpecifyOutputFolder = false;
+        Config().OverwritePrompt = false;
+        Config().FNormalizeVolume = false;
+        Config().DeleteOriginalFile = false;
+        Config().PlaySound = false;
+        Config().PromptCheckOption = false;
+        Config().ShowErrorMessage = false;
+    }
+    void TearDown() override { Main.reset(); }
+
+    QString path(const QString &Name) const { return Dir.filePath(Name); }
+    TConvForm &Form() { return *Main->Windows().ConvForm; }
+    void Convert() { Main->findChild<QAction *>("ConvMP3Action")->trigger(); }
+
+    void AddWaves(const QStringList &Names, double Seconds) {
+        QStringList paths;
+        for (const QString &name : Names) {
+            WriteSineWav(path(name), 2, 44100, Seconds, 440);
+            paths << path(name);
+        }
+        Main->Lists().AddFiles(paths);
+    }
+
+    // The rows of running jobs the window shows: file name -> the row's bar.
+    std::map<QString, QProgressBar *> Rows() {
+        std::map<QString, QProgressBar *> rows;
+        for (QWidget *row : Form().findChildren<QWidget *>()) {
+            if (!row->objectName().startsWith("JobRow") || !row->isVisibleTo(&Form()))
+                continue;
+            rows[row->findChild<QLabel *>("JobName")->text()] =
+                row->findChild<QProgressBar *>("JobBar");
+        }
+        return rows;
+    }
+
+    // Calls Action every 10 ms while the event loop runs, until it returns true.
+    void Repeat(std::function<bool()> Action) {
+        auto *timer = new QTimer(Main.get());
+        QObject::connect(timer, &QTimer::timeout, [timer, Action = std::move(Action)] {
+            if (Action())
+                timer->stop();
+        });
+        timer->start(10);
+    }
+
+    QTemporaryDir Dir;
+    ScriptedDialogs Dialogs;
+    std::unique_ptr<TMainForm> Main;
+    RecordingSoundPlayer Sounds;
+};
+
+TEST_F(ConvProgressTest, ThreeJobsAtOnceDriveThreeRowsEachWithItsOwnBar) {
+    Config().ConvertJobs = 3;
+    AddWaves({"a.wav", "b.wav", "c.wav"}, 4);
+    size_t most = 0;
+    std::set<QString> seen;
+    int mismatched = 0, followed = 0;
+    bool pathsShown = true;
+    // Connected after the window: its row is up to date when this runs.
+    QObject::connect(&Form().Runner(), &TConvRunner::JobProgress,
+                     [&](int Index, int Phase, int Percent) {
+                         const auto rows = Rows();
+                         most = std::max(most, rows.size());
+                         for (const auto &row : rows)
+                             seen.insert(row.first);
+                         const QString name = Form().Runner().Jobs().at(Index)->FileName;
+                         const auto row = rows.find(name);
+                         if (row == rows.end())
+                             return;
+                         ++followed;
+                         if (row->second->value() != Percent)
+                             ++mismatched;
+                         auto *phase = row->second->parentWidget()->findChild<QLabel *>("JobPhase");
+                         if (phase->text() != PhaseCaption(Phase))
+                             ++mismatched;
+                         pathsShown &= Form().findChild<TDirLabel *>("dirlabelSource")->isVisible();
+                     });
+    Convert();
+    EXPECT_EQ(most, 3u);
+    EXPECT_EQ(seen, (std::set<QString>{"a.wav", "b.wav", "c.wav"}));
+    EXPECT_GT(followed, 6);
+    EXPECT_EQ(mismatched, 0) << "each row shows its own job's phase and progress";
+    EXPECT_FALSE(pathsShown) << "several jobs: rows instead of one Source/Dest pair";
+    EXPECT_TRUE(Rows().empty()) << "ended jobs leave no row";
+    for (const char *name : {"a", "b", "c"})
+        EXPECT_TRUE(DecodeMpeg(path(QLatin1String(name) + ".MP3")).ok);
+}
+
+TEST_F(ConvProgressTest, OneJobAtATimeShowsThePathsAndTheTimeLine) {
+    Config().ConvertJobs = 1;
+    AddWaves({"a.wav", "b.wav"}, 1);
+    QStringList timeLines;
+    bool rowsShown = false, pathsShown = false;
+    Repeat([&] {
+        if (!Form().isVisible())
+            return false;
+        timeLines << Form().findChild<QLabel *>("lblTimes")->text();
+        rowsShown |= !Rows().empty() || Form().findChild<QWidget *>("JobList")->isVisible();
+        pathsShown |= Form().findChild<TDirLabel *>("dirlabelSource")->isVisible() &&
+                      Form().findChild<TDirLabel *>("dirlabelSource")->DirName() == path("a.wav");
+        return false;
+    });
+    Convert();
+    EXPECT_FALSE(rowsShown);
+    EXPECT_TRUE(pathsShown);
+    ASSERT_FALSE(timeLines.isEmpty());
+    EXPECT_TRUE(timeLines.back().startsWith("Elapsed ")) << timeLines.back().toStdString();
+}
+
+TEST_F(ConvProgressTest, TheTimeLineCountsTheBatchsAudioSeconds) {
+    Config().ConvertJobs = 2;
+    AddWaves({"short.wav"}, 0.5);
+    AddWaves({"long.wav"}, 3.5);
+    Form().SetClock([] { return 2.0; });
+    Convert();
+    EXPECT_DOUBLE_EQ(Form().Times().TotalSeconds(), 4.0);
+    EXPECT_DOUBLE_EQ(Form().Times().DoneSeconds(), 4.0);
+    // 4 s of audio in the test clock's 2 s.
+    EXPECT_EQ(Form().findChild<QLabel *>("lblTimes")->text(),
+              "Elapsed 0:02   Remaining 0:00   Speed 2.0x real time");
+}
+
+TEST_F(ConvProgressTest, EveryFocusableControlAndEveryBarHasAnAccessibleName) {
+    Config().ConvertJobs = 3;
+    AddWaves({"a.wav", "b.wav", "c.wav"}, 2);
+    QStringList nameless;
+    int checked = 0;
+    const auto check = [&](QWidget *Window) {
+        for (QWidget *w : Window->findChildren<QWidget *>()) {
+            if (w->focusPolicy() == Qt::NoFocus && !qobject_cast<QProgressBar *>(w))
+                continue;
+            ++checked;
+            QAccessibleInterface *face = QAccessible::queryAccessibleInterface(w);
+            if (!face || face->text(QAccessible::Name).trimmed().isEmpty())
+                nameless << w->metaObject()->className() + QStringLiteral(" ") + w->objectName();
+        }
+    };
+    Repeat([&] {
+        if (!Form().isVisible() || Rows().size() < 3)
+            return false;
+        check(&Form());
+        return true;
+    });
+    Convert();
+    check(Main->Windows().DispForm);
+    EXPECT_GE(checked, 8) << "the batch's bar, three rows' bars, Abort, the error list";
+    EXPECT_TRUE(nameless.isEmpty()) << nameless.join(", ").toStdString();
+}
+
+class ConvDesktopTest : public ConvProgressTest {
+protected:
+    void SetUp() override {
+        ConvProgressTest::SetUp();
+        if (!Bus.Running())
+            GTEST_SKIP() << "no dbus-daemon to run a private bus";
+        Service = Bus.Connect(QStringLiteral("conv-service"));
+        ASSERT_TRUE(Notifications.Serve(Service));
+        ASSERT_TRUE(Listener.Listen(Service));
+        Form().SetDesktop(std::make_unique<TDesktopProgress>(
+            Bus.Connect(QStringLiteral("conv-client")), QStringLiteral("brindle")));
+        Config().ConvertJobs = 2;
+        AddWaves({"a.wav", "b.wav"}, 2);
+        WriteFile(path("three.wav"), WavHeader(3, 44100, 16, 6000) + QByteArray(6000, '\x11'));
+        Main->Lists().AddFiles({path("three.wav")});
+    }
+    void TearDown() override {
+        Form().SetDesktop(std::make_unique<TDesktopProgress>());
+        ConvProgressTest::TearDown();
+    }
+
+    PrivateBus Bus;
+    QDBusConnection Service{QStringLiteral("none")};
+    FakeNotifications Notifications;
+    LauncherListener Listener;
+};
+
+TEST_F(ConvDesktopTest, ABatchEndingBehindAnotherWindowIsAnnouncedWithItsCounts) {
+    // The user has gone to another program while the batch runs.
+    Repeat([&] {
+        if (Form().isVisible() && QApplication::activeWindow())
+            QApplication::setActiveWindow(nullptr);
+        return false;
+    });
+    Convert();
+    ASSERT_TRUE(WaitUntil([&] { return !Notifications.Notes.isEmpty(); }));
+    EXPECT_EQ(Notifications.Notes.front().Summary, "Conversion finished");
+    EXPECT_EQ(Notifications.Notes.front().Body, "2 files converted, 1 failed.");
+
+    // The launcher entry followed the batch and lost its bar when the window closed.
+    ASSERT_TRUE(
+        WaitUntil([&] { return !Listener.Updates.isEmpty() && !Listener.Updates.back().Visible; }));
+    ASSERT_GE(Listener.Updates.size(), 3);
+    double last = -1;
+    for (int i = 0; i + 1 < Listener.Updates.size(); ++i) {
+        EXPECT_TRUE(Listener.Updates[i].Visible);
+        EXPECT_GE(Listener.Updates[i].Progress, last);
+        last = Listener.Updates[i].Progress;
+    }
+    EXPECT_DOUBLE_EQ(last, 1.0);
+}
+
+TEST_F(ConvDesktopTest, ABatchWatchedToItsEndIsNotAnnounced) {
+    Repeat([&] {
+        if (Form().isVisible() && !Form().isActiveWindow())
+            QApplication::setActiveWindow(&Form());
+        return false;
+    });
+    Convert();
+    ASSERT_TRUE(
+        WaitUntil([&] { return !Listener.Updates.isEmpty() && !Listener.Updates.back().Visible; }));
+    WaitUntil([] { return false; }, 200);
+    EXPECT_TRUE(Notifications.Notes.isEmpty());
+}
+
+} // namespace
