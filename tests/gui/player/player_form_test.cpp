@@ -242,7 +242,7 @@ TEST_F(PlayerFormTest, ControlsSitWhereTheLayoutPutsThem) {
         {"ImagePrev", {104, 112, 22, 22}, "Previous"},
         {"Slider", {136, 116, 176, 15}, nullptr},
         {"ImageNext", {320, 112, 22, 22}, "Next"},
-        {"ImageMute", {360, 112, 23, 23}, "Sound On/Off"},
+        {"ImageMute", {360, 112, 23, 23}, "Mute"},
         {"Slider2", {392, 116, 70, 15}, nullptr},
         {"ImageClick", {458, 2, 19, 19}, "Close"},
         {"TrackImage", {136, 116, 176, 15}, nullptr},
@@ -538,14 +538,14 @@ TEST_F(PlayerFormTest, MuteSilencesTheSoundWhilePlayingGoesOn) {
     Add({NoiseFile("a.wav", 3.0, 13)});
     ShowAndPlay();
     ASSERT_TRUE(WaitForAudible(Rate / 10));
-    QLabel *Mute = Control<QLabel>("ImageMute");
+    auto *Mute = Control<TSkinButton>("ImageMute");
     const QImage On = Control<QLabel>("ImageSoundOn")->pixmap().toImage();
     const QImage Off = Control<QLabel>("ImageSoundOff")->pixmap().toImage();
-    EXPECT_EQ(Mute->pixmap().toImage(), On);
+    EXPECT_EQ(Mute->Picture().toImage(), On);
 
     Click("ImageMute");
     EXPECT_TRUE(Form->Muted());
-    EXPECT_EQ(Mute->pixmap().toImage(), Off);
+    EXPECT_EQ(Mute->Picture().toImage(), Off);
     PlayFor(0.4); // what was queued before plays out
     const size_t Heard = Audible().size();
     PlayFor(0.6);
@@ -555,7 +555,7 @@ TEST_F(PlayerFormTest, MuteSilencesTheSoundWhilePlayingGoesOn) {
 
     Click("ImageMute");
     EXPECT_FALSE(Form->Muted());
-    EXPECT_EQ(Mute->pixmap().toImage(), On);
+    EXPECT_EQ(Mute->Picture().toImage(), On);
     ASSERT_TRUE(WaitForAudible(Heard + 1000));
     const std::vector<int16_t> All = Audible();
     const qsizetype At = Find(Source("a.wav"), std::vector<int16_t>(All.end() - 500, All.end()));
