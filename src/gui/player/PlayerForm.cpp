@@ -6,7 +6,7 @@
 #include "xaudio/XaudioPlayer.h"
 
 #include <QAction>
-#include <QGuiApplication>
+#include <QApplication>
 #include <QKeyEvent>
 #include <QMouseEvent>
 #include <QPainter>
@@ -163,6 +163,9 @@ TPlayerForm::TPlayerForm(QWidget *Parent) : QDialog(Parent) {
 
     CreateControls();
     ApplySkin();
+    // The desktop's palette may change while the program runs; the window is told through
+    // the application.
+    qApp->installEventFilter(this);
     ConnectPlayer();
     // Created at program start, before the event loop runs: a library that cannot be
     // loaded is reported here as the program's error handler would, and the window is
@@ -435,6 +438,12 @@ void TPlayerForm::changeEvent(QEvent *Event) {
         ApplySkin();
 }
 
+bool TPlayerForm::eventFilter(QObject *Watched, QEvent *Event) {
+    if (Watched == qApp && Event->type() == QEvent::ApplicationPaletteChange)
+        ApplySkin();
+    return QDialog::eventFilter(Watched, Event);
+}
+
 bool TPlayerForm::event(QEvent *Event) {
     const bool Result = QDialog::event(Event);
     // Moved to a screen of another pixel ratio.
@@ -575,6 +584,7 @@ void TPlayerForm::OpenInput(const QString &Path) {
 
 void TPlayerForm::ClearDisplay() {
     SongInfoText->SetText(QString());
+    SongInfoText->setAccessibleDescription(QString());
     TimecodeText->setText(QStringLiteral("00:00:00"));
     DurationText->setText(QStringLiteral("00:00:00"));
     StreamParametersText->SetText(QString());

@@ -144,6 +144,7 @@ protected:
     void keyPressEvent(QKeyEvent *Event) override;
     void changeEvent(QEvent *Event) override;
     bool event(QEvent *Event) override;
+    bool eventFilter(QObject *Watched, QEvent *Event) override;
 
 private:
     // Draws the skins for the application palette's tone and the window's pixel ratio, when
