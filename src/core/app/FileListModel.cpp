@@ -37,9 +37,19 @@ void ReadMpegSource(const QString &Path, TMPEGAudio &Mpeg, TFileParam &P) {
     Mpeg.SetFileName(Path);
     P.MpegData = Mpeg.Data();
     P.Duration = ClampDuration(P.MpegData.Duration);
+    P.DurationUs = Mpeg.DurationMicroseconds();
     P.Kind = Mpeg.IsValid() ? fkMpeg : fkUnreadable;
     if (P.Kind == fkMpeg)
         P.Tags = RichTags(Path);
+    else
+        P.Problem = Mpeg.Problem();
+}
+
+// Count / Rate seconds in microseconds, without overflowing for any file size.
+qint64 Microseconds(qint64 Count, qint64 Rate) {
+    if (Count <= 0 || Rate <= 0)
+        return 0;
+    return Count / Rate * 1000000 + Count % Rate * 1000000 / Rate;
 }
 
 // Title, Artist, Album and Year of a readable MPEG row: an ID3v2 (or APEv2) tag's values
@@ -68,14 +78,17 @@ void ReadWaveListSource(const QString &Path, TFileParam &P) {
     // libsndfile decodes (A-law, ADPCM): its info is the WAV header's.
     if (source.Wave.Valid) {
         P.Duration = source.Wave.Duration;
+        P.DurationUs = Microseconds(source.Wave.DataLength, source.Wave.Header.BytesPerSecond);
         P.Kind = fkWave;
     } else if (source.Kind == skSoundFile && source.Sound.Valid) {
         P.SoundData = source.Sound;
         P.Duration = int32_t(std::min<qint64>(source.Sound.Frames / source.Sound.SampleRate,
                                               std::numeric_limits<int32_t>::max()));
+        P.DurationUs = Microseconds(source.Sound.Frames, source.Sound.SampleRate);
         P.Kind = fkAudio;
     } else {
         P.Kind = fkUnreadable;
+        P.Problem = SourceProblem(source);
         P.WaveData.FileSize = QFileInfo(Path).size(); // for the Size column
     }
 }
@@ -122,6 +135,21 @@ int ListColumnCount(TListKind Kind) {
     return Kind == lkWave ? 5 : 9;
 }
 
+qint64 ListedFileSize(const TFileParam &Record, TListKind Kind) {
+    if (Kind == lkMpeg)
+        return Record.MpegData.Length;
+    return Record.Kind == fkAudio ? Record.SoundData.FileSize : Record.WaveData.FileSize;
+}
+
+std::optional<qint64> ListSortNumber(const TFileParam &Record, TListKind Kind, int Column) {
+    const int time = Kind == lkWave ? 1 : 5;
+    if (Column == time)
+        return Record.IsReadable() ? PlayMicroseconds(Record) : -1;
+    if (Column == time + 1)
+        return ListedFileSize(Record, Kind);
+    return std::nullopt;
+}
+
 QStringList ListRowTexts(const TFileParam &Record, TListKind Kind) {
     const bool readable = Record.IsReadable();
     QStringList texts{Record.FileName};
@@ -135,10 +163,9 @@ QStringList ListRowTexts(const TFileParam &Record, TListKind Kind) {
         texts << SizeColumnText(m.Length);
     } else {
         texts << (readable ? DurationColumnText(Record.Duration) : QString())
-              << SizeColumnText(Record.Kind == fkAudio ? Record.SoundData.FileSize
-                                                       : Record.WaveData.FileSize);
+              << SizeColumnText(ListedFileSize(Record, Kind));
     }
-    texts << ExtractFilePath(Record.SourcePath) << StateColumnText(Record.State);
+    texts << ExtractFilePath(Record.SourcePath) << RowStateText(Record);
     return texts;
 }
 
@@ -283,28 +310,47 @@ void TFileListModel::RemoveRow(int Row) {
 }
 
 std::vector<int> TFileListModel::Sort(int Column) {
+    // Another click on the sorted column turns the order round; a new column starts ascending.
+    return Sort(Column, !(FSorted && Column == FSortColumn && FSortAscending));
+}
+
+std::vector<int> TFileListModel::Sort(int Column, bool Ascending) {
     if (Column < 0 || Column >= ListColumnCount(FKind))
         return {};
     FSortColumn = Column;
+    FSortAscending = Ascending;
+    FSorted = true;
     std::vector<int> order(FRows.size());
     std::iota(order.begin(), order.end(), 0);
+    // Times and sizes by the numbers behind their texts ("8.41MB" before "41.20MB").
+    std::vector<qint64> numbers;
+    if (ListSortNumber(TFileParam(), FKind, Column)) {
+        numbers.reserve(FRows.size());
+        for (const TRow &row : FRows)
+            numbers.push_back(*ListSortNumber(*row.Record, FKind, Column));
+    }
     std::stable_sort(order.begin(), order.end(), [&](int A, int B) {
-        const int result =
-            CompareListTexts(FRows[size_t(A)].Cells[Column], FRows[size_t(B)].Cells[Column]);
-        return (FSortFlag ? result : -result) < 0;
+        int result;
+        if (!numbers.empty()) {
+            const qint64 a = numbers[size_t(A)], b = numbers[size_t(B)];
+            result = a == b ? 0 : (a < b ? -1 : 1);
+        } else {
+            result =
+                CompareListTexts(FRows[size_t(A)].Cells[Column], FRows[size_t(B)].Cells[Column]);
+        }
+        return (Ascending ? result : -result) < 0;
     });
     std::vector<TRow> sorted;
     sorted.reserve(FRows.size());
     for (int from : order)
         sorted.push_back(std::move(FRows[size_t(from)]));
     FRows = std::move(sorted);
-    FSortFlag = !FSortFlag;
     return order;
 }
 
 void TFileListModel::RefreshStates() {
     for (TRow &row : FRows)
-        row.Cells.back() = StateColumnText(row.Record->State);
+        row.Cells.back() = RowStateText(*row.Record);
 }
 
 void TFileListModel::RefreshRow(int Row) {

@@ -40,6 +40,12 @@ QString ReadErrorLine(const QString &Path, const QString &Why = QString());
 // Number of columns of a list of Kind, and the cell texts of a record in them.
 int ListColumnCount(TListKind Kind);
 QStringList ListRowTexts(const TFileParam &Record, TListKind Kind);
+// The file size a row of Kind shows in its Size column, in bytes.
+qint64 ListedFileSize(const TFileParam &Record, TListKind Kind);
+// What Column sorts by when it shows a number as text: the exact play time in microseconds
+// for Time (-1 for an unreadable file, which shows none), the bytes for Size; nothing for a
+// column of texts.
+std::optional<qint64> ListSortNumber(const TFileParam &Record, TListKind Kind, int Column);
 
 // What one add did.
 struct TAddFilesResult {
@@ -114,12 +120,16 @@ public:
     void RemoveRow(int Row);
     void Clear() { FRows.clear(); }
 
-    // Sorts by the texts of Column with CompareListTexts, descending while the direction
-    // flag is false, stably, then flips the flag. Returns the old index of each new row;
-    // empty (and nothing changed) for a column the list does not have.
+    // Sorts stably by Column: Time and Size by their numbers (ListSortNumber), the others by
+    // their texts with CompareListTexts. Returns the old index of each new row; empty (and
+    // nothing changed) for a column the list does not have.
+    std::vector<int> Sort(int Column, bool Ascending);
+    // A header click: ascending, or the other way round when Column is already sorted so.
     std::vector<int> Sort(int Column);
+    // Whether the rows were sorted, by which column and which way.
+    bool Sorted() const { return FSorted; }
     int SortColumn() const { return FSortColumn; }
-    bool SortFlag() const { return FSortFlag; }
+    bool SortAscending() const { return FSortAscending; }
 
     // Rewrites the State cell of every row from its record.
     void RefreshStates();
@@ -141,7 +151,8 @@ private:
     TListKind FKind;
     std::vector<TRow> FRows;
     int FSortColumn = 0;
-    bool FSortFlag = false;
+    bool FSortAscending = true;
+    bool FSorted = false;
 };
 
 // Reads paths for a list on a worker thread, with its own MPEG inspector, and hands the

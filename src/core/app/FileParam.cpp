@@ -59,14 +59,29 @@ int CompareListTexts(const QString &A, const QString &B) {
     return A.size() == B.size() ? 0 : (A.size() < B.size() ? -1 : 1);
 }
 
+qint64 PlayMicroseconds(const TFileParam &Record) {
+    return Record.DurationUs > 0 ? Record.DurationUs : qint64(Record.Duration) * 1000000;
+}
+
+QString RowStateText(const TFileParam &Record) {
+    if (Record.Kind != fkUnreadable)
+        return StateColumnText(Record.State);
+    return Record.Problem.isEmpty() ? QStringLiteral("Unreadable")
+                                    : QStringLiteral("Unreadable: ") + Record.Problem;
+}
+
 void TListSummary::AddRow(const TFileParam *Record, bool IsSelected) {
     ++Rows;
     if (IsSelected)
         ++Selected;
     if (Record && Record->IsReadable()) {
-        TotalSeconds += Record->Duration;
-        if (IsSelected)
-            SelectedSeconds += Record->Duration;
+        const qint64 Us = PlayMicroseconds(*Record);
+        TotalMicroseconds += Us;
+        TotalSeconds = TotalMicroseconds / 1000000;
+        if (IsSelected) {
+            SelectedMicroseconds += Us;
+            SelectedSeconds = SelectedMicroseconds / 1000000;
+        }
     }
 }
 

@@ -56,6 +56,9 @@ struct TFileParam {
     // exist: one that vanished, as an unplugged card does, is not made again elsewhere.
     QString DestRoot;
     int32_t Duration = 0; // whole seconds
+    // The exact play time in microseconds, for sums that whole seconds would cut short; 0
+    // when it is not known (Duration then stands for it).
+    qint64 DurationUs = 0;
     TMPEGInfo MpegData;
     TWaveFileInfo WaveData;
     TSoundFileInfo SoundData; // for fkAudio
@@ -64,6 +67,8 @@ struct TFileParam {
     TTagSet Tags;
     TFileKind Kind = fkUnreadable;
     int32_t State = stQueued;
+    // Why an fkUnreadable file is not read as its list's format ("not MPEG audio: FLAC file").
+    QString Problem;
 
     bool IsReadable() const { return Kind == fkMpeg || Kind == fkWave || Kind == fkAudio; }
     // The source's rate as listed: what the encoder is set up for.
@@ -84,6 +89,13 @@ QString DurationColumnText(int64_t Seconds);
 // The Size column: bytes / 1024 / 1024 with two decimals in the locale's form, then "MB".
 QString SizeColumnText(qint64 Bytes, const QLocale &Locale = QLocale());
 
+// The play time of a record in microseconds: DurationUs, or Duration when that is unknown.
+qint64 PlayMicroseconds(const TFileParam &Record);
+
+// The State column of a row: "Unreadable: <why>" for a file its list cannot read, else the
+// text of its State.
+QString RowStateText(const TFileParam &Record);
+
 // Sort comparison of two cell texts: letters A..Z fold to one case, everything else by
 // character code. Negative, 0 or positive.
 int CompareListTexts(const QString &A, const QString &B);
@@ -92,10 +104,13 @@ int CompareListTexts(const QString &A, const QString &B);
 struct TListSummary {
     int Rows = 0;
     int Selected = 0;
+    // Whole seconds of the exact sums below: many short files add up to their real length.
     qint64 TotalSeconds = 0;
     qint64 SelectedSeconds = 0;
+    qint64 TotalMicroseconds = 0;
+    qint64 SelectedMicroseconds = 0;
 
-    // Counts a row: readable rows add their duration, others count only as files.
+    // Counts a row: readable rows add their exact play time, others count only as files.
     void AddRow(const TFileParam *Record, bool IsSelected);
 
     QString SelectedText() const;

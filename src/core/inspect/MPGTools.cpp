@@ -68,6 +68,7 @@ TMPEGAudio::TMPEGAudio() : DefaultArtist("Unknown Artist"), DefaultTitle("Unknow
 
 void TMPEGAudio::ResetData() {
     FInfo = TMPEGInfo();
+    FDurationUs = 0;
 }
 
 void TMPEGAudio::SetFileName(const QString &Value) {
@@ -128,6 +129,9 @@ void TMPEGAudio::LoadData() {
     FHeaderPosition = Run.HeaderPosition;
 
     FInfo.Duration = CbrDuration(Run.AudioEnd - FHeaderPosition, FInfo.BitRate);
+    // Bytes * 8 bits over kbit/s is milliseconds, times 1000 microseconds.
+    if (FInfo.BitRate > 0)
+        FDurationUs = (Run.AudioEnd - FHeaderPosition) * 8000 / FInfo.BitRate;
 
     uint8_t XingBytes[120];
     const qint64 XingAt = FHeaderPosition + XingOffset(FInfo.Version, FInfo.Mode);
@@ -159,6 +163,9 @@ void TMPEGAudio::LoadData() {
 void TMPEGAudio::SetVbrFrames(uint32_t Frames) {
     FInfo.BitRate = -1;
     FInfo.Duration = VbrDuration(Frames, FInfo.Version, FInfo.Layer, FInfo.SampleRate);
+    if (FInfo.SampleRate > 0)
+        FDurationUs = qint64(Frames) * SamplesPerFrame(FInfo.Version, FInfo.Layer) * 1000000 /
+                      FInfo.SampleRate;
     if (Frames != 0)
         FInfo.FrameLength = uint16_t(std::min<qint64>(FInfo.Length / Frames, 0xFFFF));
 }

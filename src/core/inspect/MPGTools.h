@@ -43,6 +43,8 @@ public:
     // Duration as a time of day; invalid (null) for a day or more, which a time cannot hold.
     QTime DurationTime() const;
     const TMPEGInfo &Data() const { return FInfo; }
+    // The play time in microseconds, not cut to whole seconds as Duration is; 0 when unknown.
+    qint64 DurationMicroseconds() const { return FDurationUs; }
     // Offset of the first header of the accepted run of frames, or -1 when none was accepted.
     qint64 HeaderPosition() const { return FHeaderPosition; }
     // Why the last load found no MPEG audio, as kind and as text for the user ("not MPEG
@@ -85,6 +87,7 @@ private:
 
     TMPEGInfo FInfo;
     qint64 FHeaderPosition = -1;
+    qint64 FDurationUs = 0;
     TMpegProblem FProblem = TMpegProblem::None;
     QString FOtherFormat; // what the first bytes showed the file to be
 };

@@ -10,6 +10,8 @@ namespace {
 
 // The key's last level: the program's version.
 const QString Section = QStringLiteral("1.27");
+// The windows' layout, beside the options.
+const QString LayoutSection = QStringLiteral("Layout");
 
 using V = TConfigValues;
 
@@ -207,6 +209,14 @@ bool TConfig::Load() {
             Problems.append(Error.message());
         }
     }
+    Layout.Clear();
+    for (const QString &Name : FRegSetEx.ValueNames(LayoutSection)) {
+        try {
+            Layout.SetValue(Name, FRegSetEx.ReadString(LayoutSection, Name, QString()));
+        } catch (const ERegistryError &) {
+            // A window just keeps its own size for a value that is not its layout.
+        }
+    }
     FRegSetEx.EndUpdate();
     if (!Problems.isEmpty())
         throw ERegistryError(Problems.join(u'\n'));
@@ -234,6 +244,8 @@ bool TConfig::Save() {
             for (const TRangedSetting &S : RangedSettings)
                 Write(FRegSetEx, QLatin1StringView(S.Name), this->*S.Field);
             Write(FRegSetEx, WriteReplayGainName, WriteReplayGain);
+            for (auto Value = Layout.Values().cbegin(); Value != Layout.Values().cend(); ++Value)
+                FRegSetEx.WriteString(LayoutSection, Value.key(), Value.value());
         }
     }
     FRegSetEx.EndUpdate();

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "settings/Layout.h"
 #include "settings/RegSetEx.h"
 
 #include <QString>
@@ -117,6 +118,10 @@ public:
     // Measure each output's audio and tag it with its ReplayGain track gain and peak.
     // Stored as "WriteReplayGain" after TruePeakCeiling.
     bool WriteReplayGain = false;
+    // The windows' sizes, positions, column widths and sort orders, in the group "Layout"
+    // of the same store. Load replaces them with the stored ones (a value of another type
+    // is left out without a word), Save writes them; Assign leaves them alone.
+    TLayoutValues Layout;
     // ConvertJobs as a number of files: at least 1, at most MaxConvertJobs.
     int ConvertJobCount() const;
     static constexpr int MaxConvertJobs = 64;

@@ -196,6 +196,15 @@ int32_t TRegSetEx::ReadInteger(const QString &Section, const QString &Name, int3
     }
 }
 
+QStringList TRegSetEx::ValueNames(const QString &Section) const {
+    std::unique_ptr<QSettings> Own;
+    QSettings &Settings = Access(Own);
+    Settings.beginGroup(Section);
+    const QStringList Names = Settings.childKeys();
+    Settings.endGroup();
+    return Names;
+}
+
 bool TRegSetEx::ReadBool(const QString &Section, const QString &Name, bool Default) const {
     return ReadInteger(Section, Name, Default ? 1 : 0) != 0;
 }

@@ -4,6 +4,7 @@
 
 #include <QSettings>
 #include <QString>
+#include <QStringList>
 #include <cstdint>
 #include <memory>
 
@@ -50,6 +51,8 @@ public:
     int32_t ReadInteger(const QString &Section, const QString &Name, int32_t Default) const;
     // Reads a number: any non-zero number is true.
     bool ReadBool(const QString &Section, const QString &Name, bool Default) const;
+    // The names of the values stored in Section; none when it does not exist.
+    QStringList ValueNames(const QString &Section) const;
 
     // Throws ERegistryError when the store's file exists but is not a regular file (a named
     // pipe, a device, a folder, also behind a symbolic link); every read and write checks

@@ -18,21 +18,34 @@
 
 namespace {
 
+// How a column takes its share of the list's width: File Name and Path share what the others
+// leave, numbers are as wide as their texts, the rest keep the width they have.
+enum TColumnRole { crKeep, crStretch, crFit };
+
 struct TColumnSpec {
     const char *Caption;
     int Width;
     bool Right;
+    TColumnRole Role = crKeep;
 };
 
-const std::vector<TColumnSpec> WaveColumns{{"File Name", 180, false},
-                                           {"Time", 55, true},
-                                           {"Size", 55, true},
-                                           {"Path", 180, false},
+const std::vector<TColumnSpec> WaveColumns{{"File Name", 180, false, crStretch},
+                                           {"Time", 55, true, crFit},
+                                           {"Size", 55, true, crFit},
+                                           {"Path", 180, false, crStretch},
                                            {"State", 60, false}};
-const std::vector<TColumnSpec> MpegColumns{
-    {"File Name", 160, false}, {"Title", 100, false}, {"Artist", 75, false},
-    {"Album", 85, false},      {"Year", 55, false},   {"Time", 55, true},
-    {"Size", 55, true},        {"Path", 180, false},  {"State", 80, false}};
+const std::vector<TColumnSpec> MpegColumns{{"File Name", 160, false, crStretch},
+                                           {"Title", 100, false},
+                                           {"Artist", 75, false},
+                                           {"Album", 85, false},
+                                           {"Year", 55, false, crFit},
+                                           {"Time", 55, true, crFit},
+                                           {"Size", 55, true, crFit},
+                                           {"Path", 180, false, crStretch},
+                                           {"State", 80, false}};
+
+// Narrower than this a stretching column gives no more width away.
+constexpr int MinStretchWidth = 60;
 
 const std::vector<TColumnSpec> &ColumnsOf(TListKind Kind) {
     return Kind == lkWave ? WaveColumns : MpegColumns;
@@ -132,8 +145,12 @@ TFileListView::TFileListView(TListKind Kind, QWidget *Parent)
         setColumnWidth(c, columns[c].Width);
     header()->setStretchLastSection(false);
     header()->setSectionsClickable(true);
-    header()->setSortIndicatorShown(false);
+    // Shown once the rows are sorted; no section carries it before.
+    header()->setSortIndicatorShown(true);
+    header()->setSortIndicator(-1, Qt::AscendingOrder);
     connect(header(), &QHeaderView::sectionClicked, this, &TFileListView::ColumnClick);
+    setAccessibleName(Kind == lkWave ? QStringLiteral("Wave files to convert to MP3")
+                                     : QStringLiteral("MP3 files to convert to Wave"));
     connect(this, &QTreeWidget::itemSelectionChanged, this, [this] {
         if (FQuiet == 0)
             emit SummaryChanged();
@@ -153,6 +170,7 @@ TFileListView::TFileListView(TListKind Kind, QWidget *Parent)
     FDragHint->setAttribute(Qt::WA_TransparentForMouseEvents);
     FDragHint->adjustSize();
     CenterDragHint();
+    FitColumns();
 }
 
 TFileListView::~TFileListView() = default;
@@ -228,6 +246,7 @@ void TFileListView::AppendRecords(std::vector<std::unique_ptr<TFileParam>> Recor
         rows << item;
     }
     addTopLevelItems(rows);
+    FitColumns();
     emit SummaryChanged();
 }
 
@@ -239,8 +258,13 @@ void TFileListView::FillItem(TItem &Item, int Row) {
         if (columns[c].Right)
             Item.setTextAlignment(c, Qt::AlignRight | Qt::AlignVCenter);
     }
-    const bool readable = FModel.Record(Row)->IsReadable();
+    const TFileParam &record = *FModel.Record(Row);
+    const bool readable = record.IsReadable();
     Item.setIcon(0, RowIcon(!readable ? riUnreadable : FKind == lkMpeg ? riMpeg : riWave));
+    // The red cross alone does not say what is wrong with the file.
+    const QString why = readable ? QString() : RowStateText(record);
+    for (int c = 0; c < int(texts.size()); ++c)
+        Item.setToolTip(c, why);
 }
 
 void TFileListView::RefreshRow(int Row) {
@@ -346,12 +370,64 @@ void TFileListView::InvertSelection() {
 void TFileListView::ColumnClick(int Column) {
     if (Column < 0 || Column >= columnCount())
         return;
-    const std::vector<int> order = FModel.Sort(Column);
+    ApplyOrder(FModel.Sort(Column));
+}
+
+void TFileListView::SortBy(int Column, Qt::SortOrder Order) {
+    if (Column < 0 || Column >= columnCount())
+        return;
+    ApplyOrder(FModel.Sort(Column, Order == Qt::AscendingOrder));
+}
+
+void TFileListView::ApplyOrder(const std::vector<int> &Order) {
     // The items take the model's new order through the view's own sort, so that the
     // selection and the current row move with their rows.
-    for (int row = 0; row < int(order.size()); ++row)
-        Item(order[size_t(row)])->Rank = row;
-    sortItems(Column, Qt::AscendingOrder);
+    for (int row = 0; row < int(Order.size()); ++row)
+        Item(Order[size_t(row)])->Rank = row;
+    sortItems(SortColumn(), Qt::AscendingOrder);
+    header()->setSortIndicator(SortColumn(),
+                               SortAscending() ? Qt::AscendingOrder : Qt::DescendingOrder);
+}
+
+void TFileListView::FitColumns() {
+    const auto &columns = ColumnsOf(FKind);
+    for (int c = 0; c < int(columns.size()); ++c) {
+        if (columns[c].Role != crFit)
+            continue;
+        // The texts of the rows in view (the view looks at a bounded number of them) and the
+        // caption with its sort arrow.
+        const int contents = std::max(sizeHintForColumn(c), header()->sectionSizeHint(c));
+        if (contents > 0)
+            setColumnWidth(c, contents);
+    }
+    StretchColumns();
+}
+
+void TFileListView::StretchColumns() {
+    const auto &columns = ColumnsOf(FKind);
+    int used = 0, stretching = 0;
+    std::vector<int> stretch;
+    for (int c = 0; c < int(columns.size()); ++c) {
+        used += columnWidth(c);
+        if (columns[c].Role == crStretch) {
+            stretch.push_back(c);
+            stretching += columnWidth(c);
+        }
+    }
+    int extra = viewport()->width() - used;
+    if (extra == 0 || stretching <= 0)
+        return;
+    // Each stretching column takes (or gives) its share of the difference by its width;
+    // the last one takes what rounding left.
+    int left = extra;
+    for (size_t i = 0; i < stretch.size(); ++i) {
+        const int c = stretch[i];
+        const int share =
+            i + 1 == stretch.size() ? left : int(qint64(extra) * columnWidth(c) / stretching);
+        const int width = std::max(MinStretchWidth, columnWidth(c) + share);
+        left -= width - columnWidth(c);
+        setColumnWidth(c, width);
+    }
 }
 
 TListSummary TFileListView::Summary() const {
@@ -379,6 +455,7 @@ QRegion TFileListView::visualRegionForSelection(const QItemSelection &Selection)
 
 void TFileListView::resizeEvent(QResizeEvent *Event) {
     QTreeWidget::resizeEvent(Event);
+    StretchColumns();
     CenterDragHint();
 }
 

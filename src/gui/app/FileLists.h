@@ -103,10 +103,19 @@ public:
     // Flips every row's selection in one step.
     void InvertSelection();
 
-    // Sorts by Column as a header click does, then flips the list's direction flag.
+    // Sorts by Column as a header click does: ascending, or the other way round when the
+    // rows are sorted by Column already. The header shows the sort indicator.
     void ColumnClick(int Column);
+    // Sorts by Column in Order (a sort put back from the layout).
+    void SortBy(int Column, Qt::SortOrder Order);
+    bool Sorted() const { return FModel.Sorted(); }
     int SortColumn() const { return FModel.SortColumn(); }
-    bool SortFlag() const { return FModel.SortFlag(); }
+    bool SortAscending() const { return FModel.SortAscending(); }
+
+    // The number columns take the width of their texts; File Name and Path share the rest.
+    void FitColumns();
+    // File Name and Path take or give the difference between the columns and the view.
+    void StretchColumns();
 
     // Rewrites the State column of every row from its record.
     void RefreshStates();
@@ -138,6 +147,7 @@ private:
     std::vector<bool> SelectionMask() const;
     // Sets the item's texts and image from row Row of the model.
     void FillItem(TItem &Item, int Row);
+    void ApplyOrder(const std::vector<int> &Order);
 
     TListKind FKind;
     TFileListModel FModel;

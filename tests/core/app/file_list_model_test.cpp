@@ -102,8 +102,11 @@ TEST_F(FileListModelTest, WaveListReadsWaveFilesAndKeepsTheSizeOfOthers) {
     EXPECT_EQ(bad->Kind, fkUnreadable);
     EXPECT_EQ(bad->WaveData.FileSize, 3000);
     EXPECT_EQ(bad->Duration, 0);
-    EXPECT_EQ(ListRowTexts(*bad, lkWave),
-              (QStringList{"bad.wav", "", "0.00MB", dir.path() + "/", ""}));
+    const QStringList cells = ListRowTexts(*bad, lkWave);
+    EXPECT_EQ(cells.mid(0, 4), (QStringList{"bad.wav", "", "0.00MB", dir.path() + "/"}));
+    // The State column says why the file is not listed as audio.
+    EXPECT_FALSE(bad->Problem.isEmpty());
+    EXPECT_EQ(cells[4], "Unreadable: " + bad->Problem);
 }
 
 TEST_F(FileListModelTest, WaveListTakesEveryPcmSourceLibsndfileReads) {
@@ -169,6 +172,21 @@ TEST_F(FileListModelTest, MpegListReadsMpegFilesAndMarksOthersUnreadable) {
     EXPECT_EQ(other->Kind, fkUnreadable);
     EXPECT_EQ(other->MpegData.FileName, path("a.wav"));
     EXPECT_EQ(ListRowTexts(*other, lkMpeg).mid(1, 5), (QStringList{"", "", "", "", "- -"}));
+    EXPECT_TRUE(other->Problem.startsWith("not MPEG audio: WAV file"))
+        << qPrintable(other->Problem);
+    EXPECT_EQ(ListRowTexts(*other, lkMpeg)[8], "Unreadable: " + other->Problem);
+}
+
+TEST_F(FileListModelTest, UnreadableRowsKeepTheirReasonAfterABatchRefreshesTheStates) {
+    TFileListModel model(lkMpeg);
+    model.AddFiles({wav("a.wav")}, mpeg);
+    ASSERT_EQ(model.Count(), 1);
+    model.Record(0)->State = stError; // whatever a state says, the file was never read
+    model.RefreshStates();
+    EXPECT_TRUE(model.Cells(0)[8].startsWith("Unreadable: not MPEG audio: WAV file"));
+    model.Record(0)->Problem.clear();
+    model.RefreshStates();
+    EXPECT_EQ(model.Cells(0)[8], "Unreadable");
 }
 
 TEST_F(FileListModelTest, FilesThatCannotBeReadGiveNoRecord) {
@@ -287,34 +305,63 @@ TEST_F(FileListModelTest, WorkerKeepsTheBaseOfEachWalkedFile) {
 
 // --- rows: sorting, removal, refresh, summary ---
 
-TEST_F(FileListModelTest, SortComparesCellTextsAndFlipsTheFlagAfterEachSort) {
+TEST_F(FileListModelTest, FirstSortIsAscendingAndSortingTheSameColumnAgainTurnsItRound) {
     TFileListModel model(lkWave);
-    // Sizes as text: 12.10MB sorts before 3.47MB.
-    WriteFile(path("big.wav"), WavHeader(1, 8000, 8, 0) + QByteArray(qint64(12.1 * 1048576), 0));
-    WriteFile(path("mid.wav"), WavHeader(1, 8000, 8, 0) + QByteArray(qint64(3.47 * 1048576), 0));
-    model.AddFiles({wav("b.wav"), wav("C.wav"), wav("a.wav"), path("big.wav"), path("mid.wav")},
-                   mpeg);
+    model.AddFiles({wav("b.wav"), wav("C.wav"), wav("a.wav")}, mpeg);
     const TFileParam *c = model.Record(1);
 
-    EXPECT_FALSE(model.SortFlag());
-    EXPECT_EQ(model.Sort(0), (std::vector<int>{4, 1, 3, 0, 2})); // descending, case folded
-    EXPECT_EQ(column(model, 0), (QStringList{"mid.wav", "C.wav", "big.wav", "b.wav", "a.wav"}));
-    EXPECT_TRUE(model.SortFlag());
-    EXPECT_EQ(model.Record(1), c); // rows move, records stay where they are
+    EXPECT_FALSE(model.Sorted());
+    EXPECT_EQ(model.Sort(0), (std::vector<int>{2, 0, 1})); // ascending, case folded
+    EXPECT_EQ(column(model, 0), (QStringList{"a.wav", "b.wav", "C.wav"}));
+    EXPECT_TRUE(model.Sorted());
+    EXPECT_TRUE(model.SortAscending());
+    EXPECT_EQ(model.Record(2), c); // rows move, records stay where they are
 
-    model.Sort(2); // another column continues ascending
-    EXPECT_EQ(column(model, 2).mid(3), (QStringList{"12.10MB", "3.47MB"}));
-    EXPECT_EQ(model.SortColumn(), 2);
-    EXPECT_FALSE(model.SortFlag());
+    model.Sort(0);
+    EXPECT_EQ(column(model, 0), (QStringList{"C.wav", "b.wav", "a.wav"}));
+    EXPECT_FALSE(model.SortAscending());
 
-    // Equal texts keep their order (the three short files all read 0.02MB).
-    const QStringList before = column(model, 0).mid(0, 3);
-    model.Sort(2);
-    EXPECT_EQ(column(model, 0).mid(2, 3), before);
+    model.Sort(3); // another column starts ascending again
+    EXPECT_EQ(model.SortColumn(), 3);
+    EXPECT_TRUE(model.SortAscending());
+    // Equal texts (one folder) keep their order.
+    EXPECT_EQ(column(model, 0), (QStringList{"C.wav", "b.wav", "a.wav"}));
 
     EXPECT_TRUE(model.Sort(5).empty()); // no such column: nothing changes
-    EXPECT_EQ(model.SortColumn(), 2);
-    EXPECT_TRUE(model.SortFlag());
+    EXPECT_EQ(model.SortColumn(), 3);
+    EXPECT_TRUE(model.SortAscending());
+}
+
+TEST_F(FileListModelTest, SizesAndTimesSortByTheirNumbersNotTheirTexts) {
+    TFileListModel model(lkWave);
+    // As texts "41.20MB" < "8.41MB" and "100:00:00"-style hours would also misorder.
+    const qint64 big = qint64(41.2 * 1048576), mid = qint64(8.41 * 1048576);
+    WriteFile(path("big.wav"), WavHeader(1, 8000, 8, uint32_t(big)) + QByteArray(big, 0));
+    WriteFile(path("mid.wav"), WavHeader(1, 8000, 8, uint32_t(mid)) + QByteArray(mid, 0));
+    WriteFile(path("bad.wav"), QByteArray("not a wave file at all"));
+    model.AddFiles({path("big.wav"), path("mid.wav"), path("bad.wav")}, mpeg);
+    ASSERT_EQ(model.Count(), 3);
+
+    model.Sort(2, true);
+    EXPECT_EQ(column(model, 2), (QStringList{"0.00MB", "8.41MB", "41.20MB"}));
+    model.Sort(2, false);
+    EXPECT_EQ(column(model, 2), (QStringList{"41.20MB", "8.41MB", "0.00MB"}));
+
+    // 41.2 MB of 8000 bytes a second is 01:30:00, 8.41 MB 18:22; the unreadable file,
+    // without a time, comes first.
+    model.Sort(1, true);
+    EXPECT_EQ(column(model, 0), (QStringList{"bad.wav", "mid.wav", "big.wav"}));
+    EXPECT_EQ(column(model, 1).mid(1), (QStringList{"18:22", "01:30:00"})); // not by text
+}
+
+TEST_F(FileListModelTest, TimesWithinTheSameSecondSortByTheirExactLength) {
+    TFileListModel model(lkWave);
+    WriteSineWav(path("long.wav"), 1, 8000, 1.9, 440);
+    WriteSineWav(path("short.wav"), 1, 8000, 1.2, 440);
+    model.AddFiles({path("long.wav"), path("short.wav")}, mpeg);
+    ASSERT_EQ(column(model, 1), (QStringList{"00:01", "00:01"}));
+    model.Sort(1, true);
+    EXPECT_EQ(column(model, 0), (QStringList{"short.wav", "long.wav"}));
 }
 
 TEST_F(FileListModelTest, RemovalKeepsTheOtherRecordsInPlace) {
@@ -423,6 +470,40 @@ TEST_F(FileListModelTest, SummaryCountsEveryRowAndTheSecondsOfReadableOnes) {
     summary = model.Summary({});
     EXPECT_EQ(summary.Selected, 0);
     EXPECT_EQ(summary.Rows, 3);
+}
+
+TEST_F(FileListModelTest, TotalsAddTheExactLengthsBeforeCuttingToWholeSeconds) {
+    // Half a second each: whole seconds would add up to nothing.
+    QStringList paths;
+    for (int i = 0; i < 40; ++i) {
+        WriteFile(path(QStringLiteral("half%1.wav").arg(i)),
+                  WavHeader(1, 8000, 8, 4000) + QByteArray(4000, char(0x80)));
+        paths << path(QStringLiteral("half%1.wav").arg(i));
+    }
+    TFileListModel model(lkWave);
+    model.AddFiles(paths, mpeg);
+    ASSERT_EQ(model.Count(), 40);
+    EXPECT_EQ(model.Record(0)->Duration, 0);
+    EXPECT_EQ(model.Record(0)->DurationUs, 500000);
+    std::vector<bool> selected(40, false);
+    selected[0] = selected[1] = selected[2] = true;
+    const TListSummary summary = model.Summary(selected);
+    EXPECT_EQ(summary.TotalText(), "Total 40 file(s), 20 seconds(00:00:20)");
+    EXPECT_EQ(summary.SelectedText(), "selected 3 file(s), 1 seconds(00:00:01)");
+}
+
+TEST_F(FileListModelTest, MpegAndOtherSourcesKnowTheirExactLength) {
+    const std::optional<TFileParam> song = InspectListFile(mp3("song.mp3"), lkMpeg, mpeg);
+    ASSERT_TRUE(song);
+    // Two seconds of audio, and the encoder's padding of less than a tenth of a second.
+    EXPECT_GE(song->DurationUs, 2000000);
+    EXPECT_LT(song->DurationUs, 2100000);
+    EXPECT_EQ(song->DurationUs / 1000000, qint64(song->Duration));
+
+    WriteSineSound(path("a.flac"), SF_FORMAT_FLAC | SF_FORMAT_PCM_16, 1, 48000, 1.25, 440);
+    const std::optional<TFileParam> flac = InspectListFile(path("a.flac"), lkWave, mpeg);
+    ASSERT_TRUE(flac);
+    EXPECT_EQ(flac->DurationUs, 1250000);
 }
 
 // --- the worker ---

@@ -133,8 +133,14 @@ TEST_F(FileListsTest, UnreadableWaveRowHasEmptyTimeAndNoSeconds) {
     const QString bad = junk("bad.wav");
     lists->AddFiles({bad, wav("good.wav")});
     ASSERT_EQ(wave->RowCount(), 2);
-    EXPECT_EQ(row(wave, 0), (QStringList{"bad.wav", "", "0.00MB", dir.path() + "/", ""}));
+    const QString why = "Unreadable: " + wave->Record(0)->Problem;
+    EXPECT_EQ(row(wave, 0), (QStringList{"bad.wav", "", "0.00MB", dir.path() + "/", why}));
     EXPECT_EQ(wave->Record(0)->Kind, fkUnreadable);
+    // The reason stands in the row's tooltip too, wherever the pointer rests on it.
+    EXPECT_FALSE(wave->Record(0)->Problem.isEmpty());
+    for (int c = 0; c < wave->columnCount(); ++c)
+        EXPECT_EQ(wave->topLevelItem(0)->toolTip(c), why) << c;
+    EXPECT_EQ(wave->topLevelItem(1)->toolTip(0), "");
     wave->SelectAllRows();
     EXPECT_EQ(selectedText, "selected 2 file(s), 2 seconds(00:00:02)");
     EXPECT_EQ(totalText, "Total 2 file(s), 2 seconds(00:00:02)");
@@ -167,7 +173,9 @@ TEST_F(FileListsTest, Mp3RowsShowTagFallbacksAndUnreadableRowsShowDashes) {
     EXPECT_EQ(cells.mid(7), (QStringList{dir.path() + "/", ""}));
 
     EXPECT_EQ(row(mp3, 1),
-              (QStringList{"broken.mp3", "", "", "", "", "- -", "0.00MB", dir.path() + "/", ""}));
+              (QStringList{"broken.mp3", "", "", "", "", "- -", "0.00MB", dir.path() + "/",
+                           "Unreadable: " + mp3->Record(1)->Problem}));
+    EXPECT_TRUE(mp3->Record(1)->Problem.startsWith("not MPEG audio"));
     EXPECT_EQ(mp3->Record(1)->Kind, fkUnreadable);
     EXPECT_EQ(wave->RowCount(), 0);
 }
@@ -379,35 +387,42 @@ TEST_F(FileListsTest, DeleteSelectedAndClearAll) {
 
 // --- sorting ---
 
-TEST_F(FileListsTest, FirstClickSortsDescendingAndTheFlagBelongsToTheList) {
+TEST_F(FileListsTest, FirstClickSortsAscendingAndTheHeaderShowsTheOrder) {
     lists->AddFiles({wav("b.wav", 1), wav("C.wav", 3), wav("a.wav", 2)});
     ASSERT_EQ(wave->RowCount(), 3);
-    wave->topLevelItem(1)->setSelected(true); // C.wav
-    wave->header()->sectionClicked(0);
+    QHeaderView *header = wave->header();
+    EXPECT_EQ(header->sortIndicatorSection(), -1); // no arrow before the first sort
+    wave->topLevelItem(1)->setSelected(true);      // C.wav
+    header->sectionClicked(0);
+    EXPECT_EQ(column(wave, 0), (QStringList{"a.wav", "b.wav", "C.wav"}));
+    EXPECT_EQ(wave->SelectedRows(), QList<int>{2}); // the selection moves with its row
+    EXPECT_TRUE(header->isSortIndicatorShown());
+    EXPECT_EQ(header->sortIndicatorSection(), 0);
+    EXPECT_EQ(header->sortIndicatorOrder(), Qt::AscendingOrder);
+
+    header->sectionClicked(0); // the same column again: the other way round
     EXPECT_EQ(column(wave, 0), (QStringList{"C.wav", "b.wav", "a.wav"}));
-    EXPECT_EQ(wave->SelectedRows(), QList<int>{0}); // the selection moves with its row
-    EXPECT_TRUE(wave->SortFlag());
-    wave->ColumnClick(1); // another column continues with ascending
+    EXPECT_EQ(header->sortIndicatorOrder(), Qt::DescendingOrder);
+
+    header->sectionClicked(1); // another column starts ascending
     EXPECT_EQ(column(wave, 1), (QStringList{"00:01", "00:02", "00:03"}));
-    wave->ColumnClick(1);
-    EXPECT_EQ(column(wave, 1), (QStringList{"00:03", "00:02", "00:01"}));
-    EXPECT_EQ(wave->SortColumn(), 1);
-    EXPECT_FALSE(mp3->SortFlag());
+    EXPECT_EQ(header->sortIndicatorSection(), 1);
+    EXPECT_EQ(header->sortIndicatorOrder(), Qt::AscendingOrder);
+    EXPECT_FALSE(mp3->Sorted()); // each list has its own order
 }
 
-TEST_F(FileListsTest, SizesSortAsText) {
-    // 12.10 MB sorts before 3.47 MB because the column's text is compared.
-    WriteFile(path("big.wav"), WavHeader(2, 44100, 16, 0) + QByteArray(qint64(12.1 * 1048576), 0));
-    WriteFile(path("mid.wav"), WavHeader(2, 44100, 16, 0) + QByteArray(qint64(3.47 * 1048576), 0));
+TEST_F(FileListsTest, SizesSortByTheirBytes) {
+    WriteFile(path("big.wav"), WavHeader(2, 44100, 16, 0) + QByteArray(qint64(41.2 * 1048576), 0));
+    WriteFile(path("mid.wav"), WavHeader(2, 44100, 16, 0) + QByteArray(qint64(8.41 * 1048576), 0));
     lists->AddFiles({path("big.wav"), path("mid.wav")});
-    wave->ColumnClick(2);
-    wave->ColumnClick(2);
-    EXPECT_EQ(column(wave, 2), (QStringList{"12.10MB", "3.47MB"}));
+    wave->header()->sectionClicked(2);
+    EXPECT_EQ(column(wave, 2), (QStringList{"8.41MB", "41.20MB"}));
+    wave->header()->sectionClicked(2);
+    EXPECT_EQ(column(wave, 2), (QStringList{"41.20MB", "8.41MB"}));
 }
 
 TEST_F(FileListsTest, RowsAddedAfterSortingAreAppended) {
     lists->AddFiles({wav("b.wav"), wav("a.wav")});
-    wave->ColumnClick(0);
     wave->ColumnClick(0);
     lists->AddFiles({wav("0.wav")});
     EXPECT_EQ(column(wave, 0), (QStringList{"a.wav", "b.wav", "0.wav"}));
@@ -507,7 +522,7 @@ TEST_F(FileListsTest, ListChangedDuringABackgroundAddKeepsItsRowsAndGetsTheNewOn
 
     lists->AddFiles(fresh);
     lists->DeleteSelected(); // a.wav goes; it was listed when the add started, so it stays out
-    wave->ColumnClick(0);    // b.wav first: descending
+    wave->ColumnClick(0);    // sorted while the add runs
     convertType = 1;         // the rows still go to the list that started the add
     lists->CurrentListChanged();
     ASSERT_TRUE(WaitForAdd(lists));
