@@ -2,6 +2,7 @@
 
 #include "app/FileLists.h"
 #include "platform/UserDialogs.h"
+#include "platform/WindowLayout.h"
 #include "player/Slider.h"
 #include "xaudio/XaudioPlayer.h"
 
@@ -520,7 +521,16 @@ void TPlayerForm::ImageClickClick() {
     close();
 }
 
+void TPlayerForm::setVisible(bool Visible) {
+    // Where the user left it last; the first time, centred on the main window.
+    if (Visible && !isVisible())
+        TWindowLayout::Restore(this, QStringLiteral("PlayerForm"));
+    QDialog::setVisible(Visible);
+}
+
 void TPlayerForm::done(int Result) {
+    if (isVisible())
+        TWindowLayout::Save(this, QStringLiteral("PlayerForm"));
     // The window closes even when the library fails (it may never have loaded); the
     // failure still reaches the program's error handler.
     try {

@@ -130,8 +130,10 @@ public:
                                             uint8_t NbChannels);
     void XaudioPlayerNotifyError(const QString &Msg);
 
-    // Every close (the close picture, Escape, the window system) ends here.
+    // Every close (the close picture, Escape, the window system) ends here; the window's
+    // place is kept for the next showing, in this run and the next.
     void done(int Result) override;
+    void setVisible(bool Visible) override;
 
     // What the song line shows for a record: its title (and artist) when it is an MPEG file
     // with a title in its tag, else its file name.

@@ -860,6 +860,18 @@ TEST_F(PlayerFormTest, ANewFileClearsThePreviousDetailsAndAnErrorIsShownWhole) {
     EXPECT_EQ(Song->toolTip(), Long);
 }
 
+TEST_F(PlayerFormTest, TheWindowComesBackWhereItWasLeft) {
+    Form->show();
+    const QPoint Place = Form->screen()->availableGeometry().topLeft() + QPoint(140, 90);
+    Form->move(Place);
+    Form->close();
+    // A new window takes the place from the settings.
+    Form = std::make_unique<TPlayerForm>();
+    Form->show();
+    EXPECT_EQ(Form->pos(), Place);
+    EXPECT_EQ(Form->size(), QSize(483, 151));
+}
+
 // --- Skins ----------------------------------------------------------------------------------
 
 TEST_F(PlayerFormTest, ADarkPaletteGetsTheDarkSkinAndALightOneTheLightSkinBack) {
