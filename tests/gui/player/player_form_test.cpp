@@ -966,11 +966,22 @@ TEST(PlayCommand, OpensThePlayerOnTheActiveListAndADoubleClickDoesTheSame) {
 }
 
 // Not a test: with BRINDLE_SCREENSHOT_DIR set, saves pictures of the player playing, paused
-// and muted for the documentation (run under xvfb-run with QT_QPA_PLATFORM=xcb).
+// and muted for the documentation (run under xvfb-run with QT_QPA_PLATFORM=xcb; with
+// QT_SCALE_FACTOR=2 for a scaled screen, and with BRINDLE_SCREENSHOT_DARK=1 on a dark palette).
 TEST_F(PlayerFormTest, Screenshots) {
     const QString Folder = qEnvironmentVariable("BRINDLE_SCREENSHOT_DIR");
     if (Folder.isEmpty())
         GTEST_SKIP() << "BRINDLE_SCREENSHOT_DIR is not set";
+    if (qEnvironmentVariableIsSet("BRINDLE_SCREENSHOT_DARK")) {
+        QPalette Dark;
+        Dark.setColor(QPalette::Window, QColor(0x2d, 0x2d, 0x30));
+        Dark.setColor(QPalette::WindowText, QColor(0xe0, 0xe0, 0xe0));
+        Dark.setColor(QPalette::Base, QColor(0x1e, 0x1e, 0x20));
+        Dark.setColor(QPalette::Text, QColor(0xe0, 0xe0, 0xe0));
+        Dark.setColor(QPalette::Button, QColor(0x3a, 0x3a, 0x3e));
+        Dark.setColor(QPalette::ButtonText, QColor(0xe0, 0xe0, 0xe0));
+        QApplication::setPalette(Dark);
+    }
     ConvertType = 1;
     Lists->CurrentListChanged();
     const QString Wav = Dir.filePath("song.wav");
@@ -987,15 +998,20 @@ TEST_F(PlayerFormTest, Screenshots) {
     File.close();
     Add({File.fileName()});
     ShowAndPlay();
+    // The keyboard focus on Pause, to show its frame.
+    QApplication::setActiveWindow(Form.get());
+    Control("ImagePause")->setFocus(Qt::TabFocusReason);
     Form->Player().InputSeek(157, 400);
     Pump(2600);
     const auto Save = [&](const char *Name) {
         Pump(300);
         // On a real display with a window manager the frame and its caption are taken too.
-        const QPixmap Shot =
-            QGuiApplication::platformName() == "xcb"
-                ? QGuiApplication::primaryScreen()->grabWindow(0).copy(Form->frameGeometry())
-                : Form->grab();
+        // Taken in device-independent pixels, so a scaled screen gives its device pixels.
+        const QRect Frame = Form->frameGeometry();
+        const QPixmap Shot = QGuiApplication::platformName() == "xcb"
+                                 ? QGuiApplication::primaryScreen()->grabWindow(
+                                       0, Frame.x(), Frame.y(), Frame.width(), Frame.height())
+                                 : Form->grab();
         EXPECT_TRUE(Shot.save(QDir(Folder).filePath(QString::fromLatin1(Name))));
     };
     Save("player-playing.png");
