@@ -12,6 +12,7 @@ namespace xa {
 namespace {
 
 constexpr uint16_t kFormatPcm = 1;
+constexpr uint16_t kFormatFloat = 3;
 constexpr uint16_t kFormatExtensible = 0xFFFE;
 constexpr uint32_t kSizeInDs64 = 0xFFFFFFFF;
 
@@ -23,6 +24,15 @@ uint32_t Le32(const unsigned char *p) {
 }
 uint64_t Le64(const unsigned char *p) {
     return uint64_t(Le32(p)) | uint64_t(Le32(p + 4)) << 32;
+}
+
+// Full scale is 1.0; the nearest 16-bit value (halves to even), clipped. Not a number is
+// silence.
+int16_t FromUnit(double sample) {
+    if (std::isnan(sample))
+        return 0;
+    const double scaled = std::nearbyint(sample * 32768.0);
+    return int16_t(std::clamp(scaled, -32768.0, 32767.0));
 }
 
 } // namespace
@@ -79,12 +89,15 @@ WavDecoder::WavDecoder(UniqueFd fd, const std::string &path, int64_t fileSize) :
     if (!haveData)
         fail(XA_ERROR_UNSUPPORTED_INPUT, "the WAV file has no data chunk");
 
-    const int frameBytes = 2 * info_.channels;
+    const int frameBytes = sampleBytes_ * info_.channels;
     info_.totalFrames = int64_t(dataBytes / uint64_t(frameBytes));
     info_.mode = info_.channels == 1 ? 3 : 0;
     info_.bitrateKbps = int(std::lround(double(info_.rate) * frameBytes * 8 / 1000));
     info_.mimeType = "audio/wav";
-    info_.description = "PCM WAV";
+    info_.description = sample_ == Sample::Float32 ? "32-bit floating-point WAV"
+                        : sample_ == Sample::Float64
+                            ? "64-bit floating-point WAV"
+                            : std::to_string(8 * sampleBytes_) + "-bit PCM WAV";
     seek(0);
 }
 
@@ -118,26 +131,65 @@ void WavDecoder::readFormat(uint32_t chunkBytes) {
     const uint32_t rate = Le32(fmt + 4);
     const unsigned blockAlign = Le16(fmt + 12);
     const unsigned bits = Le16(fmt + 14);
-    if (tag != kFormatPcm)
-        fail(XA_ERROR_UNSUPPORTED_INPUT,
-             "WAV format " + std::to_string(tag) + " is not supported (PCM only)");
-    if (bits != 16)
-        fail(XA_ERROR_UNSUPPORTED_INPUT,
-             std::to_string(bits) + "-bit samples are not supported (16-bit only)");
+    if (tag == kFormatPcm && (bits == 8 || bits == 16 || bits == 24 || bits == 32))
+        sample_ = bits == 8    ? Sample::Unsigned8
+                  : bits == 16 ? Sample::Int16
+                  : bits == 24 ? Sample::Int24
+                               : Sample::Int32;
+    else if (tag == kFormatFloat && (bits == 32 || bits == 64))
+        sample_ = bits == 32 ? Sample::Float32 : Sample::Float64;
+    else if (tag == kFormatPcm || tag == kFormatFloat)
+        fail(XA_ERROR_UNSUPPORTED_INPUT, std::to_string(bits) + "-bit " +
+                                             (tag == kFormatPcm ? "integer" : "floating-point") +
+                                             " samples are not supported");
+    else
+        fail(XA_ERROR_UNSUPPORTED_INPUT, "WAV format " + std::to_string(tag) +
+                                             " is not supported (PCM or floating point only)");
+    sampleBytes_ = int(bits / 8);
     if (channels < 1 || channels > 2)
         fail(XA_ERROR_UNSUPPORTED_INPUT,
              std::to_string(channels) + " channels are not supported (mono or stereo only)");
     if (rate < 1000 || rate > 384000)
         fail(XA_ERROR_UNSUPPORTED_INPUT,
              "a sample rate of " + std::to_string(rate) + " Hz is not supported");
-    if (blockAlign != 2 * channels)
+    if (blockAlign != unsigned(sampleBytes_) * channels)
         fail(XA_ERROR_UNSUPPORTED_INPUT, "the block alignment does not match the format");
     info_.rate = long(rate);
     info_.channels = int(channels);
 }
 
+int16_t WavDecoder::convert(const unsigned char *p) const {
+    switch (sample_) {
+    case Sample::Unsigned8:
+        return int16_t((int(p[0]) - 128) * 256);
+    case Sample::Int16:
+        return int16_t(Le16(p));
+    case Sample::Int24: {
+        // Sign-extended from the top byte; exact in a double, rounded like floating point.
+        const int32_t value =
+            int32_t(uint32_t(p[0]) << 8 | uint32_t(p[1]) << 16 | uint32_t(p[2]) << 24) >> 8;
+        return FromUnit(value / 8388608.0);
+    }
+    case Sample::Int32:
+        return FromUnit(int32_t(Le32(p)) / 2147483648.0);
+    case Sample::Float32: {
+        const uint32_t bits = Le32(p);
+        float value;
+        std::memcpy(&value, &bits, sizeof value);
+        return FromUnit(value);
+    }
+    case Sample::Float64: {
+        const uint64_t bits = Le64(p);
+        double value;
+        std::memcpy(&value, &bits, sizeof value);
+        return FromUnit(value);
+    }
+    }
+    return 0;
+}
+
 size_t WavDecoder::read(int16_t *out, size_t maxFrames) {
-    const size_t frameBytes = size_t(2 * info_.channels);
+    const size_t frameBytes = size_t(sampleBytes_ * info_.channels);
     const size_t frames =
         size_t(std::min<int64_t>(int64_t(maxFrames), info_.totalFrames - position_));
     bytes_.resize(frames * frameBytes);
@@ -145,7 +197,7 @@ size_t WavDecoder::read(int16_t *out, size_t maxFrames) {
     if (got < frames && std::ferror(file_.get()))
         fail(XA_ERROR_DECODE_FAILED, SystemErrorText(errno));
     for (size_t i = 0; i < got * size_t(info_.channels); ++i)
-        out[i] = int16_t(Le16(&bytes_[2 * i]));
+        out[i] = convert(&bytes_[size_t(sampleBytes_) * i]);
     position_ += int64_t(got);
     if (got < frames || position_ >= info_.totalFrames)
         ended_ = true;
@@ -154,7 +206,8 @@ size_t WavDecoder::read(int16_t *out, size_t maxFrames) {
 
 int64_t WavDecoder::seek(int64_t frame) {
     frame = std::clamp<int64_t>(frame, 0, info_.totalFrames);
-    if (fseeko(file_.get(), off_t(dataOffset_ + uint64_t(frame) * uint64_t(2 * info_.channels)),
+    if (fseeko(file_.get(),
+               off_t(dataOffset_ + uint64_t(frame) * uint64_t(sampleBytes_ * info_.channels)),
                SEEK_SET) != 0)
         fail(XA_ERROR_DECODE_FAILED, SystemErrorText(errno));
     position_ = frame;

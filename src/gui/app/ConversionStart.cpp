@@ -40,16 +40,25 @@ void TConversionStart::StartConversion(TFileListView &List, TConvForm &ConvForm,
             rows << row;
     }
     QList<TFileParam *> jobs;
+    // Unreadable rows are not converted, but not left out without a word either.
+    QStringList skipped;
     for (int row : rows) {
         TFileParam *record = List.Record(row);
-        if (record == nullptr || record->Kind == fkUnreadable)
+        if (record == nullptr)
             continue;
+        if (record->Kind == fkUnreadable) {
+            skipped << QStringLiteral("Source file '%1' skipped. %2")
+                           .arg(record->SourcePath, RowStateText(*record));
+            continue;
+        }
         record->State = stQueued;
         record->ListIndex = row;
         jobs.append(record);
     }
-    if (jobs.isEmpty())
+    if (jobs.isEmpty()) {
+        ReportSkipped(skipped, ErrorList);
         return;
+    }
 
     const QString ext = List.Kind() == lkWave ? QStringLiteral(".MP3") : QStringLiteral(".WAV");
     if (FConfig.SpecifyOutputFolder && !PrepareOutputFolder())
@@ -67,8 +76,14 @@ void TConversionStart::StartConversion(TFileListView &List, TConvForm &ConvForm,
     ConvForm.exec();
 
     const TConvRunner &runner = ConvForm.Runner();
-    if (runner.StartedCount() == 0)
+    if (runner.StartedCount() == 0) {
+        ReportSkipped(skipped, ErrorList);
         return;
+    }
+    // The batch emptied the error list when it started: these lines follow its own.
+    if (ErrorList != nullptr)
+        for (const QString &line : skipped)
+            ErrorList->AddMessage(line);
     const int jobCount = int(jobs.size());
     ConvForm.SetJobs({}); // the records of deleted rows go with them
     // An aborted batch deletes no source, whatever was converted before the abort.
@@ -85,6 +100,18 @@ void TConversionStart::StartConversion(TFileListView &List, TConvForm &ConvForm,
     if (FConfig.SpecifyOutputFolder && FConfig.OpenOutputFolder && !runner.Aborted() &&
         runner.ConvertedCount() > 0 && OpenFolder)
         OpenFolder(FConfig.OutputFolder);
+}
+
+void TConversionStart::ReportSkipped(const QStringList &Lines, TDispForm *ErrorList) {
+    if (Lines.isEmpty() || ErrorList == nullptr)
+        return;
+    ErrorList->ClearMessages();
+    for (const QString &line : Lines)
+        ErrorList->AddMessage(line);
+    if (FConfig.ShowErrorMessage) {
+        ErrorList->exec();
+        ErrorList->ClearMessages();
+    }
 }
 
 void TConversionStart::DeleteConvertedSources(TFileListView &List, int Count) {

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <QString>
+#include <QStringList>
 
 #include <functional>
 
@@ -30,6 +31,9 @@ public:
 private:
     // The destination folder exists, or was created after asking; false stops the batch.
     bool PrepareOutputFolder();
+    // The lines of rows that were not converted because their files are unreadable, when no
+    // batch ran to carry them: into the error list, shown as after a batch.
+    void ReportSkipped(const QStringList &Lines, TDispForm *ErrorList);
 
     QWidget &FWindow;
     TConfig &FConfig;

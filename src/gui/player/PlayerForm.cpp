@@ -2,32 +2,27 @@
 
 #include "app/FileLists.h"
 #include "platform/UserDialogs.h"
+#include "platform/WindowLayout.h"
 #include "player/Slider.h"
 #include "xaudio/XaudioPlayer.h"
 
 #include <QAction>
+#include <QApplication>
 #include <QKeyEvent>
 #include <QMouseEvent>
 #include <QPainter>
 
 #include <algorithm>
 
-// The skins are compiled into the GUI library; a static library needs its resources named.
-static void InitPlayerSkins() {
-    Q_INIT_RESOURCE(player);
-}
-
 namespace {
 
 constexpr int SeekRange = 400;
 constexpr int StartDelayMs = 500;
+constexpr int SeekStepMs = 5000;
+constexpr int VolumeStep = 5;
 
 const QColor DisplayText(0xc6, 0xce, 0xd5);
 const QColor DisplayTextDim(0x8f, 0x9b, 0xa5);
-
-QPixmap Skin(const char *Name) {
-    return QPixmap(QStringLiteral(":/skins/%1.png").arg(QLatin1String(Name)));
-}
 
 QFont DisplayFont(const char *Family, int PixelSize) {
     QFont Font{QString::fromLatin1(Family)};
@@ -50,38 +45,93 @@ QString TrimBlank(const QString &Text) {
 
 } // namespace
 
-// --- TClickImage -------------------------------------------------------------------------
+// --- TSkinButton -------------------------------------------------------------------------
 
-TClickImage::TClickImage(const char *Name, const QString &Hint, QWidget *Parent) : QLabel(Parent) {
+TSkinButton::TSkinButton(const char *Name, const QString &Caption, QWidget *Parent)
+    : QAbstractButton(Parent) {
     setObjectName(QString::fromLatin1(Name));
-    setToolTip(Hint);
+    setText(Caption);
+    setAccessibleName(Caption);
+    setToolTip(Caption);
     setCursor(Qt::PointingHandCursor);
+    setFocusPolicy(Qt::TabFocus);
 }
 
-void TClickImage::SetPictures(const QPixmap &Normal, const QPixmap &Pressed) {
+void TSkinButton::SetPictures(const QPixmap &Normal, const QPixmap &Pressed) {
     FNormal = Normal;
     FPressed = Pressed;
-    setPixmap(FDown && !FPressed.isNull() ? FPressed : FNormal);
+    update();
 }
 
-void TClickImage::mousePressEvent(QMouseEvent *Event) {
-    if (Event->button() != Qt::LeftButton)
-        return QLabel::mousePressEvent(Event);
-    FDown = true;
-    if (!FPressed.isNull())
-        setPixmap(FPressed);
+const QPixmap &TSkinButton::Picture() const {
+    return isDown() && !FPressed.isNull() ? FPressed : FNormal;
 }
 
-void TClickImage::mouseReleaseEvent(QMouseEvent *Event) {
-    if (Event->button() != Qt::LeftButton || !FDown)
-        return QLabel::mouseReleaseEvent(Event);
-    FDown = false;
-    setPixmap(FNormal);
-    if (rect().contains(Event->position().toPoint()) && OnClick)
-        OnClick();
+void TSkinButton::SetFocusTone(TSkinTone Value) {
+    FTone = Value;
+    update();
+}
+
+QSize TSkinButton::sizeHint() const {
+    return FNormal.deviceIndependentSize().toSize();
+}
+
+void TSkinButton::paintEvent(QPaintEvent *) {
+    QPainter P(this);
+    P.drawPixmap(0, 0, Picture());
+    if (ShowsFocusFrame()) {
+        // Round faces get a round frame on their rim; the face is as wide as the picture.
+        const QRectF Face(0, 0, width(), std::min(width(), height()));
+        DrawFocusFrame(P, Face, FTone);
+    }
+}
+
+void TSkinButton::keyPressEvent(QKeyEvent *Event) {
+    switch (Event->key()) {
+    case Qt::Key_Return:
+    case Qt::Key_Enter:
+        if (!Event->isAutoRepeat())
+            click();
+        return;
+    case Qt::Key_Space:
+    case Qt::Key_Left:
+    case Qt::Key_Right:
+    case Qt::Key_Up:
+    case Qt::Key_Down:
+        Event->ignore();
+        return;
+    default:
+        QAbstractButton::keyPressEvent(Event);
+    }
+}
+
+void TSkinButton::keyReleaseEvent(QKeyEvent *Event) {
+    if (Event->key() == Qt::Key_Space) {
+        Event->ignore();
+        return;
+    }
+    QAbstractButton::keyReleaseEvent(Event);
 }
 
 // --- TStaticText -------------------------------------------------------------------------
+
+void TStaticText::SetText(const QString &Text) {
+    setText(Text);
+    UpdateToolTip();
+}
+
+bool TStaticText::Elided() const {
+    return fontMetrics().horizontalAdvance(text()) > contentsRect().width();
+}
+
+void TStaticText::UpdateToolTip() {
+    setToolTip(Elided() ? text() : QString());
+}
+
+void TStaticText::resizeEvent(QResizeEvent *Event) {
+    QLabel::resizeEvent(Event);
+    UpdateToolTip();
+}
 
 void TStaticText::paintEvent(QPaintEvent *) {
     QPainter P(this);
@@ -95,15 +145,11 @@ void TStaticText::paintEvent(QPaintEvent *) {
 // --- TPlayerForm -------------------------------------------------------------------------
 
 TPlayerForm::TPlayerForm(QWidget *Parent) : QDialog(Parent) {
-    InitPlayerSkins();
     setObjectName(QStringLiteral("PlayerForm"));
     // A tool window without system buttons; its caption shows the player's state.
     setWindowFlags(Qt::Tool | Qt::CustomizeWindowHint | Qt::WindowTitleHint);
     setWindowTitle(QString());
     setFixedSize(483, 151);
-    QPalette White = palette();
-    White.setColor(QPalette::Window, Qt::white);
-    setPalette(White);
     setAutoFillBackground(true);
 
     XaudioPlayer = new TXaudioPlayer(this);
@@ -117,6 +163,10 @@ TPlayerForm::TPlayerForm(QWidget *Parent) : QDialog(Parent) {
     connect(StartTime, &QTimer::timeout, this, &TPlayerForm::StartTimeTimer);
 
     CreateControls();
+    ApplySkin();
+    // The desktop's palette may change while the program runs; the window is told through
+    // the application.
+    qApp->installEventFilter(this);
     ConnectPlayer();
     // Created at program start, before the event loop runs: a library that cannot be
     // loaded is reported here as the program's error handler would, and the window is
@@ -138,13 +188,11 @@ void TPlayerForm::SetCurrentList(std::function<TFileListView *()> CurrentList) {
 }
 
 void TPlayerForm::CreateControls() {
-    const auto Picture = [this](const char *Name, const char *SkinName, int X, int Y,
-                                bool Visible = true) {
+    // The pictures come with the skins (ApplySkin).
+    const auto Picture = [this](const char *Name, const QRect &Geometry, bool Visible = true) {
         auto *Label = new QLabel(this);
         Label->setObjectName(QString::fromLatin1(Name));
-        const QPixmap Pixmap = Skin(SkinName);
-        Label->setPixmap(Pixmap);
-        Label->setGeometry(X, Y, Pixmap.width(), Pixmap.height());
+        Label->setGeometry(Geometry);
         Label->setVisible(Visible);
         return Label;
     };
@@ -160,8 +208,8 @@ void TPlayerForm::CreateControls() {
         return Label;
     };
 
-    Image1 = Picture("Image1", "logo", 8, 8);
-    Image2 = Picture("Image2", "display", 64, 8);
+    Image1 = Picture("Image1", QRect(8, 8, 54, 54));
+    Image2 = Picture("Image2", QRect(64, 8, 391, 93));
 
     SongInfoText =
         Text(new TStaticText(this), "SongInfoText", QRect(87, 24, 345, 19),
@@ -177,41 +225,45 @@ void TPlayerForm::CreateControls() {
                                 QRect(88, 66, 183, 19), DisplayFont("DejaVu Sans Condensed", 10),
                                 DisplayTextDim, Qt::AlignLeft | Qt::AlignVCenter);
 
-    const auto Button = [this](const char *Name, const QString &Hint, const char *SkinName, int X,
-                               int Y, void (TPlayerForm::*Click)()) {
-        auto *Image = new TClickImage(Name, Hint, this);
-        const QPixmap Normal = Skin(SkinName);
-        Image->SetPictures(Normal, Skin((SkinName + QByteArray("_down")).constData()));
-        Image->setGeometry(X, Y, Normal.width(), Normal.height());
-        Image->OnClick = [this, Click] { (this->*Click)(); };
+    const auto Button = [this](const char *Name, const QString &Caption, const QRect &Geometry,
+                               void (TPlayerForm::*Click)()) {
+        auto *Image = new TSkinButton(Name, Caption, this);
+        Image->setGeometry(Geometry);
+        connect(Image, &QAbstractButton::clicked, this, [this, Click] { (this->*Click)(); });
         return Image;
     };
-    ImagePlay =
-        Button("ImagePlay", QStringLiteral("Play"), "play", 14, 112, &TPlayerForm::ImagePlayClick);
-    ImagePause = Button("ImagePause", QStringLiteral("Pause"), "pause", 41, 112,
+    ImagePlay = Button("ImagePlay", QStringLiteral("Play"), QRect(14, 112, 22, 23),
+                       &TPlayerForm::ImagePlayClick);
+    ImagePause = Button("ImagePause", QStringLiteral("Pause"), QRect(41, 112, 22, 23),
                         &TPlayerForm::ImagePauseClick);
-    ImageStop =
-        Button("ImageStop", QStringLiteral("Stop"), "stop", 68, 112, &TPlayerForm::ImageStopClick);
-    ImagePrev = Button("ImagePrev", QStringLiteral("Previous"), "prev", 104, 112,
+    ImageStop = Button("ImageStop", QStringLiteral("Stop"), QRect(68, 112, 22, 23),
+                       &TPlayerForm::ImageStopClick);
+    ImagePrev = Button("ImagePrev", QStringLiteral("Previous"), QRect(104, 112, 22, 22),
                        &TPlayerForm::ImagePrevClick);
-    ImageNext =
-        Button("ImageNext", QStringLiteral("Next"), "next", 320, 112, &TPlayerForm::ImageNextClick);
-    ImageMute = Button("ImageMute", QStringLiteral("Sound On/Off"), "sound_on", 360, 112,
+    ImageNext = Button("ImageNext", QStringLiteral("Next"), QRect(320, 112, 22, 22),
+                       &TPlayerForm::ImageNextClick);
+    ImageMute = Button("ImageMute", QStringLiteral("Mute"), QRect(360, 112, 23, 23),
                        &TPlayerForm::ImageMuteClick);
-    ImageClick = Button("ImageClick", QStringLiteral("Close"), "close", 458, 2,
+    // A switch: assistive technology reads "Mute" as on or off.
+    ImageMute->setCheckable(true);
+    ImageClick = Button("ImageClick", QStringLiteral("Close"), QRect(458, 2, 19, 19),
                         &TPlayerForm::ImageClickClick);
 
     // The pictures the sliders and the mute switch take their looks from.
-    TrackImage = Picture("TrackImage", "seek_track", 136, 116, false);
-    ThumbNormalImage = Picture("ThumbNormalImage", "seek_thumb", 136, 116, false);
-    ThumbHighlightedImage = Picture("ThumbHighlightedImage", "seek_thumb_hot", 136, 116, false);
-    ThumbClickedImage = Picture("ThumbClickedImage", "seek_thumb_down", 136, 116, false);
-    TrackImage2 = Picture("TrackImage2", "volume_track", 392, 116);
-    ThumbNormalImage2 = Picture("ThumbNormalImage2", "volume_thumb", 392, 116, false);
-    ThumbHighlightedImage2 = Picture("ThumbHighlightedImage2", "volume_thumb_hot", 392, 116, false);
-    ThumbClickedImage2 = Picture("ThumbClickedImage2", "volume_thumb_down", 392, 116, false);
-    ImageSoundOn = Picture("ImageSoundOn", "sound_on", 360, 112, false);
-    ImageSoundOff = Picture("ImageSoundOff", "sound_off", 360, 112, false);
+    const QRect Seek(136, 116, 176, 15);
+    const QRect SeekThumb(136, 116, 14, 15);
+    TrackImage = Picture("TrackImage", Seek, false);
+    ThumbNormalImage = Picture("ThumbNormalImage", SeekThumb, false);
+    ThumbHighlightedImage = Picture("ThumbHighlightedImage", SeekThumb, false);
+    ThumbClickedImage = Picture("ThumbClickedImage", SeekThumb, false);
+    const QRect Volume(392, 116, 70, 15);
+    const QRect VolumeThumb(392, 116, 14, 15);
+    TrackImage2 = Picture("TrackImage2", Volume);
+    ThumbNormalImage2 = Picture("ThumbNormalImage2", VolumeThumb, false);
+    ThumbHighlightedImage2 = Picture("ThumbHighlightedImage2", VolumeThumb, false);
+    ThumbClickedImage2 = Picture("ThumbClickedImage2", VolumeThumb, false);
+    ImageSoundOn = Picture("ImageSoundOn", QRect(360, 112, 23, 23), false);
+    ImageSoundOff = Picture("ImageSoundOff", QRect(360, 112, 23, 23), false);
 
     const auto Action = [this](const char *Name, const QString &Caption,
                                void (TPlayerForm::*Execute)()) {
@@ -239,8 +291,8 @@ void TPlayerForm::ConnectPlayer() {
     P.OnNotifyInputPosition = [this](TXaudioPlayer &, uint32_t Offset, uint32_t Range) {
         XaudioPlayerNotifyInputPosition(Offset, Range);
     };
-    P.OnNotifyInputTimecode = [this](TXaudioPlayer &, uint8_t H, uint8_t M, uint8_t S, uint8_t) {
-        XaudioPlayerNotifyInputTimecode(H, M, S);
+    P.OnNotifyInputTimecode = [this](TXaudioPlayer &, uint8_t H, uint8_t M, uint8_t S, uint8_t F) {
+        XaudioPlayerNotifyInputTimecode(H, M, S, F);
     };
     P.OnNotifyOutputVolume = [this](TXaudioPlayer &, uint8_t Master, uint8_t, uint8_t) {
         XaudioPlayerNotifyOutputVolume(Master);
@@ -263,10 +315,14 @@ void TPlayerForm::ConnectPlayer() {
 void TPlayerForm::FormCreate() {
     // The sliders come first, so that they exist even when the library cannot be loaded now
     // and is loaded by a later command.
-    const auto MakeSlider = [this](const char *Name, QLabel *Normal, QLabel *Highlighted,
-                                   QLabel *Clicked, QLabel *Track, int Maximum) {
+    const auto MakeSlider = [this](const char *Name, const QString &Caption, QLabel *Normal,
+                                   QLabel *Highlighted, QLabel *Clicked, QLabel *Track,
+                                   int Maximum) {
         auto *Slider = new TSlider(this);
         Slider->setObjectName(QString::fromLatin1(Name));
+        Slider->setAccessibleName(Caption);
+        Slider->setToolTip(Caption);
+        Slider->SetFocusTone(FTone);
         Slider->SetThumbNormal(Normal->pixmap().toImage());
         Slider->SetThumbHighlighted(Highlighted->pixmap().toImage());
         Slider->SetThumbClicked(Clicked->pixmap().toImage());
@@ -277,8 +333,8 @@ void TPlayerForm::FormCreate() {
         Slider->show();
         return Slider;
     };
-    FSeekSlider = MakeSlider("Slider", ThumbNormalImage, ThumbHighlightedImage, ThumbClickedImage,
-                             TrackImage, SeekRange);
+    FSeekSlider = MakeSlider("Slider", QStringLiteral("Position"), ThumbNormalImage,
+                             ThumbHighlightedImage, ThumbClickedImage, TrackImage, SeekRange);
     FSeekSlider->OnChange = [this](TSlider &) { SliderChange(); };
     FSeekSlider->OnMouseDown = [this](TSlider &, Qt::MouseButton, Qt::KeyboardModifiers, int, int) {
         SliderMouseDown();
@@ -286,8 +342,8 @@ void TPlayerForm::FormCreate() {
     FSeekSlider->OnMouseUp = [this](TSlider &, Qt::MouseButton, Qt::KeyboardModifiers, int, int) {
         SliderMouseUp();
     };
-    FVolumeSlider = MakeSlider("Slider2", ThumbNormalImage2, ThumbHighlightedImage2,
-                               ThumbClickedImage2, TrackImage2, 100);
+    FVolumeSlider = MakeSlider("Slider2", QStringLiteral("Volume"), ThumbNormalImage2,
+                               ThumbHighlightedImage2, ThumbClickedImage2, TrackImage2, 100);
     FVolumeSlider->OnChange = [this](TSlider &) { Slider2Change(); };
     FVolumeSlider->OnMouseDown = [this](TSlider &, Qt::MouseButton, Qt::KeyboardModifiers, int,
                                         int) { Slider2MouseDown(); };
@@ -296,15 +352,111 @@ void TPlayerForm::FormCreate() {
     };
     FDragging = false;
     FMuted = false;
+    // Tab follows the controls from left to right.
+    const QList<QWidget *> Chain = {ImagePlay, ImagePause, ImageStop,     ImagePrev, FSeekSlider,
+                                    ImageNext, ImageMute,  FVolumeSlider, ImageClick};
+    for (qsizetype I = 1; I < Chain.size(); ++I)
+        setTabOrder(Chain[I - 1], Chain[I]);
 
     StartTime->stop();
     XaudioPlayer->Init();
     // The library reports its level only when asked or changed; without this the volume
     // thumb would sit at 0 while the sound plays at full level.
     XaudioPlayer->GetOutputVolume();
+    // Keyboard seeking steps from the elapsed time, which this keeps within a tenth of a
+    // second; the display still shows whole seconds.
+    XaudioPlayer->SetInputTimecodeGranularity(100);
+}
+
+void TPlayerForm::ApplySkin() {
+    const TSkinTone Tone = ToneOf(QGuiApplication::palette());
+    const qreal Ratio = devicePixelRatioF();
+    if (Tone == FTone && Ratio == FRatio)
+        return;
+    FTone = Tone;
+    FRatio = Ratio;
+    FSkins = RenderPlayerSkins(Tone, Ratio);
+    const auto Skin = [this](const char *Name) { return FSkins.at(QLatin1String(Name)); };
+
+    QPalette Window = palette();
+    Window.setColor(QPalette::Window, SkinWindowColour(Tone));
+    Window.setColor(QPalette::WindowText,
+                    Tone == TSkinTone::Dark ? QColor(0xd5, 0xda, 0xde) : QColor(0x3a, 0x40, 0x47));
+    setPalette(Window);
+
+    Image1->setPixmap(Skin("logo"));
+    Image2->setPixmap(Skin("display"));
+    TrackImage->setPixmap(Skin("seek_track"));
+    ThumbNormalImage->setPixmap(Skin("seek_thumb"));
+    ThumbHighlightedImage->setPixmap(Skin("seek_thumb_hot"));
+    ThumbClickedImage->setPixmap(Skin("seek_thumb_down"));
+    TrackImage2->setPixmap(Skin("volume_track"));
+    ThumbNormalImage2->setPixmap(Skin("volume_thumb"));
+    ThumbHighlightedImage2->setPixmap(Skin("volume_thumb_hot"));
+    ThumbClickedImage2->setPixmap(Skin("volume_thumb_down"));
+    ImageSoundOn->setPixmap(Skin("sound_on"));
+    ImageSoundOff->setPixmap(Skin("sound_off"));
+
+    const std::pair<TSkinButton *, const char *> Buttons[] = {
+        {ImagePlay, "play"}, {ImagePause, "pause"}, {ImageStop, "stop"},
+        {ImagePrev, "prev"}, {ImageNext, "next"},   {ImageClick, "close"}};
+    for (const auto &[Button, Name] : Buttons) {
+        Button->SetPictures(Skin(Name), Skin((QByteArray(Name) + "_down").constData()));
+        Button->SetFocusTone(Tone);
+    }
+    ImageMute->SetFocusTone(Tone);
+    ShowMuteState();
+
+    const auto Reskin = [](TSlider *Slider, QLabel *Normal, QLabel *Highlighted, QLabel *Clicked,
+                           QLabel *Track, TSkinTone Tone) {
+        if (Slider == nullptr)
+            return;
+        Slider->SetThumbNormal(Normal->pixmap().toImage());
+        Slider->SetThumbHighlighted(Highlighted->pixmap().toImage());
+        Slider->SetThumbClicked(Clicked->pixmap().toImage());
+        Slider->SetTrack(Track->pixmap().toImage());
+        Slider->SetFocusTone(Tone);
+        Slider->update();
+    };
+    Reskin(FSeekSlider, ThumbNormalImage, ThumbHighlightedImage, ThumbClickedImage, TrackImage,
+           Tone);
+    Reskin(FVolumeSlider, ThumbNormalImage2, ThumbHighlightedImage2, ThumbClickedImage2,
+           TrackImage2, Tone);
+}
+
+void TPlayerForm::ShowMuteState() {
+    const auto Skin = [this](const char *Name) { return FSkins.at(QLatin1String(Name)); };
+    if (FMuted)
+        ImageMute->SetPictures(ImageSoundOff->pixmap(), Skin("sound_off_down"));
+    else
+        ImageMute->SetPictures(ImageSoundOn->pixmap(), Skin("sound_on_down"));
+    ImageMute->setChecked(FMuted);
+}
+
+void TPlayerForm::changeEvent(QEvent *Event) {
+    QDialog::changeEvent(Event);
+    if (Event->type() == QEvent::ApplicationPaletteChange || Event->type() == QEvent::PaletteChange)
+        ApplySkin();
+}
+
+bool TPlayerForm::eventFilter(QObject *Watched, QEvent *Event) {
+    if (Watched == qApp && Event->type() == QEvent::ApplicationPaletteChange)
+        ApplySkin();
+    return QDialog::eventFilter(Watched, Event);
+}
+
+bool TPlayerForm::event(QEvent *Event) {
+    const bool Result = QDialog::event(Event);
+    // Moved to a screen of another pixel ratio.
+    if (Event->type() == QEvent::ScreenChangeInternal)
+        ApplySkin();
+    return Result;
 }
 
 void TPlayerForm::showEvent(QShowEvent *Event) {
+    // Where the window is shown decides the pixel ratio, and the palette may have changed
+    // while it was hidden.
+    ApplySkin();
     QDialog::showEvent(Event);
     FormShow();
 }
@@ -323,7 +475,41 @@ void TPlayerForm::keyPressEvent(QKeyEvent *Event) {
         FormKeyDown(27);
         return;
     }
-    QDialog::keyPressEvent(Event);
+    if ((Event->modifiers() & ~Qt::KeypadModifier) != Qt::NoModifier) {
+        QDialog::keyPressEvent(Event);
+        return;
+    }
+    // A focused volume slider takes all four arrows, as sliders do.
+    const bool OnVolume = FVolumeSlider != nullptr && FVolumeSlider->hasFocus();
+    switch (Event->key()) {
+    case Qt::Key_Space:
+        if (!Event->isAutoRepeat())
+            PlayPauseKey();
+        break;
+    case Qt::Key_Left:
+        OnVolume ? StepVolume(-1) : SeekBy(-SeekStepMs);
+        break;
+    case Qt::Key_Right:
+        OnVolume ? StepVolume(1) : SeekBy(SeekStepMs);
+        break;
+    case Qt::Key_Up:
+        StepVolume(1);
+        break;
+    case Qt::Key_Down:
+        StepVolume(-1);
+        break;
+    case Qt::Key_M:
+        ImageMuteClick();
+        break;
+    case Qt::Key_N:
+        actNextExecute();
+        break;
+    case Qt::Key_P:
+        actPrevExecute();
+        break;
+    default:
+        QDialog::keyPressEvent(Event);
+    }
 }
 
 void TPlayerForm::FormKeyDown(int Key) {
@@ -335,7 +521,16 @@ void TPlayerForm::ImageClickClick() {
     close();
 }
 
+void TPlayerForm::setVisible(bool Visible) {
+    // Where the user left it last; the first time, centred on the main window.
+    if (Visible && !isVisible())
+        TWindowLayout::Restore(this, QStringLiteral("PlayerForm"));
+    QDialog::setVisible(Visible);
+}
+
 void TPlayerForm::done(int Result) {
+    if (isVisible())
+        TWindowLayout::Save(this, QStringLiteral("PlayerForm"));
     // The window closes even when the library fails (it may never have loaded); the
     // failure still reaches the program's error handler.
     try {
@@ -387,8 +582,26 @@ void TPlayerForm::OpenSelected() {
         return;
     FCurrent = *Record;
     XaudioPlayer->Stop();
+    OpenInput(FCurrent.SourcePath);
+}
+
+void TPlayerForm::OpenInput(const QString &Path) {
+    ClearDisplay();
+    FAwaitingInput = true;
     // The path as the user gave it: file names are case-sensitive here.
-    XaudioPlayer->InputOpen(FCurrent.SourcePath);
+    XaudioPlayer->InputOpen(Path);
+}
+
+void TPlayerForm::ClearDisplay() {
+    SongInfoText->SetText(QString());
+    SongInfoText->setAccessibleDescription(QString());
+    TimecodeText->setText(QStringLiteral("00:00:00"));
+    DurationText->setText(QStringLiteral("00:00:00"));
+    StreamParametersText->SetText(QString());
+    FDurationSeconds = 0;
+    FElapsedMs = 0;
+    if (!FDragging)
+        FSeekSlider->SetPosition(0);
 }
 
 int TPlayerForm::FindCurrent(TFileListView &List) const {
@@ -407,12 +620,44 @@ bool TPlayerForm::OpenRow(TFileListView &List, int Row) {
     if (Record == nullptr)
         return false;
     FCurrent = *Record;
-    XaudioPlayer->InputOpen(FCurrent.SourcePath);
+    OpenInput(FCurrent.SourcePath);
     return true;
 }
 
 void TPlayerForm::actPlayExecute() {
-    OpenSelected();
+    // Play on a paused file goes on from where it paused.
+    if (FPlayState == 2)
+        XaudioPlayer->Play();
+    else
+        OpenSelected();
+}
+
+void TPlayerForm::PlayPauseKey() {
+    if (FPlayState == 1 || FPlayState == 2)
+        actPauseExecute();
+    else
+        actPlayExecute();
+}
+
+void TPlayerForm::SeekBy(int Ms) {
+    if (FDurationSeconds == 0)
+        return;
+    const int64_t Duration = int64_t(FDurationSeconds) * 1000;
+    const int64_t Target = std::clamp<int64_t>(FElapsedMs + Ms, 0, Duration);
+    // Milliseconds of the whole as offset and range: the range fits while the stream is
+    // shorter than 24 days.
+    if (Duration > INT32_MAX)
+        return;
+    XaudioPlayer->InputSeek(int32_t(Target), int32_t(Duration));
+    // A second key press before the library answers steps on from here.
+    FElapsedMs = Target;
+    if (!FDragging)
+        FSeekSlider->SetPosition(int32_t(Target * SeekRange / Duration));
+}
+
+void TPlayerForm::StepVolume(int Steps) {
+    if (FVolumeSlider != nullptr)
+        FVolumeSlider->SetPositionAsked(FVolumeSlider->Position() + Steps * VolumeStep);
 }
 
 void TPlayerForm::actPauseExecute() {
@@ -446,13 +691,11 @@ void TPlayerForm::actNextExecute() {
 
 void TPlayerForm::ImageMuteClick() {
     FMuted = !FMuted;
-    if (FMuted) {
-        ImageMute->SetPictures(ImageSoundOff->pixmap(), Skin("sound_off_down"));
+    ShowMuteState();
+    if (FMuted)
         XaudioPlayer->OutputMute();
-    } else {
-        ImageMute->SetPictures(ImageSoundOn->pixmap(), Skin("sound_on_down"));
+    else
         XaudioPlayer->OutputUnmute();
-    }
 }
 
 void TPlayerForm::SliderChange() {
@@ -501,12 +744,13 @@ QString TPlayerForm::StreamParameters(uint32_t Frequency, int16_t Bitrate, uint8
 }
 
 void TPlayerForm::ShowSongInfo() {
-    SongInfoText->setText(SongInfo(FCurrent));
+    SongInfoText->SetText(SongInfo(FCurrent));
 }
 
 void TPlayerForm::XaudioPlayerNotifyInputState(int32_t State) {
     if (State != XA_INPUT_STATE_OPEN)
         return;
+    FAwaitingInput = false;
     ShowSongInfo();
     XaudioPlayer->Play();
 }
@@ -544,13 +788,17 @@ void TPlayerForm::XaudioPlayerNotifyPlayerState(int32_t State) {
 }
 
 void TPlayerForm::XaudioPlayerNotifyInputPosition(uint32_t Offset, uint32_t Range) {
-    if (FDragging)
+    if (FDragging || FAwaitingInput)
         return;
     const int64_t Position = Range == 0 ? 0 : int64_t(Offset) * SeekRange / int64_t(Range);
     FSeekSlider->SetPosition(int32_t(std::min<int64_t>(Position, SeekRange)));
 }
 
-void TPlayerForm::XaudioPlayerNotifyInputTimecode(uint8_t Hours, uint8_t Minutes, uint8_t Seconds) {
+void TPlayerForm::XaudioPlayerNotifyInputTimecode(uint8_t Hours, uint8_t Minutes, uint8_t Seconds,
+                                                  uint8_t Fractions) {
+    if (FAwaitingInput)
+        return;
+    FElapsedMs = ((int64_t(Hours) * 60 + Minutes) * 60 + Seconds) * 1000 + Fractions * 10;
     const auto Two = [](uint8_t Value) {
         return QStringLiteral("%1").arg(Value, 2, 10, QChar('0'));
     };
@@ -566,16 +814,29 @@ void TPlayerForm::XaudioPlayerNotifyOutputMasterLevel(uint8_t MasterLevel) {
 }
 
 void TPlayerForm::XaudioPlayerNotifyStreamDuration(uint32_t Duration) {
+    if (FAwaitingInput)
+        return;
+    FDurationSeconds = Duration;
     DurationText->setText(QString::asprintf("%.2d:%.2d:%.2d", int(Duration / 3600),
                                             int(Duration % 3600 / 60), int(Duration % 60)));
 }
 
 void TPlayerForm::XaudioPlayerNotifyStreamParameters(uint32_t Frequency, int16_t Bitrate,
                                                      uint8_t NbChannels) {
-    StreamParametersText->setText(StreamParameters(Frequency, Bitrate, NbChannels));
+    if (FAwaitingInput)
+        return;
+    StreamParametersText->SetText(StreamParameters(Frequency, Bitrate, NbChannels));
 }
 
 void TPlayerForm::XaudioPlayerNotifyError(const QString &Msg) {
-    // A file that cannot be opened or decoded would otherwise just stay silent.
-    SongInfoText->setText(Msg);
+    // A file that cannot be opened or decoded would otherwise just stay silent. The line is
+    // short: the message names the file by its name there, and the whole message is the
+    // tooltip (and what assistive technology reads).
+    FAwaitingInput = false;
+    QString Shown = Msg;
+    if (!FCurrent.SourcePath.isEmpty() && !FCurrent.FileName.isEmpty())
+        Shown.replace(FCurrent.SourcePath, FCurrent.FileName);
+    SongInfoText->SetText(Shown);
+    SongInfoText->setToolTip(Msg);
+    SongInfoText->setAccessibleDescription(Msg);
 }

@@ -1,7 +1,9 @@
 #pragma once
 
 #include "app/FileParam.h"
+#include "player/Skins.h"
 
+#include <QAbstractButton>
 #include <QDialog>
 #include <QLabel>
 #include <QPixmap>
@@ -9,47 +11,63 @@
 
 #include <cstdint>
 #include <functional>
+#include <map>
 
 class QAction;
 class TFileListView;
 class TSlider;
 class TXaudioPlayer;
 
-// A picture that acts as a button: a hand cursor, a hint, a pressed look while the left
-// button is held on it, and OnClick when the button is released over it.
-class TClickImage : public QLabel {
+// A skin picture that is a button: a hand cursor, a tooltip and an accessible name, a pressed
+// look while it is held, and clicked() when released over it. It takes the keyboard focus by
+// Tab, shows a focus frame drawn like the skin, and Return or Enter press it; Space and the
+// arrows are left to the window, whose keys they are.
+class TSkinButton : public QAbstractButton {
 public:
-    TClickImage(const char *Name, const QString &Hint, QWidget *Parent);
+    TSkinButton(const char *Name, const QString &Caption, QWidget *Parent);
 
     // The picture at rest and while pressed (the pressed one may be null).
     void SetPictures(const QPixmap &Normal, const QPixmap &Pressed);
-    std::function<void()> OnClick;
+    // The picture shown now.
+    const QPixmap &Picture() const;
+    void SetFocusTone(TSkinTone Value);
+    bool ShowsFocusFrame() const { return hasFocus(); }
+    QSize sizeHint() const override;
 
 protected:
-    void mousePressEvent(QMouseEvent *Event) override;
-    void mouseReleaseEvent(QMouseEvent *Event) override;
+    void paintEvent(QPaintEvent *Event) override;
+    void keyPressEvent(QKeyEvent *Event) override;
+    void keyReleaseEvent(QKeyEvent *Event) override;
 
 private:
     QPixmap FNormal;
     QPixmap FPressed;
-    bool FDown = false;
+    TSkinTone FTone = TSkinTone::Light;
 };
 
-// Static text of a fixed size that ends in "…" when it does not fit; text() keeps it whole.
+// Static text of a fixed size that ends in "…" when it does not fit; text() keeps it whole,
+// and so does its tooltip then.
 class TStaticText : public QLabel {
 public:
     using QLabel::QLabel;
+    void SetText(const QString &Text);
+    bool Elided() const;
 
 protected:
     void paintEvent(QPaintEvent *Event) override;
+    void resizeEvent(QResizeEvent *Event) override;
+
+private:
+    void UpdateToolTip();
 };
 
 // The small skinned player: plays the files of the main window's active list through its
 // own decoding-library player, from the selected file (or the top visible one) on, moving to
 // the next file at the end of each. It shows the song, elapsed and total time and the
 // stream's parameters on an LCD panel, and offers play, pause, stop, previous, next, a seek
-// slider, a volume slider and a mute switch. Closing it stops and closes everything; the
-// current file, the mute state and the sliders survive until it is shown again.
+// slider, a volume slider and a mute switch, by mouse and by keyboard. Closing it stops and
+// closes everything; the current file, the mute state and the sliders survive until it is
+// shown again. Its skins follow the desktop: dark on a dark palette, sharp at any scale.
 class TPlayerForm : public QDialog {
     Q_OBJECT
 public:
@@ -66,6 +84,8 @@ public:
     const TFileParam &Current() const { return FCurrent; }
     TSlider *SeekSlider() const { return FSeekSlider; }
     TSlider *VolumeSlider() const { return FVolumeSlider; }
+    TSkinTone SkinTone() const { return FTone; }
+    qreal SkinRatio() const { return FRatio; }
 
     // Handlers, named after their control and event.
     void FormCreate();
@@ -85,6 +105,12 @@ public:
     void ImagePrevClick() { actPrevExecute(); }
     void ImageNextClick() { actNextExecute(); }
     void ImageMuteClick();
+    // Space: pause while playing, resume while paused, else play.
+    void PlayPauseKey();
+    // Left and Right: by Ms from the elapsed time, within the stream.
+    void SeekBy(int Ms);
+    // Up and Down: the volume by Steps of the slider.
+    void StepVolume(int Steps);
     void ImageClickClick();
     void SliderChange();
     void SliderMouseDown();
@@ -95,7 +121,8 @@ public:
     void XaudioPlayerNotifyPlayerState(int32_t State);
     void XaudioPlayerNotifyInputState(int32_t State);
     void XaudioPlayerNotifyInputPosition(uint32_t Offset, uint32_t Range);
-    void XaudioPlayerNotifyInputTimecode(uint8_t Hours, uint8_t Minutes, uint8_t Seconds);
+    void XaudioPlayerNotifyInputTimecode(uint8_t Hours, uint8_t Minutes, uint8_t Seconds,
+                                         uint8_t Fractions = 0);
     void XaudioPlayerNotifyOutputVolume(uint8_t MasterLevel);
     void XaudioPlayerNotifyOutputMasterLevel(uint8_t MasterLevel);
     void XaudioPlayerNotifyStreamDuration(uint32_t Duration);
@@ -103,8 +130,10 @@ public:
                                             uint8_t NbChannels);
     void XaudioPlayerNotifyError(const QString &Msg);
 
-    // Every close (the close picture, Escape, the window system) ends here.
+    // Every close (the close picture, Escape, the window system) ends here; the window's
+    // place is kept for the next showing, in this run and the next.
     void done(int Result) override;
+    void setVisible(bool Visible) override;
 
     // What the song line shows for a record: its title (and artist) when it is an MPEG file
     // with a title in its tag, else its file name.
@@ -115,8 +144,18 @@ public:
 protected:
     void showEvent(QShowEvent *Event) override;
     void keyPressEvent(QKeyEvent *Event) override;
+    void changeEvent(QEvent *Event) override;
+    bool event(QEvent *Event) override;
+    bool eventFilter(QObject *Watched, QEvent *Event) override;
 
 private:
+    // Draws the skins for the application palette's tone and the window's pixel ratio, when
+    // either differs from what is shown.
+    void ApplySkin();
+    void ShowMuteState();
+    // Before a file is opened: nothing of the previous file stays on the display.
+    void ClearDisplay();
+    void OpenInput(const QString &Path);
     void CreateControls();
     void ConnectPlayer();
     // Opens the selected file of the list (or the top visible one).
@@ -137,6 +176,14 @@ private:
     TSlider *FSeekSlider = nullptr;
     TSlider *FVolumeSlider = nullptr;
     TFileParam FCurrent;
+    // Between an open and the library's answer, reports still under way about the previous
+    // file are not shown.
+    bool FAwaitingInput = false;
+    uint32_t FDurationSeconds = 0;
+    int64_t FElapsedMs = 0;
+    TSkinTone FTone = TSkinTone::Light;
+    qreal FRatio = 0; // none drawn yet
+    std::map<QString, QPixmap> FSkins;
 
     QLabel *Image1 = nullptr;
     QLabel *Image2 = nullptr;
@@ -145,13 +192,13 @@ private:
     QLabel *Label1 = nullptr;
     QLabel *DurationText = nullptr;
     TStaticText *StreamParametersText = nullptr;
-    TClickImage *ImagePlay = nullptr;
-    TClickImage *ImagePause = nullptr;
-    TClickImage *ImageStop = nullptr;
-    TClickImage *ImagePrev = nullptr;
-    TClickImage *ImageNext = nullptr;
-    TClickImage *ImageMute = nullptr;
-    TClickImage *ImageClick = nullptr;
+    TSkinButton *ImagePlay = nullptr;
+    TSkinButton *ImagePause = nullptr;
+    TSkinButton *ImageStop = nullptr;
+    TSkinButton *ImagePrev = nullptr;
+    TSkinButton *ImageNext = nullptr;
+    TSkinButton *ImageMute = nullptr;
+    TSkinButton *ImageClick = nullptr;
     QLabel *TrackImage = nullptr;
     QLabel *ThumbNormalImage = nullptr;
     QLabel *ThumbHighlightedImage = nullptr;

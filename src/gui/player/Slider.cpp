@@ -1,15 +1,78 @@
 #include "player/Slider.h"
 
+#include <QAccessible>
+#include <QAccessibleWidget>
 #include <QMouseEvent>
 #include <QPainter>
 
 #include <algorithm>
 #include <limits>
 
+namespace {
+
+// What assistive technology sees of a slider: a slider with its value and range, which it
+// may also set.
+class TSliderAccessible : public QAccessibleWidget, public QAccessibleValueInterface {
+public:
+    explicit TSliderAccessible(TSlider *Slider) : QAccessibleWidget(Slider, QAccessible::Slider) {}
+
+    void *interface_cast(QAccessible::InterfaceType Type) override {
+        if (Type == QAccessible::ValueInterface)
+            return static_cast<QAccessibleValueInterface *>(this);
+        return QAccessibleWidget::interface_cast(Type);
+    }
+    QString text(QAccessible::Text Type) const override {
+        if (Type == QAccessible::Value)
+            return QString::number(Slider()->Position());
+        return QAccessibleWidget::text(Type);
+    }
+    QVariant currentValue() const override { return Slider()->Position(); }
+    void setCurrentValue(const QVariant &Value) override {
+        Slider()->SetPositionAsked(Value.toInt());
+    }
+    QVariant maximumValue() const override { return Slider()->Maximum(); }
+    QVariant minimumValue() const override { return Slider()->Minimum(); }
+    QVariant minimumStepSize() const override { return 1; }
+
+private:
+    TSlider *Slider() const { return static_cast<TSlider *>(widget()); }
+};
+
+QAccessibleInterface *SliderAccessible(const QString &ClassName, QObject *Object) {
+    if (ClassName == QLatin1String("TSlider") && Object != nullptr && Object->isWidgetType())
+        return new TSliderAccessible(static_cast<TSlider *>(Object));
+    return nullptr;
+}
+
+} // namespace
+
 TSlider::TSlider(QWidget *Parent) : QWidget(Parent) {
+    static const bool Registered = (QAccessible::installFactory(SliderAccessible), true);
+    Q_UNUSED(Registered);
     // Moves without a button pressed drive the highlight.
     setMouseTracking(true);
+    setFocusPolicy(Qt::TabFocus);
     resize(0, 0);
+}
+
+QSize TSlider::TrackSize() const {
+    return FTrack.deviceIndependentSize().toSize();
+}
+
+QSize TSlider::ThumbSize() const {
+    return FThumbNormal.deviceIndependentSize().toSize();
+}
+
+void TSlider::SetFocusTone(TSkinTone Value) {
+    FFocusTone = Value;
+    update();
+}
+
+void TSlider::SetPositionAsked(int32_t Value) {
+    const int32_t Before = FPosition;
+    SetPosition(Value);
+    if (FPosition != Before && OnChange)
+        OnChange(*this);
 }
 
 void TSlider::SetThumbNormal(const QImage &Value) {
@@ -18,7 +81,7 @@ void TSlider::SetThumbNormal(const QImage &Value) {
         FThumbHighlighted = Value;
     if (FThumbClicked.isNull())
         FThumbClicked = Value;
-    FBufferSize.setHeight(Value.height());
+    FBufferSize.setHeight(ThumbSize().height());
     ResizeBuffer();
     UpdateBuffer();
 }
@@ -35,7 +98,7 @@ void TSlider::SetThumbClicked(const QImage &Value) {
 
 void TSlider::SetTrack(const QImage &Value) {
     FTrack = Value;
-    FBufferSize.setWidth(Value.width());
+    FBufferSize.setWidth(TrackSize().width());
     ResizeBuffer();
     UpdateBuffer();
 }
@@ -79,11 +142,19 @@ void TSlider::SetPosition(int32_t Value) {
     FPosition = Value;
     UpdateBuffer();
     PaintBuffer();
+    if (QAccessible::isActive()) {
+        QAccessibleValueChangeEvent Event(this, FPosition);
+        QAccessible::updateAccessibility(&Event);
+    }
 }
 
 void TSlider::ResizeBuffer() {
     if (FBufferSize.width() > 0 && FBufferSize.height() > 0) {
-        FBuffer = QImage(FBufferSize, QImage::Format_ARGB32_Premultiplied);
+        // As sharp as the track picture is.
+        const qreal Ratio = FTrack.isNull() ? 1.0 : FTrack.devicePixelRatio();
+        FBuffer =
+            QImage((QSizeF(FBufferSize) * Ratio).toSize(), QImage::Format_ARGB32_Premultiplied);
+        FBuffer.setDevicePixelRatio(Ratio);
         FBuffer.fill(Qt::transparent);
     } else {
         FBuffer = QImage();
@@ -93,17 +164,18 @@ void TSlider::ResizeBuffer() {
 void TSlider::UpdateBuffer() {
     if (FMinimum == FMaximum || FTrack.isNull() || FThumbNormal.isNull() || FBuffer.isNull())
         return;
-    const int64_t Travel = FTrack.width() - FThumbNormal.width();
+    const QSize Thumb = ThumbSize();
+    const int64_t Travel = TrackSize().width() - Thumb.width();
     const int X = int(Travel * (int64_t(FPosition) - FMinimum) / (int64_t(FMaximum) - FMinimum));
-    FThumbRect = QRect(X, 0, FThumbNormal.width(), FThumbNormal.height());
+    FThumbRect = QRect(X, 0, Thumb.width(), Thumb.height());
 
     FBuffer.fill(Qt::transparent);
     QPainter P(&FBuffer);
-    P.drawImage(0, 0, FTrack);
-    const QImage &Thumb = FDragging      ? FThumbClicked
-                          : FHighlighted ? FThumbHighlighted
-                                         : FThumbNormal;
-    P.drawImage(X, 0, Thumb);
+    P.drawImage(QRect(QPoint(0, 0), TrackSize()), FTrack);
+    const QImage &Look = FDragging      ? FThumbClicked
+                         : FHighlighted ? FThumbHighlighted
+                                        : FThumbNormal;
+    P.drawImage(QRect(QPoint(X, 0), Thumb), Look);
 }
 
 void TSlider::PaintBuffer() {
@@ -115,6 +187,18 @@ void TSlider::paintEvent(QPaintEvent *) {
         return;
     QPainter P(this);
     P.drawImage(0, 0, FBuffer);
+    if (ShowsFocusFrame())
+        DrawFocusFrame(P, rect(), FFocusTone);
+}
+
+void TSlider::focusInEvent(QFocusEvent *Event) {
+    QWidget::focusInEvent(Event);
+    update();
+}
+
+void TSlider::focusOutEvent(QFocusEvent *Event) {
+    QWidget::focusOutEvent(Event);
+    update();
 }
 
 bool TSlider::OnThumb(int X, int Y) const {
@@ -136,8 +220,20 @@ void TSlider::mousePressEvent(QMouseEvent *Event) {
     if (OnMouseDown)
         OnMouseDown(*this, Event->button(), Event->modifiers(), At.x(), At.y());
     Event->accept();
-    if (Event->button() != Qt::LeftButton || !OnThumb(At.x(), At.y()))
+    if (Event->button() != Qt::LeftButton || FThumbRect.isEmpty())
         return;
+    FPressPosition = FPosition;
+    if (!OnThumb(At.x(), At.y()) && FOrientation == slHorizontal) {
+        // A press on the track brings the thumb's middle there; a drag goes on from that place.
+        const int Travel = TrackSize().width() - ThumbSize().width();
+        if (Travel > 0) {
+            const int64_t Offset = std::clamp(At.x() - ThumbSize().width() / 2, 0, Travel);
+            const int64_t Range = int64_t(FMaximum) - FMinimum;
+            SetPosition(int32_t(FMinimum + (Offset * Range + Travel / 2) / Travel));
+        }
+    } else if (!OnThumb(At.x(), At.y())) {
+        return;
+    }
     FDragging = true;
     FDragStartX = At.x();
     FDragStartY = At.y();
@@ -164,9 +260,9 @@ void TSlider::mouseMoveEvent(QMouseEvent *Event) {
         return;
     }
     if (FOrientation == slHorizontal)
-        SetPosition(DragValue(At.x() - FDragStartX, FTrack.width() - FThumbNormal.width()));
+        SetPosition(DragValue(At.x() - FDragStartX, TrackSize().width() - ThumbSize().width()));
     else
-        SetPosition(DragValue(FDragStartY - At.y(), FTrack.height() - FThumbNormal.height()));
+        SetPosition(DragValue(FDragStartY - At.y(), TrackSize().height() - ThumbSize().height()));
 }
 
 void TSlider::mouseReleaseEvent(QMouseEvent *Event) {
@@ -177,7 +273,7 @@ void TSlider::mouseReleaseEvent(QMouseEvent *Event) {
     if (Event->button() != Qt::LeftButton || !FDragging)
         return;
     FDragging = false;
-    if (FPosition != FDragStartPosition && OnChange)
+    if (FPosition != FPressPosition && OnChange)
         OnChange(*this);
     UpdateBuffer();
     PaintBuffer();

@@ -21,6 +21,7 @@
 
 #include <cstring>
 #include <fcntl.h>
+#include <limits>
 #include <random>
 #include <string>
 #include <sys/stat.h>
@@ -286,6 +287,113 @@ TEST_F(WavFileTest, Rf64InputTakesItsDataSizeFromDs64) {
         EXPECT_EQ(error.code(), XA_ERROR_UNSUPPORTED_INPUT);
         EXPECT_NE(std::string(error.what()).find("no ds64 chunk"), std::string::npos)
             << error.what();
+    }
+}
+
+// Samples as little-endian bytes of the given width.
+template <typename T> QByteArray Raw(const std::vector<T> &values) {
+    QByteArray out;
+    for (const T &v : values) {
+        char bytes[sizeof v];
+        std::memcpy(bytes, &v, sizeof v);
+        out.append(bytes, sizeof v);
+    }
+    return out;
+}
+
+QByteArray Int24(const std::vector<int32_t> &values) {
+    QByteArray out;
+    for (int32_t v : values)
+        out.append(Le(uint32_t(v), 3));
+    return out;
+}
+
+TEST_F(WavFileTest, WiderAndFloatingPointSamplesComeOutRoundedTo16Bits) {
+    using testmedia::RiffWave;
+    using testmedia::WavChunk;
+    using testmedia::WavFmtChunk;
+    const float nan = std::numeric_limits<float>::quiet_NaN();
+    struct Case {
+        const char *name;
+        QByteArray fmt;
+        QByteArray data;
+        std::vector<int16_t> expected;
+    };
+    const std::vector<float> floats = {0.5f,  -0.25f, 1.5f,        -1.5f,      1.0f,
+                                       -1.0f, nan,    1 / 65536.f, 3 / 65536.f};
+    const std::vector<int16_t> fromFloats = {16384, -8192, 32767, -32768, 32767, -32768, 0, 0, 2};
+    const Case cases[] = {
+        // Halves go to the even neighbour; the top of the range clips at 32767.
+        {"int24.wav",
+         WavFmtChunk(16, 1, 1, 8000, 24),
+         Int24({0x7FFFFF, -0x800000, 128, 384, -128, 0x123456, -129, 383}),
+         {32767, -32768, 0, 2, 0, 4660, -1, 1}},
+        // The extensible form names its sample format in its sub-format.
+        {"int32.wav",
+         WavFmtChunk(40, 1, 1, 8000, 32),
+         Raw<int32_t>({0x7FFFFFFF, INT32_MIN, 0x8000, 0x18000, 0x12345678}),
+         {32767, -32768, 0, 2, 4660}},
+        {"float32.wav", WavFmtChunk(18, 3, 1, 8000, 32), Raw<float>(floats), fromFloats},
+        {"float64.wav", WavFmtChunk(40, 3, 1, 8000, 64),
+         Raw<double>(std::vector<double>(floats.begin(), floats.end())), fromFloats},
+        {"uint8.wav",
+         WavFmtChunk(16, 1, 1, 8000, 8),
+         QByteArray("\x00\x80\xff\x81", 4),
+         {-32768, 0, 32512, 256}},
+    };
+    for (const Case &c : cases) {
+        SCOPED_TRACE(c.name);
+        testmedia::WriteFile(dir.filePath(c.name), RiffWave(c.fmt + WavChunk("data", c.data)));
+        xa::StreamInfo info;
+        EXPECT_EQ(ReadAll(path(c.name), &info), c.expected);
+        EXPECT_EQ(info.totalFrames, int64_t(c.expected.size()));
+        EXPECT_EQ(info.channels, 1);
+    }
+
+    // Stereo frames stay together, and seeking counts frames of the file's own width.
+    const std::vector<int32_t> frames = {256, -256, 512, -512, 768, -768, 1024, -1024};
+    testmedia::WriteFile(dir.filePath("stereo24.wav"),
+                         RiffWave(WavFmtChunk(16, 1, 2, 44100, 24) +
+                                  WavChunk("data", Int24(frames) + QByteArray(2, '\0'))));
+    xa::UniqueFd fd(::open(path("stereo24.wav").c_str(), O_RDONLY | O_CLOEXEC));
+    struct stat st {};
+    ::fstat(fd.get(), &st);
+    xa::WavDecoder decoder(std::move(fd), path("stereo24.wav"), st.st_size);
+    EXPECT_EQ(decoder.info().totalFrames, 4) << "a partial frame at the end is left out";
+    EXPECT_EQ(decoder.info().bitrateKbps, 2117);
+    EXPECT_EQ(decoder.seek(2), 2);
+    std::vector<int16_t> got(8);
+    ASSERT_EQ(decoder.read(got.data(), 4), 2u);
+    got.resize(4);
+    EXPECT_EQ(got, (std::vector<int16_t>{3, -3, 4, -4}));
+}
+
+TEST_F(WavFileTest, SampleWidthsWithoutAConversionAreRefusedByName) {
+    using testmedia::RiffWave;
+    using testmedia::WavChunk;
+    using testmedia::WavFmtChunk;
+    const struct {
+        const char *name;
+        quint16 tag;
+        int bits;
+        const char *why;
+    } cases[] = {
+        {"int20.wav", 1, 20, "20-bit integer samples are not supported"},
+        {"float16.wav", 3, 16, "16-bit floating-point samples are not supported"},
+        {"adpcm.wav", 2, 4, "WAV format 2 is not supported (PCM or floating point only)"},
+    };
+    for (const auto &c : cases) {
+        SCOPED_TRACE(c.name);
+        testmedia::WriteFile(dir.filePath(c.name),
+                             RiffWave(WavFmtChunk(16, c.tag, 1, 8000, c.bits) +
+                                      WavChunk("data", QByteArray(64, 1))));
+        try {
+            ReadAll(path(c.name));
+            ADD_FAILURE() << "read";
+        } catch (const xa::Error &error) {
+            EXPECT_EQ(error.code(), XA_ERROR_UNSUPPORTED_INPUT);
+            EXPECT_NE(std::string(error.what()).find(c.why), std::string::npos) << error.what();
+        }
     }
 }
 

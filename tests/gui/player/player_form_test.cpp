@@ -10,6 +10,7 @@
 #include "support/TestMedia.h"
 #include "xaudio/XaudioPlayer.h"
 
+#include <QAccessible>
 #include <QAction>
 #include <QApplication>
 #include <QDir>
@@ -183,6 +184,31 @@ protected:
         Mouse(Slider, QEvent::MouseButtonRelease, Start + QPoint(Pixels, 0));
     }
 
+    // Key presses as the window receives them: at the focused control, handed up from there.
+    void Key(int Code) {
+        QWidget *Target = QApplication::focusWidget() != nullptr
+                              ? QApplication::focusWidget()
+                              : static_cast<QWidget *>(Form.get());
+        QKeyEvent Press(QEvent::KeyPress, Code, Qt::NoModifier);
+        QApplication::sendEvent(Target, &Press);
+        QKeyEvent Release(QEvent::KeyRelease, Code, Qt::NoModifier);
+        QApplication::sendEvent(Target, &Release);
+    }
+    // Shows the window as the active one, so that its controls can take the focus.
+    void ShowActive() {
+        Form->show();
+        QApplication::setActiveWindow(Form.get());
+        ASSERT_TRUE(WaitFor([this] { return Form->isActiveWindow(); }));
+    }
+    // Where the sound played last comes from in the file Name, in seconds; -1 when nowhere.
+    double HeardAt(const QString &Name) {
+        const std::vector<int16_t> All = Audible();
+        if (All.size() < 1000)
+            return -1;
+        const qsizetype At = Find(Source(Name), std::vector<int16_t>(All.end() - 1000, All.end()));
+        return At < 0 ? -1 : double(At) / Rate;
+    }
+
     void Add(const QStringList &Paths) { Lists->AddFiles(Paths); }
     // Shows the window as the Play command does (without a modal loop, so the test drives
     // it) and waits until the file plays.
@@ -242,7 +268,7 @@ TEST_F(PlayerFormTest, ControlsSitWhereTheLayoutPutsThem) {
         {"ImagePrev", {104, 112, 22, 22}, "Previous"},
         {"Slider", {136, 116, 176, 15}, nullptr},
         {"ImageNext", {320, 112, 22, 22}, "Next"},
-        {"ImageMute", {360, 112, 23, 23}, "Sound On/Off"},
+        {"ImageMute", {360, 112, 23, 23}, "Mute"},
         {"Slider2", {392, 116, 70, 15}, nullptr},
         {"ImageClick", {458, 2, 19, 19}, "Close"},
         {"TrackImage", {136, 116, 176, 15}, nullptr},
@@ -538,14 +564,14 @@ TEST_F(PlayerFormTest, MuteSilencesTheSoundWhilePlayingGoesOn) {
     Add({NoiseFile("a.wav", 3.0, 13)});
     ShowAndPlay();
     ASSERT_TRUE(WaitForAudible(Rate / 10));
-    QLabel *Mute = Control<QLabel>("ImageMute");
+    auto *Mute = Control<TSkinButton>("ImageMute");
     const QImage On = Control<QLabel>("ImageSoundOn")->pixmap().toImage();
     const QImage Off = Control<QLabel>("ImageSoundOff")->pixmap().toImage();
-    EXPECT_EQ(Mute->pixmap().toImage(), On);
+    EXPECT_EQ(Mute->Picture().toImage(), On);
 
     Click("ImageMute");
     EXPECT_TRUE(Form->Muted());
-    EXPECT_EQ(Mute->pixmap().toImage(), Off);
+    EXPECT_EQ(Mute->Picture().toImage(), Off);
     PlayFor(0.4); // what was queued before plays out
     const size_t Heard = Audible().size();
     PlayFor(0.6);
@@ -555,7 +581,7 @@ TEST_F(PlayerFormTest, MuteSilencesTheSoundWhilePlayingGoesOn) {
 
     Click("ImageMute");
     EXPECT_FALSE(Form->Muted());
-    EXPECT_EQ(Mute->pixmap().toImage(), On);
+    EXPECT_EQ(Mute->Picture().toImage(), On);
     ASSERT_TRUE(WaitForAudible(Heard + 1000));
     const std::vector<int16_t> All = Audible();
     const qsizetype At = Find(Source("a.wav"), std::vector<int16_t>(All.end() - 500, All.end()));
@@ -620,6 +646,284 @@ TEST_F(PlayerFormTest, AFileTheLibraryCannotReadSaysSoOnTheDisplay) {
     EXPECT_NE(Caption(), "Playing...");
 }
 
+// --- Keyboard and assistive technology ---------------------------------------------------
+
+TEST_F(PlayerFormTest, EveryControlHasANameAndATooltipAndTabWalksThemLeftToRight) {
+    ShowActive();
+    const QStringList Expected = {"Play", "Pause", "Stop",   "Previous", "Position",
+                                  "Next", "Mute",  "Volume", "Close"};
+    QStringList Names;
+    for (QWidget *W : Form->findChildren<QWidget *>()) {
+        if ((W->focusPolicy() & Qt::TabFocus) == 0 || !W->isVisibleTo(Form.get()))
+            continue;
+        QAccessibleInterface *Access = QAccessible::queryAccessibleInterface(W);
+        ASSERT_NE(Access, nullptr) << W->objectName().toStdString();
+        const QString Name = Access->text(QAccessible::Name);
+        EXPECT_FALSE(Name.isEmpty()) << W->objectName().toStdString();
+        EXPECT_EQ(W->toolTip(), Name) << W->objectName().toStdString();
+        Names << Name;
+    }
+    EXPECT_EQ(QSet<QString>(Names.begin(), Names.end()),
+              QSet<QString>(Expected.begin(), Expected.end()));
+
+    // The sliders are sliders to assistive technology, with their value and range.
+    QAccessibleInterface *Volume = QAccessible::queryAccessibleInterface(Form->VolumeSlider());
+    EXPECT_EQ(Volume->role(), QAccessible::Slider);
+    QAccessibleValueInterface *Value = Volume->valueInterface();
+    ASSERT_NE(Value, nullptr);
+    EXPECT_EQ(Value->maximumValue().toInt(), 100);
+    Form->XaudioPlayerNotifyOutputMasterLevel(40);
+    EXPECT_EQ(Value->currentValue().toInt(), 40);
+    EXPECT_EQ(QAccessible::queryAccessibleInterface(Control("ImagePlay"))->role(),
+              QAccessible::Button);
+    EXPECT_TRUE(QAccessible::queryAccessibleInterface(Control("ImageMute"))->state().checkable);
+
+    Control("ImagePlay")->setFocus(Qt::TabFocusReason);
+    QStringList Walked;
+    for (int I = 0; I < Expected.size(); ++I) {
+        Walked << QApplication::focusWidget()->accessibleName();
+        Key(Qt::Key_Tab);
+    }
+    EXPECT_EQ(Walked, Expected);
+    EXPECT_EQ(QApplication::focusWidget(), Control("ImagePlay")) << "round again";
+}
+
+TEST_F(PlayerFormTest, TheFocusedControlAloneIsDrawnWithAFocusFrame) {
+    ShowActive();
+    for (const char *Name : {"ImageStop", "Slider2"}) {
+        QWidget *W = Control(Name);
+        Control("ImageClick")->setFocus(Qt::TabFocusReason);
+        const QImage Plain = W->grab().toImage();
+        W->setFocus(Qt::TabFocusReason);
+        ASSERT_TRUE(W->hasFocus());
+        EXPECT_NE(W->grab().toImage(), Plain) << Name;
+        Control("ImageClick")->setFocus(Qt::TabFocusReason);
+        EXPECT_EQ(W->grab().toImage(), Plain) << Name;
+    }
+}
+
+TEST_F(PlayerFormTest, SpaceAndPlayResumeAPausedFileWhereItPausedWhateverHasTheFocus) {
+    Add({NoiseFile("a.wav", 1.5, 20)});
+    ShowActive();
+    ASSERT_TRUE(WaitFor([this] { return Caption() == "Playing..."; }));
+    ASSERT_TRUE(WaitForAudible(Rate / 5));
+    // Space is the window's: on a focused button it does not press that button.
+    Control("ImageStop")->setFocus(Qt::TabFocusReason);
+    Key(Qt::Key_Space);
+    ASSERT_TRUE(WaitFor([this] { return Caption() == "Paused"; }));
+    Key(Qt::Key_Space);
+    ASSERT_TRUE(WaitFor([this] { return Caption() == "Playing..."; }));
+    ASSERT_TRUE(WaitForAudible(Rate / 2));
+    Click("ImagePause");
+    ASSERT_TRUE(WaitFor([this] { return Caption() == "Paused"; }));
+    Click("ImagePlay");
+    ASSERT_TRUE(WaitFor([this] { return Caption() == "Playing..."; }));
+    ASSERT_TRUE(WaitFor([this] { return Caption() == "Eof"; }));
+    EXPECT_TRUE(PlayedExactly(Source("a.wav"))) << "nothing played twice";
+
+    // Return presses the focused button.
+    Control("ImagePlay")->setFocus(Qt::TabFocusReason);
+    Key(Qt::Key_Return);
+    ASSERT_TRUE(WaitFor([this] { return Caption() == "Playing..."; }));
+    Control("ImageStop")->setFocus(Qt::TabFocusReason);
+    Key(Qt::Key_Return);
+    EXPECT_TRUE(WaitFor([this] { return Caption() == "Stopped"; }));
+}
+
+TEST_F(PlayerFormTest, ArrowKeysSeekFiveSecondsAndSetTheVolume) {
+    Add({NoiseFile("long.wav", 12, 21)});
+    ShowActive();
+    ASSERT_TRUE(WaitFor([this] { return Caption() == "Playing..."; }));
+    ASSERT_TRUE(WaitForAudible(Rate / 5));
+    Control("ImagePlay")->setFocus(Qt::TabFocusReason);
+    Key(Qt::Key_Right);
+    Key(Qt::Key_Right); // before the library answers: on from the first step
+    PlayFor(0.5);
+    double At = HeardAt("long.wav");
+    EXPECT_GE(At, 10.0);
+    EXPECT_LT(At, 11.5);
+    EXPECT_TRUE(WaitFor([this] { return Text("TimecodeText") >= "00:00:10"; }));
+    Key(Qt::Key_Left);
+    PlayFor(0.5);
+    At = HeardAt("long.wav");
+    EXPECT_GE(At, 5.0);
+    EXPECT_LT(At, 7.0);
+
+    // Up and Down step the volume, and the library takes it.
+    TSlider *Volume = Form->VolumeSlider();
+    ASSERT_TRUE(WaitFor([&] { return Volume->Position() == 100; }));
+    Key(Qt::Key_Down);
+    Key(Qt::Key_Down);
+    Key(Qt::Key_Up);
+    EXPECT_EQ(Volume->Position(), 95);
+    // On the focused volume slider, Left and Right are the volume's too.
+    Volume->setFocus(Qt::TabFocusReason);
+    Key(Qt::Key_Left);
+    EXPECT_EQ(Volume->Position(), 90);
+    Volume->SetPosition(0);
+    Form->Player().GetOutputVolume();
+    EXPECT_TRUE(WaitFor([&] { return Volume->Position() == 90; }));
+    EXPECT_TRUE(WaitFor([this] { return Text("TimecodeText") < "00:00:08"; }))
+        << "Left on the volume slider did not seek";
+}
+
+TEST_F(PlayerFormTest, MNAndPMuteAndWalkTheList) {
+    Add({NoiseFile("one.wav", 3, 22), NoiseFile("two.wav", 3, 23)});
+    ShowActive();
+    ASSERT_TRUE(WaitFor([this] { return Caption() == "Playing..."; }));
+    Key(Qt::Key_M);
+    EXPECT_TRUE(Form->Muted());
+    EXPECT_TRUE(Control<TSkinButton>("ImageMute")->isChecked());
+    Key(Qt::Key_M);
+    EXPECT_FALSE(Form->Muted());
+    EXPECT_FALSE(Control<TSkinButton>("ImageMute")->isChecked());
+    Key(Qt::Key_N);
+    EXPECT_TRUE(WaitFor([this] { return Text("SongInfoText") == "two.wav"; }));
+    Key(Qt::Key_P);
+    EXPECT_TRUE(WaitFor([this] { return Text("SongInfoText") == "one.wav"; }));
+}
+
+// --- Mouse, formats and the display -------------------------------------------------------
+
+TEST_F(PlayerFormTest, APressOnTheSeekTrackPlaysFromThere) {
+    Add({NoiseFile("a.wav", 4.0, 24)});
+    ShowAndPlay();
+    ASSERT_TRUE(WaitForAudible(Rate / 10));
+    TSlider *Seek = Form->SeekSlider();
+    ASSERT_LT(Seek->ThumbRect().right(), 70);
+    // Half way: the thumb's middle at 7 + 162 / 2.
+    const QPoint At(7 + 81, 7);
+    Mouse(Seek, QEvent::MouseButtonPress, At);
+    Mouse(Seek, QEvent::MouseButtonRelease, At);
+    EXPECT_EQ(Seek->Position(), 200);
+    PlayFor(0.4);
+    const double Heard = HeardAt("a.wav");
+    EXPECT_GE(Heard, 2.0);
+    EXPECT_LT(Heard, 2.8);
+}
+
+TEST_F(PlayerFormTest, TwentyFourBitAndFloatingPointWavFilesPlayTheirSamples) {
+    // 16-bit noise widened without loss, so that the sound output must give it back exactly.
+    const std::vector<int16_t> Samples = Noise(Rate / 2, 25);
+    QByteArray Wide;
+    QByteArray Float;
+    for (int16_t S : Samples) {
+        const int32_t V = int32_t(S) * 256;
+        Wide.append(reinterpret_cast<const char *>(&V), 3);
+        const float F = float(S) / 32768.0f;
+        Float.append(reinterpret_cast<const char *>(&F), 4);
+    }
+    WriteFile(Dir.filePath("wide.wav"),
+              RiffWave(WavFmtChunk(16, 1, 1, Rate, 24) + WavChunk("data", Wide)));
+    WriteFile(Dir.filePath("float.wav"),
+              RiffWave(WavFmtChunk(40, 3, 1, Rate, 32) + WavChunk("data", Float)));
+    Add({Dir.filePath("wide.wav"), Dir.filePath("float.wav")});
+    ShowAndPlay();
+    EXPECT_EQ(Text("StreamParametersText"), "22050 Hz, Mono, 529 Kbps");
+    ASSERT_TRUE(WaitFor([this] { return Form->Current().FileName == "float.wav"; }));
+    ASSERT_TRUE(WaitFor([this] { return Caption() == "Eof" && Form->PlayState() == 0; }));
+    std::vector<int16_t> Twice = Samples;
+    Twice.insert(Twice.end(), Samples.begin(), Samples.end());
+    EXPECT_TRUE(PlayedExactly(Twice));
+}
+
+TEST_F(PlayerFormTest, ANewFileClearsThePreviousDetailsAndAnErrorIsShownWhole) {
+    WriteFile(Dir.filePath("broken.wav"), QByteArray(4000, 'x'));
+    Add({NoiseFile("a.wav", 3.0, 26), Dir.filePath("broken.wav")});
+    ShowAndPlay();
+    ASSERT_TRUE(WaitFor([this] { return Text("TimecodeText") >= "00:00:01"; }));
+    ASSERT_EQ(Text("DurationText"), "00:00:03");
+    Click("ImageNext");
+    auto *Song = Control<TStaticText>("SongInfoText");
+    ASSERT_TRUE(WaitFor([&] { return Song->text().contains("broken.wav"); }));
+    Pump(300);
+    EXPECT_EQ(Text("DurationText"), "00:00:00");
+    EXPECT_EQ(Text("TimecodeText"), "00:00:00");
+    EXPECT_EQ(Text("StreamParametersText"), "");
+    EXPECT_EQ(Form->SeekSlider()->Position(), 0);
+    // The line names the file; the whole message, path and reason, is its tooltip and what
+    // assistive technology reads.
+    EXPECT_FALSE(Song->text().contains(Dir.path()));
+    EXPECT_TRUE(Song->toolTip().contains(Dir.filePath("broken.wav")))
+        << Song->toolTip().toStdString();
+    EXPECT_TRUE(Song->toolTip().startsWith(Song->text().left(10)));
+    EXPECT_EQ(Song->accessibleDescription(), Song->toolTip());
+
+    // A song line too long for the display keeps its whole text as a tooltip.
+    Click("ImagePrev");
+    ASSERT_TRUE(WaitFor([&] { return Song->text() == "a.wav"; }));
+    EXPECT_TRUE(Song->toolTip().isEmpty());
+    EXPECT_TRUE(Song->accessibleDescription().isEmpty());
+    const QString Long = QString("A Title That Goes On ").repeated(6);
+    Song->SetText(Long);
+    EXPECT_TRUE(Song->Elided());
+    EXPECT_EQ(Song->toolTip(), Long);
+}
+
+TEST_F(PlayerFormTest, TheWindowComesBackWhereItWasLeft) {
+    Form->show();
+    const QPoint Place = Form->screen()->availableGeometry().topLeft() + QPoint(140, 90);
+    Form->move(Place);
+    Form->close();
+    // A new window takes the place from the settings.
+    Form = std::make_unique<TPlayerForm>();
+    Form->show();
+    EXPECT_EQ(Form->pos(), Place);
+    EXPECT_EQ(Form->size(), QSize(483, 151));
+}
+
+// --- Skins ----------------------------------------------------------------------------------
+
+TEST_F(PlayerFormTest, ADarkPaletteGetsTheDarkSkinAndALightOneTheLightSkinBack) {
+    const QPalette Before = QApplication::palette();
+    const QImage LightPlay = Control<TSkinButton>("ImagePlay")->Picture().toImage();
+    const QImage LightTrack = Form->SeekSlider()->Track();
+    ASSERT_EQ(Form->SkinTone(), TSkinTone::Light);
+    EXPECT_GT(Form->palette().color(QPalette::Window).lightness(), 200);
+
+    QPalette Dark = Before;
+    Dark.setColor(QPalette::Window, QColor(0x20, 0x20, 0x24));
+    Dark.setColor(QPalette::WindowText, Qt::white);
+    QApplication::setPalette(Dark);
+    Pump(50);
+    EXPECT_EQ(Form->SkinTone(), TSkinTone::Dark);
+    EXPECT_LT(Form->palette().color(QPalette::Window).lightness(), 80);
+    EXPECT_NE(Control<TSkinButton>("ImagePlay")->Picture().toImage(), LightPlay);
+    EXPECT_NE(Form->SeekSlider()->Track(), LightTrack) << "the sliders follow";
+    // Muted while dark, the mute switch shows the dark "off" picture.
+    Form->ImageMuteClick();
+    EXPECT_EQ(Control<TSkinButton>("ImageMute")->Picture().toImage(),
+              Control<QLabel>("ImageSoundOff")->pixmap().toImage());
+
+    QApplication::setPalette(Before);
+    Pump(50);
+    EXPECT_EQ(Form->SkinTone(), TSkinTone::Light);
+    EXPECT_EQ(Control<TSkinButton>("ImagePlay")->Picture().toImage(), LightPlay);
+    EXPECT_EQ(Form->SeekSlider()->Track(), LightTrack);
+}
+
+// Run a second time by ctest with QT_SCALE_FACTOR=2.
+TEST_F(PlayerFormTest, PicturesAreDrawnAtTheScreensPixelRatioAndLaidOutAsBefore) {
+    Form->show();
+    const qreal Ratio = Form->devicePixelRatioF();
+    EXPECT_EQ(Form->SkinRatio(), Ratio);
+    auto *Play = Control<TSkinButton>("ImagePlay");
+    EXPECT_EQ(Play->Picture().devicePixelRatio(), Ratio);
+    EXPECT_EQ(Play->Picture().size(), (QSizeF(22, 23) * Ratio).toSize());
+    EXPECT_EQ(Play->geometry(), QRect(14, 112, 22, 23));
+    EXPECT_EQ(Control<QLabel>("Image2")->pixmap().deviceIndependentSize(), QSizeF(391, 93));
+    TSlider *Seek = Form->SeekSlider();
+    EXPECT_EQ(Seek->Track().devicePixelRatio(), Ratio);
+    EXPECT_EQ(Seek->Buffer().devicePixelRatio(), Ratio);
+    EXPECT_EQ(Seek->Buffer().size(), (QSizeF(176, 15) * Ratio).toSize());
+    // The slider works in device-independent pixels whatever the ratio.
+    Form->XaudioPlayerNotifyInputPosition(400, 400);
+    EXPECT_EQ(Seek->ThumbRect(), QRect(162, 0, 14, 15));
+    if (qEnvironmentVariable("QT_SCALE_FACTOR") == "2") {
+        EXPECT_EQ(Ratio, 2.0);
+    }
+}
+
 // --- From the main window -----------------------------------------------------------------
 
 TEST(PlayCommand, OpensThePlayerOnTheActiveListAndADoubleClickDoesTheSame) {
@@ -662,11 +966,22 @@ TEST(PlayCommand, OpensThePlayerOnTheActiveListAndADoubleClickDoesTheSame) {
 }
 
 // Not a test: with BRINDLE_SCREENSHOT_DIR set, saves pictures of the player playing, paused
-// and muted for the documentation (run under xvfb-run with QT_QPA_PLATFORM=xcb).
+// and muted for the documentation (run under xvfb-run with QT_QPA_PLATFORM=xcb; with
+// QT_SCALE_FACTOR=2 for a scaled screen, and with BRINDLE_SCREENSHOT_DARK=1 on a dark palette).
 TEST_F(PlayerFormTest, Screenshots) {
     const QString Folder = qEnvironmentVariable("BRINDLE_SCREENSHOT_DIR");
     if (Folder.isEmpty())
         GTEST_SKIP() << "BRINDLE_SCREENSHOT_DIR is not set";
+    if (qEnvironmentVariableIsSet("BRINDLE_SCREENSHOT_DARK")) {
+        QPalette Dark;
+        Dark.setColor(QPalette::Window, QColor(0x2d, 0x2d, 0x30));
+        Dark.setColor(QPalette::WindowText, QColor(0xe0, 0xe0, 0xe0));
+        Dark.setColor(QPalette::Base, QColor(0x1e, 0x1e, 0x20));
+        Dark.setColor(QPalette::Text, QColor(0xe0, 0xe0, 0xe0));
+        Dark.setColor(QPalette::Button, QColor(0x3a, 0x3a, 0x3e));
+        Dark.setColor(QPalette::ButtonText, QColor(0xe0, 0xe0, 0xe0));
+        QApplication::setPalette(Dark);
+    }
     ConvertType = 1;
     Lists->CurrentListChanged();
     const QString Wav = Dir.filePath("song.wav");
@@ -683,15 +998,20 @@ TEST_F(PlayerFormTest, Screenshots) {
     File.close();
     Add({File.fileName()});
     ShowAndPlay();
+    // The keyboard focus on Pause, to show its frame.
+    QApplication::setActiveWindow(Form.get());
+    Control("ImagePause")->setFocus(Qt::TabFocusReason);
     Form->Player().InputSeek(157, 400);
     Pump(2600);
     const auto Save = [&](const char *Name) {
         Pump(300);
         // On a real display with a window manager the frame and its caption are taken too.
-        const QPixmap Shot =
-            QGuiApplication::platformName() == "xcb"
-                ? QGuiApplication::primaryScreen()->grabWindow(0).copy(Form->frameGeometry())
-                : Form->grab();
+        // Taken in device-independent pixels, so a scaled screen gives its device pixels.
+        const QRect Frame = Form->frameGeometry();
+        const QPixmap Shot = QGuiApplication::platformName() == "xcb"
+                                 ? QGuiApplication::primaryScreen()->grabWindow(
+                                       0, Frame.x(), Frame.y(), Frame.width(), Frame.height())
+                                 : Form->grab();
         EXPECT_TRUE(Shot.save(QDir(Folder).filePath(QString::fromLatin1(Name))));
     };
     Save("player-playing.png");

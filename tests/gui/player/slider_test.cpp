@@ -157,16 +157,46 @@ TEST_F(SliderTest, OnlyTheLeftButtonOnTheThumbDragsButTheOwnerSeesEveryButton) {
     Move(ThumbMiddle() + 81);
     Release(ThumbMiddle() + 81, 7, Qt::RightButton);
     EXPECT_EQ(Slider.Position(), 0);
-
-    // A press on the track beside the thumb moves nothing either.
-    Press(120);
-    EXPECT_FALSE(Slider.Dragging());
-    Release(120);
+    // Nor does it jump on the track.
+    Press(120, 7, Qt::RightButton);
+    Release(120, 7, Qt::RightButton);
     EXPECT_EQ(Slider.Position(), 0);
 
     EXPECT_TRUE(Changes.empty());
-    EXPECT_EQ(Events, (std::vector<std::string>{"down right 7", "up right 88", "down left 120",
-                                                "up left 120"}));
+    EXPECT_EQ(Events, (std::vector<std::string>{"down right 7", "up right 88", "down right 120",
+                                                "up right 120"}));
+}
+
+TEST_F(SliderTest, APressOnTheTrackBringsTheThumbThereAndADragGoesOnFromIt) {
+    // The thumb's middle comes under the pointer: 43 of 162 pixels of travel, rounded.
+    Press(50);
+    EXPECT_EQ(Slider.Position(), 106);
+    EXPECT_NEAR(ThumbMiddle(), 50, 1);
+    EXPECT_TRUE(Slider.Dragging());
+    EXPECT_EQ(ThumbLook(), ClickedColour);
+    EXPECT_TRUE(Changes.empty()) << "the change is told on release";
+    Move(50 + 81);
+    EXPECT_EQ(Slider.Position(), 306) << "the drag goes on from where the thumb jumped";
+    Release(50 + 81);
+    EXPECT_EQ(Changes, std::vector<int>{306});
+
+    // A press and release on the track is one change; near the ends the thumb stops there.
+    Press(170);
+    Release(170);
+    EXPECT_EQ(Slider.Position(), 400);
+    Press(2);
+    Release(2);
+    EXPECT_EQ(Slider.Position(), 0);
+    EXPECT_EQ(Changes, (std::vector<int>{306, 400, 0}));
+    EXPECT_FALSE(Slider.Dragging());
+}
+
+TEST_F(SliderTest, APressOnTheTrackOfAVerticalSliderMovesNothing) {
+    Slider.SetOrientation(slVertical);
+    Press(120);
+    Release(120);
+    EXPECT_EQ(Slider.Position(), 0);
+    EXPECT_TRUE(Changes.empty());
 }
 
 TEST_F(SliderTest, TheThumbLightsUpUnderTheMouseAndStaysLitWhenTheMouseLeaves) {
