@@ -34,8 +34,8 @@ inline const QStringList SettingValueNames = {"ConvertType",
 
 // The values stored after the table's, in the order they are written.
 inline const QStringList AddedSettingNames = {
-    "ConvertJobs",     "CopyTags",        "KeepFolderStructure", "NormalizeMode",
-    "LoudnessTarget",  "TruePeakCeiling", "WriteReplayGain",     "AlbumGainPerFolder"};
+    "ConvertJobs",    "CopyTags",        "KeepFolderStructure", "NormalizeMode",
+    "LoudnessTarget", "TruePeakCeiling", "WriteReplayGain",     "AlbumGainPerFolder"};
 
 // Points every settings store of this process at a folder of the test's own, so that tests
 // neither see nor change the user's settings.

@@ -74,16 +74,6 @@ protected:
         return rows;
     }
 
-    // Calls Action every 10 ms while the event loop runs, until it returns true.
-    void Repeat(std::function<bool()> Action) {
-        auto *timer = new QTimer(Main.get());
-        QObject::connect(timer, &QTimer::timeout, [timer, Action = std::move(Action)] {
-            if (Action())
-                timer->stop();
-        });
-        timer->start(10);
-    }
-
     QTemporaryDir Dir;
     ScriptedDialogs Dialogs;
     std::unique_ptr<TMainForm> Main;
@@ -132,14 +122,13 @@ TEST_F(ConvProgressTest, OneJobAtATimeShowsThePathsAndTheTimeLine) {
     AddWaves({"a.wav", "b.wav"}, 1);
     QStringList timeLines;
     bool rowsShown = false, pathsShown = false;
-    Repeat([&] {
-        if (!Form().isVisible())
-            return false;
+    // Looked at on every progress report: however fast the jobs, each is seen under way.
+    QObject::connect(&Form().Runner(), &TConvRunner::JobProgress, [&](int Index, int, int) {
         timeLines << Form().findChild<QLabel *>("lblTimes")->text();
         rowsShown |= !Rows().empty() || Form().findChild<QWidget *>("JobList")->isVisible();
-        pathsShown |= Form().findChild<TDirLabel *>("dirlabelSource")->isVisible() &&
-                      Form().findChild<TDirLabel *>("dirlabelSource")->DirName() == path("a.wav");
-        return false;
+        const auto *source = Form().findChild<TDirLabel *>("dirlabelSource");
+        pathsShown |=
+            Index == 0 && source->isVisibleTo(&Form()) && source->DirName() == path("a.wav");
     });
     Convert();
     EXPECT_FALSE(rowsShown);
@@ -176,13 +165,15 @@ TEST_F(ConvProgressTest, EveryFocusableControlAndEveryBarHasAnAccessibleName) {
                 nameless << w->metaObject()->className() + QStringLiteral(" ") + w->objectName();
         }
     };
-    Repeat([&] {
-        if (!Form().isVisible() || Rows().size() < 3)
-            return false;
-        check(&Form());
-        return true;
+    bool checkedRows = false;
+    QObject::connect(&Form().Runner(), &TConvRunner::JobProgress, [&](int, int, int) {
+        if (!checkedRows && Rows().size() == 3) {
+            checkedRows = true;
+            check(&Form());
+        }
     });
     Convert();
+    EXPECT_TRUE(checkedRows) << "three jobs were never seen under way at once";
     check(Main->Windows().DispForm);
     EXPECT_GE(checked, 8) << "the batch's bar, three rows' bars, Abort, the error list";
     EXPECT_TRUE(nameless.isEmpty()) << nameless.join(", ").toStdString();
@@ -217,10 +208,9 @@ protected:
 
 TEST_F(ConvDesktopTest, ABatchEndingBehindAnotherWindowIsAnnouncedWithItsCounts) {
     // The user has gone to another program while the batch runs.
-    Repeat([&] {
-        if (Form().isVisible() && QApplication::activeWindow())
+    QObject::connect(&Form().Runner(), &TConvRunner::JobStarted, [] {
+        if (QApplication::activeWindow())
             QApplication::setActiveWindow(nullptr);
-        return false;
     });
     Convert();
     ASSERT_TRUE(WaitUntil([&] { return !Notifications.Notes.isEmpty(); }));
@@ -241,10 +231,9 @@ TEST_F(ConvDesktopTest, ABatchEndingBehindAnotherWindowIsAnnouncedWithItsCounts)
 }
 
 TEST_F(ConvDesktopTest, ABatchWatchedToItsEndIsNotAnnounced) {
-    Repeat([&] {
-        if (Form().isVisible() && !Form().isActiveWindow())
+    QObject::connect(&Form().Runner(), &TConvRunner::JobStarted, [this] {
+        if (!Form().isActiveWindow())
             QApplication::setActiveWindow(&Form());
-        return false;
     });
     Convert();
     ASSERT_TRUE(
