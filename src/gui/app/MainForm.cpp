@@ -18,6 +18,7 @@
 #include <QApplication>
 #include <QCloseEvent>
 #include <QDesktopServices>
+#include <QDialog>
 #include <QDir>
 #include <QDragEnterEvent>
 #include <QDropEvent>
@@ -44,6 +45,13 @@ const QString MP3TabCaption = QStringLiteral("   MP3 -> Wave   ");
 const QString CompanyText = QStringLiteral("Corvane Dozivuror");
 const QString NoFilesSelected =
     QStringLiteral("No file(s) selected, please add audio files first.");
+
+// Shows a modal window of the main window's; the main window has the keyboard again
+// afterwards, so that its shortcuts work without a click.
+int ExecFrom(QWidget *Owner, QDialog *Dialog) {
+    const TFocusReturn Return(Owner);
+    return Dialog->exec();
+}
 
 // Opens a local folder in the file manager, or the home folder when it does not exist.
 void OpenFolderOrHome(const QString &Folder) {
@@ -638,7 +646,7 @@ void TMainForm::ReportUnreadFiles(const QStringList &Lines) {
         return;
     for (const QString &Line : Lines)
         FWindows.DispForm->AddMessage(Line);
-    FWindows.DispForm->exec();
+    ExecFrom(this, FWindows.DispForm);
     FWindows.DispForm->ClearMessages();
 }
 
@@ -686,7 +694,7 @@ void TMainForm::PlayActionExecute() {
         return;
     }
     if (FWindows.PlayerForm != nullptr)
-        FWindows.PlayerForm->exec();
+        ExecFrom(this, FWindows.PlayerForm);
 }
 
 void TMainForm::ViewFileInfoActionExecute() {
@@ -704,14 +712,14 @@ void TMainForm::ViewFileInfoActionExecute() {
     if (List->Kind() == lkWave) {
         if (FWindows.WaveInfoForm != nullptr) {
             FWindows.WaveInfoForm->ShowWaveInfo(*Record);
-            FWindows.WaveInfoForm->exec();
+            ExecFrom(this, FWindows.WaveInfoForm);
         }
         return;
     }
     if (FWindows.ID3TagForm == nullptr)
         return;
     FWindows.ID3TagForm->ShowFile({Record->Kind == fkMpeg, Record->MpegData});
-    if (FWindows.ID3TagForm->exec() == QDialog::Accepted)
+    if (ExecFrom(this, FWindows.ID3TagForm) == QDialog::Accepted)
         FLists->ReloadTag(Row);
 }
 
@@ -719,7 +727,7 @@ void TMainForm::ID3TagEditActionExecute() {
     if (FWindows.ID3TagForm == nullptr)
         return;
     FWindows.ID3TagForm->ShowFile({});
-    FWindows.ID3TagForm->exec();
+    ExecFrom(this, FWindows.ID3TagForm);
 }
 
 void TMainForm::ConfigActionExecute() {
@@ -727,7 +735,7 @@ void TMainForm::ConfigActionExecute() {
         return;
     TConfig Copy;
     Copy.Assign(Config());
-    if (FWindows.ConfigForm->exec() != QDialog::Accepted)
+    if (ExecFrom(this, FWindows.ConfigForm) != QDialog::Accepted)
         Config().Assign(Copy);
 }
 
@@ -745,5 +753,5 @@ void TMainForm::CheckNewVersionActionExecute() {
 
 void TMainForm::AboutActionExecute() {
     if (FWindows.AboutForm != nullptr)
-        FWindows.AboutForm->exec();
+        ExecFrom(this, FWindows.AboutForm);
 }
