@@ -379,6 +379,11 @@ void TFileListView::SortBy(int Column, Qt::SortOrder Order) {
     ApplyOrder(FModel.Sort(Column, Order == Qt::AscendingOrder));
 }
 
+void TFileListView::Resort() {
+    if (Sorted())
+        SortBy(SortColumn(), SortAscending() ? Qt::AscendingOrder : Qt::DescendingOrder);
+}
+
 void TFileListView::ApplyOrder(const std::vector<int> &Order) {
     // The items take the model's new order through the view's own sort, so that the
     // selection and the current row move with their rows.
@@ -583,6 +588,9 @@ void TFileLists::FinishAdd() {
     FWorker.reset();
     FAddList = nullptr;
     FAdding = false;
+    // A sorted list shows its order in the header; the new rows take their places in it.
+    for (TFileListView *list : {FWave, FMP3})
+        list->Resort();
     FWave->SetDragHintVisible(FWave->RowCount() == 0);
     FMP3->SetDragHintVisible(FMP3->RowCount() == 0);
     UpdateStatusBar();

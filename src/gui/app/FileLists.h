@@ -108,6 +108,8 @@ public:
     void ColumnClick(int Column);
     // Sorts by Column in Order (a sort put back from the layout).
     void SortBy(int Column, Qt::SortOrder Order);
+    // Sorts a sorted list again, after rows were appended at its end.
+    void Resort();
     bool Sorted() const { return FModel.Sorted(); }
     int SortColumn() const { return FModel.SortColumn(); }
     bool SortAscending() const { return FModel.SortAscending(); }

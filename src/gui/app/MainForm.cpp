@@ -10,6 +10,7 @@
 #include "conversion/DispForm.h"
 #include "inspect/WaveInfoForm.h"
 #include "platform/UserDialogs.h"
+#include "platform/WindowLayout.h"
 #include "player/PlayerForm.h"
 #include "settings/ConfigForm.h"
 #include "settings/RegSetEx.h"
@@ -93,6 +94,28 @@ void TMainForm::FormCreate() {
     CreatePopupMenu();
     CreateStatusBar();
     LoadConfig();
+    RestoreLayout();
+}
+
+void TMainForm::RestoreLayout() {
+    // Where the user left the window; the centre of the screen the first time.
+    TWindowLayout::Restore(this, QStringLiteral("MainForm"));
+    for (TFileListView *List : {lvWaveFiles, lvMP3Files}) {
+        const QString Key = LayoutKey(List);
+        TWindowLayout::RestoreHeader(List->header(), Key);
+        if (const auto Sort = TWindowLayout::StoredSort(Key, List->columnCount()))
+            List->SortBy(Sort->first, Sort->second);
+    }
+}
+
+void TMainForm::SaveLayout() const {
+    TWindowLayout::Save(this, QStringLiteral("MainForm"));
+    for (const TFileListView *List : {lvWaveFiles, lvMP3Files})
+        TWindowLayout::SaveHeader(List->header(), LayoutKey(List));
+}
+
+QString TMainForm::LayoutKey(const TFileListView *List) const {
+    return List == lvWaveFiles ? QStringLiteral("WaveList") : QStringLiteral("MP3List");
 }
 
 void TMainForm::LoadConfig() {
@@ -194,6 +217,7 @@ void TMainForm::CreatePages() {
     PageControl1 = new QTabWidget(this);
     PageControl1->setObjectName(QStringLiteral("PageControl1"));
     PageControl1->setDocumentMode(false);
+    PageControl1->setAccessibleName(QStringLiteral("Conversion direction"));
 
     TabSheetWave = new QWidget(PageControl1);
     TabSheetWave->setObjectName(QStringLiteral("TabSheetWave"));
@@ -462,6 +486,7 @@ void TMainForm::FormClose() {
     if (FClosed)
         return;
     FClosed = true;
+    SaveLayout();
     try {
         Config().Save();
     } catch (const ERegistryError &Error) {
