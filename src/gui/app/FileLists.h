@@ -155,6 +155,8 @@ private:
     TFileListModel FModel;
     QLabel *FDragHint = nullptr;
     int FQuiet = 0; // > 0 while a bulk change reports the summary once at its end
+    std::vector<double> FStretchWeights; // per column: its share of the width when it shares
+    int FStretching = 0;                 // > 0 while StretchColumns sets widths
 };
 
 // Both lists of the main window and the commands that act on the active one, CurrentList,
