@@ -33,14 +33,23 @@ bool WaitActive(QWidget *Window) {
     return QApplication::activeWindow() == Window;
 }
 
+// The name a screen reader is told for Widget. Qt's cache of accessibility interfaces can
+// hold a dead one for an address that an earlier test's widget had; then there is no
+// interface to ask, and the widget's own accessible name is what the reader would get.
+QString AccessibleName(QWidget *Widget) {
+    QAccessibleInterface *face = QAccessible::queryAccessibleInterface(Widget);
+    if (face == nullptr || !face->isValid() || face->object() != Widget)
+        return Widget->accessibleName();
+    return face->text(QAccessible::Name);
+}
+
 // Every control of Window that takes the keyboard focus but gives a screen reader no name.
 QStringList UnnamedControls(QWidget *Window) {
     QStringList unnamed;
     for (QWidget *w : Window->findChildren<QWidget *>()) {
         if (w->focusPolicy() == Qt::NoFocus || !w->isVisibleTo(Window) || w->isWindow())
             continue;
-        QAccessibleInterface *face = QAccessible::queryAccessibleInterface(w);
-        if (face == nullptr || face->text(QAccessible::Name).trimmed().isEmpty())
+        if (AccessibleName(w).trimmed().isEmpty())
             unnamed << QStringLiteral("%1 (%2)").arg(
                 w->objectName(), QString::fromLatin1(w->metaObject()->className()));
     }
@@ -191,7 +200,7 @@ TEST_F(MainWindowLayoutTest, EveryControlOfTheMainWindowAndItsInfoWindowsHasANam
     // The overwrite question's path takes no focus, but is what a screen reader must say.
     auto *path = windows.ConfirmOvwrtForm->findChild<QWidget *>("stxtFileName");
     ASSERT_NE(path, nullptr);
-    EXPECT_FALSE(QAccessible::queryAccessibleInterface(path)->text(QAccessible::Name).isEmpty());
+    EXPECT_FALSE(AccessibleName(path).isEmpty());
 }
 
 } // namespace
