@@ -73,7 +73,10 @@ void TConversionStart::StartConversion(TFileListView &List, TConvForm &ConvForm,
     }
 
     ConvForm.SetJobs(jobs);
-    ConvForm.exec();
+    {
+        const TFocusReturn Return(&FWindow);
+        ConvForm.exec();
+    }
 
     const TConvRunner &runner = ConvForm.Runner();
     if (runner.StartedCount() == 0) {
@@ -93,6 +96,7 @@ void TConversionStart::StartConversion(TFileListView &List, TConvForm &ConvForm,
     if (FConfig.PlaySound && runner.Finished() && !runner.Aborted() && runner.ConvertedCount() > 0)
         PlaySoundAsync(QStringLiteral("done.snd"));
     if (FConfig.ShowErrorMessage && ErrorList != nullptr && ErrorList->ErrorCount() > 0) {
+        const TFocusReturn Return(&FWindow);
         ErrorList->exec();
         ErrorList->ClearMessages();
     }
@@ -109,6 +113,7 @@ void TConversionStart::ReportSkipped(const QStringList &Lines, TDispForm *ErrorL
     for (const QString &line : Lines)
         ErrorList->AddMessage(line);
     if (FConfig.ShowErrorMessage) {
+        const TFocusReturn Return(&FWindow);
         ErrorList->exec();
         ErrorList->ClearMessages();
     }

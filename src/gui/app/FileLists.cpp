@@ -18,8 +18,9 @@
 
 namespace {
 
-// How a column takes its share of the list's width: File Name and Path share what the others
-// leave, numbers are as wide as their texts, the rest keep the width they have.
+// How a column takes its share of the list's width: File Name and Path (and the tag texts of
+// the MP3 list, whose nine columns must fit a small window too) share what the others leave,
+// numbers are as wide as their texts, the rest keep the width they have.
 enum TColumnRole { crKeep, crStretch, crFit };
 
 struct TColumnSpec {
@@ -35,9 +36,9 @@ const std::vector<TColumnSpec> WaveColumns{{"File Name", 180, false, crStretch},
                                            {"Path", 180, false, crStretch},
                                            {"State", 60, false}};
 const std::vector<TColumnSpec> MpegColumns{{"File Name", 160, false, crStretch},
-                                           {"Title", 100, false},
-                                           {"Artist", 75, false},
-                                           {"Album", 85, false},
+                                           {"Title", 100, false, crStretch},
+                                           {"Artist", 75, false, crStretch},
+                                           {"Album", 85, false, crStretch},
                                            {"Year", 55, false, crFit},
                                            {"Time", 55, true, crFit},
                                            {"Size", 55, true, crFit},
@@ -45,7 +46,7 @@ const std::vector<TColumnSpec> MpegColumns{{"File Name", 160, false, crStretch},
                                            {"State", 80, false}};
 
 // Narrower than this a stretching column gives no more width away.
-constexpr int MinStretchWidth = 60;
+constexpr int MinStretchWidth = 48;
 
 const std::vector<TColumnSpec> &ColumnsOf(TListKind Kind) {
     return Kind == lkWave ? WaveColumns : MpegColumns;
@@ -145,6 +146,13 @@ TFileListView::TFileListView(TListKind Kind, QWidget *Parent)
         setColumnWidth(c, columns[c].Width);
     header()->setStretchLastSection(false);
     header()->setSectionsClickable(true);
+    for (const TColumnSpec &column : columns)
+        FStretchWeights.push_back(column.Width);
+    // A width the user gives a sharing column (or the layout puts back) is its new share.
+    connect(header(), &QHeaderView::sectionResized, this, [this](int Section, int, int Size) {
+        if (FStretching == 0 && Section >= 0 && Section < int(FStretchWeights.size()) && Size > 0)
+            FStretchWeights[size_t(Section)] = Size;
+    });
     // Shown once the rows are sorted; no section carries it before.
     header()->setSortIndicatorShown(true);
     header()->setSortIndicator(-1, Qt::AscendingOrder);
@@ -379,6 +387,11 @@ void TFileListView::SortBy(int Column, Qt::SortOrder Order) {
     ApplyOrder(FModel.Sort(Column, Order == Qt::AscendingOrder));
 }
 
+void TFileListView::Resort() {
+    if (Sorted())
+        SortBy(SortColumn(), SortAscending() ? Qt::AscendingOrder : Qt::DescendingOrder);
+}
+
 void TFileListView::ApplyOrder(const std::vector<int> &Order) {
     // The items take the model's new order through the view's own sort, so that the
     // selection and the current row move with their rows.
@@ -405,29 +418,33 @@ void TFileListView::FitColumns() {
 
 void TFileListView::StretchColumns() {
     const auto &columns = ColumnsOf(FKind);
-    int used = 0, stretching = 0;
+    int fixed = 0;
+    double weights = 0;
     std::vector<int> stretch;
     for (int c = 0; c < int(columns.size()); ++c) {
-        used += columnWidth(c);
         if (columns[c].Role == crStretch) {
             stretch.push_back(c);
-            stretching += columnWidth(c);
+            weights += FStretchWeights[size_t(c)];
+        } else {
+            fixed += columnWidth(c);
         }
     }
-    int extra = viewport()->width() - used;
-    if (extra == 0 || stretching <= 0)
+    const int available = viewport()->width() - fixed;
+    if (stretch.empty() || weights <= 0 || available <= 0)
         return;
-    // Each stretching column takes (or gives) its share of the difference by its width;
-    // the last one takes what rounding left.
-    int left = extra;
+    // Shares by the widths the user last gave the columns (or their first widths), so that
+    // shrinking and growing the window again brings back the same proportions.
+    ++FStretching;
+    int left = available;
     for (size_t i = 0; i < stretch.size(); ++i) {
         const int c = stretch[i];
         const int share =
-            i + 1 == stretch.size() ? left : int(qint64(extra) * columnWidth(c) / stretching);
-        const int width = std::max(MinStretchWidth, columnWidth(c) + share);
-        left -= width - columnWidth(c);
+            i + 1 == stretch.size() ? left : int(available * FStretchWeights[size_t(c)] / weights);
+        const int width = std::max(MinStretchWidth, share);
+        left -= width;
         setColumnWidth(c, width);
     }
+    --FStretching;
 }
 
 TListSummary TFileListView::Summary() const {
@@ -583,6 +600,9 @@ void TFileLists::FinishAdd() {
     FWorker.reset();
     FAddList = nullptr;
     FAdding = false;
+    // A sorted list shows its order in the header; the new rows take their places in it.
+    for (TFileListView *list : {FWave, FMP3})
+        list->Resort();
     FWave->SetDragHintVisible(FWave->RowCount() == 0);
     FMP3->SetDragHintVisible(FMP3->RowCount() == 0);
     UpdateStatusBar();

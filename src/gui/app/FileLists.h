@@ -108,6 +108,8 @@ public:
     void ColumnClick(int Column);
     // Sorts by Column in Order (a sort put back from the layout).
     void SortBy(int Column, Qt::SortOrder Order);
+    // Sorts a sorted list again, after rows were appended at its end.
+    void Resort();
     bool Sorted() const { return FModel.Sorted(); }
     int SortColumn() const { return FModel.SortColumn(); }
     bool SortAscending() const { return FModel.SortAscending(); }
@@ -153,6 +155,8 @@ private:
     TFileListModel FModel;
     QLabel *FDragHint = nullptr;
     int FQuiet = 0; // > 0 while a bulk change reports the summary once at its end
+    std::vector<double> FStretchWeights; // per column: its share of the width when it shares
+    int FStretching = 0;                 // > 0 while StretchColumns sets widths
 };
 
 // Both lists of the main window and the commands that act on the active one, CurrentList,

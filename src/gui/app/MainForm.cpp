@@ -10,6 +10,7 @@
 #include "conversion/DispForm.h"
 #include "inspect/WaveInfoForm.h"
 #include "platform/UserDialogs.h"
+#include "platform/WindowLayout.h"
 #include "player/PlayerForm.h"
 #include "settings/ConfigForm.h"
 #include "settings/RegSetEx.h"
@@ -18,6 +19,7 @@
 #include <QApplication>
 #include <QCloseEvent>
 #include <QDesktopServices>
+#include <QDialog>
 #include <QDir>
 #include <QDragEnterEvent>
 #include <QDropEvent>
@@ -44,6 +46,13 @@ const QString MP3TabCaption = QStringLiteral("   MP3 -> Wave   ");
 const QString CompanyText = QStringLiteral("Corvane Dozivuror");
 const QString NoFilesSelected =
     QStringLiteral("No file(s) selected, please add audio files first.");
+
+// Shows a modal window of the main window's; the main window has the keyboard again
+// afterwards, so that its shortcuts work without a click.
+int ExecFrom(QWidget *Owner, QDialog *Dialog) {
+    const TFocusReturn Return(Owner);
+    return Dialog->exec();
+}
 
 // Opens a local folder in the file manager, or the home folder when it does not exist.
 void OpenFolderOrHome(const QString &Folder) {
@@ -85,6 +94,28 @@ void TMainForm::FormCreate() {
     CreatePopupMenu();
     CreateStatusBar();
     LoadConfig();
+    RestoreLayout();
+}
+
+void TMainForm::RestoreLayout() {
+    // Where the user left the window; the centre of the screen the first time.
+    TWindowLayout::Restore(this, QStringLiteral("MainForm"));
+    for (TFileListView *List : {lvWaveFiles, lvMP3Files}) {
+        const QString Key = LayoutKey(List);
+        TWindowLayout::RestoreHeader(List->header(), Key);
+        if (const auto Sort = TWindowLayout::StoredSort(Key, List->columnCount()))
+            List->SortBy(Sort->first, Sort->second);
+    }
+}
+
+void TMainForm::SaveLayout() const {
+    TWindowLayout::Save(this, QStringLiteral("MainForm"));
+    for (const TFileListView *List : {lvWaveFiles, lvMP3Files})
+        TWindowLayout::SaveHeader(List->header(), LayoutKey(List));
+}
+
+QString TMainForm::LayoutKey(const TFileListView *List) const {
+    return List == lvWaveFiles ? QStringLiteral("WaveList") : QStringLiteral("MP3List");
 }
 
 void TMainForm::LoadConfig() {
@@ -186,6 +217,7 @@ void TMainForm::CreatePages() {
     PageControl1 = new QTabWidget(this);
     PageControl1->setObjectName(QStringLiteral("PageControl1"));
     PageControl1->setDocumentMode(false);
+    PageControl1->setAccessibleName(QStringLiteral("Conversion direction"));
 
     TabSheetWave = new QWidget(PageControl1);
     TabSheetWave->setObjectName(QStringLiteral("TabSheetWave"));
@@ -454,6 +486,7 @@ void TMainForm::FormClose() {
     if (FClosed)
         return;
     FClosed = true;
+    SaveLayout();
     try {
         Config().Save();
     } catch (const ERegistryError &Error) {
@@ -638,7 +671,7 @@ void TMainForm::ReportUnreadFiles(const QStringList &Lines) {
         return;
     for (const QString &Line : Lines)
         FWindows.DispForm->AddMessage(Line);
-    FWindows.DispForm->exec();
+    ExecFrom(this, FWindows.DispForm);
     FWindows.DispForm->ClearMessages();
 }
 
@@ -688,7 +721,7 @@ void TMainForm::PlayActionExecute() {
         return;
     }
     if (FWindows.PlayerForm != nullptr)
-        FWindows.PlayerForm->exec();
+        ExecFrom(this, FWindows.PlayerForm);
 }
 
 void TMainForm::ViewFileInfoActionExecute() {
@@ -706,14 +739,14 @@ void TMainForm::ViewFileInfoActionExecute() {
     if (List->Kind() == lkWave) {
         if (FWindows.WaveInfoForm != nullptr) {
             FWindows.WaveInfoForm->ShowWaveInfo(*Record);
-            FWindows.WaveInfoForm->exec();
+            ExecFrom(this, FWindows.WaveInfoForm);
         }
         return;
     }
     if (FWindows.ID3TagForm == nullptr)
         return;
     FWindows.ID3TagForm->ShowFile({Record->Kind == fkMpeg, Record->MpegData});
-    if (FWindows.ID3TagForm->exec() == QDialog::Accepted)
+    if (ExecFrom(this, FWindows.ID3TagForm) == QDialog::Accepted)
         FLists->ReloadTag(Row);
 }
 
@@ -721,7 +754,7 @@ void TMainForm::ID3TagEditActionExecute() {
     if (FWindows.ID3TagForm == nullptr)
         return;
     FWindows.ID3TagForm->ShowFile({});
-    FWindows.ID3TagForm->exec();
+    ExecFrom(this, FWindows.ID3TagForm);
 }
 
 void TMainForm::ConfigActionExecute() {
@@ -729,7 +762,7 @@ void TMainForm::ConfigActionExecute() {
         return;
     TConfig Copy;
     Copy.Assign(Config());
-    if (FWindows.ConfigForm->exec() != QDialog::Accepted)
+    if (ExecFrom(this, FWindows.ConfigForm) != QDialog::Accepted)
         Config().Assign(Copy);
 }
 
@@ -747,5 +780,5 @@ void TMainForm::CheckNewVersionActionExecute() {
 
 void TMainForm::AboutActionExecute() {
     if (FWindows.AboutForm != nullptr)
-        FWindows.AboutForm->exec();
+        ExecFrom(this, FWindows.AboutForm);
 }

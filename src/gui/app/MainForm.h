@@ -116,6 +116,11 @@ private:
     void CreateStatusBar();
     void CreatePages();
     void LoadConfig();
+    // The window's place and size, and the lists' column widths and sort orders, as the
+    // user left them (the layout group of the settings).
+    void RestoreLayout();
+    void SaveLayout() const;
+    QString LayoutKey(const TFileListView *List) const;
     // Adds or drops files through Add, reporting playlist errors; unread files are reported
     // when the add finishes.
     void AddWithReport(const std::function<TAddFilesResult()> &Add);

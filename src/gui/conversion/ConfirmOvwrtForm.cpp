@@ -81,6 +81,7 @@ TConfirmOvwrtForm::TConfirmOvwrtForm(TConfig &Config, QWidget *Parent)
     stxtFileName = new QPlainTextEdit(this);
     stxtFileName->setObjectName(QStringLiteral("stxtFileName"));
     stxtFileName->setReadOnly(true);
+    stxtFileName->setAccessibleName(QStringLiteral("File to overwrite"));
     stxtFileName->setFrameShape(QFrame::NoFrame);
     stxtFileName->setFocusPolicy(Qt::NoFocus);
     stxtFileName->setWordWrapMode(QTextOption::WrapAtWordBoundaryOrAnywhere);

@@ -20,12 +20,15 @@ TWaveInfoForm::TWaveInfoForm(QWidget *Parent) : QDialog(Parent) {
     edFilePath = new QLineEdit(this);
     edFilePath->setObjectName(QStringLiteral("edFilePath"));
     edFilePath->setReadOnly(true);
+    // Neither field has a label of its own for a screen reader to name it by.
+    edFilePath->setAccessibleName(QStringLiteral("File path"));
 
     grpWavFormat = new QGroupBox(QStringLiteral("WAV Format"), this);
     grpWavFormat->setObjectName(QStringLiteral("grpWavFormat"));
     WaveInfoMemo = new QPlainTextEdit(grpWavFormat);
     WaveInfoMemo->setObjectName(QStringLiteral("WaveInfoMemo"));
     WaveInfoMemo->setReadOnly(true);
+    WaveInfoMemo->setAccessibleName(QStringLiteral("WAV format"));
     WaveInfoMemo->setLineWrapMode(QPlainTextEdit::NoWrap);
     const QFontMetrics Metrics(WaveInfoMemo->font());
     // Eight lines and a little air, so that no scroll bar is needed.

@@ -1,5 +1,6 @@
 #include "platform/UserDialogs.h"
 
+#include <QApplication>
 #include <QFileDialog>
 #include <QMessageBox>
 #include <QPushButton>
@@ -95,7 +96,10 @@ public:
                              : (Standard & QMessageBox::Yes) ? QMessageBox::Yes
                              : (Standard & QMessageBox::No)  ? QMessageBox::No
                                                              : QMessageBox::Cancel);
-        Box.exec();
+        {
+            const TFocusReturn Return(Parent);
+            Box.exec();
+        }
         switch (Box.standardButton(Box.clickedButton())) {
         case QMessageBox::Ok:
             return mrOk;
@@ -109,16 +113,19 @@ public:
     }
 
     QString ChooseFolder(QWidget *Parent, const QString &Caption, const QString &Start) override {
+        const TFocusReturn Return(Parent);
         return QFileDialog::getExistingDirectory(Parent, Caption, Start);
     }
 
     QStringList OpenFiles(QWidget *Parent, const QString &Caption, const QString &Folder,
                           const QString &Filter) override {
+        const TFocusReturn Return(Parent);
         return QFileDialog::getOpenFileNames(Parent, Caption, Folder, CaseInsensitiveFilter(Filter),
                                              nullptr, QFileDialog::HideNameFilterDetails);
     }
 
     int ConfirmOverwrite(QWidget *Parent, const QString &Path) override {
+        const TFocusReturn Return(Parent);
         if (!OverwriteWindows().empty())
             return OverwriteWindows().back()->ConfirmOverwrite(Path);
         return ConfirmWithoutForm(Parent, Path);
@@ -178,6 +185,30 @@ QString CaseInsensitiveFilter(const QString &Filter) {
             Entries << FilterEntry(QString(), Entry);
     }
     return Entries.join(QStringLiteral(";;"));
+}
+
+TFocusReturn::TFocusReturn(QWidget *Parent) {
+    if (Parent == nullptr)
+        return;
+    FWindow = Parent->window();
+    QWidget *Focus = QApplication::focusWidget();
+    // The focus the window had last, also when another window was active when asked.
+    if (Focus == nullptr || Focus->window() != FWindow)
+        Focus = FWindow->focusWidget();
+    FFocus = Focus;
+}
+
+TFocusReturn::~TFocusReturn() {
+    // A window that went while the question was up, or is hidden now, takes nothing.
+    if (FWindow.isNull() || !FWindow->isVisible())
+        return;
+    FWindow->activateWindow();
+    FWindow->raise();
+    if (!FFocus.isNull() && FFocus->window() == FWindow && FFocus->isVisible() &&
+        FFocus->isEnabled())
+        FFocus->setFocus(Qt::ActiveWindowFocusReason);
+    else
+        FWindow->setFocus(Qt::ActiveWindowFocusReason);
 }
 
 IUserDialogs &UserDialogs() {

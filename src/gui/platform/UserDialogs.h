@@ -2,10 +2,10 @@
 
 #include "platform/ModalResults.h"
 
+#include <QPointer>
 #include <QString>
 #include <QStringList>
-
-class QWidget;
+#include <QWidget>
 
 enum class TMsgIcon { None, Information, Exclamation, Warning, Error, Question };
 
@@ -50,6 +50,22 @@ void UnregisterOverwriteWindow(IOverwriteWindow *Window);
 // program's "Description|*.A;*.B|Description|..." form as well as Qt's
 // "Description (*.a *.b);;..." form; each description keeps its own text.
 QString CaseInsensitiveFilter(const QString &Filter);
+
+// Gives the keyboard focus back to the window a modal question was asked from, when the
+// question closes: the window is activated again and its focus widget (the one that had the
+// focus before the question) takes the focus. Without it the window can be left inactive,
+// its shortcuts dead until a click. Hold one across the question's exec().
+class TFocusReturn {
+public:
+    explicit TFocusReturn(QWidget *Parent);
+    ~TFocusReturn();
+    TFocusReturn(const TFocusReturn &) = delete;
+    TFocusReturn &operator=(const TFocusReturn &) = delete;
+
+private:
+    QPointer<QWidget> FWindow;
+    QPointer<QWidget> FFocus;
+};
 
 // The dialogs in use; a Qt implementation unless a test installed its own.
 IUserDialogs &UserDialogs();

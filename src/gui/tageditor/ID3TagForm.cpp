@@ -54,6 +54,8 @@ TID3TagForm::TID3TagForm(QWidget *Parent) : QDialog(Parent) {
 
     edFilePath = NewEdit("edFilePath", this);
     edFilePath->setReadOnly(true);
+    // Neither field has a label of its own for a screen reader to name it by.
+    edFilePath->setAccessibleName(QStringLiteral("File path"));
 
     grpID3Tag = new QGroupBox(QStringLiteral("ID3 Tag"), this);
     grpID3Tag->setObjectName(QStringLiteral("grpID3Tag"));
@@ -117,6 +119,7 @@ TID3TagForm::TID3TagForm(QWidget *Parent) : QDialog(Parent) {
     MPEGInfoMemo = new QPlainTextEdit(grpMPEGInfo);
     MPEGInfoMemo->setObjectName(QStringLiteral("MPEGInfoMemo"));
     MPEGInfoMemo->setReadOnly(true);
+    MPEGInfoMemo->setAccessibleName(QStringLiteral("MPEG file info"));
     MPEGInfoMemo->setLineWrapMode(QPlainTextEdit::NoWrap);
     MPEGInfoMemo->setMinimumWidth(
         Metrics.horizontalAdvance(QStringLiteral("Sample rate: 44100Hz, Single Channel")) + 24);

@@ -421,11 +421,14 @@ TEST_F(FileListsTest, SizesSortByTheirBytes) {
     EXPECT_EQ(column(wave, 2), (QStringList{"41.20MB", "8.41MB"}));
 }
 
-TEST_F(FileListsTest, RowsAddedAfterSortingAreAppended) {
+TEST_F(FileListsTest, RowsAddedToASortedListTakeTheirPlacesInItsOrder) {
     lists->AddFiles({wav("b.wav"), wav("a.wav")});
+    lists->AddFiles({wav("c.wav")});
+    EXPECT_EQ(column(wave, 0), (QStringList{"b.wav", "a.wav", "c.wav"})) << "unsorted: appended";
     wave->ColumnClick(0);
-    lists->AddFiles({wav("0.wav")});
-    EXPECT_EQ(column(wave, 0), (QStringList{"a.wav", "b.wav", "0.wav"}));
+    wave->ColumnClick(0);
+    lists->AddFiles({wav("0.wav"), wav("bb.wav")});
+    EXPECT_EQ(column(wave, 0), (QStringList{"c.wav", "bb.wav", "b.wav", "a.wav", "0.wav"}));
 }
 
 // --- one add at a time -----------------------------------------------------------------
