@@ -4,6 +4,7 @@
 
 #include "conversion/Normalize.h"
 #include "conversion/SafeOutput.h"
+#include "encoder/LameCoder.h"
 #include "platform/Exception.h"
 #include "platform/Mailbox.h"
 #include "settings/Config.h"
@@ -75,7 +76,8 @@ void TConvJob::RunWorker(std::function<void()> Work, std::function<void()> Then)
     });
 }
 
-void TConvJob::Normalize(const QString &Path, std::function<void(const TNormalizeResult &)> Then) {
+void TConvJob::Normalize(const QString &Path, int AsChannels,
+                         std::function<void(const TNormalizeResult &)> Then) {
     FHost.SetPhase(*this, phScanPeak);
     const QString folder = QFileInfo(J().DestPath).absolutePath();
     const TConfig &config = FHost.Config();
@@ -84,7 +86,7 @@ void TConvJob::Normalize(const QString &Path, std::function<void(const TNormaliz
     const double ceiling = config.TruePeakCeiling / 10.0;
     auto result = std::make_shared<TNormalizeResult>();
     RunWorker(
-        [this, Path, folder, loudness, target, ceiling, result] {
+        [this, Path, AsChannels, folder, loudness, target, ceiling, result] {
             auto onScaling = [this] {
                 FMailbox.Post([this] { FHost.SetPhase(*this, phNormalize); });
             };
@@ -92,7 +94,7 @@ void TConvJob::Normalize(const QString &Path, std::function<void(const TNormaliz
                 FMailbox.Post([this, Percent] { FHost.Progress(*this, Percent); });
             };
             *result = loudness ? NormalizeToLoudness(Path, target, ceiling, folder, FStop,
-                                                     onScaling, progress)
+                                                     onScaling, progress, AsChannels)
                                : NormalizeToPeak(Path, target, folder, FStop, onScaling, progress);
         },
         [this, result, Then = std::move(Then)] {
@@ -122,8 +124,12 @@ std::optional<TReplayGain> ReplayGainOf(double IntegratedLufs, double TruePeakDb
     return TReplayGain{ReplayGainReference - IntegratedLufs, peak};
 }
 
+int EncodedChannels(const TConfig &Config) {
+    return Config.Mode == MONO ? 1 : 2;
+}
+
 TTagCarry CarryTags(const QString &Source, const QString &Output, TTagWriter Write, bool Copy,
-                    const QString &Measured, bool ForAlbum, const std::atomic<bool> &Stop) {
+                    const TGainMeasure &Measure, const std::atomic<bool> &Stop) {
     TTagCarry carry;
     TTagSet tags;
     if (Copy) {
@@ -133,20 +139,21 @@ TTagCarry CarryTags(const QString &Source, const QString &Output, TTagWriter Wri
         else
             tags = std::move(read.Tags);
     }
-    if (!Measured.isEmpty()) {
+    if (!Measure.Path.isEmpty()) {
         const QString lead = QStringLiteral("The ReplayGain tags were not written: ");
         try {
             TLoudness loudness;
-            TLoudnessBlocks *blocks = ForAlbum ? &carry.Track.Blocks : nullptr;
-            if (MeasureLoudness(Measured, false, loudness, Stop, {}, blocks)) {
+            TLoudnessBlocks *blocks = Measure.ForAlbum ? &carry.Track.Blocks : nullptr;
+            if (MeasureLoudness(Measure.Path, false, loudness, Stop, {}, blocks,
+                                Measure.AsChannels)) {
                 tags.ReplayGain = ReplayGainOf(loudness.Integrated, loudness.TruePeak);
-                carry.Track.Measured = ForAlbum;
+                carry.Track.Measured = Measure.ForAlbum;
                 if (std::isfinite(loudness.TruePeak))
                     carry.Track.Peak = std::pow(10.0, loudness.TruePeak / 20.0);
             } else if (!Stop)
                 carry.GainWarning = lead + QStringLiteral("the audio cannot be measured");
         } catch (const Exception &Error) {
-            carry.GainWarning = lead + Error.message().replace(Measured, Source);
+            carry.GainWarning = lead + Error.message().replace(Measure.Path, Source);
         }
     }
     if (Stop)

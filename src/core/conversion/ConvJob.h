@@ -98,9 +98,11 @@ protected:
     // Runs Work on a fresh worker thread and Then on the runner's thread when it has
     // returned and no question is open.
     void RunWorker(std::function<void()> Work, std::function<void()> Then);
-    // Brings the file at Path to the target peak on the worker; Then runs on the runner's
-    // thread with the scaled copy in Temp, or the reason it failed.
-    void Normalize(const QString &Path, std::function<void(const TNormalizeResult &)> Then);
+    // Brings the file at Path to the target peak or loudness on the worker, the loudness as
+    // an output of AsChannels channels holds it (0: as Path has them); Then runs on the
+    // runner's thread with the scaled copy in Temp, or the reason it failed.
+    void Normalize(const QString &Path, int AsChannels,
+                   std::function<void(const TNormalizeResult &)> Then);
     // Fails the job because its normalisation failed for Why: a box when it is the batch's
     // only running job, else a line in the error list, so that no other job waits on a box.
     void NormalizeFailed(const QString &Why);
@@ -136,12 +138,22 @@ struct TTagCarry {
     TTrackLoudness Track; // with ForAlbum, what the measurement leaves for the album
 };
 using TTagWriter = bool (*)(const QString &Path, const TTagSet &Tags, QString &Why);
-// Reads Source's tags when Copy, measures the audio of Measured when it is not empty (for
-// ReplayGain values), and writes what there is with Write into Output, the partial output
-// through its descriptor's name. Silent audio gets no ReplayGain values. Runs on a job's
-// worker; Stop ends the measurement and writes nothing.
+// The audio measured for ReplayGain values: none when Path is empty. AsChannels as for
+// MeasureLoudness: the output's channels when they differ from Path's.
+struct TGainMeasure {
+    QString Path;
+    int AsChannels = 0;
+    bool ForAlbum = false; // keep what the album's measurement needs
+};
+// Reads Source's tags when Copy, measures the audio Measure names, and writes what there is
+// with Write into Output, the partial output through its descriptor's name. Silent audio
+// gets no ReplayGain values. Runs on a job's worker; Stop ends the measurement and writes
+// nothing.
 TTagCarry CarryTags(const QString &Source, const QString &Output, TTagWriter Write, bool Copy,
-                    const QString &Measured, bool ForAlbum, const std::atomic<bool> &Stop);
+                    const TGainMeasure &Measure, const std::atomic<bool> &Stop);
+// The channels of the MP3 the encoder makes with the stored channel mode, whatever the
+// source has: mono only in mono mode.
+int EncodedChannels(const TConfig &Config);
 // The ReplayGain track values of a measurement: none for silence (no integrated loudness).
 std::optional<TReplayGain> ReplayGainOf(double IntegratedLufs, double TruePeakDb);
 

@@ -225,7 +225,7 @@ void TDecodeJob::Closed() {
         return;
     }
 
-    Normalize(Partial.ReadPath(), [this](const TNormalizeResult &Result) {
+    Normalize(Partial.ReadPath(), 0, [this](const TNormalizeResult &Result) {
         if (FHost.Aborted()) {
             // The decoded file stays as it was; the abort answer decides about it.
             End();
@@ -262,7 +262,7 @@ void TDecodeJob::Finish() {
         [this, carry, copyTags, replayGain, album, source = J().SourcePath,
          output = Partial.ReadPath()] {
             *carry = CarryTags(source, output, &WriteWavTags, copyTags,
-                               replayGain ? output : QString(), album, FStop);
+                               {replayGain ? output : QString(), 0, album}, FStop);
         },
         [this, carry] {
             if (FHost.Aborted()) {

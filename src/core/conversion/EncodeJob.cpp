@@ -94,18 +94,19 @@ void TEncodeJob::Run() {
         Encode();
         return;
     }
-    Normalize(Job.SourcePath, [this](const TNormalizeResult &Result) {
-        if (FHost.Aborted()) {
-            EndEncode();
-        } else if (!Result.Error.isEmpty()) {
-            // Not encoded unscaled: the user asked for a level, and would not learn otherwise
-            // that the output misses it.
-            NormalizeFailed(Result.Error);
-            EndEncode();
-        } else {
-            Encode();
-        }
-    });
+    Normalize(Job.SourcePath, EncodedChannels(FHost.Config()),
+              [this](const TNormalizeResult &Result) {
+                  if (FHost.Aborted()) {
+                      EndEncode();
+                  } else if (!Result.Error.isEmpty()) {
+                      // Not encoded unscaled: the user asked for a level, and would not learn
+                      // otherwise that the output misses it.
+                      NormalizeFailed(Result.Error);
+                      EndEncode();
+                  } else {
+                      Encode();
+                  }
+              });
 }
 
 void TEncodeJob::Encode() {
@@ -161,19 +162,18 @@ void TEncodeJob::Encode() {
     const QString measured = !FHost.Config().WriteReplayGain ? QString()
                              : Temp                          ? Temp.ReadPath()
                                                              : Job.SourcePath;
-    const bool album = FHost.Config().AlbumGainWanted();
+    const TGainMeasure measure{measured, EncodedChannels(FHost.Config()),
+                               FHost.Config().AlbumGainWanted()};
     RunWorker(
-        [this, result, copyTags, measured, album, source = Job.SourcePath,
-         output = Partial.ReadPath()] {
+        [this, result, copyTags, measure, source = Job.SourcePath, output = Partial.ReadPath()] {
             try {
                 if (!FStop)
                     FCoder->Encode();
             } catch (const Exception &Error) {
                 result->Error = Error.message();
             }
-            if ((copyTags || !measured.isEmpty()) && result->Error.isEmpty() && !FStop)
-                result->Tags =
-                    CarryTags(source, output, &WriteMp3Tags, copyTags, measured, album, FStop);
+            if ((copyTags || !measure.Path.isEmpty()) && result->Error.isEmpty() && !FStop)
+                result->Tags = CarryTags(source, output, &WriteMp3Tags, copyTags, measure, FStop);
         },
         [this, result] { Encoded(*result); });
 }

@@ -423,7 +423,7 @@ bool AddFrames(ebur128_state &State, const double *Frames, qint64 Count, int Cha
 
 bool MeasureLoudness(TPcmSource &Source, int SampleRate, bool WithRange, TLoudness &Result,
                      const std::atomic<bool> &Abort, const QString &Path,
-                     const TPercentEvent &Progress, TLoudnessBlocks *Blocks) {
+                     const TPercentEvent &Progress, TLoudnessBlocks *Blocks, int AsChannels) {
     Result = TLoudness{};
     const int channels = Source.Channels();
     if (channels <= 0 || SampleRate <= 0)
@@ -431,9 +431,13 @@ bool MeasureLoudness(TPcmSource &Source, int SampleRate, bool WithRange, TLoudne
     int mode = EBUR128_MODE_I | EBUR128_MODE_TRUE_PEAK;
     if (WithRange)
         mode |= EBUR128_MODE_LRA;
-    const std::unique_ptr<ebur128_state, TEbur128Free> state(
-        ebur128_init(unsigned(channels), static_cast<unsigned long>(SampleRate), mode));
+    const bool downmix = channels == 2 && AsChannels == 1;
+    const std::unique_ptr<ebur128_state, TEbur128Free> state(ebur128_init(
+        unsigned(downmix ? 1 : channels), static_cast<unsigned long>(SampleRate), mode));
     if (!state)
+        return false;
+    if (channels == 1 && AsChannels == 2 &&
+        ebur128_set_channel(state.get(), 0, EBUR128_DUAL_MONO) != EBUR128_SUCCESS)
         return false;
     const qint64 total = Source.Frames();
     const qint64 hop = (SampleRate + 5) / 10; // the measurement's 100 ms, as it rounds it
@@ -443,7 +447,11 @@ bool MeasureLoudness(TPcmSource &Source, int SampleRate, bool WithRange, TLoudne
         const qint64 want = std::min(chunkFrames, Source.Remaining());
         if (Source.Read(frames.data(), want) != want)
             throw EFOpenError(Path, QStringLiteral("The file ends before its last sample."));
-        if (!AddFrames(*state, frames.data(), want, channels, Result.Frames, hop, Blocks))
+        if (downmix)
+            for (qint64 i = 0; i < want; ++i)
+                frames[size_t(i)] = (frames[size_t(2 * i)] + frames[size_t(2 * i + 1)]) / 2;
+        if (!AddFrames(*state, frames.data(), want, downmix ? 1 : channels, Result.Frames, hop,
+                       Blocks))
             return false;
         if (Progress)
             Progress(Percent(Source.Remaining(), total));
@@ -457,7 +465,7 @@ bool MeasureLoudness(TPcmSource &Source, int SampleRate, bool WithRange, TLoudne
     if (WithRange)
         Result.Range = ebur128_loudness_range(state.get(), &value) == EBUR128_SUCCESS ? value : 0;
     double peak = 0;
-    for (int c = 0; c < channels; ++c)
+    for (int c = 0; c < (downmix ? 1 : channels); ++c)
         if (ebur128_true_peak(state.get(), unsigned(c), &value) == EBUR128_SUCCESS)
             peak = std::max(peak, value);
     Result.TruePeak = Decibels(peak);
@@ -466,7 +474,7 @@ bool MeasureLoudness(TPcmSource &Source, int SampleRate, bool WithRange, TLoudne
 
 bool MeasureLoudness(const QString &Path, bool WithRange, TLoudness &Result,
                      const std::atomic<bool> &Abort, const TPercentEvent &Progress,
-                     TLoudnessBlocks *Blocks) {
+                     TLoudnessBlocks *Blocks, int AsChannels) {
     Result = TLoudness{};
     const TSourceInfo source = ReadSourceInfo(Path);
     if (source.Kind == skNone)
@@ -478,7 +486,7 @@ bool MeasureLoudness(const QString &Path, bool WithRange, TLoudness &Result,
     if (!reader)
         throw EFOpenError(Path, problem);
     return MeasureLoudness(*reader, source.SampleRate(), WithRange, Result, Abort, Path, Progress,
-                           Blocks);
+                           Blocks, AsChannels);
 }
 
 double LoudnessGain(const TLoudness &Measured, double TargetLufs, double CeilingDbtp) {
@@ -491,7 +499,7 @@ double LoudnessGain(const TLoudness &Measured, double TargetLufs, double Ceiling
 TNormalizeResult NormalizeToLoudness(const QString &Path, double TargetLufs, double CeilingDbtp,
                                      const QString &TempFolder, const std::atomic<bool> &Abort,
                                      const std::function<void()> &OnScaling,
-                                     const TPercentEvent &Progress) {
+                                     const TPercentEvent &Progress, int AsChannels) {
     TNormalizeResult result;
     try {
         const TSourceInfo source = ReadSourceInfo(Path);
@@ -510,7 +518,7 @@ TNormalizeResult NormalizeToLoudness(const QString &Path, double TargetLufs, dou
                 return result;
             }
             if (!MeasureLoudness(*reader, source.SampleRate(), false, loudness, Abort, Path,
-                                 Progress)) {
+                                 Progress, nullptr, AsChannels)) {
                 if (!Abort)
                     result.Error = QStringLiteral("Its loudness cannot be measured (%1 channels "
                                                   "at %2 Hz).")

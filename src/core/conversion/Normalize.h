@@ -92,17 +92,20 @@ struct TLoudness {
 };
 
 // Measures every frame of Source at SampleRate; Range only when WithRange; the gating blocks
-// into Blocks when given (for an album's loudness). False when the measurement cannot be set
-// up (no channels, a rate it does not take) or on Abort. Throws EFOpenError (named Path) when
-// the source ends before its last frame.
+// into Blocks when given (for an album's loudness). AsChannels measures the audio as an
+// output of that many channels will hold it (0: as it is): a mono source in a stereo MP3 is
+// dual mono, 3 LU louder; a stereo source in a mono MP3 is the mean of its two channels.
+// False when the measurement cannot be set up (no channels, a rate it does not take) or on
+// Abort. Throws EFOpenError (named Path) when the source ends before its last frame.
 bool MeasureLoudness(TPcmSource &Source, int SampleRate, bool WithRange, TLoudness &Result,
                      const std::atomic<bool> &Abort, const QString &Path,
-                     const TPercentEvent &Progress = {}, TLoudnessBlocks *Blocks = nullptr);
+                     const TPercentEvent &Progress = {}, TLoudnessBlocks *Blocks = nullptr,
+                     int AsChannels = 0);
 
 // The same for the file at Path (WAV, or any source libsndfile reads). Throws EFOpenError.
 bool MeasureLoudness(const QString &Path, bool WithRange, TLoudness &Result,
                      const std::atomic<bool> &Abort, const TPercentEvent &Progress = {},
-                     TLoudnessBlocks *Blocks = nullptr);
+                     TLoudnessBlocks *Blocks = nullptr, int AsChannels = 0);
 
 // The loudness measurement gates blocks of this length: a shorter file has no loudness.
 inline constexpr int LoudnessBlockMs = 400;
@@ -114,7 +117,8 @@ double LoudnessGain(const TLoudness &Measured, double TargetLufs, double Ceiling
 // As NormalizeToPeak, but to an integrated loudness of TargetLufs with the true peak at most
 // CeilingDbtp. Silence and files shorter than one gating block are left unscaled, saying so
 // in Note.
+// AsChannels as for MeasureLoudness: the loudness is that of the output the copy becomes.
 TNormalizeResult NormalizeToLoudness(const QString &Path, double TargetLufs, double CeilingDbtp,
                                      const QString &TempFolder, const std::atomic<bool> &Abort,
                                      const std::function<void()> &OnScaling = {},
-                                     const TPercentEvent &Progress = {});
+                                     const TPercentEvent &Progress = {}, int AsChannels = 0);

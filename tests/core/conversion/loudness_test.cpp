@@ -1,4 +1,5 @@
 #include "core/conversion/RunnerFixture.h"
+#include "encoder/LameCoder.h"
 
 #include <ebur128.h>
 
@@ -173,4 +174,34 @@ TEST_P(ConvRunnerTest, ASilentSourceIsConvertedUnscaledWithAWarning) {
     EXPECT_TRUE(questions.Warnings[0].startsWith(path("silent.wav") + ": Not normalised"))
         << questions.Warnings[0].toStdString();
     EXPECT_TRUE(QFileInfo::exists(path("silent.MP3")));
+}
+
+TEST_P(ConvRunnerTest, LoudnessIsThatOfTheChannelsTheMp3Holds) {
+    config.FNormalizeVolume = true;
+    config.NormalizeMode = 1;
+    config.LoudnessTarget = -18;
+    config.WriteReplayGain = true;
+    // A mono source becomes a stereo MP3 (dual mono, 3 LU louder than the mono file); a
+    // stereo source whose channels differ becomes a mono MP3 of their mean.
+    WriteFile(path("mono.wav"), SamplesWav(Sine(4, 1000, Dbfs(-30), 1), 1));
+    std::vector<int16_t> wide = Sine(4, 1000, Dbfs(-20));
+    for (size_t i = 1; i < wide.size(); i += 2)
+        wide[i] = 0; // only the left channel sounds
+    WriteFile(path("wide.wav"), SamplesWav(wide, 2));
+    config.Mode = 0;
+    AddJob("mono.wav", ".MP3");
+    {
+        TConvRunner runner(config, questions);
+        Run(runner);
+    }
+    records.clear();
+    config.Mode = MONO;
+    AddJob("wide.wav", ".MP3");
+    TConvRunner runner(config, questions);
+    Run(runner);
+    EXPECT_TRUE(questions.Errors.isEmpty()) << questions.Errors.join('\n').toStdString();
+    EXPECT_EQ(DecodeMpeg(path("mono.MP3")).channels, 2);
+    EXPECT_EQ(DecodeMpeg(path("wide.MP3")).channels, 1);
+    EXPECT_NEAR(DecodedLoudness(path("mono.MP3")), -18, 0.5);
+    EXPECT_NEAR(DecodedLoudness(path("wide.MP3")), -18, 0.5);
 }

@@ -228,8 +228,7 @@ TEST_F(TagWriteTest, CarryingNotesUnreadableTagsAndFailsOnAFailedWrite) {
         return true;
     };
     const std::atomic<bool> never{false};
-    TTagCarry carry =
-        CarryTags(Path("missing.flac"), Path("out.mp3"), counting, true, {}, false, never);
+    TTagCarry carry = CarryTags(Path("missing.flac"), Path("out.mp3"), counting, true, {}, never);
     EXPECT_TRUE(carry.Warning.startsWith("The tags were not copied: "))
         << carry.Warning.toStdString();
     EXPECT_TRUE(carry.Failure.isEmpty());
@@ -237,7 +236,7 @@ TEST_F(TagWriteTest, CarryingNotesUnreadableTagsAndFailsOnAFailedWrite) {
 
     const QString plain = Path("plain.wav");
     WriteSineWav(plain, 1, 8000, 0.1, 440);
-    carry = CarryTags(plain, Path("out.mp3"), counting, true, {}, false, never);
+    carry = CarryTags(plain, Path("out.mp3"), counting, true, {}, never);
     EXPECT_TRUE(carry.Warning.isEmpty() && carry.Failure.isEmpty());
     EXPECT_EQ(calls, 0) << "no tags, nothing written";
 
@@ -245,7 +244,7 @@ TEST_F(TagWriteTest, CarryingNotesUnreadableTagsAndFailsOnAFailedWrite) {
     WriteSineWav(tagged, 1, 8000, 0.1, 440);
     QString why;
     ASSERT_TRUE(WriteWavTags(tagged, FullSet(), why));
-    carry = CarryTags(tagged, Path("out.mp3"), counting, true, {}, false, never);
+    carry = CarryTags(tagged, Path("out.mp3"), counting, true, {}, never);
     EXPECT_EQ(calls, 1);
     carry = CarryTags(
         tagged, Path("out.mp3"),
@@ -253,7 +252,7 @@ TEST_F(TagWriteTest, CarryingNotesUnreadableTagsAndFailsOnAFailedWrite) {
             Why = QStringLiteral("disk full");
             return false;
         },
-        true, {}, false, never);
+        true, {}, never);
     EXPECT_EQ(carry.Failure, "disk full");
 }
 

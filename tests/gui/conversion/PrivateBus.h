@@ -6,6 +6,7 @@
 
 #include <QCoreApplication>
 #include <QDBusConnection>
+#include <QDBusMessage>
 #include <QDeadlineTimer>
 #include <QFile>
 #include <QList>
@@ -114,9 +115,15 @@ public:
     QList<TUpdate> Updates;
 
     bool Listen(QDBusConnection &Bus) {
-        return Bus.connect(QString(), QString(),
-                           QStringLiteral("com.canonical.Unity.LauncherEntry"),
-                           QStringLiteral("Update"), this, SLOT(Heard(QString, QVariantMap)));
+        if (!Bus.connect(QString(), QString(), QStringLiteral("com.canonical.Unity.LauncherEntry"),
+                         QStringLiteral("Update"), this, SLOT(Heard(QString, QVariantMap))))
+            return false;
+        // The match rule goes to the bus without waiting; a call answered after it means the
+        // bus has it before any test sends a signal.
+        const QDBusMessage ping = QDBusMessage::createMethodCall(
+            QStringLiteral("org.freedesktop.DBus"), QStringLiteral("/org/freedesktop/DBus"),
+            QStringLiteral("org.freedesktop.DBus.Peer"), QStringLiteral("Ping"));
+        return Bus.call(ping).type() == QDBusMessage::ReplyMessage;
     }
 
 public slots:
