@@ -6,6 +6,7 @@
 #include "conversion/ConvForm.h"
 #include "conversion/DispForm.h"
 #include "settings/ConfigForm.h"
+#include "support/ConvertFixture.h"
 #include "support/FileSizeLimit.h"
 #include "support/RecordingSoundPlayer.h"
 #include "support/ScriptedDialogs.h"
@@ -32,51 +33,21 @@ namespace {
 
 // The Convert command as the main window runs it: the options asked first, the batch, and
 // what follows it.
-class ConversionStartTest : public ::testing::Test {
+class ConversionStartTest : public ConvertFixture {
 protected:
     void SetUp() override {
-        ASSERT_TRUE(Dir.isValid());
-        RedirectSettings(Dir.path());
-        Main = std::make_unique<TMainForm>();
-        CreateProgramWindows(*Main);
-        Main->show();
-        Config().SpecifyOutputFolder = false;
+        ConvertFixture::SetUp();
         Config().OutputFolder = Dir.path();
         Config().OverwritePrompt = false;
-        Config().FNormalizeVolume = false;
         Config().ShowErrorMessage = false;
-        Config().PromptCheckOption = false;
-        Main->Conversion().OpenFolder = [this](const QString &Folder) { Opened << Folder; };
     }
-    void TearDown() override { Main.reset(); }
 
-    QString path(const QString &Name) const { return Dir.filePath(Name); }
-    TConvForm &Form() { return *Main->Windows().ConvForm; }
     TConfigForm &Options() { return *Main->Windows().ConfigForm; }
-    void Convert() { Main->findChild<QAction *>("ConvMP3Action")->trigger(); }
-
-    void AddWaves(const QStringList &Names, double Seconds = 0.3) {
-        QStringList paths;
-        for (const QString &name : Names) {
-            WriteSineWav(path(name), 2, 44100, Seconds, 440);
-            paths << path(name);
-        }
-        Main->Lists().AddFiles(paths);
-    }
-
-    // Calls Action every 10 ms until it returns true.
-    void Meanwhile(std::function<bool()> Action) {
-        auto *timer = new QTimer(Main.get());
-        QObject::connect(timer, &QTimer::timeout, [timer, Action = std::move(Action)] {
-            if (Action())
-                timer->stop();
-        });
-        timer->start(10);
-    }
+    void Convert() { ConvertAction()->trigger(); }
 
     // Ends the options dialog with the button named Button once it is shown, after Change.
     void AnswerOptions(const char *Button, std::function<void()> Change = {}) {
-        Meanwhile([this, Button, Change] {
+        Repeat([this, Button, Change] {
             if (!Options().isVisible())
                 return false;
             if (Change)
@@ -85,12 +56,6 @@ protected:
             return true;
         });
     }
-
-    QTemporaryDir Dir;
-    ScriptedDialogs Dialogs;
-    RecordingSoundPlayer Sounds;
-    std::unique_ptr<TMainForm> Main;
-    QStringList Opened;
 };
 
 } // namespace
@@ -99,7 +64,7 @@ TEST_F(ConversionStartTest, CancelInThePromptedOptionsCancelsTheConversion) {
     AddWaves({"a.wav"});
     Config().PromptCheckOption = true;
     bool batchShown = false;
-    Meanwhile([&] {
+    Repeat([&] {
         batchShown = batchShown || Form().isVisible();
         return false;
     });
@@ -139,7 +104,7 @@ TEST_F(ConversionStartTest, TheOutputFolderOpensOnlyAfterABatchThatConvertedAndW
     AddWaves({"long.wav"}, 20);
     Dialogs.MessageAnswers = {mrNo};
     TFileListView &list = *Main->Lists().WaveList();
-    Meanwhile([&] {
+    Repeat([&] {
         if (!Form().isVisible() || list.Record(0)->State != stDone ||
             Form().findChild<QProgressBar *>("ProgressBar")->value() == 0)
             return false;
@@ -185,7 +150,7 @@ TEST_F(ConversionStartTest, AFailedNormalisationNamesTheFileInABoxOrInTheErrorLi
     Config().ConvertJobs = 2;
     Config().ShowErrorMessage = true;
     QStringList shown;
-    Meanwhile([&] {
+    Repeat([&] {
         TDispForm *errors = Main->Windows().DispForm;
         if (!errors->isVisible())
             return false;

@@ -6,6 +6,7 @@
 #include "conversion/ConvForm.h"
 #include "conversion/DispForm.h"
 #include "gui/conversion/ModalDriver.h"
+#include "support/ConvertFixture.h"
 #include "support/RecordingSoundPlayer.h"
 #include "support/ScriptedDialogs.h"
 #include "support/SettingNames.h"
@@ -23,24 +24,14 @@ using namespace testmedia;
 namespace {
 
 // A Convert that meets rows whose files could not be read.
-class UnreadableConvertTest : public ::testing::Test {
+class UnreadableConvertTest : public ConvertFixture {
 protected:
     void SetUp() override {
-        ASSERT_TRUE(Dir.isValid());
-        RedirectSettings(Dir.path());
-        Main = std::make_unique<TMainForm>();
-        CreateProgramWindows(*Main);
-        Main->show();
-        Dialogs.Config = &Config();
-        Config().SpecifyOutputFolder = false;
+        ConvertFixture::SetUp();
         Config().ShowErrorMessage = true;
-        Config().PromptCheckOption = false;
         Config().PlaySound = false;
-        Main->Conversion().OpenFolder = [](const QString &) {};
     }
-    void TearDown() override { Main.reset(); }
 
-    QString path(const QString &Name) const { return Dir.filePath(Name); }
     TFileListView &List() { return *Main->Lists().WaveList(); }
 
     // Runs Convert; returns the lines of the error list it showed, and whether the
@@ -59,16 +50,11 @@ protected:
             }
         });
         poll.start(5);
-        Main->findChild<QAction *>("ConvMP3Action")->trigger();
+        ConvertAction()->trigger();
         if (ConversionShown)
             *ConversionShown = converting;
         return shown;
     }
-
-    QTemporaryDir Dir;
-    ScriptedDialogs Dialogs;
-    RecordingSoundPlayer Sounds;
-    std::unique_ptr<TMainForm> Main;
 };
 
 TEST_F(UnreadableConvertTest, UnreadableRowOfABatchGetsAnErrorLineAfterTheBatchs) {

@@ -6,6 +6,7 @@
 #include "conversion/ConvForm.h"
 #include "conversion/DirLabel.h"
 #include "conversion/DispForm.h"
+#include "support/ConvertFixture.h"
 #include "support/RecordingSoundPlayer.h"
 #include "support/ScriptedDialogs.h"
 #include "support/SettingNames.h"
@@ -29,55 +30,17 @@ using namespace testmedia;
 
 namespace {
 
-class ConvFormTest : public ::testing::Test {
+class ConvFormTest : public ConvertFixture {
 protected:
     void SetUp() override {
-        ASSERT_TRUE(Dir.isValid());
-        RedirectSettings(Dir.path());
-        Main = std::make_unique<TMainForm>();
-        CreateProgramWindows(*Main);
-        Main->show();
-        Dialogs.Config = &Config();
-        Config().SpecifyOutputFolder = false;
+        ConvertFixture::SetUp();
         Config().OverwritePrompt = true;
-        Config().FNormalizeVolume = false;
-        Config().DeleteOriginalFile = false;
         Config().PlaySound = true;
-        Config().PromptCheckOption = false;
-        Main->Conversion().OpenFolder = [this](const QString &Folder) { Opened << Folder; };
-    }
-    void TearDown() override { Main.reset(); }
-
-    QString path(const QString &Name) const { return Dir.filePath(Name); }
-    TConvForm &Form() { return *Main->Windows().ConvForm; }
-    QAction *Convert() { return Main->findChild<QAction *>("ConvMP3Action"); }
-
-    void AddWaves(const QStringList &Names, double Seconds = 0.3) {
-        QStringList paths;
-        for (const QString &name : Names) {
-            WriteSineWav(path(name), 2, 44100, Seconds, 440);
-            paths << path(name);
-        }
-        Main->Lists().AddFiles(paths);
     }
 
-    // Calls Action every 10 ms while the conversion window is up, until it returns true.
-    void WhileConverting(std::function<bool()> Action) {
-        auto *timer = new QTimer(Main.get());
-        QObject::connect(timer, &QTimer::timeout, [timer, Action = std::move(Action)] {
-            if (Action())
-                timer->stop();
-        });
-        timer->start(10);
-    }
+    QAction *Convert() { return ConvertAction(); }
 
     int Progress() { return Form().findChild<QProgressBar *>("ProgressBar")->value(); }
-
-    QTemporaryDir Dir;
-    ScriptedDialogs Dialogs;
-    std::unique_ptr<TMainForm> Main;
-    RecordingSoundPlayer Sounds;
-    QStringList Opened;
 };
 
 } // namespace
@@ -85,7 +48,7 @@ protected:
 TEST_F(ConvFormTest, ConvertEncodesEveryRowShowsTheStatesAndPlaysTheSound) {
     AddWaves({"a.wav", "b.wav"});
     QStringList captions;
-    WhileConverting([&] {
+    Repeat([&] {
         if (Form().isVisible())
             captions << Form().windowTitle();
         return false;
@@ -154,7 +117,7 @@ TEST_F(ConvFormTest, OverwriteQuestionSkipKeepsTheExistingOutput) {
 TEST_F(ConvFormTest, TheCloseBoxDuringEncodingAsksTheAbortQuestion) {
     AddWaves({"long.wav"}, 20);
     Dialogs.MessageAnswers = {mrNo};
-    WhileConverting([&] {
+    Repeat([&] {
         if (!Form().isVisible() || Progress() == 0)
             return false;
         Form().close();
@@ -204,7 +167,7 @@ TEST_F(ConvFormTest, AbortAnsweredYesDuringDecodingRemovesTheOutputs) {
 
 TEST_F(ConvFormTest, AWindowClosedBeforeItsBatchBeginsStartsNone) {
     AddWaves({"a.wav"});
-    WhileConverting([&] {
+    Repeat([&] {
         if (!Form().isVisible())
             return false;
         Form().close();
@@ -222,7 +185,7 @@ TEST_F(ConvFormTest, FailuresGoToTheErrorListShownAfterTheBatch) {
     Main->Lists().AddFiles({path("three.wav")});
     Dialogs.MessageAnswers.clear();
     QStringList shownLines;
-    WhileConverting([&] {
+    Repeat([&] {
         auto *list = Main->Windows().DispForm;
         if (!list->isVisible())
             return false;
@@ -244,7 +207,7 @@ TEST_F(ConvFormTest, AnAbortedBatchDeletesNoSourceWhateverItConvertedBefore) {
     Config().DeleteOriginalFile = true;
     Dialogs.MessageAnswers = {mrNo};
     TFileListView &list = *Main->Lists().WaveList();
-    WhileConverting([&] {
+    Repeat([&] {
         if (!Form().isVisible() || list.Record(0)->State != stDoneRemoveSource || Progress() == 0)
             return false;
         Form().close();
@@ -270,7 +233,7 @@ TEST_F(ConvFormTest, SameNamedSourcesIntoOneFolderLoseNothing) {
     QDir(Dir.path()).mkpath("out");
     Config().DeleteOriginalFile = true;
     QStringList shownLines;
-    WhileConverting([&] {
+    Repeat([&] {
         auto *errors = Main->Windows().DispForm;
         if (!errors->isVisible())
             return false;

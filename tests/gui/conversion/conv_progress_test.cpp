@@ -7,6 +7,7 @@
 #include "conversion/DesktopProgress.h"
 #include "conversion/DirLabel.h"
 #include "conversion/DispForm.h"
+#include "support/ConvertFixture.h"
 #include "support/RecordingSoundPlayer.h"
 #include "support/ScriptedDialogs.h"
 #include "support/SettingNames.h"
@@ -30,37 +31,16 @@ using namespace testmedia;
 
 namespace {
 
-class ConvProgressTest : public ::testing::Test {
+class ConvProgressTest : public ConvertFixture {
 protected:
     void SetUp() override {
-        ASSERT_TRUE(Dir.isValid());
-        RedirectSettings(Dir.path());
-        Main = std::make_unique<TMainForm>();
-        CreateProgramWindows(*Main);
-        Main->show();
-        Dialogs.Config = &Config();
-        Config().SpecifyOutputFolder = false;
+        ConvertFixture::SetUp();
         Config().OverwritePrompt = false;
-        Config().FNormalizeVolume = false;
-        Config().DeleteOriginalFile = false;
         Config().PlaySound = false;
-        Config().PromptCheckOption = false;
         Config().ShowErrorMessage = false;
     }
-    void TearDown() override { Main.reset(); }
 
-    QString path(const QString &Name) const { return Dir.filePath(Name); }
-    TConvForm &Form() { return *Main->Windows().ConvForm; }
-    void Convert() { Main->findChild<QAction *>("ConvMP3Action")->trigger(); }
-
-    void AddWaves(const QStringList &Names, double Seconds) {
-        QStringList paths;
-        for (const QString &name : Names) {
-            WriteSineWav(path(name), 2, 44100, Seconds, 440);
-            paths << path(name);
-        }
-        Main->Lists().AddFiles(paths);
-    }
+    void Convert() { ConvertAction()->trigger(); }
 
     // The rows of running jobs the window shows: file name -> the row's bar.
     std::map<QString, QProgressBar *> Rows() {
@@ -73,11 +53,6 @@ protected:
         }
         return rows;
     }
-
-    QTemporaryDir Dir;
-    ScriptedDialogs Dialogs;
-    std::unique_ptr<TMainForm> Main;
-    RecordingSoundPlayer Sounds;
 };
 
 TEST_F(ConvProgressTest, ThreeJobsAtOnceDriveThreeRowsEachWithItsOwnBar) {
