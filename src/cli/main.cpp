@@ -1,3 +1,4 @@
+#include "BrindleVersion.h"
 #include "app/RawNames.h"
 #include "cli/Console.h"
 #include "cli/DecodeCommand.h"
@@ -12,6 +13,7 @@
 namespace {
 
 const char Usage[] = R"(Usage: brindle-cli COMMAND [options] FILE...
+       brindle-cli --help | --version
 
 Commands:
   encode [options] FILE...   WAV (or raw PCM) to MP3
@@ -105,6 +107,10 @@ int main(int argc, char **argv) {
     if (command == QLatin1String("-h") || command == QLatin1String("--help") ||
         command == QLatin1String("help")) {
         cli::out() << Usage;
+        return cli::ExitOk;
+    }
+    if (command == QLatin1String("-V") || command == QLatin1String("--version")) {
+        cli::out() << "brindle-cli " BRINDLE_VERSION "\n";
         return cli::ExitOk;
     }
     if (!command.isEmpty())

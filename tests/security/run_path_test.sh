@@ -67,7 +67,10 @@ check_planted "$BUILD/bin/brindle-cli" build
 
 if "$CMAKE" --install "$BUILD" --prefix "$scratch/prefix" >"$scratch/install.txt" 2>&1; then
     check_folder "$scratch/prefix/bin"
-    check_folder "$scratch/prefix/lib"
+    # The decoding library's private folder, below lib/ or lib/<multiarch>/.
+    library=$(find "$scratch/prefix" -name 'libxaudio.so.*' -type f | head -n 1)
+    [ -n "$library" ] || fail "the install holds no decoding library"
+    check_folder "$(dirname "${library:-$scratch/prefix/lib/none}")"
     check_planted "$scratch/prefix/bin/brindle-cli" installed
 else
     fail "install into a scratch prefix: $(cat "$scratch/install.txt")"

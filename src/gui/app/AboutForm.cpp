@@ -1,5 +1,6 @@
 #include "app/AboutForm.h"
 
+#include "BrindleVersion.h"
 #include "app/Icons.h"
 #include "app/WebPages.h"
 #include "encoder/Lame_dll.h"

@@ -11,7 +11,7 @@ class TAboutForm : public QDialog {
 public:
     explicit TAboutForm(QWidget *Parent = nullptr);
 
-    // "1.27": the version that also names the settings section.
+    // The program's version, "1.0.0"; the settings section keeps its own fixed name.
     static QString VersionText();
     // The encoder library's versions as beVersion reports them.
     static QString EncoderVersionText();

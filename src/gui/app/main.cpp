@@ -1,3 +1,4 @@
+#include "BrindleVersion.h"
 #include "app/Icons.h"
 #include "app/MainForm.h"
 #include "app/ProgramWindows.h"

@@ -1,3 +1,4 @@
+#include "BrindleVersion.h"
 #include "app/AboutForm.h"
 #include "app/ConfigInstance.h"
 #include "app/MainForm.h"
@@ -512,8 +513,11 @@ TEST_F(MainFormTest, ShortcutsAreTheCommandsKeys) {
 TEST(AboutFormTest, ShowsTheVersionTheEncoderAndTheHomePage) {
     UrlRecorder Urls;
     TAboutForm About;
-    EXPECT_EQ(TAboutForm::VersionText(), "1.27");
-    EXPECT_EQ(About.findChild<QLabel *>("lblVersion")->text(), "Version 1.27");
+    // The project's version, never the name of the settings section.
+    EXPECT_EQ(TAboutForm::VersionText(), BRINDLE_VERSION);
+    EXPECT_NE(TAboutForm::VersionText(), "1.27");
+    EXPECT_EQ(About.findChild<QLabel *>("lblVersion")->text(),
+              QStringLiteral("Version ") + BRINDLE_VERSION);
     const QString Encoder = About.findChild<QLabel *>("lblEncoderCredit")->text();
     EXPECT_TRUE(Encoder.contains(TAboutForm::EncoderVersionText()));
     EXPECT_TRUE(TAboutForm::EncoderVersionText().contains("interface 1."));
