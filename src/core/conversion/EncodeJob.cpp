@@ -11,6 +11,8 @@
 #include "settings/Config.h"
 #include "tags/TagSet.h"
 
+#include <QFileInfo>
+
 using namespace joblines;
 
 namespace {
@@ -90,11 +92,15 @@ void TEncodeJob::Run() {
         EndEncode();
         return;
     }
+    FCheckPeak = false;
+    FEncodings = 0;
     if (!FHost.Config().FNormalizeVolume) {
         Encode();
         return;
     }
     Normalize(Job.SourcePath, [this](const TNormalizeResult &Result) {
+        FGainDb = Result.GainDb;
+        FCheckPeak = FHost.Config().NormalizeMode == 1 && Temp;
         if (FHost.Aborted()) {
             EndEncode();
         } else if (!Result.Error.isEmpty()) {
@@ -162,8 +168,10 @@ void TEncodeJob::Encode() {
                              : Temp                          ? Temp.ReadPath()
                                                              : Job.SourcePath;
     const bool album = FHost.Config().AlbumGainWanted();
+    const double ceiling = FHost.Config().TruePeakCeiling / 10.0;
+    ++FEncodings;
     RunWorker(
-        [this, result, copyTags, measured, album, source = Job.SourcePath,
+        [this, result, copyTags, measured, album, ceiling, source = Job.SourcePath,
          output = Partial.ReadPath()] {
             try {
                 if (!FStop)
@@ -171,6 +179,10 @@ void TEncodeJob::Encode() {
             } catch (const Exception &Error) {
                 result->Error = Error.message();
             }
+            if (FCheckPeak && result->Error.isEmpty() && !FStop)
+                CheckPeak(output, ceiling, *result);
+            if (result->Again)
+                return; // tags go into the output that stays
             if ((copyTags || !measured.isEmpty()) && result->Error.isEmpty() && !FStop)
                 result->Tags =
                     CarryTags(source, output, &WriteMp3Tags, copyTags, measured, album, FStop);
@@ -178,8 +190,43 @@ void TEncodeJob::Encode() {
         [this, result] { Encoded(*result); });
 }
 
+void TEncodeJob::CheckPeak(const QString &Output, double Ceiling, TResult &Result) {
+    if (!SoundFileDecodesMpeg()) {
+        Result.PeakWarning = QStringLiteral("The true peak of the MP3 file was not checked: "
+                                            "libsndfile cannot decode MPEG audio here.");
+        return;
+    }
+    FMailbox.Post([this] { FHost.SetPhase(*this, phScanPeak); });
+    const TDecodedPeak peak = MeasureDecodedPeak(Output, FStop, [this](int Percent) {
+        FMailbox.Post([this, Percent] { FHost.Progress(*this, Percent); });
+    });
+    if (FStop)
+        return;
+    if (!peak.Checked) {
+        Result.PeakWarning =
+            QStringLiteral("The true peak of the MP3 file was not checked: ") + peak.Problem;
+        return;
+    }
+    Result.TruePeak = peak.TruePeak;
+    if (peak.TruePeak <= Ceiling + OvershootTolerance)
+        return;
+    if (FEncodings <= OvershootRetries)
+        Result.Again = true;
+    else
+        Result.PeakWarning =
+            QStringLiteral("The MP3 file's true peak is %1 dBTP, over the ceiling of %2 dBTP, "
+                           "after %3 encodings at lower levels.")
+                .arg(peak.TruePeak, 0, 'f', 2)
+                .arg(Ceiling, 0, 'f', 1)
+                .arg(FEncodings);
+}
+
 void TEncodeJob::Encoded(const TResult &Result) {
     TFileParam &Job = J();
+    if (Result.Again && Result.Error.isEmpty() && !FHost.Aborted()) {
+        EncodeAgain(Result.TruePeak);
+        return;
+    }
     if (!Result.Error.isEmpty()) {
         QString error = WithDestination(Result.Error, Partial, Job);
         if (Temp)
@@ -201,6 +248,8 @@ void TEncodeJob::Encoded(const TResult &Result) {
                 FHost.Warn(*this, Result.Tags.Warning);
             if (!Result.Tags.GainWarning.isEmpty())
                 FHost.Warn(*this, Result.Tags.GainWarning);
+            if (!Result.PeakWarning.isEmpty())
+                FHost.Warn(*this, Result.PeakWarning);
             FHost.Done(*this, Result.Tags.Track);
         } else {
             FHost.Fail(*this, EncodeErrorLine(Job), why);
@@ -210,6 +259,34 @@ void TEncodeJob::Encoded(const TResult &Result) {
     // Stopped by an abort, the job stays stProcessing with its partial output until the
     // abort question has been answered.
     EndEncode();
+}
+
+void TEncodeJob::EncodeAgain(double TruePeak) {
+    // The output over the ceiling is dropped before the source is scaled again, so the disk
+    // never holds more than one of each.
+    Partial.Remove();
+    Temp.Remove();
+    FGainDb = LoweredGain(FGainDb, TruePeak, FHost.Config().TruePeakCeiling / 10.0);
+    FHost.SetPhase(*this, phNormalize);
+    const QString folder = QFileInfo(J().DestPath).absolutePath();
+    auto result = std::make_shared<TNormalizeResult>();
+    RunWorker(
+        [this, result, folder, gain = FGainDb, source = J().SourcePath] {
+            *result = ScaleByGain(source, gain, folder, FStop, [this](int Percent) {
+                FMailbox.Post([this, Percent] { FHost.Progress(*this, Percent); });
+            });
+        },
+        [this, result] {
+            Temp = std::move(result->Temp);
+            if (FHost.Aborted()) {
+                EndEncode();
+            } else if (!result->Error.isEmpty()) {
+                NormalizeFailed(result->Error);
+                EndEncode();
+            } else {
+                Encode();
+            }
+        });
 }
 
 void TEncodeJob::EndEncode() {
