@@ -215,7 +215,7 @@ void TEncodeJob::CheckPeak(const QString &Output, double Ceiling, TResult &Resul
     else
         Result.PeakWarning =
             QStringLiteral("The MP3 file's true peak is %1 dBTP, over the ceiling of %2 dBTP, "
-                           "after %3 encodings at lower levels.")
+                           "after %3 encodings, each at a lower gain.")
                 .arg(peak.TruePeak, 0, 'f', 2)
                 .arg(Ceiling, 0, 'f', 1)
                 .arg(FEncodings);

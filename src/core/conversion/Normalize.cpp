@@ -557,10 +557,15 @@ TNormalizeResult ScaleByGain(const QString &Path, double GainDb, const QString &
             result.Error = SourceProblem(source);
             return result;
         }
+        // Never nothing without a reason: the caller would encode the source unscaled.
         if (!WriteScaledCopy(Path, source, std::pow(10.0, GainDb / 20), TempFolder, result.Temp,
-                             Abort, Progress) ||
-            Abort)
+                             Abort, Progress)) {
             result.Temp.Remove();
+            if (!Abort)
+                result.Error = QStringLiteral("The file holds no audio.");
+        } else if (Abort) {
+            result.Temp.Remove();
+        }
     } catch (const Exception &Error) {
         result.Error = Error.message();
         if (result.Temp) {

@@ -121,7 +121,8 @@ TNormalizeResult NormalizeToLoudness(const QString &Path, double TargetLufs, dou
                                      const TPercentEvent &Progress = {});
 
 // The copy of Path scaled by GainDb, as NormalizeToLoudness writes it once it knows its gain:
-// again for a lossy output that came out over its ceiling. Never throws.
+// again for a lossy output that came out over its ceiling. Never throws; without a copy
+// there is an Error, unless stopped by Abort.
 TNormalizeResult ScaleByGain(const QString &Path, double GainDb, const QString &TempFolder,
                              const std::atomic<bool> &Abort, const TPercentEvent &Progress = {});
 
