@@ -258,15 +258,15 @@ TEST_P(ConvRunnerTest, AnMp3OverTheTruePeakCeilingIsScaledAndEncodedAgain) {
     const double loudness = DecodedLoudness(path("square.MP3"));
     EXPECT_LE(loudness, -16 + 0.5);
     EXPECT_GT(loudness, firstLoudness - (firstPeak + 1.0) - 1.0) << "lowered by the overshoot only";
-    // Scan, scale, encode and check; then scale, encode and check again.
+    // Scan, scale and encode; then scale and encode again.
     EXPECT_GE(Count(phases, phEncode), 2);
     EXPECT_LE(Count(phases, phEncode), 1 + OvershootRetries);
     EXPECT_EQ(Count(phases, phNormalize), Count(phases, phEncode));
-    EXPECT_EQ(Count(phases, phScanPeak), Count(phases, phEncode) + 1);
+    EXPECT_EQ(Count(phases, phScanPeak), 1) << "the source is measured once";
     EXPECT_EQ(HiddenFiles(dir.path()), 0);
 }
 
-TEST_P(ConvRunnerTest, AnMp3UnderTheCeilingIsEncodedOnceAndCheckedOnce) {
+TEST_P(ConvRunnerTest, AnMp3UnderTheCeilingIsEncodedOnce) {
     config.FNormalizeVolume = true;
     config.NormalizeMode = 1;
     config.LoudnessTarget = -16;
@@ -276,12 +276,20 @@ TEST_P(ConvRunnerTest, AnMp3UnderTheCeilingIsEncodedOnceAndCheckedOnce) {
     std::vector<int> phases;
     QObject::connect(&runner, &TConvRunner::PhaseChanged,
                      [&](int Phase) { phases.push_back(Phase); });
+    std::vector<int> percents;
+    QObject::connect(&runner, &TConvRunner::JobProgress,
+                     [&](int, int, int Percent) { percents.push_back(Percent); });
     Run(runner);
     EXPECT_TRUE(questions.Warnings.isEmpty()) << questions.Warnings.join('\n').toStdString();
-    const int check = SoundFileDecodesMpeg() ? phScanPeak : phDone;
-    EXPECT_EQ(phases, (std::vector<int>{phScanPeak, phNormalize, phEncode, check, phDone}));
+    EXPECT_EQ(phases, (std::vector<int>{phScanPeak, phNormalize, phEncode, phDone}));
+    EXPECT_TRUE(QFileInfo::exists(path("tone.MP3")));
+    // The check is part of the encoding: the job's share done only goes forward.
+    EXPECT_TRUE(std::is_sorted(percents.begin(), percents.end()));
+    ASSERT_FALSE(percents.empty());
+    EXPECT_EQ(percents.back(), 100);
 }
 
+// Both would overshoot -1 dBTP and be made again if they were checked.
 TEST_P(ConvRunnerTest, TheMp3IsNotCheckedInPeakModeOrWhenLeftUnscaled) {
     config.FNormalizeVolume = true;
     config.NormalizeMode = 0;
