@@ -4,7 +4,10 @@
 // bursts and a faint noise floor, and different content in each channel. It is written in
 // chunks, so memory stays flat for any length.
 //
-// Usage: make_signal OUT.wav SECONDS
+// Usage: make_signal OUT.wav SECONDS [bursts]
+//
+// With "bursts", 10 ms of a band-limited 100 Hz square wave every half second over a quiet
+// tone instead: its MP3 overshoots the true peak of the samples it was made from.
 
 #include <algorithm>
 #include <array>
@@ -15,6 +18,7 @@
 #include <cstdlib>
 #include <memory>
 #include <numbers>
+#include <string_view>
 #include <vector>
 
 namespace {
@@ -131,11 +135,38 @@ void WriteHeader(FILE *f, uint32_t dataBytes) {
     u32(dataBytes);
 }
 
+// The "bursts" signal, written in chunks as the music is.
+void WriteBursts(FILE *f, uint64_t frames) {
+    // Scaled so that the crest of the band-limited square is 0.5 of full scale.
+    double crest = 0;
+    auto square = [](double t) {
+        double v = 0;
+        for (int k = 1; k * 100 < 8000; k += 2)
+            v += std::sin(2 * std::numbers::pi * 100 * k * t) / k;
+        return v;
+    };
+    for (int i = 0; i < kRate / 100; ++i)
+        crest = std::max(crest, std::abs(square(double(i) / kRate)));
+    std::vector<int16_t> chunk;
+    for (uint64_t i = 0; i < frames; ++i) {
+        const double t = double(i) / kRate;
+        const double v = i % (kRate / 2) <= kRate / 100
+                             ? 0.5 * square(t) / crest
+                             : 0.005 * std::sin(2 * std::numbers::pi * 300 * t);
+        chunk.insert(chunk.end(), kChannels, int16_t(std::lround(v * 32767)));
+        if (chunk.size() >= 65536 || i + 1 == frames) {
+            std::fwrite(chunk.data(), 2, chunk.size(), f);
+            chunk.clear();
+        }
+    }
+}
+
 } // namespace
 
 int main(int argc, char **argv) {
-    if (argc != 3) {
-        std::fprintf(stderr, "usage: %s OUT.wav SECONDS\n", argv[0]);
+    const bool bursts = argc == 4 && std::string_view(argv[3]) == "bursts";
+    if (argc != 3 && !bursts) {
+        std::fprintf(stderr, "usage: %s OUT.wav SECONDS [bursts]\n", argv[0]);
         return 2;
     }
     const double seconds = std::atof(argv[2]);
@@ -151,6 +182,10 @@ int main(int argc, char **argv) {
         return 1;
     }
     WriteHeader(out.get(), static_cast<uint32_t>(dataBytes));
+    if (bursts) {
+        WriteBursts(out.get(), frames);
+        return 0;
+    }
 
     const Wavetable bright = MakeTable({1, 0.5, 0.33, 0.25, 0.2, 0.16, 0.14, 0.12});
     const Wavetable mellow = MakeTable({1, 0.1, 0.11, 0, 0.04, 0, 0.02});

@@ -1,7 +1,9 @@
 // Peak scan and normalisation of one WAV file, the way the conversion engine runs them:
 //   normalize_bench scan FILE            prints the peak
 //   normalize_bench gain FILE PERCENT    writes the scaled copy beside FILE, then removes it
-// bench/normalize.sh times both against sox.
+//   normalize_bench truepeak FILE.mp3    prints the true peak of the MP3 as it decodes
+// bench/normalize.sh times the first two against sox; bench/loudness.sh times the third,
+// the check a loudness-normalised encoding adds.
 
 #include "conversion/Normalize.h"
 #include "inspect/MP3WavComm.h"
@@ -17,10 +19,19 @@ int main(int argc, char **argv) {
     const QStringList args = app.arguments();
     if (args.size() < 3)
         return 2;
+    std::atomic<bool> abort{false};
+    if (args[1] == QLatin1String("truepeak")) {
+        const TDecodedPeak peak = MeasureDecodedPeak(args[2], abort);
+        if (!peak.Checked) {
+            std::fprintf(stderr, "%s\n", qPrintable(peak.Problem));
+            return 1;
+        }
+        std::printf("true peak %.2f dBTP\n", peak.TruePeak);
+        return 0;
+    }
     TWaveFileInfo info;
     if (!ReadWaveFileInfo(args[2], info))
         return 1;
-    std::atomic<bool> abort{false};
     double peak = 0;
     if (!ScanPeak(args[2], info, peak, abort))
         return 1;

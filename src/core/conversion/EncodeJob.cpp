@@ -11,9 +11,15 @@
 #include "settings/Config.h"
 #include "tags/TagSet.h"
 
+#include <QFileInfo>
+
 using namespace joblines;
 
 namespace {
+
+// Where the true-peak check of a loudness-normalised output starts on the encoding's bar:
+// decoding and measuring an MP3 takes about a third of the time encoding it takes.
+constexpr int CheckPeakFrom = 75;
 
 // Why the source as it is now cannot be encoded; the job's record takes what was read.
 QString RereadProblem(TFileParam &Job, const TSourceInfo &Source) {
@@ -44,9 +50,11 @@ TEncodeJob::TEncodeJob(IJobHost &Host) : TConvJob(Host), FCoder(std::make_unique
         // flag is passed on here.
         if (FStop)
             Coder.Abort();
-        if (int(Percent) != FLastPercent) {
-            FLastPercent = Percent;
-            FMailbox.Post([this, Percent] { FHost.Progress(*this, Percent); });
+        // The true-peak check that follows takes the rest of the encoding's bar.
+        const int shown = FCheckPeak ? Percent * CheckPeakFrom / 100 : Percent;
+        if (shown != FLastPercent) {
+            FLastPercent = shown;
+            FMailbox.Post([this, shown] { FHost.Progress(*this, shown); });
         }
     };
 }
@@ -90,12 +98,16 @@ void TEncodeJob::Run() {
         EndEncode();
         return;
     }
+    FCheckPeak = false;
+    FEncodings = 0;
     if (!FHost.Config().FNormalizeVolume) {
         Encode();
         return;
     }
     Normalize(Job.SourcePath, EncodedChannels(FHost.Config()),
               [this](const TNormalizeResult &Result) {
+                  FGainDb = Result.GainDb;
+                  FCheckPeak = FHost.Config().NormalizeMode == 1 && Temp;
                   if (FHost.Aborted()) {
                       EndEncode();
                   } else if (!Result.Error.isEmpty()) {
@@ -164,22 +176,66 @@ void TEncodeJob::Encode() {
                                                              : Job.SourcePath;
     const TGainMeasure measure{measured, EncodedChannels(FHost.Config()),
                                FHost.Config().AlbumGainWanted()};
+    const double ceiling = FHost.Config().TruePeakCeiling / 10.0;
+    ++FEncodings;
     RunWorker(
-        [this, result, copyTags, measure, source = Job.SourcePath, output = Partial.ReadPath()] {
+        [this, result, copyTags, measure, ceiling, source = Job.SourcePath,
+         output = Partial.ReadPath()] {
             try {
                 if (!FStop)
                     FCoder->Encode();
             } catch (const Exception &Error) {
                 result->Error = Error.message();
             }
+            if (FCheckPeak && result->Error.isEmpty() && !FStop)
+                CheckPeak(output, ceiling, *result);
+            if (result->Again)
+                return; // tags go into the output that stays
             if ((copyTags || !measure.Path.isEmpty()) && result->Error.isEmpty() && !FStop)
                 result->Tags = CarryTags(source, output, &WriteMp3Tags, copyTags, measure, FStop);
         },
         [this, result] { Encoded(*result); });
 }
 
+void TEncodeJob::CheckPeak(const QString &Output, double Ceiling, TResult &Result) {
+    if (!SoundFileDecodesMpeg()) {
+        Result.PeakWarning = QStringLiteral("The true peak of the MP3 file was not checked: "
+                                            "libsndfile cannot decode MPEG audio here.");
+        return;
+    }
+    // Part of making the output, so part of the encoding phase: a job's phases go forward
+    // unless the output has to be made again.
+    const TDecodedPeak peak = MeasureDecodedPeak(Output, FStop, [this](int Percent) {
+        const int shown = CheckPeakFrom + Percent * (100 - CheckPeakFrom) / 100;
+        FMailbox.Post([this, shown] { FHost.Progress(*this, shown); });
+    });
+    if (FStop)
+        return;
+    if (!peak.Checked) {
+        Result.PeakWarning =
+            QStringLiteral("The true peak of the MP3 file was not checked: ") + peak.Problem;
+        return;
+    }
+    Result.TruePeak = peak.TruePeak;
+    if (peak.TruePeak <= Ceiling + OvershootTolerance)
+        return;
+    if (FEncodings <= OvershootRetries)
+        Result.Again = true;
+    else
+        Result.PeakWarning =
+            QStringLiteral("The MP3 file's true peak is %1 dBTP, over the ceiling of %2 dBTP, "
+                           "after %3 encodings, each at a lower gain.")
+                .arg(peak.TruePeak, 0, 'f', 2)
+                .arg(Ceiling, 0, 'f', 1)
+                .arg(FEncodings);
+}
+
 void TEncodeJob::Encoded(const TResult &Result) {
     TFileParam &Job = J();
+    if (Result.Again && Result.Error.isEmpty() && !FHost.Aborted()) {
+        EncodeAgain(Result.TruePeak);
+        return;
+    }
     if (!Result.Error.isEmpty()) {
         QString error = WithDestination(Result.Error, Partial, Job);
         if (Temp)
@@ -201,6 +257,8 @@ void TEncodeJob::Encoded(const TResult &Result) {
                 FHost.Warn(*this, Result.Tags.Warning);
             if (!Result.Tags.GainWarning.isEmpty())
                 FHost.Warn(*this, Result.Tags.GainWarning);
+            if (!Result.PeakWarning.isEmpty())
+                FHost.Warn(*this, Result.PeakWarning);
             FHost.Done(*this, Result.Tags.Track);
         } else {
             FHost.Fail(*this, EncodeErrorLine(Job), why);
@@ -210,6 +268,34 @@ void TEncodeJob::Encoded(const TResult &Result) {
     // Stopped by an abort, the job stays stProcessing with its partial output until the
     // abort question has been answered.
     EndEncode();
+}
+
+void TEncodeJob::EncodeAgain(double TruePeak) {
+    // The output over the ceiling is dropped before the source is scaled again, so the disk
+    // never holds more than one of each.
+    Partial.Remove();
+    Temp.Remove();
+    FGainDb = LoweredGain(FGainDb, TruePeak, FHost.Config().TruePeakCeiling / 10.0);
+    FHost.SetPhase(*this, phNormalize);
+    const QString folder = QFileInfo(J().DestPath).absolutePath();
+    auto result = std::make_shared<TNormalizeResult>();
+    RunWorker(
+        [this, result, folder, gain = FGainDb, source = J().SourcePath] {
+            *result = ScaleByGain(source, gain, folder, FStop, [this](int Percent) {
+                FMailbox.Post([this, Percent] { FHost.Progress(*this, Percent); });
+            });
+        },
+        [this, result] {
+            Temp = std::move(result->Temp);
+            if (FHost.Aborted()) {
+                EndEncode();
+            } else if (!result->Error.isEmpty()) {
+                NormalizeFailed(result->Error);
+                EndEncode();
+            } else {
+                Encode();
+            }
+        });
 }
 
 void TEncodeJob::EndEncode() {

@@ -24,11 +24,18 @@ private:
     struct TResult {
         QString Error; // empty on success
         TTagCarry Tags;
+        bool Again = false;  // the decoded output is over the ceiling: scale and encode again
+        double TruePeak = 0; // of the decoded output, when it was checked
+        QString PeakWarning;
     };
 
     void Run() override;
     void Encode();
+    // On the worker, after an encoding in loudness mode: whether the output decodes under
+    // Ceiling (dBTP); fills Again or PeakWarning when not.
+    void CheckPeak(const QString &Output, double Ceiling, TResult &Result);
     void Encoded(const TResult &Result);
+    void EncodeAgain(double TruePeak);
     void EndEncode();
 
     std::unique_ptr<TLameCoder> FCoder;
@@ -37,4 +44,9 @@ private:
     // The last percentage posted, so the coder's many reports post each value once;
     // written by the worker too.
     std::atomic<int> FLastPercent{-1};
+    // Loudness mode: the gain of the scaled copy, and the encodings of it so far; the output
+    // is checked only when there is a copy (a file left unscaled is not the job's to lower).
+    bool FCheckPeak = false;
+    double FGainDb = 0;
+    int FEncodings = 0;
 };

@@ -539,7 +539,8 @@ TNormalizeResult NormalizeToLoudness(const QString &Path, double TargetLufs, dou
             result.Note = QStringLiteral("Not normalised: it is silent.");
             return result;
         }
-        const double factor = std::pow(10.0, LoudnessGain(loudness, TargetLufs, CeilingDbtp) / 20);
+        result.GainDb = LoudnessGain(loudness, TargetLufs, CeilingDbtp);
+        const double factor = std::pow(10.0, result.GainDb / 20);
         if (!WriteScaledCopy(Path, source, factor, TempFolder, result.Temp, Abort, Progress) ||
             Abort)
             result.Temp.Remove();
@@ -552,4 +553,65 @@ TNormalizeResult NormalizeToLoudness(const QString &Path, double TargetLufs, dou
         }
     }
     return result;
+}
+
+TNormalizeResult ScaleByGain(const QString &Path, double GainDb, const QString &TempFolder,
+                             const std::atomic<bool> &Abort, const TPercentEvent &Progress) {
+    TNormalizeResult result;
+    result.GainDb = GainDb;
+    try {
+        const TSourceInfo source = ReadSourceInfo(Path);
+        if (source.Kind == skNone || (source.Kind == skWave && !source.Wave.Valid)) {
+            result.Error = SourceProblem(source);
+            return result;
+        }
+        // Never nothing without a reason: the caller would encode the source unscaled.
+        if (!WriteScaledCopy(Path, source, std::pow(10.0, GainDb / 20), TempFolder, result.Temp,
+                             Abort, Progress)) {
+            result.Temp.Remove();
+            if (!Abort)
+                result.Error = QStringLiteral("The file holds no audio.");
+        } else if (Abort) {
+            result.Temp.Remove();
+        }
+    } catch (const Exception &Error) {
+        result.Error = Error.message();
+        if (result.Temp) {
+            result.Error.replace(result.Temp.Path(),
+                                 QStringLiteral("the normalised copy in %1").arg(TempFolder));
+            result.Temp.Remove();
+        }
+    }
+    return result;
+}
+
+TDecodedPeak MeasureDecodedPeak(const QString &Path, const std::atomic<bool> &Abort,
+                                const TPercentEvent &Progress) {
+    TDecodedPeak result;
+    try {
+        QFile file(Path);
+        OpenAt(file, 0);
+        int rate = 0;
+        const std::unique_ptr<TPcmSource> reader = OpenDecodedMpeg(file, rate, result.Problem);
+        if (!reader)
+            return result;
+        TLoudness loudness;
+        if (!MeasureLoudness(*reader, rate, false, loudness, Abort, Path, Progress)) {
+            if (!Abort)
+                result.Problem = QStringLiteral("its true peak cannot be measured (%1 channels at "
+                                                "%2 Hz)")
+                                     .arg(reader->Channels())
+                                     .arg(rate);
+            return result;
+        }
+        result.Checked = true;
+        result.TruePeak = loudness.TruePeak;
+    } catch (const Exception &Error) {
+        result.Problem = Error.message();
+    }
+    return result;
+}
+
+double LoweredGain(double GainDb, double TruePeak, double CeilingDbtp) {
+    return GainDb - (TruePeak - CeilingDbtp) - OvershootMargin;
 }

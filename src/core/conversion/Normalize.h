@@ -70,6 +70,7 @@ struct TNormalizeResult {
     TPartialFile Temp; // the scaled copy; none when there was nothing to scale or on Abort
     QString Error;     // why it could not be done, with the system's reason; empty on success
     QString Note;      // why a readable file was left unscaled (loudness only); empty otherwise
+    double GainDb = 0; // the gain of the copy (loudness only)
 };
 
 // The whole normalisation of one file, the same for a source before encoding and a decoded
@@ -122,3 +123,29 @@ TNormalizeResult NormalizeToLoudness(const QString &Path, double TargetLufs, dou
                                      const QString &TempFolder, const std::atomic<bool> &Abort,
                                      const std::function<void()> &OnScaling = {},
                                      const TPercentEvent &Progress = {}, int AsChannels = 0);
+
+// The copy of Path scaled by GainDb, as NormalizeToLoudness writes it once it knows its gain:
+// again for a lossy output that came out over its ceiling. Never throws; without a copy
+// there is an Error, unless stopped by Abort.
+TNormalizeResult ScaleByGain(const QString &Path, double GainDb, const QString &TempFolder,
+                             const std::atomic<bool> &Abort, const TPercentEvent &Progress = {});
+
+// The true peak (dBTP) of an encoded MPEG file as it decodes.
+struct TDecodedPeak {
+    bool Checked = false; // false: the file could not be decoded, or stopped on Abort
+    double TruePeak = 0;
+    QString Problem; // why it was not checked (empty on Abort)
+};
+// Decodes Path with libsndfile (SoundFileDecodesMpeg must hold) and measures its true peak.
+TDecodedPeak MeasureDecodedPeak(const QString &Path, const std::atomic<bool> &Abort,
+                                const TPercentEvent &Progress = {});
+
+// A decoded lossy output may overshoot its ceiling by this much (dB) before it is redone,
+// and is then redone this far (dB) under it, at most this many more times.
+inline constexpr double OvershootTolerance = 0.05;
+inline constexpr double OvershootMargin = 0.1;
+inline constexpr int OvershootRetries = 2;
+
+// The gain for another encoding of an output made with GainDb whose decoded true peak came
+// out at TruePeak, over CeilingDbtp.
+double LoweredGain(double GainDb, double TruePeak, double CeilingDbtp);

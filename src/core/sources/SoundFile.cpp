@@ -302,6 +302,43 @@ std::unique_ptr<TPcmSource> OpenSoundFileSource(QIODevice &Device, const TSoundF
     return std::make_unique<TSoundFileSource>(std::move(file), info);
 }
 
+bool SoundFileDecodesMpeg() {
+    int count = 0;
+    sf_command(nullptr, SFC_GET_FORMAT_MAJOR_COUNT, &count, sizeof count);
+    for (int i = 0; i < count; ++i) {
+        SF_FORMAT_INFO info{};
+        info.format = i;
+        if (sf_command(nullptr, SFC_GET_FORMAT_MAJOR, &info, sizeof info) == 0 &&
+            (info.format & SF_FORMAT_TYPEMASK) == SF_FORMAT_MPEG)
+            return true;
+    }
+    return false;
+}
+
+std::unique_ptr<TPcmSource> OpenDecodedMpeg(QIODevice &Device, int &SampleRate, QString &Problem) {
+    SampleRate = 0;
+    SF_INFO sf{};
+    TSoundFileHandle file = OpenForReading(Device, sf, Problem);
+    if (!file)
+        return {};
+    if ((sf.format & SF_FORMAT_TYPEMASK) != SF_FORMAT_MPEG) {
+        Problem = QStringLiteral("not MPEG audio");
+        return {};
+    }
+    if (sf.channels <= 0 || sf.samplerate <= 0 || sf.frames <= 0 || sf.frames == SF_COUNT_MAX) {
+        Problem = QStringLiteral("no audio of known length");
+        return {};
+    }
+    TSoundFileInfo info;
+    info.Valid = true;
+    info.Channels = sf.channels;
+    info.SampleRate = sf.samplerate;
+    info.Frames = sf.frames;
+    info.SampleType = pstFloat;
+    SampleRate = sf.samplerate;
+    return std::make_unique<TSoundFileSource>(std::move(file), info);
+}
+
 QStringList SoundInfoLines(const TSoundFileInfo &Info, int32_t Duration) {
     QStringList lines{QStringLiteral("Format: %1").arg(Info.FormatText)};
     if (Info.Bits > 0)

@@ -61,3 +61,12 @@ QString UnsupportedSoundFile(const TSoundFileInfo &Info);
 // describes. Returns nothing when the file cannot be read, with the reason in Problem.
 std::unique_ptr<TPcmSource> OpenSoundFileSource(QIODevice &Device, const TSoundFileInfo *Expected,
                                                 QString &Problem);
+
+// Whether this libsndfile decodes MPEG audio (it may be built without it).
+bool SoundFileDecodesMpeg();
+
+// Reads the decoded audio of the MPEG file open in Device through libsndfile, as float, to
+// check what an encoder wrote; never a source to encode. SampleRate takes the file's rate.
+// Returns nothing when the file is not MPEG audio libsndfile reads, with the reason in
+// Problem.
+std::unique_ptr<TPcmSource> OpenDecodedMpeg(QIODevice &Device, int &SampleRate, QString &Problem);

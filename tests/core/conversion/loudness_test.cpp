@@ -205,3 +205,218 @@ TEST_P(ConvRunnerTest, LoudnessIsThatOfTheChannelsTheMp3Holds) {
     EXPECT_NEAR(DecodedLoudness(path("mono.MP3")), -18, 0.5);
     EXPECT_NEAR(DecodedLoudness(path("wide.MP3")), -18, 0.5);
 }
+
+namespace {
+
+// Bursts of 10 ms of a band-limited 100 Hz square wave (harmonics to 8 kHz) every half second
+// over a quiet tone: once normalised to -16 LUFS the ceiling binds, and the MP3 of the
+// scaled copy decodes over it.
+std::vector<int16_t> SquareBursts(double Seconds) {
+    const size_t frames = size_t(std::lround(Seconds * 44100));
+    std::vector<double> wave(frames);
+    for (int k = 1; k * 100 < 8000; k += 2)
+        for (size_t i = 0; i < frames; ++i)
+            wave[i] += std::sin(2 * std::numbers::pi * 100 * k * double(i) / 44100) / k;
+    double peak = 0;
+    for (double v : wave)
+        peak = std::max(peak, std::abs(v));
+    std::vector<int16_t> samples;
+    samples.reserve(frames * 2);
+    for (size_t i = 0; i < frames; ++i) {
+        const double v = i % 22050 <= 441
+                             ? wave[i] / peak * 0.5
+                             : 0.005 * std::sin(2 * std::numbers::pi * 300 * double(i) / 44100);
+        samples.insert(samples.end(), 2, int16_t(std::lround(v * 32767)));
+    }
+    return samples;
+}
+
+// True peak (dBTP) of decoded MPEG audio, measured in the test itself.
+double DecodedTruePeak(const QString &Mp3) {
+    const DecodedAudio audio = DecodeMpeg(Mp3);
+    EXPECT_TRUE(audio.ok) << audio.error.toStdString();
+    ebur128_state *state =
+        ebur128_init(unsigned(audio.channels), static_cast<unsigned long>(audio.sampleRate),
+                     EBUR128_MODE_TRUE_PEAK);
+    ebur128_add_frames_short(state, audio.samples.data(), audio.frames());
+    double peak = 0;
+    for (int c = 0; c < audio.channels; ++c) {
+        double p = 0;
+        ebur128_true_peak(state, unsigned(c), &p);
+        peak = std::max(peak, p);
+    }
+    ebur128_destroy(&state);
+    return 20 * std::log10(peak);
+}
+
+int Count(const std::vector<int> &Phases, int Phase) {
+    return int(std::count(Phases.begin(), Phases.end(), Phase));
+}
+
+} // namespace
+
+TEST_P(ConvRunnerTest, AnMp3OverTheTruePeakCeilingIsScaledAndEncodedAgain) {
+    if (!SoundFileDecodesMpeg())
+        GTEST_SKIP() << "libsndfile does not decode MPEG audio here";
+    WriteFile(path("square.wav"), SamplesWav(SquareBursts(6), 2));
+    // The scaled copy encoded as it is overshoots: that is what is to be redone.
+    double firstPeak = 0, firstLoudness = 0;
+    {
+        std::atomic<bool> abort{false};
+        TNormalizeResult scaled =
+            NormalizeToLoudness(path("square.wav"), -16, -1.0, dir.path(), abort);
+        ASSERT_TRUE(scaled.Temp) << scaled.Error.toStdString();
+        ASSERT_TRUE(QFile::copy(scaled.Temp.Path(), path("scaled.wav")));
+        AddJob("scaled.wav", ".MP3");
+        EncodeAndForget();
+        firstPeak = DecodedTruePeak(path("scaled.MP3"));
+        firstLoudness = DecodedLoudness(path("scaled.MP3"));
+        ASSERT_GT(firstPeak, -1.0 + 0.05);
+    }
+    config.FNormalizeVolume = true;
+    config.NormalizeMode = 1;
+    config.LoudnessTarget = -16;
+    config.TruePeakCeiling = -10;
+    AddJob("square.wav", ".MP3");
+    TConvRunner runner(config, questions);
+    std::vector<int> phases;
+    QObject::connect(&runner, &TConvRunner::PhaseChanged,
+                     [&](int Phase) { phases.push_back(Phase); });
+    Run(runner);
+    EXPECT_TRUE(questions.Errors.isEmpty()) << questions.Errors.join('\n').toStdString();
+    EXPECT_TRUE(questions.Warnings.isEmpty()) << questions.Warnings.join('\n').toStdString();
+    EXPECT_LE(DecodedTruePeak(path("square.MP3")), -1.0 + 0.05);
+    const double loudness = DecodedLoudness(path("square.MP3"));
+    EXPECT_LE(loudness, -16 + 0.5);
+    EXPECT_GT(loudness, firstLoudness - (firstPeak + 1.0) - 1.0) << "lowered by the overshoot only";
+    // Scan, scale and encode; then scale and encode again.
+    EXPECT_GE(Count(phases, phEncode), 2);
+    EXPECT_LE(Count(phases, phEncode), 1 + OvershootRetries);
+    EXPECT_EQ(Count(phases, phNormalize), Count(phases, phEncode));
+    EXPECT_EQ(Count(phases, phScanPeak), 1) << "the source is measured once";
+    EXPECT_EQ(HiddenFiles(dir.path()), 0);
+}
+
+TEST_P(ConvRunnerTest, AnMp3UnderTheCeilingIsEncodedOnce) {
+    config.FNormalizeVolume = true;
+    config.NormalizeMode = 1;
+    config.LoudnessTarget = -16;
+    WriteFile(path("tone.wav"), SamplesWav(Sine(4, 1000, Dbfs(-30)), 2));
+    AddJob("tone.wav", ".MP3");
+    TConvRunner runner(config, questions);
+    std::vector<int> phases;
+    QObject::connect(&runner, &TConvRunner::PhaseChanged,
+                     [&](int Phase) { phases.push_back(Phase); });
+    std::vector<int> percents;
+    QObject::connect(&runner, &TConvRunner::JobProgress,
+                     [&](int, int, int Percent) { percents.push_back(Percent); });
+    Run(runner);
+    EXPECT_TRUE(questions.Warnings.isEmpty()) << questions.Warnings.join('\n').toStdString();
+    EXPECT_EQ(phases, (std::vector<int>{phScanPeak, phNormalize, phEncode, phDone}));
+    EXPECT_TRUE(QFileInfo::exists(path("tone.MP3")));
+    // The check is part of the encoding: the job's share done only goes forward.
+    EXPECT_TRUE(std::is_sorted(percents.begin(), percents.end()));
+    ASSERT_FALSE(percents.empty());
+    EXPECT_EQ(percents.back(), 100);
+}
+
+// Both would overshoot -1 dBTP and be made again if they were checked.
+TEST_P(ConvRunnerTest, TheMp3IsNotCheckedInPeakModeOrWhenLeftUnscaled) {
+    config.FNormalizeVolume = true;
+    config.NormalizeMode = 0;
+    WriteFile(path("square.wav"), SamplesWav(SquareBursts(2), 2));
+    AddJob("square.wav", ".MP3");
+    TConvRunner runner(config, questions);
+    std::vector<int> phases;
+    QObject::connect(&runner, &TConvRunner::PhaseChanged,
+                     [&](int Phase) { phases.push_back(Phase); });
+    Run(runner);
+    EXPECT_EQ(phases, (std::vector<int>{phScanPeak, phNormalize, phEncode, phDone}));
+
+    // Too short to measure: converted as it is, and not lowered either.
+    records.clear();
+    phases.clear();
+    config.NormalizeMode = 1;
+    WriteFile(path("short.wav"), SamplesWav(Sine(0.2, 1000, 0.99), 2));
+    AddJob("short.wav", ".MP3");
+    TConvRunner again(config, questions);
+    QObject::connect(&again, &TConvRunner::PhaseChanged,
+                     [&](int Phase) { phases.push_back(Phase); });
+    Run(again);
+    EXPECT_EQ(phases, (std::vector<int>{phScanPeak, phNormalize, phEncode, phDone}));
+}
+
+TEST_P(ConvRunnerTest, AnAbortWhileEncodingAgainLeavesNothingBehind) {
+    if (!SoundFileDecodesMpeg())
+        GTEST_SKIP() << "libsndfile does not decode MPEG audio here";
+    config.FNormalizeVolume = true;
+    config.NormalizeMode = 1;
+    config.LoudnessTarget = -16;
+    WriteFile(path("square.wav"), SamplesWav(SquareBursts(6), 2));
+    AddJob("square.wav", ".MP3");
+    TConvRunner runner(config, questions);
+    int scalings = 0;
+    QObject::connect(&runner, &TConvRunner::PhaseChanged, [&](int Phase) {
+        if (Phase == phNormalize && ++scalings == 2)
+            QTimer::singleShot(0, &runner, [&] {
+                runner.Abort();
+                runner.AnswerAbort(true);
+            });
+    });
+    Run(runner);
+    ASSERT_EQ(scalings, 2);
+    EXPECT_FALSE(QFileInfo::exists(path("square.MP3")));
+    EXPECT_EQ(HiddenFiles(dir.path()), 0);
+    EXPECT_EQ(QDir(dir.path()).entryList(QDir::Files | QDir::Hidden),
+              QStringList{QStringLiteral("square.wav")});
+}
+
+TEST(Loudness, TheDecodedPeakOfAnMp3IsMeasuredAndOtherFilesAreRefused) {
+    if (!SoundFileDecodesMpeg())
+        GTEST_SKIP() << "libsndfile does not decode MPEG audio here";
+    QTemporaryDir dir;
+    const QString wav = dir.filePath("tone.wav");
+    WriteFile(wav, SamplesWav(SquareBursts(3), 2));
+    std::atomic<bool> abort{false};
+    const TDecodedPeak refused = MeasureDecodedPeak(wav, abort);
+    EXPECT_FALSE(refused.Checked);
+    EXPECT_FALSE(refused.Problem.isEmpty());
+
+    TConfig config;
+    Questions questions;
+    auto job = std::make_unique<TFileParam>();
+    job->SourcePath = wav;
+    job->DestPath = dir.filePath("tone.mp3");
+    ReadWaveFileInfo(wav, job->WaveData);
+    job->Kind = fkWave;
+    TConvRunner runner(config, questions);
+    runner.SetJobs({job.get()});
+    QEventLoop loop;
+    QObject::connect(&runner, &TConvRunner::BatchEnded, &loop, &QEventLoop::quit,
+                     Qt::QueuedConnection);
+    QTimer::singleShot(0, &runner, [&] { runner.Start(); });
+    loop.exec();
+    const TDecodedPeak peak = MeasureDecodedPeak(job->DestPath, abort);
+    ASSERT_TRUE(peak.Checked) << peak.Problem.toStdString();
+    EXPECT_NEAR(peak.TruePeak, DecodedTruePeak(job->DestPath), 0.1);
+    EXPECT_GT(peak.TruePeak, -7.0);
+}
+
+TEST(Loudness, AScaledCopyAtAGivenGainIsThatMuchLouder) {
+    QTemporaryDir dir;
+    const QString wav = dir.filePath("tone.wav");
+    WriteFile(wav, SamplesWav(Sine(3, 1000, Dbfs(-30)), 2));
+    std::atomic<bool> abort{false};
+    TNormalizeResult r = ScaleByGain(wav, 7.5, dir.path(), abort);
+    ASSERT_TRUE(r.Temp) << r.Error.toStdString();
+    EXPECT_NEAR(Measure(r.Temp.Path()).Integrated, Measure(wav).Integrated + 7.5, 0.05);
+    // Never no copy without a reason: the job would encode the source unscaled.
+    for (const QString &name : {QStringLiteral("missing.wav"), QStringLiteral("empty.wav")}) {
+        if (name == u"empty.wav")
+            WriteFile(dir.filePath(name), SamplesWav({}, 2));
+        r = ScaleByGain(dir.filePath(name), 1, dir.path(), abort);
+        EXPECT_FALSE(r.Temp) << name.toStdString();
+        EXPECT_FALSE(r.Error.isEmpty()) << name.toStdString();
+    }
+    EXPECT_EQ(HiddenFiles(dir.path()), 0);
+}
