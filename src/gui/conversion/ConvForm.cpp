@@ -11,8 +11,10 @@
 #include <QGroupBox>
 #include <QHBoxLayout>
 #include <QLabel>
+#include <QPainter>
 #include <QProgressBar>
 #include <QPushButton>
+#include <QStyle>
 #include <QTimer>
 #include <QVBoxLayout>
 
@@ -29,6 +31,22 @@ QTimer *OneShot(QObject *Parent, const char *Name) {
     timer->setInterval(200);
     return timer;
 }
+
+// A name longer than its row ends in an ellipsis rather than being cut mid-letter, which
+// would pass for a shorter name. The text, which a screen reader reads, stays whole.
+class TElidedLabel : public QLabel {
+public:
+    using QLabel::QLabel;
+
+protected:
+    void paintEvent(QPaintEvent *) override {
+        QPainter painter(this);
+        const QRect room = contentsRect();
+        style()->drawItemText(&painter, room, int(alignment()), palette(), isEnabled(),
+                              fontMetrics().elidedText(text(), Qt::ElideRight, room.width()),
+                              foregroundRole());
+    }
+};
 
 } // namespace
 
@@ -241,10 +259,10 @@ void TConvForm::JobStarted(int Index) {
 
     auto *box = new QWidget(JobList);
     box->setObjectName(QStringLiteral("JobRow%1").arg(Index));
-    auto *name = new QLabel(job.FileName.isEmpty() ? job.SourcePath : job.FileName, box);
+    auto *name = new TElidedLabel(job.FileName.isEmpty() ? job.SourcePath : job.FileName, box);
     name->setObjectName(QStringLiteral("JobName"));
     name->setToolTip(job.SourcePath);
-    // Long names are cut rather than widening the window.
+    // Long names are shortened rather than widening the window.
     name->setSizePolicy(QSizePolicy::Ignored, QSizePolicy::Preferred);
     auto *phase = new QLabel(QStringLiteral("Converting"), box);
     phase->setObjectName(QStringLiteral("JobPhase"));

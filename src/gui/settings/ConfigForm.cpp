@@ -4,6 +4,7 @@
 #include "platform/UserDialogs.h"
 #include "settings/Config.h"
 
+#include <QAbstractItemView>
 #include <QButtonGroup>
 #include <QCheckBox>
 #include <QComboBox>
@@ -69,6 +70,9 @@ QLabel *NewNameLabel(const QString &Caption, QWidget *Control, QWidget *Parent) 
     auto *Label = new QLabel(Caption, Parent);
     Label->setBuddy(Control);
     Control->setAccessibleName(Caption);
+    // The open list of a drop-down is a control of its own to a screen reader.
+    if (auto *List = qobject_cast<QComboBox *>(Control))
+        List->view()->setAccessibleName(Caption);
     return Label;
 }
 
@@ -172,6 +176,7 @@ void TConfigForm::FormCreate() {
 
     PageControl = new QTabWidget(this);
     PageControl->setObjectName(QStringLiteral("PageControl"));
+    PageControl->setAccessibleName(QStringLiteral("Option pages"));
     tabsGeneralOptions = CreateGeneralTab();
     tabsMP3EncoderOption = CreateEncoderTab();
     PageControl->addTab(tabsGeneralOptions, QStringLiteral("General"));

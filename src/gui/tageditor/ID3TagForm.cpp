@@ -2,6 +2,7 @@
 
 #include "platform/UserDialogs.h"
 
+#include <QAbstractItemView>
 #include <QApplication>
 #include <QCheckBox>
 #include <QComboBox>
@@ -77,6 +78,9 @@ TID3TagForm::TID3TagForm(QWidget *Parent) : QDialog(Parent) {
     cbGenre->setMaxVisibleItems(20);
     // Entry n + 1 stands for genre code n; each entry carries its TTagFields::GenreEntry.
     cbGenre->addItem(QString(), 0);
+    // The open list is a control of its own to a screen reader, and the blank entry is read.
+    cbGenre->view()->setAccessibleName(QStringLiteral("Genre"));
+    cbGenre->setItemData(0, QStringLiteral("No genre"), Qt::AccessibleTextRole);
     for (int Code = 0; Code < GenreCount; ++Code)
         cbGenre->addItem(GenreName(Code), Code + 1);
     edComment = NewEdit("edComment", grpID3Tag);

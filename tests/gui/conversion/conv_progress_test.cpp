@@ -16,6 +16,7 @@
 #include <QAccessible>
 #include <QAction>
 #include <QApplication>
+#include <QImage>
 #include <QLabel>
 #include <QProgressBar>
 #include <QTemporaryDir>
@@ -90,6 +91,40 @@ TEST_F(ConvProgressTest, ThreeJobsAtOnceDriveThreeRowsEachWithItsOwnBar) {
     EXPECT_TRUE(Rows().empty()) << "ended jobs leave no row";
     for (const char *name : {"a", "b", "c"})
         EXPECT_TRUE(DecodeMpeg(path(QLatin1String(name) + ".MP3")).ok);
+}
+
+TEST_F(ConvProgressTest, ANameTooLongForItsRowEndsInAnEllipsisAndIsReadWhole) {
+    Config().ConvertJobs = 3;
+    const QString longName =
+        QStringLiteral("Harbour Field Recording at Dawn with Gulls and a Distant Bell.wav");
+    AddWaves({longName, "b.wav", "c.wav"}, 4);
+    QImage shown, elided;
+    QString text;
+    QObject::connect(&Form().Runner(), &TConvRunner::JobProgress, [&](int, int, int) {
+        if (!shown.isNull())
+            return;
+        for (QLabel *label : Form().findChildren<QLabel *>("JobName")) {
+            if (label->text() != longName || !label->isVisible())
+                continue;
+            label->resize(120, label->height());
+            text = label->text();
+            shown = label->grab().toImage();
+            // What the row must look like: the name shortened to its room, with an ellipsis.
+            QLabel expected(label->fontMetrics().elidedText(longName, Qt::ElideRight,
+                                                            label->contentsRect().width()));
+            expected.setFont(label->font());
+            expected.setPalette(label->palette());
+            expected.setAlignment(label->alignment());
+            expected.setContentsMargins(label->contentsMargins());
+            expected.resize(label->size());
+            elided = expected.grab().toImage();
+        }
+    });
+    Convert();
+    ASSERT_FALSE(shown.isNull()) << "the long name's row was never seen";
+    EXPECT_EQ(text, longName);
+    EXPECT_EQ(shown.convertToFormat(QImage::Format_RGB32),
+              elided.convertToFormat(QImage::Format_RGB32));
 }
 
 TEST_F(ConvProgressTest, OneJobAtATimeShowsThePathsAndTheTimeLine) {

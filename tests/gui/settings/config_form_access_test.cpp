@@ -2,8 +2,10 @@
 #include "settings/ConfigForm.h"
 #include "support/ScriptedDialogs.h"
 
+#include <QAbstractItemView>
 #include <QAbstractSpinBox>
 #include <QAccessible>
+#include <QComboBox>
 #include <QSlider>
 #include <QStringList>
 #include <QTemporaryDir>
@@ -63,6 +65,24 @@ TEST_F(ConfigFormAccessTest, EveryControlThatTakesTheFocusHasAName) {
             << Widget->metaObject()->className() << " " << Widget->objectName().toStdString();
     }
     EXPECT_GT(Checked, 30);
+}
+
+// A screen reader also lists what the focus chain hides: the tab control behind its tab bar
+// and the open list of each drop-down, which exists only once it is asked for.
+TEST_F(ConfigFormAccessTest, TheTabControlAndEveryOpenListHaveANameToo) {
+    QWidget *Pages = Form.findChild<QWidget *>(QStringLiteral("PageControl"));
+    ASSERT_NE(Pages, nullptr);
+    EXPECT_FALSE(AccessibleName(Pages).trimmed().isEmpty());
+    const std::pair<const char *, const char *> Lists[] = {
+        {"cbQuality", "MPEG Quality"},
+        {"cbSampleRate", "Sample Rate"},
+    };
+    for (const auto &[Name, Text] : Lists) {
+        auto *List = Form.findChild<QComboBox *>(QString::fromLatin1(Name));
+        ASSERT_NE(List, nullptr) << Name;
+        EXPECT_EQ(AccessibleName(List->view()), QString::fromLatin1(Text)) << Name;
+    }
+    EXPECT_EQ(Form.findChildren<QComboBox *>().size(), std::size(Lists));
 }
 
 // Controls without text of their own say what they set, in the words of the label beside
