@@ -1,5 +1,7 @@
 #include "cli/Batch.h"
 
+#include "app/RawNames.h"
+
 #include "cli/Console.h"
 #include "conversion/ConvRunner.h"
 #include "platform/FilePaths.h"
@@ -293,6 +295,30 @@ void TJsonLines::Write(const QString &Source, const QString &Dest, const QString
 void TJsonLines::Refused(const QString &Source, const QString &Why) {
     Fail(Source, Why);
     Write(Source, QString(), QStringLiteral("error"), 0, {Source + QStringLiteral(": ") + Why}, {});
+}
+
+std::vector<TSourceFile> BatchSources(const QStringList &Arguments, bool Recursive, TListKind Kind,
+                                      TJsonLines &Lines, int &Failed) {
+    const TProblemSink problem = [&](const QString &What, const QString &Why, bool Failure) {
+        if (!Failure) {
+            Fail(What, Why);
+            return;
+        }
+        Lines.Refused(What, Why);
+        ++Failed;
+    };
+    std::vector<TSourceFile> sources;
+    for (const QString &arg : Arguments) {
+        for (TSourceFile &file : ExpandArgument(arg, Recursive, Kind, problem)) {
+            if (HasRawBytes(file.Path)) {
+                Lines.Refused(EscapedName(file.Path), RawNameReason());
+                ++Failed;
+                continue;
+            }
+            sources.push_back(std::move(file));
+        }
+    }
+    return sources;
 }
 
 int RunBatch(TConfig &Config, const QList<TFileParam *> &Jobs, bool Overwrite, TJsonLines &Lines) {

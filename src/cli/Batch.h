@@ -1,6 +1,7 @@
 #pragma once
 
 #include "app/FileParam.h"
+#include "cli/FileList.h"
 
 #include <QCommandLineOption>
 #include <QList>
@@ -40,6 +41,13 @@ public:
 private:
     const bool FEnabled;
 };
+
+// The sources the arguments of encode or decode name, in order: folders walked with
+// Recursive for the files of the list of Kind. What cannot be taken (a missing file, a name
+// that is not valid text, a folder that cannot be read) is refused through Lines and counted
+// in Failed; a note (a loop skipped) goes to standard error only.
+std::vector<TSourceFile> BatchSources(const QStringList &Arguments, bool Recursive, TListKind Kind,
+                                      TJsonLines &Lines, int &Failed);
 
 // The records of a batch named on the command line, in order.
 class TCliJobs {

@@ -61,29 +61,14 @@ int RunDecode(const QStringList &Args) {
     // output is closed.
     int failed = 0;
     TCliJobs jobs;
-    const TProblemSink problem = [&](const QString &What, const QString &Why, bool Failure) {
-        if (!Failure) {
-            Fail(What, Why);
-            return;
-        }
-        lines.Refused(What, Why);
-        ++failed;
-    };
-    for (const QString &arg : files) {
-        for (const TSourceFile &file :
-             ExpandArgument(arg, parser.isSet(batch.Recursive), lkMpeg, problem)) {
-            const QString &source = file.Path;
-            if (HasRawBytes(source)) {
-                lines.Refused(EscapedName(source), RawNameReason());
-                ++failed;
-                continue;
-            }
-            if (TFileParam *job =
-                    jobs.Add(source, file.Relative, folder, QStringLiteral(".WAV"), lines))
-                job->Kind = fkMpeg;
-            else
-                ++failed;
-        }
+    for (const TSourceFile &file :
+         BatchSources(files, parser.isSet(batch.Recursive), lkMpeg, lines, failed)) {
+        const QString &source = file.Path;
+        if (TFileParam *job =
+                jobs.Add(source, file.Relative, folder, QStringLiteral(".WAV"), lines))
+            job->Kind = fkMpeg;
+        else
+            ++failed;
     }
     config.ConvertType = 1;
     failed += RunBatch(config, jobs.Jobs(), parser.isSet(batch.Overwrite), lines);

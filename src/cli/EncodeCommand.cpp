@@ -154,69 +154,53 @@ int RunEncode(const QStringList &Args) {
     // never takes them in; the rest go through the conversion engine.
     int failed = 0;
     TCliJobs jobs;
-    const TProblemSink problem = [&](const QString &What, const QString &Why, bool Failure) {
-        if (!Failure) {
-            Fail(What, Why);
-            return;
+    for (const TSourceFile &file :
+         BatchSources(files, parser.isSet(batch.Recursive), lkWave, lines, failed)) {
+        const QString &source = file.Path;
+        TSourceInfo info;
+        try {
+            info = ReadSourceInfo(source);
+        } catch (const Exception &e) {
+            lines.Refused(source, e.message());
+            ++failed;
+            continue;
         }
-        lines.Refused(What, Why);
-        ++failed;
-    };
-    for (const QString &arg : files) {
-        for (const TSourceFile &file :
-             ExpandArgument(arg, parser.isSet(batch.Recursive), lkWave, problem)) {
-            const QString &source = file.Path;
-            if (HasRawBytes(source)) {
-                lines.Refused(EscapedName(source), RawNameReason());
-                ++failed;
-                continue;
-            }
-            TSourceInfo info;
-            try {
-                info = ReadSourceInfo(source);
-            } catch (const Exception &e) {
-                lines.Refused(source, e.message());
-                ++failed;
-                continue;
-            }
-            TWaveFileInfo wave = info.Wave;
-            // A RIFF/WAVE file whose header cannot describe audio is refused with the reason,
-            // whatever its name: encoded as raw PCM it would be noise.
-            const bool looksLikeWave = wave.Header.IsRiffWave();
-            if (info.Kind == skNone && !IsRawPcmName(source)) {
-                lines.Refused(
-                    source, QStringLiteral("not a WAV file or another audio file that can be read "
-                                           "(raw PCM is read from .pcm and .raw files)"));
-                ++failed;
-                continue;
-            }
-            if (info.Kind == skWave && !wave.Valid) {
-                lines.Refused(source, looksLikeWave ? QStringLiteral("not a usable WAV file: ") +
-                                                          WaveFileProblem(wave)
-                                                    : QStringLiteral("not a valid WAV file"));
-                ++failed;
-                continue;
-            }
-            if (info.Kind != skNone) {
-                if (const QString reason = SourceProblem(info); !reason.isEmpty()) {
-                    lines.Refused(source, reason);
-                    ++failed;
-                    continue;
-                }
-            }
-            if (info.Kind == skNone)
-                wave.Header.SampleRate = RawPcmSampleRate;
-            TFileParam *job =
-                jobs.Add(source, file.Relative, folder, QStringLiteral(".MP3"), lines);
-            if (!job) {
-                ++failed;
-                continue;
-            }
-            job->WaveData = wave;
-            job->SoundData = info.Sound;
-            // A WAV file whose samples only libsndfile decodes is still a WAV file.
-            job->Kind = info.Kind == skSoundFile && !wave.Valid ? fkAudio : fkWave;
+        TWaveFileInfo wave = info.Wave;
+        // A RIFF/WAVE file whose header cannot describe audio is refused with the reason,
+        // whatever its name: encoded as raw PCM it would be noise.
+        const bool looksLikeWave = wave.Header.IsRiffWave();
+        if (info.Kind == skNone && !IsRawPcmName(source)) {
+            lines.Refused(source,
+                          QStringLiteral("not a WAV file or another audio file that can be read "
+                                         "(raw PCM is read from .pcm and .raw files)"));
+            ++failed;
+            continue;
         }
+        if (info.Kind == skWave && !wave.Valid) {
+            lines.Refused(source, looksLikeWave ? QStringLiteral("not a usable WAV file: ") +
+                                                      WaveFileProblem(wave)
+                                                : QStringLiteral("not a valid WAV file"));
+            ++failed;
+            continue;
+        }
+        if (info.Kind != skNone) {
+            if (const QString reason = SourceProblem(info); !reason.isEmpty()) {
+                lines.Refused(source, reason);
+                ++failed;
+                continue;
+            }
+        }
+        if (info.Kind == skNone)
+            wave.Header.SampleRate = RawPcmSampleRate;
+        TFileParam *job = jobs.Add(source, file.Relative, folder, QStringLiteral(".MP3"), lines);
+        if (!job) {
+            ++failed;
+            continue;
+        }
+        job->WaveData = wave;
+        job->SoundData = info.Sound;
+        // A WAV file whose samples only libsndfile decodes is still a WAV file.
+        job->Kind = info.Kind == skSoundFile && !wave.Valid ? fkAudio : fkWave;
     }
     config.ConvertType = 0;
     failed += RunBatch(config, jobs.Jobs(), parser.isSet(batch.Overwrite), lines);
