@@ -15,6 +15,7 @@
 #include <QFileInfo>
 
 #include <algorithm>
+#include <array>
 
 QString PhaseCaption(int Phase) {
     switch (Phase) {
@@ -61,6 +62,7 @@ struct TConvRunner::TLane {
     int Step = -1; // phases of the job taken so far, less one
     int Steps = 1;
     int Percent = 0;
+    std::array<int, phDone + 1> LastStep{}; // where each phase was last taken, -1: not yet
 
     TFileParam &J(const QList<TFileParam *> &Jobs) const { return *Jobs.at(Index); }
     int JobPercent() const {
@@ -181,6 +183,12 @@ void TConvRunner::SetPhase(TLane &S, int Phase) {
     if (Phase != phDone) {
         ++S.Step;
         S.Percent = 0;
+        // A job past its phases that takes one again (an MP3 scaled and encoded anew under its
+        // true-peak ceiling) has that phase and those after it to do once more: its bar goes
+        // back rather than stand at 100% meanwhile.
+        if (const int last = S.LastStep[size_t(Phase)]; last >= 0 && S.Step >= S.Steps)
+            S.Steps = S.Step + (S.Step - last);
+        S.LastStep[size_t(Phase)] = S.Step;
     }
     emit JobProgress(S.Index, Phase, S.JobPercent());
     if (&S != FShown)
@@ -407,6 +415,7 @@ void TConvRunner::Dispatch() {
             lane->Step = -1;
             lane->Steps = FConfig.FNormalizeVolume ? 3 : 1;
             lane->Percent = 0;
+            lane->LastStep.fill(-1);
             UpdateFileIndex();
             TakeUp(*lane, index);
             job.Start(Job, index);

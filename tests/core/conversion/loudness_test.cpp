@@ -282,9 +282,20 @@ TEST_P(ConvRunnerTest, AnMp3OverTheTruePeakCeilingIsScaledAndEncodedAgain) {
     std::vector<int> phases;
     QObject::connect(&runner, &TConvRunner::PhaseChanged,
                      [&](int Phase) { phases.push_back(Phase); });
+    // The job's own bar: well under 100% while it scales again, full at its end.
+    std::vector<int> encodingAgain;
+    int last = -1;
+    QObject::connect(&runner, &TConvRunner::JobProgress, [&](int, int Phase, int Percent) {
+        if (Phase == phNormalize && Count(phases, phEncode) >= 1)
+            encodingAgain.push_back(Percent);
+        last = Percent;
+    });
     Run(runner);
     EXPECT_TRUE(questions.Errors.isEmpty()) << questions.Errors.join('\n').toStdString();
     EXPECT_TRUE(questions.Warnings.isEmpty()) << questions.Warnings.join('\n').toStdString();
+    ASSERT_FALSE(encodingAgain.empty());
+    EXPECT_LE(*std::max_element(encodingAgain.begin(), encodingAgain.end()), 80);
+    EXPECT_EQ(last, 100);
     EXPECT_LE(DecodedTruePeak(path("square.MP3")), -1.0 + 0.05);
     const double loudness = DecodedLoudness(path("square.MP3"));
     EXPECT_LE(loudness, -16 + 0.5);
