@@ -104,10 +104,13 @@ void TAlbums::Converted(int Job, const QString &Output, TTrackLoudness Track) {
     if (Job < 0 || Job >= int(FFolderOf.size()) || !Track.Measured)
         return;
     TFolder &folder = FFolders[size_t(FFolderOf[size_t(Job)])];
+    ++folder.Converted;
+    // Silence has no loudness: it takes no album values, as it takes no track values.
+    if (Track.Blocks.Count() == 0)
+        return;
     folder.Blocks.Merge(Track.Blocks);
     folder.Peak = std::max(folder.Peak, Track.Peak);
     folder.Outputs.append(Output);
-    ++folder.Converted;
 }
 
 std::optional<TAlbum> TAlbums::Ended(int Job) {

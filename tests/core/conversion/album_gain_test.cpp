@@ -197,6 +197,19 @@ TEST_P(AlbumGainTest, AFolderWithAFailedFileGetsNoAlbumValuesAndAWarning) {
         << questions.Warnings[0].toStdString();
 }
 
+TEST_P(AlbumGainTest, ASilentTrackTakesNoAlbumValuesAndCostsItsAlbumNothing) {
+    WriteFile(path("a/1.wav"), SamplesWav(AlbumTone(3, -14), 2));
+    WriteFile(path("a/2.wav"), SamplesWav(std::vector<int16_t>(44100 * 2 * 2), 2));
+    AddJob("a/1.wav", ".MP3");
+    AddJob("a/2.wav", ".MP3");
+    TConvRunner runner(config, questions);
+    Run(runner);
+    EXPECT_TRUE(questions.Warnings.isEmpty()) << questions.Warnings.join('\n').toStdString();
+    const TGains tone = Mp3Gains(path("a/1.MP3"));
+    EXPECT_NEAR(Db(tone.Album), Db(tone.Track), 0.02) << "the silence adds no blocks";
+    EXPECT_TRUE(Mp3Gains(path("a/2.MP3")).Album.isEmpty());
+}
+
 TEST_P(AlbumGainTest, DecodedWavFilesGetTheAlbumValuesInTheirId3Chunk) {
     WriteFile(path("a/1.wav"), SamplesWav(AlbumTone(3, -14), 2));
     WriteFile(path("a/2.wav"), SamplesWav(AlbumTone(3, -26), 2));
