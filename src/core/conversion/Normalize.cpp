@@ -313,6 +313,29 @@ bool NormalizeSoundFile(const QString &Path, const TSoundFileInfo &Info, double 
     return true;
 }
 
+namespace {
+
+// A normalisation that failed: its reason (where the hidden copy's name means nothing to the
+// user), and no copy left behind.
+void Fail(TNormalizeResult &Result, const Exception &Error, const QString &TempFolder) {
+    Result.Error = Error.message();
+    if (Result.Temp) {
+        Result.Error.replace(Result.Temp.Path(),
+                             QStringLiteral("the normalised copy in %1").arg(TempFolder));
+        Result.Temp.Remove();
+    }
+}
+
+// Whether Source can be scaled; its problem in Result when not.
+bool Scalable(const TSourceInfo &Source, TNormalizeResult &Result) {
+    if (Source.Kind != skNone && (Source.Kind != skWave || Source.Wave.Valid))
+        return true;
+    Result.Error = SourceProblem(Source);
+    return false;
+}
+
+} // namespace
+
 TNormalizeResult NormalizeToPeak(const QString &Path, int Target, const QString &TempFolder,
                                  const std::atomic<bool> &Abort,
                                  const std::function<void()> &OnScaling,
@@ -366,13 +389,7 @@ TNormalizeResult NormalizeToPeak(const QString &Path, int Target, const QString 
             Abort)
             result.Temp.Remove();
     } catch (const Exception &Error) {
-        result.Error = Error.message();
-        if (result.Temp) {
-            // The hidden name means nothing to the user.
-            result.Error.replace(result.Temp.Path(),
-                                 QStringLiteral("the normalised copy in %1").arg(TempFolder));
-            result.Temp.Remove();
-        }
+        Fail(result, Error, TempFolder);
     }
     return result;
 }
@@ -503,10 +520,8 @@ TNormalizeResult NormalizeToLoudness(const QString &Path, double TargetLufs, dou
     TNormalizeResult result;
     try {
         const TSourceInfo source = ReadSourceInfo(Path);
-        if (source.Kind == skNone || (source.Kind == skWave && !source.Wave.Valid)) {
-            result.Error = SourceProblem(source);
+        if (!Scalable(source, result))
             return result;
-        }
         TLoudness loudness;
         {
             QFile file(Path);
@@ -545,12 +560,7 @@ TNormalizeResult NormalizeToLoudness(const QString &Path, double TargetLufs, dou
             Abort)
             result.Temp.Remove();
     } catch (const Exception &Error) {
-        result.Error = Error.message();
-        if (result.Temp) {
-            result.Error.replace(result.Temp.Path(),
-                                 QStringLiteral("the normalised copy in %1").arg(TempFolder));
-            result.Temp.Remove();
-        }
+        Fail(result, Error, TempFolder);
     }
     return result;
 }
@@ -561,10 +571,8 @@ TNormalizeResult ScaleByGain(const QString &Path, double GainDb, const QString &
     result.GainDb = GainDb;
     try {
         const TSourceInfo source = ReadSourceInfo(Path);
-        if (source.Kind == skNone || (source.Kind == skWave && !source.Wave.Valid)) {
-            result.Error = SourceProblem(source);
+        if (!Scalable(source, result))
             return result;
-        }
         // Never nothing without a reason: the caller would encode the source unscaled.
         if (!WriteScaledCopy(Path, source, std::pow(10.0, GainDb / 20), TempFolder, result.Temp,
                              Abort, Progress)) {
@@ -575,12 +583,7 @@ TNormalizeResult ScaleByGain(const QString &Path, double GainDb, const QString &
             result.Temp.Remove();
         }
     } catch (const Exception &Error) {
-        result.Error = Error.message();
-        if (result.Temp) {
-            result.Error.replace(result.Temp.Path(),
-                                 QStringLiteral("the normalised copy in %1").arg(TempFolder));
-            result.Temp.Remove();
-        }
+        Fail(result, Error, TempFolder);
     }
     return result;
 }

@@ -27,21 +27,18 @@ std::vector<int32_t> Content(int channels, int rate, double seconds, int bits, i
     return samples;
 }
 
-void WriteSound(const std::string &path, int format, int channels, int rate,
-                const std::vector<int32_t> &samples) {
-    SF_INFO info{};
-    info.samplerate = rate;
-    info.channels = channels;
-    info.format = format;
-    SNDFILE *file = sf_open(path.c_str(), SFM_WRITE, &info);
-    ASSERT_TRUE(file) << sf_strerror(nullptr);
-    const sf_count_t frames = sf_count_t(samples.size()) / channels;
-    EXPECT_EQ(sf_writef_int(file, samples.data(), frames), frames);
-    EXPECT_EQ(sf_close(file), 0);
+sf_count_t WriteFrames(SNDFILE *File, const int32_t *Samples, sf_count_t Frames) {
+    return sf_writef_int(File, Samples, Frames);
 }
 
-void WriteFloatSound(const std::string &path, int format, int channels, int rate,
-                     const std::vector<float> &samples) {
+sf_count_t WriteFrames(SNDFILE *File, const float *Samples, sf_count_t Frames) {
+    return sf_writef_float(File, Samples, Frames);
+}
+
+// A file in libsndfile's Format of the interleaved samples, int32 or float.
+template <typename TSample>
+void WriteSound(const std::string &path, int format, int channels, int rate,
+                const std::vector<TSample> &samples) {
     SF_INFO info{};
     info.samplerate = rate;
     info.channels = channels;
@@ -49,7 +46,7 @@ void WriteFloatSound(const std::string &path, int format, int channels, int rate
     SNDFILE *file = sf_open(path.c_str(), SFM_WRITE, &info);
     ASSERT_TRUE(file) << sf_strerror(nullptr);
     const sf_count_t frames = sf_count_t(samples.size()) / channels;
-    EXPECT_EQ(sf_writef_float(file, samples.data(), frames), frames);
+    EXPECT_EQ(WriteFrames(file, samples.data(), frames), frames);
     EXPECT_EQ(sf_close(file), 0);
 }
 
@@ -148,7 +145,7 @@ TEST_F(SoundFileTest, LossyOggFilesKeepTheirToneLevelAndLength) {
     for (const Case &c : cases) {
         SCOPED_TRACE(c.name.toStdString());
         const std::vector<float> written = SineSamples(c.channels, c.rate, 2.5, 1000, 0.5);
-        WriteFloatSound(path(c.name), c.format, c.channels, c.rate, written);
+        WriteSound(path(c.name), c.format, c.channels, c.rate, written);
         TestPlayer p;
         Convert(p, path(c.name), path(c.name + ".wav"));
         const WavOut out = ReadCanonicalWav(dir.filePath(c.name + ".wav"));
@@ -173,7 +170,7 @@ TEST_F(SoundFileTest, LossyOggFilesKeepTheirToneLevelAndLength) {
 TEST_F(SoundFileTest, SamplesPastFullScaleAreClippedAndOtherWavCodecsAreRead) {
     // Float WAV, which our own reader refuses, with peaks past full scale both ways.
     const std::vector<float> loud = {0.5f, -0.25f, 1.5f, -1.5f, 1.0f, -1.0f, 0.0f, 0.99999f};
-    WriteFloatSound(path("float.wav"), SF_FORMAT_WAV | SF_FORMAT_FLOAT, 2, 8000, loud);
+    WriteSound(path("float.wav"), SF_FORMAT_WAV | SF_FORMAT_FLOAT, 2, 8000, loud);
     // A-law: what comes out is what libsndfile itself expands it to.
     const std::vector<int32_t> speech = Content(1, 8000, 0.5, 16, 42);
     WriteSound(path("alaw.wav"), SF_FORMAT_WAV | SF_FORMAT_ALAW, 1, 8000, speech);
@@ -203,8 +200,8 @@ TEST_F(SoundFileTest, SeekingToTheMiddleGoesOnFromThere) {
     for (size_t i = 0; i < ramp.size(); ++i)
         ramp[i] = int32_t(i) << 16;
     WriteSound(path("ramp.flac"), SF_FORMAT_FLAC | SF_FORMAT_PCM_16, 1, rate, ramp);
-    WriteFloatSound(path("tone.ogg"), SF_FORMAT_OGG | SF_FORMAT_VORBIS, 1, rate,
-                    SineSamples(1, rate, 2.0, 500, 0.5));
+    WriteSound(path("tone.ogg"), SF_FORMAT_OGG | SF_FORMAT_VORBIS, 1, rate,
+               SineSamples(1, rate, 2.0, 500, 0.5));
 
     for (const char *name : {"ramp.flac", "tone.ogg"}) {
         SCOPED_TRACE(name);
@@ -243,8 +240,8 @@ TEST_F(SoundFileTest, SeekingToTheMiddleGoesOnFromThere) {
 
 // Through SDL's dummy driver, at the pace of real playback.
 TEST_F(SoundFileTest, FlacPlaysPausesStopsAndEndsOnTheSoundOutput) {
-    WriteFloatSound(path("play.flac"), SF_FORMAT_FLAC | SF_FORMAT_PCM_16, 2, 44100,
-                    SineSamples(2, 44100, 1.0, 440, 0.5));
+    WriteSound(path("play.flac"), SF_FORMAT_FLAC | SF_FORMAT_PCM_16, 2, 44100,
+               SineSamples(2, 44100, 1.0, 440, 0.5));
     TestPlayer p;
     XA_Player *h = p.get();
     ASSERT_EQ(control_message_send_S(h, XA_MSG_COMMAND_INPUT_OPEN, path("play.flac").c_str()), 0);

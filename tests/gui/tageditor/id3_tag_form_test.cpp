@@ -330,19 +330,19 @@ class ID3TagFormId3v2Test : public ID3TagFormTest {
 protected:
     void OpenTagged(int Version, bool WithId3v1) {
         testmedia::WriteEncodedMp3(Path);
-        testmedia::Id3v2TagFields Spec;
-        Spec.version = Version;
-        Spec.title = "v2 Title";
-        Spec.artist = "v2 Artist";
-        Spec.album = "v2 Album";
-        Spec.genre = "Alternative Rock";
-        Spec.year = 2020;
-        Spec.track = 3;
-        Spec.picture = QByteArray(2000, 'p');
-        Spec.withId3v1 = WithId3v1;
-        Spec.v1Title = "v1 Title";
-        Spec.v1Artist = "v1 Artist";
-        testmedia::TagWithTagLib(Path, Spec);
+        testmedia::Id3v2TagFields Fields;
+        Fields.version = Version;
+        Fields.title = "v2 Title";
+        Fields.artist = "v2 Artist";
+        Fields.album = "v2 Album";
+        Fields.genre = "Alternative Rock";
+        Fields.year = 2020;
+        Fields.track = 3;
+        Fields.picture = QByteArray(2000, 'p');
+        Fields.withId3v1 = WithId3v1;
+        Fields.v1Title = "v1 Title";
+        Fields.v1Artist = "v1 Artist";
+        testmedia::TagWithTagLib(Path, Fields);
         Reopen();
     }
     void Reopen() {
